@@ -1,0 +1,16 @@
+// Screen transitions and effects. So far only the hooks start-up, the window
+// procedure and the render pass call.
+#include "fault_inject.h"
+#include "system_state.h"
+
+int KivEffectInit(void) {
+  if (KivFaultHit(KivFault::kEffects)) return 0;
+  g_kiv->effectsEnabled = 1;
+  g_kiv->transitionRunning.store(0);
+  return 1;
+}
+
+void KivEffectUninit(void) {}
+
+// Runs after the node walk of each drawn frame; no transition exists yet.
+void KivEffectTransitionPass(void) {}

@@ -1,0 +1,27 @@
+// Named failure points, so tests can make each start-up step fail in turn.
+// Nothing sets them outside tests.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+enum class KivFault : uint32_t {
+  kWindow = 1u << 0,
+  kRecord = 1u << 1,
+  kLoadBuffer = 1u << 2,
+  kSoftScreen = 1u << 3,
+  kSoftSurfaces = 1u << 4,
+  kEffects = 1u << 5,
+  kInput = 1u << 6,
+  kTaskPool = 1u << 7,
+  kSound = 1u << 8,
+  kRandom = 1u << 9,
+  kWorkerThread = 1u << 10,
+  kGameThread = 1u << 11,
+};
+
+extern std::atomic<uint32_t> g_kivFaults;
+
+inline bool KivFaultHit(KivFault f) {
+  return (g_kivFaults.load(std::memory_order_relaxed) & static_cast<uint32_t>(f)) != 0;
+}
+inline void KivFaultSet(uint32_t mask) { g_kivFaults.store(mask); }

@@ -1,0 +1,11 @@
+// Fonts: the glyph file and the pre-rendered atlas, released at the end.
+#include "system_state.h"
+
+int KivFontReleaseAll(void) {
+  KivSystemState* s = g_kiv;
+  if (!s) return 0;
+  KivMemoryFree(s->glyphFile);
+  KivMemoryFree(s->exFontAtlas);
+  s->glyphFile = s->exFontAtlas = nullptr;
+  return 1;
+}

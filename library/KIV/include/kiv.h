@@ -1,0 +1,180 @@
+/* The KIV engine's exported interface.
+ *
+ * Plain C calls over plain records. Functions return 1 for success and 0 for
+ * failure (creators a pointer or NULL) and set the calling thread's last
+ * error. Records keep their documented fields in order; fields that hold a
+ * pointer or handle are native-sized, so byte sizes may differ between 32-
+ * and 64-bit builds and nothing may depend on them. Text is Shift-JIS. */
+#ifndef KIV_H
+#define KIV_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(KIV_BUILDING)
+#define KIV_API __attribute__((visibility("default")))
+#else
+#define KIV_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef void* KivInstance; /* the module whose folder is the base folder; NULL: the program */
+typedef void* KivWindow;   /* the main window */
+
+typedef int (*KivStartCallback)(void);
+typedef void (*KivEndCallback)(void* data);
+typedef void (*KivAttachProc)(intptr_t arg);
+
+/* Mode bits of KivSystemParameters.mode. */
+#define KIV_MODE_RUN_INACTIVE 0x1u
+#define KIV_MODE_LEGACY_RENDER 0x2u
+#define KIV_MODE_SCREENSAVER 0x4u
+#define KIV_MODE_GPU 0x8u
+#define KIV_MODE_SHADER 0x10u
+#define KIV_MODE_FS_FILTER_NONE 0x100u
+#define KIV_MODE_FS_FILTER_NEAREST 0x200u
+#define KIV_MODE_FS_FILTER_BILINEAR 0x400u
+#define KIV_MODE_FS_FILTER_BICUBIC 0x800u
+#define KIV_MODE_TEX_FILTER_NONE 0x1000u
+#define KIV_MODE_TEX_FILTER_NEAREST 0x2000u
+#define KIV_MODE_TEX_FILTER_BILINEAR 0x4000u
+
+/* Bits of KivSystemParameters.flags. */
+#define KIV_FLAG_HIDDEN 0x1u
+#define KIV_FLAG_NO_MODE_CHANGE 0x4u
+
+typedef struct KivSystemParameters {
+  KivInstance instance;
+  int fullScreen;
+  int debug;
+  const char* title;
+  const char* className;
+  const char* icon;
+  const char* menu;
+  const char* cmdLine;
+  uint32_t style;
+  uint32_t frameRate; /* frames per second; 0xFFFFFFFF: no pacing */
+  int x;
+  int y;
+  int clientWidth;
+  int clientHeight;
+  int screenWidth;
+  int screenHeight;
+  int surfaceCapacity;
+  int reserved;
+  int randomTableSize;
+  KivStartCallback startCallback;
+  KivEndCallback endCallback;
+  int adapter;
+  uint32_t flags;
+  uint32_t mode;
+  int pacing; /* 0 off, 1 V-Sync, 2 timer pacing */
+  int aspect; /* full-screen fitting, 0-3 */
+} KivSystemParameters;
+
+typedef struct KivListNode {
+  intptr_t value;
+  int key;
+  struct KivListNode* next;
+} KivListNode;
+
+/* A list head: only next is used. */
+typedef KivListNode KivList;
+
+/* ---- System and window ---- */
+KIV_API void KivDefaultCreate(KivSystemParameters* out);
+KIV_API int KivInit(KivSystemParameters* params);
+KIV_API int KivUninit(void);
+KIV_API int KivEnd(void);
+KIV_API int KivRun(void);
+KIV_API void KivGetSystemParameters(KivSystemParameters* out);
+KIV_API int KivCheckWindowMode(void);
+KIV_API int KivCheckAspectMode(void);
+KIV_API void* KivGetCore(void);
+KIV_API int Kiv3DIs(void);
+KIV_API int KivDebugIs(void);
+KIV_API char* KivGetFilePath(void);
+KIV_API const char* KivGetCmdLine(void);
+KIV_API KivWindow KivGetWindowHandle(void);
+KIV_API KivInstance KivGetInstanceHandle(void);
+KIV_API int IsMovie(void);
+KIV_API int IsSystemEnd(void);
+KIV_API int KivWindowGetPosCenter(int out[2], int width, int height);
+
+/* ---- Threads and frame ---- */
+KIV_API int KivAttachProcess(KivAttachProc fn, intptr_t arg);
+KIV_API int KivAttachWorkProcess(KivAttachProc fn, intptr_t arg);
+KIV_API uint32_t KivFrameRateSet(uint32_t fps);
+KIV_API uint32_t KivUpdateTime(void);
+KIV_API uint32_t KivtimeGetTime(void);
+
+/* ---- Tasks and waits ---- */
+typedef struct KivTask KivTask;
+typedef int (*KivTaskProc)(void* data);
+typedef void (*KivTaskReleaseProc)(void* data);
+#define KIV_TASK_BEHIND 1
+#define KIV_TASK_CHILD 2
+#define KIV_TASK_BLOCKING 0x10000
+KIV_API KivTask* KivTaskCreate(KivTaskProc proc, KivTaskReleaseProc releaseProc, int dataSize,
+                               void** dataOut, int mode, KivTask* where, const char* name);
+KIV_API int KivTaskFree(KivTask* task);
+KIV_API int KivTaskGetMessage(KivTask* task);
+KIV_API KivTask* KivTaskSetMessage(KivTask* task, int message);
+KIV_API void* KivTaskGetTaskData(KivTask* task);
+KIV_API void KivTaskSetTaskData(KivTask* task);
+KIV_API void KivTaskChangeNext(KivTaskProc proc);
+KIV_API int KivTaskChangeNextImm(KivTaskProc proc);
+KIV_API int KivTaskGetState(KivTask* task);
+KIV_API KivTask* KivTaskChangeState(KivTask* task, int state);
+KIV_API void KivTaskReProcess(KivTask* task);
+KIV_API void KivTaskReset(void);
+KIV_API KivTask* KivWait(int frames);
+KIV_API KivTask* KivWaitTime(uint32_t ms);
+KIV_API KivTask* KivWaitTimeEx(uint32_t ms, KivTask* where);
+
+/* ---- Render lists ---- */
+typedef struct KivRenderList KivRenderList;
+typedef int (*KivDrawProc)(void* core, void* object);
+KIV_API KivRenderList* KivRenderInit(void);
+KIV_API void KivRenderUninit(KivRenderList* list);
+KIV_API int KivRenderInsert(KivRenderList* list, void* object, KivDrawProc draw, int priority);
+KIV_API KivRenderList* KivRenderSetActive(KivRenderList* list);
+KIV_API KivRenderList* KivRenderGetActive(void);
+KIV_API int KivRenderLock(void);
+KIV_API int KivRenderUnlock(void);
+KIV_API int KivRenderLockWait(void);
+
+/* ---- Input (event word of this frame) ---- */
+KIV_API int KivInputGetKeyEx(void);
+KIV_API int KivInputGetWheel(void);
+KIV_API void KivInputClear(void);
+
+/* ---- Memory, list, random, log ---- */
+KIV_API void* KivMemoryAlloc(int size, int flags);
+KIV_API void KivMemoryFree(void* block);
+KIV_API KivList* KivListCreate(void);
+KIV_API int KivListPush(KivList* list, intptr_t value, int key);
+KIV_API int KivListPushLast(KivList* list, intptr_t value, int key);
+KIV_API intptr_t KivListPop(KivList* list, int key);
+KIV_API intptr_t KivListGetData(KivList* list, int key, unsigned n);
+KIV_API int KivListGetDataCount(KivList* list, int key);
+KIV_API void KivListRelease(KivList* list);
+KIV_API int KivRandom(void);
+KIV_API int KivRandomEx(void);
+KIV_API void KivRandomReset(void);
+KIV_API int KivRandomSetSeed(const int* values, int count);
+KIV_API int KivRandomGetSeed(int* out, int count);
+KIV_API int KivErrorLogPrintf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+KIV_API int KivErrorLogPrintfBasic(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+KIV_API int KivErrorLogPuts(void);
+/* The calling thread's last error code, as the engine set it. */
+KIV_API uint32_t KivGetLastError(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KIV_H */

@@ -1,0 +1,164 @@
+// The engine's one run-time record and the internal calls shared between
+// its components. Everything here is engine-private.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "include/kiv.h"
+#include "platform/geometry.h"
+#include "platform/threads.h"
+#include "platform/window.h"
+#include "render_list.h"
+#include "task.h"
+
+struct KivSoftScreen;
+
+// The record handed to the renderer's creation.
+struct KivRendererSetup {
+  plat::Window* window = nullptr;
+  int clientWidth = 0, clientHeight = 0;
+  int screenWidth = 0, screenHeight = 0;
+  uint32_t options = 0;  // 0x1 legacy, 0x2 V-Sync, 0x4 shaders
+  int adapter = 0;
+  int aspect = 0;
+  int fullScreenFilter = 0;  // 0 none, 1 nearest, 2 bilinear, 3 bicubic
+  int textureFilter = 0;     // 0 none, 1 nearest, 2 bilinear
+};
+
+struct KivFontState {
+  uint32_t colour = 0xFFFFFF;
+  uint32_t edgeColour = 0;
+  int effect = 0;
+  int size = 24;
+  int type = 0;
+};
+
+struct KivInputState {
+  std::atomic<uint32_t> eventWord{0};  // 1, 2, 4 double clicks; 8 mode toggle; 16 wheel
+  std::atomic<int> wheel{0};           // 16-bit: +1, -1 or 0 this frame
+};
+
+struct KivSystemState {
+  void* gpu = nullptr;  // GPU context when mode bit 0x8 is set
+  KivSoftScreen* soft = nullptr;
+  plat::Window* window = nullptr;
+  std::atomic<int> running{0};
+  std::atomic<int> active{0};
+  std::atomic<int> moviePlaying{0};
+  std::atomic<int> minimised{0};
+  int fps = 0;
+  uint32_t clearColour = 0xFF000000u;
+  KivList* searchPaths = nullptr;
+  uint32_t timerPeriod = 1;
+  char baseFolder[260] = {};
+
+  std::shared_ptr<plat::Thread> gameThread;
+  std::shared_ptr<plat::Thread> workerThread;
+  plat::Event gameStart{true};
+  plat::Event workerStart{true};
+
+  std::atomic<int> liveAllocations{0};
+  int loadBufferSize = 0;
+
+  void* glyphFile = nullptr;
+  void* exFontAtlas = nullptr;
+  KivFontState font;
+
+  int* randomTable = nullptr;
+  int randomSize = 0;
+  int randomCursor = 0;
+
+  KivInputState input;
+
+  plat::Rect desktop;
+  plat::Rect view;
+
+  KivSystemParameters params{};
+
+  KivTaskPool tasks;
+
+  std::atomic<int> transitionRunning{0};
+  int effectsEnabled = 1;
+
+  void* statusDialog = nullptr;
+  KivTask* debugTask = nullptr;
+
+  std::atomic<int> windowChangeEnable{0};
+
+  void* sound = nullptr;
+  int errorLog = -1;  // file descriptor of log.txt, -1 when closed
+  void* moviePlayer = nullptr;
+  int cursorType = 0;
+  std::atomic<uint32_t> frameTime{0};
+  std::atomic<KivRenderList*> activeList{nullptr};
+
+  // Frame loop and thread bookkeeping.
+  std::atomic<int> gameLoop{0};
+  std::mutex workerGate;      // held by the worker while it runs a job
+  std::atomic<int> workerHeld{0};
+  uint32_t lastPacing = 0;    // time after the previous frame's pacing sleep
+  bool pacingStarted = false;
+  uint32_t fpsFrames = 0;
+  uint32_t fpsSince = 0;
+};
+
+extern KivSystemState* g_kiv;
+
+// Shift-JIS copy of a UTF-8 literal (engine text stays code page 932).
+const char* KivText(const char* utf8);
+
+// Internal services, in start-up order.
+KivRendererSetup KivRendererSetupFrom(const KivSystemParameters& p, plat::Window* window);
+void* Kiv3DCreate(const KivRendererSetup& setup);
+int Kiv3DCreateSurfaces(void* gpu, int capacity);
+void Kiv3DRelease(void);
+int KivEffectInit(void);
+void KivEffectUninit(void);
+int KivInputInit(void);
+void KivInputUpdate(void);
+void KivInputRelease(void);
+extern "C" KIV_API void KivInputClear(void);
+int KivSoundInit(void);
+void KivSoundUninit(void);
+int KivRandomInit(void);
+void KivRandomRelease(void);
+int KivGeometryInit(void);
+bool KivPositionOffScreen(int x, int y);
+void KivWindowOnExit(void);
+void KivWindowMoveFollowUp(void);
+int KivApplyScreenMode(int fullScreen);
+int KivApplyWindowSize(int width, int height);
+int KivApplyAspectMode(int mode);
+void KivDebugStart(void);
+void KivDebugCloseWindows(void);
+void KivDebugLog(const char* cp932);
+void KivCursorReapply(void);
+void KivMovieStep(void);
+void KivMovieStopForRestart(void);
+void KivMovieRestart(void);
+int KivErrorLogOpen(void);
+void KivErrorLogClose(void);
+void KivLeakReport(void);
+int KivFontReleaseAll(void);
+
+// Frame loop pieces (frame_loop.cpp).
+uint32_t KivPacingSleepMs(uint32_t frameRate, int pacing, uint32_t elapsed);
+void KivPace(void);
+int KivFpsCount(void);
+void KivGameThreadProc(void);
+void KivWorkerThreadProc(void);
+void KivHoldWorker(void);
+void KivReleaseWorker(void);
+
+// Threads (threads.cpp).
+intptr_t KivWindowProc(plat::Window* window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+int KivStopThreads(void);
+void KivPumpMessage(void);
+bool KivWaitEventPumping(plat::Event* event);
+bool KivPostRetry(plat::Thread* thread, uint32_t message, uintptr_t wParam, intptr_t lParam);
+extern std::atomic<int> g_kivSystemEnd;
+
+// Live-allocation count, for the leak report and tests.
+int KivMemoryLive(void);

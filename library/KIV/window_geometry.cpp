@@ -1,0 +1,58 @@
+// Window geometry: the off-screen test, centring, and the apply routines the
+// window procedure calls for mode, size and aspect requests.
+#include "platform/display.h"
+#include "soft_screen.h"
+#include "system_state.h"
+
+bool KivPositionOffScreen(int x, int y) {
+  plat::Rect d = plat::DesktopRect();
+  plat::Rect v = plat::VirtualScreenRect();
+  int w = d.width(), h = d.height();
+  return x < v.left || y < v.top || x > v.left + w || y > v.top + h;
+}
+
+int KivGeometryInit(void) {
+  KivSystemState* s = g_kiv;
+  s->windowChangeEnable.store(1);
+  s->desktop = plat::DesktopRect();
+  s->view = plat::Rect{0, 0, s->params.clientWidth, s->params.clientHeight};
+  return 1;
+}
+
+extern "C" KIV_API int KivWindowGetPosCenter(int out[2], int width, int height) {
+  if (!out) return 0;
+  plat::Rect d = g_kiv ? g_kiv->desktop : plat::DesktopRect();
+  out[0] = (d.right - width) >> 1;
+  out[1] = (d.bottom - height) >> 1;
+  return 1;
+}
+
+void KivWindowMoveFollowUp(void) {
+  KivSystemState* s = g_kiv;
+  plat::Rect r = s->window->backend()->OuterRect();
+  s->params.x = r.left;
+  s->params.y = r.top;
+}
+
+void KivWindowOnExit(void) {}
+
+int KivApplyScreenMode(int fullScreen) {
+  KivSystemState* s = g_kiv;
+  if (!s->running.load() || fullScreen == s->params.fullScreen || (s->params.flags & KIV_FLAG_NO_MODE_CHANGE))
+    return 1;
+  return 1;
+}
+
+int KivApplyWindowSize(int width, int height) {
+  KivSystemState* s = g_kiv;
+  s->params.clientWidth = width;
+  s->params.clientHeight = height;
+  s->window->backend()->SetClientSize(width, height);
+  if (s->soft) s->soft->view = plat::Rect{0, 0, width, height};
+  return 1;
+}
+
+int KivApplyAspectMode(int mode) {
+  g_kiv->params.aspect = mode;
+  return 1;
+}

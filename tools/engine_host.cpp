@@ -1,0 +1,115 @@
+// engine_host: loads dll/libkiv.so beside itself, starts the engine with a
+// 1280 x 720 screen at 60 frames per second, draws an empty (black) scene
+// and runs until the window is closed. Exit code 1 when the engine library
+// cannot be loaded.
+//
+// Options: --frames N ends the engine by itself after N frames (for smoke
+// runs); --report prints the frames drawn and their average period.
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "kiv.h"
+
+namespace {
+
+struct Engine {
+  decltype(&KivDefaultCreate) DefaultCreate;
+  decltype(&KivInit) Init;
+  decltype(&KivRun) Run;
+  decltype(&KivUninit) Uninit;
+  decltype(&KivEnd) End;
+  decltype(&KivRenderInit) RenderInit;
+  decltype(&KivRenderSetActive) RenderSetActive;
+  decltype(&KivRenderUninit) RenderUninit;
+  decltype(&KivTaskCreate) TaskCreate;
+  decltype(&KivtimeGetTime) TimeGetTime;
+} kiv;
+
+KivRenderList* g_list = nullptr;
+long g_frame_limit = -1;
+long g_frames = 0;
+uint32_t g_first_time = 0, g_last_time = 0;
+
+int CountFrames(void*) {
+  uint32_t now = kiv.TimeGetTime();
+  if (g_frames == 0) g_first_time = now;
+  g_last_time = now;
+  ++g_frames;
+  if (g_frame_limit >= 0 && g_frames == g_frame_limit) kiv.End();
+  return 1;
+}
+
+int Start() {
+  g_list = kiv.RenderInit();
+  if (!g_list) return 0;
+  kiv.RenderSetActive(g_list);
+  return kiv.TaskCreate(CountFrames, nullptr, 16, nullptr, KIV_TASK_BEHIND, nullptr, "FrameCount") != nullptr;
+}
+
+void End(void*) {
+  kiv.RenderSetActive(nullptr);
+  kiv.RenderUninit(g_list);
+  g_list = nullptr;
+}
+
+template <typename F>
+bool Bind(void* lib, F& fn, const char* name) {
+  fn = reinterpret_cast<F>(dlsym(lib, name));
+  if (!fn) std::fprintf(stderr, "engine_host: missing export %s\n", name);
+  return fn != nullptr;
+}
+
+std::string ProgramFolder() {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  buf[n] = 0;
+  std::string p(buf);
+  return p.substr(0, p.find_last_of('/'));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool report = false;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--frames") && i + 1 < argc) g_frame_limit = std::strtol(argv[++i], nullptr, 10);
+    else if (!std::strcmp(argv[i], "--report")) report = true;
+  }
+  std::string path = ProgramFolder() + "/dll/libkiv.so";
+  void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!lib) {
+    std::fprintf(stderr, "engine_host: %s\n", dlerror());
+    return 1;
+  }
+  bool ok = Bind(lib, kiv.DefaultCreate, "KivDefaultCreate") && Bind(lib, kiv.Init, "KivInit") &&
+            Bind(lib, kiv.Run, "KivRun") && Bind(lib, kiv.Uninit, "KivUninit") && Bind(lib, kiv.End, "KivEnd") &&
+            Bind(lib, kiv.RenderInit, "KivRenderInit") && Bind(lib, kiv.RenderSetActive, "KivRenderSetActive") &&
+            Bind(lib, kiv.RenderUninit, "KivRenderUninit") && Bind(lib, kiv.TaskCreate, "KivTaskCreate") &&
+            Bind(lib, kiv.TimeGetTime, "KivtimeGetTime");
+  if (!ok) return 1;
+
+  KivSystemParameters p;
+  kiv.DefaultCreate(&p);
+  p.title = "KIV";
+  p.className = "KIV";
+  p.clientWidth = p.screenWidth = 1280;
+  p.clientHeight = p.screenHeight = 720;
+  p.frameRate = 60;
+  p.mode &= ~KIV_MODE_GPU;  // the software renderer, without the fallback warning
+  p.startCallback = Start;
+  p.endCallback = End;
+  if (!kiv.Init(&p)) return 2;
+  int code = kiv.Run();
+  kiv.Uninit();
+  if (report && g_frames > 1)
+    std::printf("frames %ld, average period %.2f ms\n", g_frames,
+                static_cast<double>(g_last_time - g_first_time) / static_cast<double>(g_frames - 1));
+  return code < 0 ? 3 : 0;
+}
