@@ -158,6 +158,7 @@ int KivFpsCount(void) {
 void KivGameThreadProc(void) {
   KivSystemState* s = g_kiv;
   KivSetThreadMessageHandler(GameMessage);
+  s->gameThreadId.store(std::this_thread::get_id());
   s->gameLoop.store(1);
   s->pacingStarted = false;
   s->fpsSince = plat::TimeGetMs();

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <ctime>
 
+#include "fault_inject.h"
 #include "system_state.h"
 
 namespace {
@@ -30,6 +31,7 @@ void KivSeedRand(uint32_t seed) { g_seed.store(seed); }
 int KivRand(void) { return Rand15(); }
 
 int KivRandomInit(void) {
+  if (KivFaultHit(KivFault::kRandom)) return 0;
   KivSystemState* s = g_kiv;
   KivSeedRand(static_cast<uint32_t>(std::time(nullptr)));
   int size = s->params.randomTableSize;

@@ -12,6 +12,7 @@
 #include "platform/messages.h"
 #include "platform/module.h"
 #include "platform/text_encoding.h"
+#include "platform/threads.h"
 #include "soft_screen.h"
 #include "system_state.h"
 
@@ -53,6 +54,14 @@ void ReleaseServices(KivSystemState* s) {
   std::free(KivLoadBuffer);
   KivLoadBuffer = nullptr;
   KivErrorLogClose();
+}
+
+// The window's end leaves a quit message in this thread's queue; a later
+// engine in the same process must not find it.
+void DrainQueue() {
+  plat::Msg m;
+  while (plat::PeekMessage(&m, true)) {
+  }
 }
 
 void FreeRecord(KivSystemState* s) {
@@ -209,6 +218,7 @@ extern "C" KIV_API int KivInit(KivSystemParameters* params) {
   }
   if (!KivInitSystem(window, params)) {
     window->Destroy();
+    DrainQueue();
     return 0;
   }
   if (!(params->flags & KIV_FLAG_HIDDEN)) {
@@ -223,16 +233,20 @@ extern "C" KIV_API int KivUninit(void) {
   if (!s) return 0;
   // A thread that outlived the stop routine's bounded wait is waited for
   // here: the record must not be freed under a running thread.
+  // A thread still there (KivRun failed half way, or a thread outlived the
+  // stop routine's bounded wait) is asked to stop and waited for, serving
+  // messages meanwhile: the record must not be freed under a running thread.
   for (auto* t : {&s->workerThread, &s->gameThread}) {
-    if (*t) {
-      (*t)->WaitEnded(plat::kInfinite);
-      (*t)->Release();
-      t->reset();
-    }
+    if (!*t) continue;
+    KivPostRetry(t->get(), plat::kMsgApp + 0x64, 0, 0);
+    while (plat::MsgWaitForThread(t->get(), 10) != plat::WaitResult::kEvent) KivPumpMessage();
+    (*t)->Release();
+    t->reset();
   }
   ReleaseServices(s);
   if (s->window) s->window->Destroy();
   FreeRecord(s);
+  DrainQueue();
   return 1;
 }
 
@@ -242,7 +256,7 @@ extern "C" KIV_API int KivEnd(void) {
   plat::Window* w = s->window;
   if (w->queue()->owner() == std::this_thread::get_id())
     return static_cast<int>(w->Send(plat::kMsgApp + 0x69, 0, 0));
-  if (s->gameThread && s->gameThread->id() == std::this_thread::get_id()) s->gameLoop.store(0);
+  if (s->gameThreadId.load() == std::this_thread::get_id()) s->gameLoop.store(0);
   // Post until accepted; a window that is gone has nothing left to end.
   while (!w->Post(plat::kMsgApp + 0x69, 0, 0)) {
     if (!w->Alive()) break;

@@ -54,8 +54,11 @@ struct KivSystemState {
   uint32_t timerPeriod = 1;
   char baseFolder[260] = {};
 
+  // Set by KivRun on the window thread and kept until KivUninit, so other
+  // threads may read them once the threads have started.
   std::shared_ptr<plat::Thread> gameThread;
   std::shared_ptr<plat::Thread> workerThread;
+  std::atomic<std::thread::id> gameThreadId{};
   plat::Event gameStart{true};
   plat::Event workerStart{true};
 

@@ -62,16 +62,12 @@ bool PostToGame(uint32_t message, uintptr_t wParam, intptr_t lParam) {
 
 // Stops one thread: the stop message, then a bounded wait that keeps serving
 // messages. A thread that does not answer is reported, never killed; the
-// handle stays so that KivUninit can wait for it before freeing anything.
-void StopThread(std::shared_ptr<plat::Thread>& t, const char* name) {
+// handle stays until KivUninit, which waits for it before freeing anything.
+void StopThread(const std::shared_ptr<plat::Thread>& t, const char* name) {
   if (!t) return;
   KivPostRetry(t.get(), kMsgApp + 0x64, 0, 0);
   for (int step = 0; step < 100; ++step) {
-    if (plat::MsgWaitForThread(t.get(), 10) == plat::WaitResult::kEvent) {
-      t->Release();
-      t.reset();
-      return;
-    }
+    if (plat::MsgWaitForThread(t.get(), 10) == plat::WaitResult::kEvent) return;
     KivPumpMessage();
   }
   char line[128];
