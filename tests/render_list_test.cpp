@@ -7,6 +7,7 @@
 
 #include "engine_fixture.h"
 #include "platform/error.h"
+#include "renderer.h"
 #include "soft_screen.h"
 
 using namespace kivtest;
@@ -109,6 +110,49 @@ TEST_F(RenderListTest, MoviePlayingDrawsNothing) {
   EXPECT_EQ(KivRenderFrame(), 1);
   EXPECT_TRUE(g_drawn.empty());
   g_kiv->moviePlaying = 0;
+  KivRenderSetActive(nullptr);
+  KivRenderUninit(l);
+}
+
+// A renderer that counts what the render pass asks of it.
+struct CountingRenderer {
+  static inline int clears = 0, presents = 0;
+  static inline bool ready = true;
+  static inline uint32_t last_clear = 0;
+  static bool Begin(void*, uint32_t clear) {
+    if (!ready) return false;
+    ++clears;
+    last_clear = clear;
+    return true;
+  }
+  static bool Present(void*) {
+    ++presents;
+    return true;
+  }
+  static constexpr KivRenderer table{Begin, Present};
+};
+
+TEST_F(RenderListTest, PassClearsDrawsInOrderAndPresentsOnce) {
+  CountingRenderer::clears = CountingRenderer::presents = 0;
+  CountingRenderer::ready = true;
+  g_kiv->renderer = &CountingRenderer::table;
+  KivRenderList* l = KivRenderInit();
+  KivRenderInsert(l, (void*)"a", DrawName, 2);
+  KivRenderInsert(l, (void*)"b", DrawName, 1);
+  KivRenderSetActive(l);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(KivRenderFrame(), 1);
+  EXPECT_EQ(CountingRenderer::clears, 3);
+  EXPECT_EQ(CountingRenderer::presents, 3);
+  EXPECT_EQ(CountingRenderer::last_clear, 0xFF000000u);
+  EXPECT_EQ(g_drawn.size(), 6u);
+  // A renderer that is not ready: nothing drawn, nothing presented, lock freed.
+  CountingRenderer::ready = false;
+  g_drawn.clear();
+  EXPECT_EQ(KivRenderFrame(), 0);
+  EXPECT_TRUE(g_drawn.empty());
+  EXPECT_EQ(CountingRenderer::presents, 3);
+  EXPECT_EQ(l->lockFlag.load(), 0);
+  g_kiv->renderer = &kKivSoftRenderer;
   KivRenderSetActive(nullptr);
   KivRenderUninit(l);
 }

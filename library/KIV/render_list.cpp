@@ -4,7 +4,7 @@
 
 #include "platform/error.h"
 #include "platform/messages.h"
-#include "soft_screen.h"
+#include "renderer.h"
 #include "system_state.h"
 
 void KivEffectTransitionPass(void);
@@ -142,14 +142,12 @@ int KivRenderFrame(void) {
     return 0;
   }
   if (!KivRenderListTryLock(list)) return 0;  // someone changes the list: skip this frame
-  if (!s->soft || s->soft->notReady) {
+  void* core = KivGetCore();
+  const KivRenderer* renderer = s->renderer;
+  if (!renderer || !renderer->beginFrame(core, s->clearColour)) {
     KivRenderListUnlock(list);
     return 0;
   }
-  KivSoftScreen* screen = s->soft;
-  const size_t count = static_cast<size_t>(screen->width) * screen->height;
-  for (size_t i = 0; i < count; ++i) screen->backBuffer[i] = s->clearColour;
-  void* core = KivGetCore();
   KivRenderNode* n = list->head.next;
   while (n) {
     KivRenderNode* next = n->next;
@@ -157,7 +155,10 @@ int KivRenderFrame(void) {
     n = next;
   }
   KivEffectTransitionPass();
-  KivSoftPresent(screen);
+  if (!renderer->present(core)) {
+    // The game thread has the window restore the device.
+    KivPostRetry(s->gameThread.get(), plat::kMsgApp + 0x66, 0, 0);
+  }
   KivRenderListUnlock(list);
   return 1;
 }

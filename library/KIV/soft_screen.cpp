@@ -4,6 +4,7 @@
 #include <new>
 
 #include "fault_inject.h"
+#include "renderer.h"
 
 KivSoftScreen* KivSoftScreenCreate(const KivRendererSetup& setup) {
   if (KivFaultHit(KivFault::kSoftScreen)) return nullptr;
@@ -61,3 +62,19 @@ int KivSoftPresent(KivSoftScreen* screen) {
                         screen->setup.fullScreenFilter >= 2);
   return 1;
 }
+
+namespace {
+
+bool SoftBeginFrame(void* core, uint32_t clear) {
+  auto* screen = static_cast<KivSoftScreen*>(core);
+  if (!screen || screen->notReady) return false;
+  uint32_t* px = screen->backBuffer;
+  for (size_t i = 0, n = static_cast<size_t>(screen->width) * screen->height; i < n; ++i) px[i] = clear;
+  return true;
+}
+
+bool SoftPresentFrame(void* core) { return KivSoftPresent(static_cast<KivSoftScreen*>(core)) != 0; }
+
+}  // namespace
+
+const KivRenderer kKivSoftRenderer = {SoftBeginFrame, SoftPresentFrame};

@@ -13,6 +13,7 @@
 #include "platform/module.h"
 #include "platform/text_encoding.h"
 #include "platform/threads.h"
+#include "renderer.h"
 #include "soft_screen.h"
 #include "system_state.h"
 
@@ -45,6 +46,7 @@ void ReleaseServices(KivSystemState* s) {
   KivSoundUninit();
   KivInputRelease();
   KivEffectUninit();
+  s->renderer = nullptr;
   if (s->soft) {
     KivSoftScreenRelease(s->soft);
     s->soft = nullptr;
@@ -175,6 +177,8 @@ int KivInitSystem(plat::Window* window, KivSystemParameters* params) {
     if (!KivSoftSurfaceTableCreate(s->soft, s->params.surfaceCapacity))
       return fail("システムの初期化に失敗。\n0x05");
   }
+
+  s->renderer = &kKivSoftRenderer;
 
   if (!KivEffectInit()) return fail("エフェクトの初期化に失敗。\n0x07");
   if (!KivInputInit()) return fail("入力処理の初期化に失敗。\n0x03");

@@ -14,6 +14,7 @@
 #include "task.h"
 
 struct KivSoftScreen;
+struct KivRenderer;
 
 // The record handed to the renderer's creation.
 struct KivRendererSetup {
@@ -43,6 +44,7 @@ struct KivInputState {
 struct KivSystemState {
   void* gpu = nullptr;  // GPU context when mode bit 0x8 is set
   KivSoftScreen* soft = nullptr;
+  const KivRenderer* renderer = nullptr;  // the table of the one in use
   plat::Window* window = nullptr;
   std::atomic<int> running{0};
   std::atomic<int> active{0};
