@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/error.h"
+#include "platform/file.h"
 #include "platform/messages.h"
 #include "system_state.h"
 
@@ -42,7 +43,7 @@ const char* SystemMessage(uint32_t code) {
 int KivErrorLogOpen(void) {
   KivSystemState* s = g_kiv;
   if (!s->params.debug) return 1;
-  std::string path = std::string(s->baseFolder) + "/log.txt";
+  std::string path = plat::NativePath(std::string(s->baseFolder) + "\\log.txt");
   s->errorLog = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC, 0644);
   return 1;  // a log that cannot be opened is not fatal
 }

@@ -38,7 +38,7 @@ void ReleaseServices(KivSystemState* s) {
   s->running.store(0);
   KivTaskUninit();
   KivFontReleaseAll();
-  if (s->searchPaths) {
+  if (KivSystemPathClear()) {
     KivListRelease(s->searchPaths);
     s->searchPaths = nullptr;
   }
@@ -138,7 +138,8 @@ int KivInitSystem(plat::Window* window, KivSystemParameters* params) {
   s->window = window;
   s->clearColour = 0xFF000000u;
   s->font = KivFontState{};
-  std::string base = plat::FolderOf(plat::ModuleFileName(s->params.instance));
+  // Kept in Shift-JIS like every name the engine handles.
+  std::string base = plat::Utf8ToCp932(plat::FolderOf(plat::ModuleFileName(s->params.instance)));
   std::snprintf(s->baseFolder, sizeof s->baseFolder, "%s", base.c_str());
   KivErrorLogOpen();
 

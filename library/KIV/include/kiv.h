@@ -147,6 +147,24 @@ KIV_API int KivRenderLock(void);
 KIV_API int KivRenderUnlock(void);
 KIV_API int KivRenderLockWait(void);
 
+/* ---- Data files ---- */
+/* Where an opened file's data lies in the file the handle reads: a loose file
+ * {0, size, size}, an archive member {offset, offset + size, size}. */
+typedef struct KivFileInfo {
+  uint32_t start;
+  uint32_t end;
+  uint32_t size;
+} KivFileInfo;
+/* File handles are descriptors; -1 is the failed open. */
+#define KIV_INVALID_FILE ((intptr_t)-1)
+KIV_API intptr_t KivFileCreateEx(const char* name, uint32_t access, uint32_t share, uint32_t creation,
+                                 uint32_t flags, KivFileInfo* info);
+KIV_API intptr_t KivFileCreate(const char* name, KivFileInfo* info);
+KIV_API int KivFileSetFilePointer(intptr_t handle, int32_t low, int32_t high, int unused, uint32_t method);
+KIV_API int KivSystemPathSet(const char* folder);
+KIV_API int KivSystemPathClear(void);
+KIV_API int KivPathIsOgg(const char* name);
+
 /* ---- Input (event word of this frame) ---- */
 KIV_API int KivInputGetKeyEx(void);
 KIV_API int KivInputGetWheel(void);
