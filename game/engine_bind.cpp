@@ -4,6 +4,7 @@
 // code calls the Kiv* functions of kiv.h as if they were linked.
 #include <dlfcn.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -39,3 +40,34 @@ void* engine_symbol(const char* name) {
   }
 
 #include "engine_exports.inc"
+
+// The variadic exports are formatted here and handed over as one "%s" text.
+namespace {
+std::string Format(const char* fmt, va_list ap) {
+  va_list copy;
+  va_copy(copy, ap);
+  int n = std::vsnprintf(nullptr, 0, fmt, copy);
+  va_end(copy);
+  std::string s(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(s.data(), s.size() + 1, fmt, ap);
+  return s;
+}
+}  // namespace
+
+extern "C" int KivErrorLogPrintf(const char* fmt, ...) {
+  static auto fn = reinterpret_cast<int (*)(const char*, ...)>(engine_symbol("KivErrorLogPrintf"));
+  va_list ap;
+  va_start(ap, fmt);
+  std::string text = Format(fmt, ap);
+  va_end(ap);
+  return fn("%s", text.c_str());
+}
+
+extern "C" int KivErrorLogPrintfBasic(const char* fmt, ...) {
+  static auto fn = reinterpret_cast<int (*)(const char*, ...)>(engine_symbol("KivErrorLogPrintfBasic"));
+  va_list ap;
+  va_start(ap, fmt);
+  std::string text = Format(fmt, ap);
+  va_end(ap);
+  return fn("%s", text.c_str());
+}

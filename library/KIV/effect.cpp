@@ -14,3 +14,11 @@ void KivEffectUninit(void) {}
 
 // Runs after the node walk of each drawn frame; no transition exists yet.
 void KivEffectTransitionPass(void) {}
+
+extern "C" KIV_API int KivEffectEnable(int enable) {
+  if (!g_kiv) return 0;
+  g_kiv->effectsEnabled = enable;
+  return 1;
+}
+
+extern "C" KIV_API int KivEffectEnableIs(void) { return g_kiv ? g_kiv->effectsEnabled : 0; }

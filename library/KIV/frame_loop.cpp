@@ -110,6 +110,7 @@ void KivReleaseWorker(void) {
 
 void KivWorkerThreadProc(void) {
   KivSystemState* s = g_kiv;
+  s->workerHandleStored.Wait(plat::kInfinite);
   t_workerStop = false;
   KivSetThreadMessageHandler(WorkerMessage);
   s->workerStart.Set();
@@ -157,6 +158,7 @@ int KivFpsCount(void) {
 
 void KivGameThreadProc(void) {
   KivSystemState* s = g_kiv;
+  s->gameHandleStored.Wait(plat::kInfinite);
   KivSetThreadMessageHandler(GameMessage);
   s->gameThreadId.store(std::this_thread::get_id());
   s->gameLoop.store(1);

@@ -36,9 +36,27 @@ struct KivFontState {
   int type = 0;
 };
 
+// Bit i of every key mask is entry i of the key table (input.cpp). The game
+// thread updates everything once a frame; the window thread clears the
+// push, on, pull and repeat masks on deactivation and the debug status reads
+// them, so every word the frame rebuilds is atomic.
 struct KivInputState {
   std::atomic<uint32_t> eventWord{0};  // 1, 2, 4 double clicks; 8 mode toggle; 16 wheel
   std::atomic<int> wheel{0};           // 16-bit: +1, -1 or 0 this frame
+
+  void* joystick = nullptr;  // plat::Joystick, owned by input.cpp; null without one
+  std::atomic<uint32_t> joyCurrent{0}, joyPrevious{0};
+  std::atomic<uint32_t> joyPush{0}, joyOn{0}, joyPull{0}, joyRepeat{0};  // repeat stays 0
+
+  std::atomic<uint32_t> keyCurrent{0}, keyPrevious{0};
+  std::atomic<uint32_t> keyPush{0}, keyOn{0}, keyPull{0}, keyRepeat{0};
+  std::atomic<uint32_t> repeatCandidates{0};
+  std::atomic<uint32_t> repeatStart{0};  // frame time of the latest push
+
+  std::atomic<int> mouseX{0}, mouseY{0};  // logical screen pixels; -1: no position
+  std::atomic<int> moveX{0}, moveY{0};
+
+  std::atomic<uint32_t> cancelKeys{0}, cancelEvents{0};  // kept until the next KivInputKeyCancel
 };
 
 struct KivSystemState {
@@ -63,6 +81,9 @@ struct KivSystemState {
   std::atomic<std::thread::id> gameThreadId{};
   plat::Event gameStart{true};
   plat::Event workerStart{true};
+  // Set once KivRun has stored the thread's handle, which the thread may read.
+  plat::Event gameHandleStored{true};
+  plat::Event workerHandleStored{true};
 
   std::atomic<int> liveAllocations{0};
   int loadBufferSize = 0;

@@ -242,7 +242,9 @@ extern "C" KIV_API int KivRun(void) {
   KivSystemState* s = g_kiv;
   if (!s) return -1;
   s->workerStart.Reset();
+  s->workerHandleStored.Reset();
   s->workerThread = KivFaultHit(KivFault::kWorkerThread) ? nullptr : plat::Thread::Start(KivWorkerThreadProc);
+  s->workerHandleStored.Set();
   if (!s->workerThread) {
     plat::MessageBox(s->window, KivText("スレッドの作成に失敗しました。[0x0A]"), KivText("実行エラー"), plat::kMbOk);
     return -1;
@@ -250,7 +252,9 @@ extern "C" KIV_API int KivRun(void) {
   KivWaitEventPumping(&s->workerStart);
 
   s->gameStart.Reset();
+  s->gameHandleStored.Reset();
   s->gameThread = KivFaultHit(KivFault::kGameThread) ? nullptr : plat::Thread::Start(KivGameThreadProc);
+  s->gameHandleStored.Set();
   if (!s->gameThread) {
     plat::MessageBox(s->window, KivText("スレッドの作成に失敗しました。[0x0B]"), KivText("実行エラー"), plat::kMbOk);
     return -1;

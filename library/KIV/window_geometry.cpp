@@ -1,6 +1,7 @@
 // Window geometry: the off-screen test, centring, and the apply routines the
 // window procedure calls for mode, size and aspect requests.
 #include "platform/display.h"
+#include "platform/messages.h"
 #include "soft_screen.h"
 #include "system_state.h"
 
@@ -54,5 +55,11 @@ int KivApplyWindowSize(int width, int height) {
 
 int KivApplyAspectMode(int mode) {
   g_kiv->params.aspect = mode;
+  return 1;
+}
+
+extern "C" KIV_API int KivWindowChangeMode(int fullScreen) {
+  KivSystemState* s = g_kiv;
+  if (s) KivPostRetry(s->gameThread.get(), plat::kMsgApp + 0x65, static_cast<uintptr_t>(fullScreen), 0);
   return 1;
 }

@@ -206,3 +206,35 @@ bool IsDirectory(std::string_view cp932) {
 }
 
 }  // namespace plat
+
+namespace plat {
+
+bool ReadWholeFile(std::string_view cp932, std::vector<uint8_t>* out, size_t max_size) {
+  FileHandle f = FileOpen(cp932, kGenericRead, kOpenExisting);
+  if (f == kInvalidFile) return false;
+  int64_t size = FileSize(f);
+  if (size < 0 || static_cast<uint64_t>(size) > max_size) {
+    FileClose(f);
+    return false;
+  }
+  out->resize(static_cast<size_t>(size));
+  size_t got = 0;
+  bool ok = FileRead(f, out->data(), out->size(), &got) && got == out->size();
+  FileClose(f);
+  return ok;
+}
+
+bool WriteFileAtomic(std::string_view cp932, const void* data, size_t size) {
+  std::string target = ResolveExisting(cp932);
+  if (target.empty()) target = NativePath(cp932);
+  std::string temp = target + ".tmp";
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = FileWrite(fd, data, size) && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+}  // namespace plat

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plat {
 
@@ -45,5 +46,16 @@ bool FileReadAt(FileHandle f, uint64_t offset, void* buf, size_t n);
 
 bool PathExists(std::string_view cp932);
 bool IsDirectory(std::string_view cp932);
+
+}  // namespace plat
+
+namespace plat {
+
+// Reads a whole file (at most max_size bytes); false when it cannot be read.
+bool ReadWholeFile(std::string_view cp932, std::vector<uint8_t>* out, size_t max_size = size_t(1) << 30);
+// Writes a file so that it is either wholly new or untouched: the bytes go
+// to a temporary file beside it, are flushed to disk, and the temporary file
+// is renamed over the old one. False, with the old file kept, on any error.
+bool WriteFileAtomic(std::string_view cp932, const void* data, size_t size);
 
 }  // namespace plat

@@ -13,6 +13,7 @@
 
 #include "clock.h"
 #include "messages.h"
+#include "sdl_input.h"
 #include "sdl_video.h"
 #include "text_encoding.h"
 #include "window.h"
@@ -182,6 +183,7 @@ class SdlWindow : public WindowBackend {
   void Post(uint32_t m, uintptr_t w, intptr_t l) { owner_->Post(m, w, l); }
 
   void Translate(const SDL_Event& e) {
+    SdlInputOnEvent(e, window_, id_);  // the input snapshot sees every event first
     switch (e.type) {
       case SDL_WINDOWEVENT:
         if (e.window.windowID != id_) return;

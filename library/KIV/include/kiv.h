@@ -165,10 +165,46 @@ KIV_API int KivSystemPathSet(const char* folder);
 KIV_API int KivSystemPathClear(void);
 KIV_API int KivPathIsOgg(const char* name);
 
-/* ---- Input (event word of this frame) ---- */
+/* ---- Input ----
+ * Key masks: bit i is entry i of the key table (0 Escape, 1 Space, 2 Return,
+ * 3 Ctrl, 4 Shift, 5 Alt, 6 Tab, 7-10 up, down, left, right, 11-22 F1-F12,
+ * 23-25 left, right, middle mouse button, 26-30 Y N Z X C). Joystick masks:
+ * 1 up, 2 down, 4 left, 8 right, bits 4-13 buttons 0-9. All describe the
+ * current frame; all are 0 and the mouse -1 while the window is inactive. */
+KIV_API int KivInputGetKeyOn(void);   /* down in this frame and the previous one */
+KIV_API int KivInputGetKeyPush(void); /* down now, not in the previous frame */
+KIV_API int KivInputGetKeyPull(void); /* down in the previous frame, not now */
+KIV_API int KivInputGetKeyOnEx(void); /* auto-repeat of the latest push, after 500 ms */
+/* The frame's events: 1, 2, 4 left, right, middle double click; 8 screen-mode request; 16 wheel. */
 KIV_API int KivInputGetKeyEx(void);
-KIV_API int KivInputGetWheel(void);
+KIV_API void KivInputSetKeyOn(int bits); /* synthetic input, ORed in for this frame */
+KIV_API void KivInputSetKeyPush(int bits);
+KIV_API void KivInputSetKeyPull(int bits);
+/* Clears the keys from every key mask and the events from the event word
+ * (16 also zeroes the wheel), now and after every update until the next call. */
+KIV_API void KivInputKeyCancel(int keys, int events);
+KIV_API void KivInputKeyRepeatClear(void);
 KIV_API void KivInputClear(void);
+KIV_API int KivInputGetWheel(void); /* +1, -1 or 0 this frame */
+KIV_API int KivInputGetMouseX(void); /* logical screen pixels, -1 when there is none */
+KIV_API int KivInputGetMouseY(void);
+KIV_API int KivInputGetMouseMoveX(void); /* since the previous frame */
+KIV_API int KivInputGetMouseMoveY(void);
+KIV_API int KivInputGetJoyOn(void);
+KIV_API int KivInputGetJoyPush(void);
+KIV_API int KivInputGetJoyPull(void);
+KIV_API int KivInputGetJoyOnEx(void); /* always 0 */
+
+/* ---- Window modes ---- */
+KIV_API int KivWindowChangeMode(int fullScreen);
+
+/* ---- Effects ---- */
+KIV_API int KivEffectEnable(int enable);
+KIV_API int KivEffectEnableIs(void);
+
+/* ---- Sound volumes (0..10000 per group 0-5) ---- */
+KIV_API int KivSoundSetVolume(int volume, unsigned group);
+KIV_API int KivSoundGetVolume(int* out, unsigned group);
 
 /* ---- Memory, list, random, log ---- */
 KIV_API void* KivMemoryAlloc(int size, int flags);

@@ -1,0 +1,12 @@
+// The SDL window backend's hook into the input snapshot: every event the
+// window thread takes for a window passes through here first.
+#pragma once
+#include <SDL.h>
+
+namespace plat {
+
+// Called on the window thread for each SDL event while `window` (SDL id
+// `id`) is the program's window.
+void SdlInputOnEvent(const SDL_Event& e, SDL_Window* window, uint32_t id);
+
+}  // namespace plat
