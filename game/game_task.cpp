@@ -80,6 +80,7 @@ void game_uninitialize(VmContext* ctx) {
 void game_task_frame(VmContext* ctx) {
   if (IsMovie()) return;
   frame_rate_update(ctx);
+  ctx->keyPushLatch |= static_cast<uint32_t>(KivInputGetKeyPush());
   script_frame(ctx);
 }
 
@@ -88,7 +89,10 @@ void script_frame(VmContext*) {}
 void frame_rate_update(VmContext* ctx) {
   // Unpaced while skipping, while the wheel turns toward the player, while
   // Space, Enter or the left button is pushed without Alt, or Ctrl is held.
-  bool fast = ctx->skipMode != 0 || KivInputGetWheel() > 0;
+  constexpr int kSpaceEnterLeft = 0x800006, kAlt = 0x20, kCtrl = 0x8;
+  bool fast = ctx->skipMode != 0 || KivInputGetWheel() > 0 ||
+              ((KivInputGetKeyPush() & kSpaceEnterLeft) && !(KivInputGetKeyOn() & kAlt)) ||
+              (KivInputGetKeyOn() & kCtrl);
   KivFrameRateSet(fast ? 0xFFFFFFFFu : 60u);
 }
 

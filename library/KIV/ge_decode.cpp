@@ -137,8 +137,10 @@ inline void Ycc8(__m128i y16, __m128i cb16, __m128i cr16, uint32_t* o) {
 inline __m128i Chroma16(const uint8_t* p) {
   int32_t four;
   std::memcpy(&four, p, 4);
-  const __m128i c = _mm_cvtsi32_si128(four);
-  return _mm_srai_epi16(_mm_unpacklo_epi8(c, c), 8);  // c0 c0 c1 c1 c2 c2 c3 c3, sign-extended
+  __m128i c = _mm_cvtsi32_si128(four);
+  c = _mm_unpacklo_epi8(c, c);  // bytes c0 c0 c1 c1 c2 c2 c3 c3
+  c = _mm_unpacklo_epi8(c, c);  // each byte four times
+  return _mm_srai_epi16(c, 8);  // 16-bit lanes c0 c0 c1 c1 c2 c2 c3 c3, sign-extended
 }
 
 void YccBlocksSimd(const uint8_t* cb, const uint8_t* cr, const uint8_t* y0, const uint8_t* y1, int bw,

@@ -3,6 +3,8 @@
 #include <SDL.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <deque>
 #include <mutex>
 
@@ -20,14 +22,39 @@ std::vector<LoggedBox> g_log;
 
 int DefaultAnswer(uint32_t type) { return (type & 0xF) == kMbYesNo ? kIdNo : kIdOk; }
 
+// KIV_BOX_ANSWERS="yes,no,ok" answers a headless run's boxes in order, so a
+// whole program can be driven from outside.
+void LoadAnswersFromEnvironment() {
+  static bool loaded = false;
+  if (loaded) return;
+  loaded = true;
+  const char* v = std::getenv("KIV_BOX_ANSWERS");
+  if (!v) return;
+  std::string all(v);
+  size_t at = 0;
+  while (at <= all.size()) {
+    size_t end = all.find(',', at);
+    if (end == std::string::npos) end = all.size();
+    std::string word = all.substr(at, end - at);
+    if (word == "yes") g_script.push_back(kIdYes);
+    else if (word == "no") g_script.push_back(kIdNo);
+    else if (word == "ok") g_script.push_back(kIdOk);
+    at = end + 1;
+  }
+}
+
 int HeadlessBox(const char* text, const char* caption, uint32_t type) {
   std::lock_guard lock(g_mutex);
+  LoadAnswersFromEnvironment();
   int answer = DefaultAnswer(type);
   if (!g_script.empty()) {
     answer = g_script.front();
     g_script.pop_front();
   }
   g_log.push_back(LoggedBox{text ? text : "", caption ? caption : "", type, answer});
+  // Shown on the terminal, since there is no screen to show it on.
+  std::fprintf(stderr, "[%s] %s\n", Cp932ToUtf8(caption ? caption : "").c_str(),
+               Cp932ToUtf8(text ? text : "").c_str());
   return answer;
 }
 

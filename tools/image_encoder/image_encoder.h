@@ -59,7 +59,9 @@ struct GeOptions {
   LzOptions lz;
 };
 
-// The unpacked data of a method (what LzPack packs).
+// The unpacked data of a method (what LzPack packs). YCbCr keeps one colour
+// per 2 x 2 block and picks each Y for the nearest decoded colour: a picture
+// whose blocks are flat comes back within 3 per channel; alpha becomes 0xFF.
 std::vector<uint8_t> GePlanes(const Image& image);
 std::vector<uint8_t> GeYCbCrPlanes(const Image& image);
 std::vector<uint8_t> GeLineBlock(const Image& image, int bpp, int forcedFlag = 0);

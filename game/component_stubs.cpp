@@ -1,0 +1,48 @@
+// Empty stand-ins for the component entry points of component_stubs.h that
+// are not written yet. Each does nothing (and returns "nothing there"), so
+// the machine runs before its components exist; a component that lands
+// deletes its stand-in here.
+#include "component_stubs.h"
+
+void motion_reset(VmContext*) {}
+void fx_free(VmContext*) {}
+void text_reveal_task_free(VmContext*) {}
+void text_release(VmContext*) {}
+void text_window_reset_words(VmContext*) {}
+void btn_release_all(VmContext*) {}
+void save_state_reset(VmContext*) {}
+void se_release(VmContext*) {}
+void bgm_release(VmContext*) {}
+void voice_release(VmContext*) {}
+void layer_release_all(VmContext*) {}
+void select_release(VmContext*) {}
+void action_free(VmContext*) {}
+void history_reset(VmContext*) {}
+void script_thread_clear(VmContext*) {}
+void effect_release(VmContext*) {}
+void player_name_release(VmContext*) {}
+void wait_timers_clear(VmContext*) {}
+void key_message_clear(VmContext*) {}
+void player_name_record_clear(VmContext*) {}
+int display_queue_apply(VmContext*) { return 1; }
+void system_btn_table_clear(VmContext*) {}
+void set_image_seen(VmContext*, uint32_t) {}
+void* se_debug_area(VmContext*) { return nullptr; }
+void* bgm_debug_area(VmContext*) { return nullptr; }
+uint32_t input_key_push() { return 0; }
+uint32_t input_key_on() { return 0; }
+void text_commands_install() {}
+void layer_image_commands_install() {}
+void layer_attribute_commands_install() {}
+void sound_commands_install() {}
+void select_commands_install() {}
+void wait_thread_commands_install() {}
+void button_commands_install() {}
+void system_commands_install() {}
+void save_commands_install() {}
+void voice_commands_install() {}
+void history_commands_install() {}
+void string_debug_commands_install() {}
+void effect_commands_install() {}
+void action_commands_install() {}
+void run_commands_install() {}

@@ -1,0 +1,61 @@
+// Entry points of game components that the machine calls (game reset, the
+// restart of ret, the reset instruction, record operands, the skip state and
+// the installation of command handlers). Each is declared here and, until
+// its component is written, defined as an empty stand-in in
+// component_stubs.cpp. A component that lands defines its routine in its own
+// file, deletes the stand-in from component_stubs.cpp and may move the
+// declaration into its own header.
+#pragma once
+#include <cstdint>
+
+struct VmContext;
+
+// ---- Release and reset routines, in the order game_reset calls them ----
+void motion_reset(VmContext* ctx);              // motions and curves
+void fx_free(VmContext* ctx);                   // layer raster effects
+void text_reveal_task_free(VmContext* ctx);     // message window: its reveal task, when present
+void text_release(VmContext* ctx);              // message window: sprites and buffers
+void text_window_reset_words(VmContext* ctx);   // message window: the words a reset sets
+void btn_release_all(VmContext* ctx);           // button groups
+void save_state_reset(VmContext* ctx);          // load-after -1, no snapshot, thumbnail present
+void se_release(VmContext* ctx);                // sound effects
+void bgm_release(VmContext* ctx);               // music
+void voice_release(VmContext* ctx);             // voices
+void layer_release_all(VmContext* ctx);         // graphic layers
+void select_release(VmContext* ctx);            // choices
+void action_free(VmContext* ctx);               // action slots
+void history_reset(VmContext* ctx);             // backlog: entries, count, no-history flag
+void script_thread_clear(VmContext* ctx);       // script-thread record
+void effect_release(VmContext* ctx);            // screen effects
+void player_name_release(VmContext* ctx);       // player-name entry: window, sprites, button
+void wait_timers_clear(VmContext* ctx);         // wait timer block
+void key_message_clear(VmContext* ctx);         // group 23's message word and table
+void player_name_record_clear(VmContext* ctx);  // player-name objects record
+
+// ---- Other routines the machine calls ----
+int display_queue_apply(VmContext* ctx);          // applies the queued display operations (reset)
+void system_btn_table_clear(VmContext* ctx);      // the 512-byte system-button table (restart)
+void set_image_seen(VmContext* ctx, uint32_t record);  // image-seen flag of a File.dat record
+void* se_debug_area(VmContext* ctx);              // sound-effect channel records (240 values)
+void* bgm_debug_area(VmContext* ctx);             // bgm records (30 values)
+
+// ---- Engine input not yet exported to the game (KivInputGetKeyPush/KeyOn) ----
+uint32_t input_key_push();  // logical keys pushed this frame
+uint32_t input_key_on();    // logical keys held
+
+// ---- Command handler installation, one per component that owns commands ----
+void text_commands_install();             // group 2
+void layer_image_commands_install();      // group 3 image members, group 11 movies
+void layer_attribute_commands_install();  // group 3 attribute and composition members
+void sound_commands_install();            // groups 4 (bgm) and 5 (se)
+void select_commands_install();           // group 6
+void wait_thread_commands_install();      // groups 7 (waits) and 21 (script thread)
+void button_commands_install();           // groups 8 (btn) and 12 (system_btn)
+void system_commands_install();           // groups 9, 20 (math) and 23 (messages)
+void save_commands_install();             // group 10
+void voice_commands_install();            // group 13
+void history_commands_install();          // group 14
+void string_debug_commands_install();     // groups 15 (debug) and 18 (strings)
+void effect_commands_install();           // groups 16 (effect) and 19 (fx)
+void action_commands_install();           // group 17
+void run_commands_install();              // group 22

@@ -1,0 +1,27 @@
+// The game program's debug lines. A line goes to a keyed debug window
+// (window 0 errors, 10 the command log, 16 script output ...). Until the
+// engine offers debug windows to the game, every line is written through the
+// platform's debugger output, and a test can install a sink to read them.
+#pragma once
+#include <string_view>
+
+constexpr int kDebugWindowError = 0;
+constexpr int kDebugWindowCommand = 10;
+constexpr int kDebugWindowOutput = 16;
+// The sink's window number for lines meant for the engine's error log.
+constexpr int kDebugErrorLog = -1;
+
+// A formatted line (Shift-JIS format and arguments) for a debug window.
+void game_debug_log(int window, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+// An unformatted line; "" is the empty line some commands log.
+void game_debug_puts(int window, const char* text);
+// A line for the engine's error log (allocation failures and the like).
+void game_error_log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Registers an area (the address kept in *slot, count 32-bit values) with
+// the debug window of that key; for now the registration is only logged.
+void game_debug_set_data(int key, const char* caption, void** slot, int count);
+
+// Receives every line instead of the debugger output; null restores it.
+using GameDebugSink = void (*)(int window, std::string_view line, void* user);
+void game_debug_log_set_sink(GameDebugSink sink, void* user);
