@@ -106,6 +106,18 @@ void PgdApply(benchmark::State& state, const Bytes& file, KivLoopVariant v) {
   state.SetBytesProcessed(state.iterations() * kW * kH * 4);
 }
 
+// The LZ unpack alone, to see what the pixel loops add.
+void GeUnpackOnly(benchmark::State& state, const Bytes& file) {
+  KivGeHeader h;
+  KivGeReadHeader(file, &h);
+  const std::span<const uint8_t> stream = std::span<const uint8_t>(file).subspan(h.headSize + 8);
+  for (auto _ : state) {
+    if (!KivGeUnpack(std::span<uint8_t>(Work()).first(h.unpackedSize), stream)) state.SkipWithError("unpack failed");
+    benchmark::DoNotOptimize(Work().data());
+  }
+  state.SetBytesProcessed(state.iterations() * h.unpackedSize);
+}
+
 // libpng's simplified reader straight into B, G, R, A words.
 void PngDecode(benchmark::State& state, const Bytes& file) {
   std::vector<uint32_t> dest(static_cast<size_t>(kW) * kH);
@@ -135,6 +147,12 @@ void Register() {
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark((std::string("GE/") + g.name + "/simd").c_str(),
                                  [file](benchmark::State& s) { GeDecode(s, *file, KivLoopVariant::kSimd); })
+        ->Unit(benchmark::kMillisecond);
+  }
+  for (Ge g : {Ge{"planar", &f.ge1}, Ge{"ycbcr", &f.ge2}, Ge{"line24", &f.ge3_24}, Ge{"line32", &f.ge3_32}}) {
+    const Bytes* file = g.file;
+    benchmark::RegisterBenchmark((std::string("LZ/") + g.name).c_str(),
+                                 [file](benchmark::State& s) { GeUnpackOnly(s, *file); })
         ->Unit(benchmark::kMillisecond);
   }
   benchmark::RegisterBenchmark("PNG/picture", [](benchmark::State& s) { PngDecode(s, F().png); })

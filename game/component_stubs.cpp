@@ -29,8 +29,6 @@ void system_btn_table_clear(VmContext*) {}
 void set_image_seen(VmContext*, uint32_t) {}
 void* se_debug_area(VmContext*) { return nullptr; }
 void* bgm_debug_area(VmContext*) { return nullptr; }
-uint32_t input_key_push() { return 0; }
-uint32_t input_key_on() { return 0; }
 void text_commands_install() {}
 void layer_image_commands_install() {}
 void layer_attribute_commands_install() {}

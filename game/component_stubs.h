@@ -1,6 +1,6 @@
 // Entry points of game components that the machine calls (game reset, the
-// restart of ret, the reset instruction, record operands, the skip state and
-// the installation of command handlers). Each is declared here and, until
+// restart of ret, the reset instruction, record operands and the
+// installation of command handlers). Each is declared here and, until
 // its component is written, defined as an empty stand-in in
 // component_stubs.cpp. A component that lands defines its routine in its own
 // file, deletes the stand-in from component_stubs.cpp and may move the
@@ -38,10 +38,6 @@ void system_btn_table_clear(VmContext* ctx);      // the 512-byte system-button 
 void set_image_seen(VmContext* ctx, uint32_t record);  // image-seen flag of a File.dat record
 void* se_debug_area(VmContext* ctx);              // sound-effect channel records (240 values)
 void* bgm_debug_area(VmContext* ctx);             // bgm records (30 values)
-
-// ---- Engine input not yet exported to the game (KivInputGetKeyPush/KeyOn) ----
-uint32_t input_key_push();  // logical keys pushed this frame
-uint32_t input_key_on();    // logical keys held
 
 // ---- Command handler installation, one per component that owns commands ----
 void text_commands_install();             // group 2

@@ -35,8 +35,8 @@ void* engine_symbol(const char* name) {
 
 #define KIV_BIND(ret, name, params, args)                                           \
   extern "C" ret name params {                                                      \
-    static auto fn = reinterpret_cast<ret(*) params>(engine_symbol(#name));         \
-    return fn args;                                                                 \
+    static auto bound_ = reinterpret_cast<ret(*) params>(engine_symbol(#name));     \
+    return bound_ args;                                                             \
   }
 
 #include "engine_exports.inc"

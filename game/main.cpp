@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "archive_list.h"
 #include "command_line.h"
 #include "config_dat.h"
 #include "debug_windows.h"
@@ -19,8 +20,6 @@
 #include "program_identity.h"
 #include "save_folder.h"
 #include "system_dat.h"
-
-int archive_list_load();
 
 int main(int argc, char** argv) {
   std::string folder = plat::FolderOf(plat::ModuleFileName(nullptr));
@@ -62,7 +61,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Orvane: the engine could not start\n");
     return 1;
   }
-  archive_list_load();
+  archive_list_load(0);
 
   switch (system_dat_is_current()) {
     case StampCheck::kCurrent:

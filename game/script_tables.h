@@ -2,27 +2,17 @@
 // loading them through the engine's file layer, the unscrambler, string and
 // record operands, the image-number rule and the debug registration.
 //
-// Script.src: u32 magic "Sv20", u32 build stamp, u32 entry pc (from byte 0),
-// then code words to the end of the file; never scrambled. The tables share
-// a 16-byte header; a first byte '$' marks a scrambled body (bytes 16 on).
-// Header bytes 12-15 hold the record count of File.dat and the text-word
-// count of Text.dat. Every size, count and offset is checked on load: a
-// short or inconsistent file is refused with a line in debug window 0.
+// The byte formats are in script_format.h. Every size, count and offset is
+// checked on load: a short or inconsistent file is refused with a line in
+// debug window 0.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
+#include "script_format.h"
 #include "vm_context.h"
 
-constexpr uint32_t kScriptMagic = 0x30327653;  // "Sv20"
-constexpr uint32_t kTableHeaderBytes = 16;
-constexpr uint8_t kScrambledMark = '$';
-constexpr uint32_t kScrambleKey1 = 0x2C71B5E9;
-constexpr uint32_t kScrambleKey2 = 0x6D0A93F4;
-constexpr uint32_t kFileRecordBytes = 32;
-constexpr uint32_t kMaxFileRecords = 65536;
-constexpr uint32_t kMaxTextWords = 200000;
 // Files larger than this are refused (they could not be a script's tables).
 constexpr uint32_t kMaxDataFileBytes = 0x7FFF0000u;
 
@@ -61,12 +51,6 @@ bool script_data_load(VmContext* ctx);
 // buffer of size + extra bytes from KivMemoryAlloc; null (logged) when it
 // cannot be opened or read whole, or is larger than kMaxDataFileBytes.
 uint8_t* data_file_read(const char* name, uint32_t extra, uint32_t* size);
-
-// Unscrambles a table body in place; 1 to 3 bytes beyond the last whole
-// word are left as they are.
-void data_unscramble(uint8_t* body, size_t length);
-// Its inverse, used by the tools that write tables.
-void data_scramble(uint8_t* body, size_t length);
 
 // ---- Counts the loaded tables declare ----
 

@@ -151,8 +151,10 @@ void memory_stack_pop(VmContext* ctx) {
 uint32_t get_skip_state(const VmContext* ctx) {
   uint32_t state = 0;
   if (ctx->skipMode) state |= kSkipStateMode;
-  const uint32_t on = input_key_on();
-  if (KivInputGetWheel() > 0 || ((input_key_push() & 0x800006u) && !(on & 0x20u))) state |= kSkipStatePushed;
+  // Space, Enter or the left button pushed without Alt; Ctrl held.
+  const auto on = static_cast<uint32_t>(KivInputGetKeyOn());
+  const auto pushed = static_cast<uint32_t>(KivInputGetKeyPush());
+  if (KivInputGetWheel() > 0 || ((pushed & 0x800006u) && !(on & 0x20u))) state |= kSkipStatePushed;
   if (on & 0x8u) state |= kSkipStateCtrl;
   return state;
 }

@@ -11,6 +11,7 @@
 // code or an instruction cut off by the end of the file ends the run.
 #include <climits>
 #include <cstdint>
+#include <cstring>
 
 #include "component_stubs.h"
 #include "game_debug_log.h"
@@ -46,7 +47,22 @@ constexpr uint8_t kOperandWords[kCoreOpCount + 1] = {
 inline int32_t Wrap(uint32_t v) { return static_cast<int32_t>(v); }
 inline uint32_t U(int32_t v) { return static_cast<uint32_t>(v); }
 
-// The operand word at pc; pc moves past it.
+// Where the run loop reads: kept in locals while instructions run inline,
+// and written back to the script record before anything out of line runs.
+struct Cursor {
+  const uint8_t* code;
+  uint32_t pc;
+};
+
+inline uint32_t Next(Cursor& c) {
+  uint32_t w = CodeWord(c.code, c.pc);
+  c.pc += 4;
+  return w;
+}
+
+inline int32_t* Operand(VmContext* ctx, Cursor& c) { return OperandCell(ctx, Next(c)); }
+
+// The same on the script record's pc, for the out-of-line instructions.
 inline int32_t* Operand(VmContext* ctx) {
   ScriptRecord& s = ctx->script;
   uint32_t w = CodeWord(s.code, s.pc);
@@ -61,15 +77,32 @@ inline uint32_t RawWord(VmContext* ctx) {
   return w;
 }
 
-[[gnu::cold]] int JumpRefused(VmContext* ctx, uint32_t label) {
-  game_debug_log(kDebugWindowError, "[%u]jump label error : %u", ctx->script.pc, label);
+[[gnu::cold]] int JumpRefused(uint32_t pc, uint32_t label) {
+  game_debug_log(kDebugWindowError, "[%u]jump label error : %u", pc, label);
   return 0;
 }
 
-inline int JumpToLabel(VmContext* ctx, uint32_t label) {
-  uint32_t pc;
-  if (!label_pc(ctx, label, &pc)) return JumpRefused(ctx, label);
-  ctx->script.pc = pc;
+// The pc of a label: the common case inline, anything doubtful through the
+// checked (and logging) label_pc.
+inline bool LabelPc(const VmContext* ctx, uint32_t label, uint32_t* pc) {
+  const ScriptRecord& s = ctx->script;
+  const uint64_t back = 4ull * label;
+  if (label != 0 && ctx->data.point && ctx->data.pointSize >= 16 + back) {
+    uint32_t offset;
+    std::memcpy(&offset, ctx->data.point + (ctx->data.pointSize - back), 4);
+    const uint64_t target = uint64_t{s.codeBase} + offset;
+    if (target <= s.codeSize) {
+      *pc = static_cast<uint32_t>(target);
+      return true;
+    }
+  }
+  return label_pc(ctx, label, pc);
+}
+
+inline int JumpToLabel(VmContext* ctx, Cursor& c, uint32_t label) {
+  uint32_t target;
+  if (!LabelPc(ctx, label, &target)) return JumpRefused(c.pc, label);
+  c.pc = target;
   return 1;
 }
 
@@ -77,7 +110,7 @@ int OpGosub(VmContext* ctx) {
   ScriptRecord& s = ctx->script;
   uint32_t label = U(*Operand(ctx));
   uint32_t target;
-  if (!label_pc(ctx, label, &target)) return JumpRefused(ctx, label);
+  if (!LabelPc(ctx, label, &target)) return JumpRefused(s.pc, label);
   uint32_t back = s.pc;
   if (!return_point_push(ctx, kGameListReturnPoints, back, kReturnKindGosub))
     game_error_log(plat::Sjis("[%d]メモリ不足発生"), static_cast<int>(back));
@@ -139,9 +172,21 @@ int OpFrameRelease(VmContext* ctx) {
   return 1;
 }
 
+int OpEnd(VmContext* ctx) {
+  KivEnd();
+  ctx->script.yield = 1;
+  return 1;
+}
+
+int OpReset(VmContext* ctx) {
+  display_queue_apply(ctx);
+  game_reset(ctx);
+  return 1;
+}
+
 // not / neg: the register is in bits 0-15 of a raw word.
-inline int32_t* RawRegister(VmContext* ctx) {
-  uint32_t index = RawWord(ctx) & 0xFFFF;
+inline int32_t* RawRegister(VmContext* ctx, Cursor& c) {
+  uint32_t index = Next(c) & 0xFFFF;
   if (!index_in(index, kRegisterCount, "register")) {
     ctx->refused = 0;
     return &ctx->refused;
@@ -149,15 +194,23 @@ inline int32_t* RawRegister(VmContext* ctx) {
   return &ctx->registers[index];
 }
 
-// One core instruction; the operands lie inside the code. 0 = failed.
-inline int Execute(VmContext* ctx, uint32_t op) {
+// Runs an instruction that lives out of line on the script record's pc.
+inline int OutOfLine(VmContext* ctx, Cursor& c, int (*op)(VmContext*)) {
+  ctx->script.pc = c.pc;
+  int result = op(ctx);
+  c.pc = ctx->script.pc;
+  return result;
+}
+
+// One core instruction; its operands lie inside the code. 0 = failed.
+inline int Execute(VmContext* ctx, Cursor& c, uint32_t op) {
   int32_t* d;
   int32_t b;
   switch (op) {
-#define BINARY(expr)  \
-  d = Operand(ctx);   \
-  b = *Operand(ctx);  \
-  *d = (expr);        \
+#define BINARY(expr)    \
+  d = Operand(ctx, c);  \
+  b = *Operand(ctx, c); \
+  *d = (expr);          \
   return 1;
     case kMov: BINARY(b)
     case kAdd: BINARY(Wrap(U(*d) + U(b)))
@@ -178,57 +231,50 @@ inline int Execute(VmContext* ctx, uint32_t op) {
     case kSar: BINARY(*d >> (U(b) & 31))
 #undef BINARY
     case kDiv:
-      d = Operand(ctx);
-      b = *Operand(ctx);
+      d = Operand(ctx, c);
+      b = *Operand(ctx, c);
       if (b != 0) *d = (*d == INT32_MIN && b == -1) ? INT32_MIN : *d / b;
       return 1;
     case kMod:
-      d = Operand(ctx);
-      b = *Operand(ctx);
+      d = Operand(ctx, c);
+      b = *Operand(ctx, c);
       if (b != 0) *d = (*d == INT32_MIN && b == -1) ? 0 : *d % b;
       return 1;
     case kJmp:
-      return JumpToLabel(ctx, U(*Operand(ctx)));
+      return JumpToLabel(ctx, c, U(*Operand(ctx, c)));
     case kJz: {
-      uint32_t label = RawWord(ctx);
-      if (*Operand(ctx) != 0) return 1;
-      return JumpToLabel(ctx, label);
+      uint32_t label = Next(c);
+      if (*Operand(ctx, c) != 0) return 1;
+      return JumpToLabel(ctx, c, label);
     }
-    case kGosub:
-      return OpGosub(ctx);
     case kNot:
-      d = RawRegister(ctx);
+      d = RawRegister(ctx, c);
       *d = *d == 0;
       return 1;
     case kNeg:
-      d = RawRegister(ctx);
+      d = RawRegister(ctx, c);
       *d = Wrap(0u - U(*d));
-      return 1;
-    case kEnd:
-      KivEnd();
-      ctx->script.yield = 1;
       return 1;
     case kNop:
       return 1;
-    case kCall:
-      return OpCall(ctx);
-    case kRet:
-      return OpRet(ctx);
-    case kReset:
-      display_queue_apply(ctx);
-      game_reset(ctx);
-      return 1;
     case kPop:
-      d = Operand(ctx);
+      d = Operand(ctx, c);
       *d = value_stack_pop(ctx);
       return 1;
     case kPush:
-      value_stack_push(ctx, *Operand(ctx));
+      b = *Operand(ctx, c);
+      if (ctx->valueStackDepth >= 0 && ctx->valueStackDepth < kValueStackSize - 1) [[likely]]
+        ctx->valueStack[ctx->valueStackDepth++] = b;
+      else
+        value_stack_push(ctx, b);  // the full stack and its log lines
       return 1;
-    case kFramePush:
-      return OpFramePush(ctx);
-    case kFrameRelease:
-      return OpFrameRelease(ctx);
+    case kGosub: return OutOfLine(ctx, c, OpGosub);
+    case kEnd: return OutOfLine(ctx, c, OpEnd);
+    case kCall: return OutOfLine(ctx, c, OpCall);
+    case kRet: return OutOfLine(ctx, c, OpRet);
+    case kReset: return OutOfLine(ctx, c, OpReset);
+    case kFramePush: return OutOfLine(ctx, c, OpFramePush);
+    case kFrameRelease: return OutOfLine(ctx, c, OpFrameRelease);
     default:
       return 0;
   }
@@ -255,27 +301,32 @@ inline int Execute(VmContext* ctx, uint32_t op) {
 void script_run(VmContext* ctx) {
   ScriptRecord& s = ctx->script;
   if (!s.code || s.pc == s.codeSize) return;
+  Cursor c{s.code, s.pc};
   for (;;) {
-    if (s.pointDepth > 0 && s.pointDepth <= kScriptPointDepth && s.pc == s.points[s.pointDepth - 1]) return;
+    if (s.pointDepth > 0 && s.pointDepth <= kScriptPointDepth && c.pc == s.points[s.pointDepth - 1]) break;
     s.yield = 0;
-    if (s.pc > s.codeSize || s.codeSize - s.pc < 4) [[unlikely]] {
+    if (c.pc > s.codeSize || s.codeSize - c.pc < 4) [[unlikely]] {
+      s.pc = c.pc;
       LogOutsideCode(s, "pc outside the code");
       return;
     }
-    const uint32_t word = CodeWord(s.code, s.pc);
-    s.pc += 4;
+    const uint32_t word = Next(c);
     s.commandWord = word;
     const uint32_t op = word - kCoreGroupWord;
     if (op - 1 >= kCoreOpCount) [[unlikely]] {
+      s.pc = c.pc;
       LogBadWord(s, word);
-    } else if (s.codeSize - s.pc < 4u * kOperandWords[op]) [[unlikely]] {
+    } else if (s.codeSize - c.pc < 4u * kOperandWords[op]) [[unlikely]] {
+      s.pc = c.pc;
       LogOutsideCode(s, "instruction cut off by the end of the code");
       return;
-    } else if (!Execute(ctx, op)) [[unlikely]] {
+    } else if (!Execute(ctx, c, op)) [[unlikely]] {
+      s.pc = c.pc;
       LogFailed(s);
     }
-    if (s.yield || s.pc == s.codeSize) return;
+    if (s.yield || c.pc == s.codeSize) break;
   }
+  s.pc = c.pc;
 }
 
 int32_t* operand_cell(VmContext* ctx, uint32_t operand) { return OperandCell(ctx, operand); }
@@ -291,6 +342,61 @@ int32_t* operand_decode(VmContext* ctx) {
 }
 
 namespace vm_detail {
+
+int32_t* OperandCellMemory(VmContext* ctx, uint32_t w) {
+  const uint32_t index = w & 0xFFFF;
+  const uint32_t offset = (w >> 16) & 0xFFF;
+  int64_t r;
+  switch (w >> 28) {
+    case 4:
+      if (index < kRegisterCount) [[likely]]
+        return &ctx->registers[index];
+      return Refused(ctx, "operand register", index, kRegisterCount);
+    case 1:
+      if (!RegisterValue(ctx, index, &r)) break;
+      if (!index_in(r, kUserMemoryWords, "user memory")) break;
+      return &ctx->userMemory[r];
+    case 2:
+      if (!RegisterValue(ctx, index, &r)) break;
+      if (!ctx->systemVariables) return Refused(ctx, "system variables (not attached)", r, 0);
+      if (!index_in(r, 512, "system variable")) break;
+      return &ctx->systemVariables[r];
+    case 3:
+      if (!index_in(index, kValueStackSize, "value stack slot")) break;
+      return &ctx->valueStack[index];
+    case 5:
+      if (!RegisterValue(ctx, index, &r)) break;
+      r += offset;
+      if (offset != 0) r += ctx->baseRegister;
+      if (!index_in(r, kTempAreaWords, "temporary area")) break;
+      return &ctx->tempArea[r];
+    case 6: {
+      if (!RegisterValue(ctx, index, &r)) break;
+      if (int32_t* cell = MemElement(ctx, r + offset)) return cell;
+      break;
+    }
+    case 7: {
+      if (!RegisterValue(ctx, index, &r)) break;
+      const int32_t* table = MemElement(ctx, offset);
+      if (!table) break;
+      const int64_t first = (static_cast<uint32_t>(*table) >> 16) & 0xFFF;
+      if (int32_t* cell = MemElement(ctx, r + first)) return cell;
+      break;
+    }
+    case 8:
+      r = static_cast<int64_t>(ctx->framePointer) - index;
+      if (!index_in(r, kFrameSlotCount, "frame slot")) break;
+      return &ctx->frameSlots[r];
+    case 9:
+      return &ctx->baseRegister;
+    default:
+      ctx->immediate = static_cast<int32_t>(w);
+      return &ctx->immediate;
+  }
+  ctx->refused = 0;
+  return &ctx->refused;
+}
+
 int32_t* Refused(VmContext* ctx, const char* what, int64_t value, int64_t limit) {
   index_refused(what, value, limit);
   ctx->refused = 0;

@@ -40,58 +40,20 @@ inline int32_t* MemElement(VmContext* ctx, int64_t k) {
   return reinterpret_cast<int32_t*>(ctx->data.mem + kMemHeaderBytes + 4 * static_cast<uint64_t>(k));
 }
 
-inline int32_t* OperandCell(VmContext* ctx, uint32_t w) {
-  const uint32_t index = w & 0xFFFF;
-  const uint32_t offset = (w >> 16) & 0xFFF;
-  int64_t r;
-  switch (w >> 28) {
-    case 4:
-      if (index < kRegisterCount) [[likely]]
-        return &ctx->registers[index];
-      return Refused(ctx, "operand register", index, kRegisterCount);
-    case 1:
-      if (!RegisterValue(ctx, index, &r)) break;
-      if (!index_in(r, kUserMemoryWords, "user memory")) break;
-      return &ctx->userMemory[r];
-    case 2:
-      if (!RegisterValue(ctx, index, &r)) break;
-      if (!ctx->systemVariables) return Refused(ctx, "system variables (not attached)", r, 0);
-      if (!index_in(r, 512, "system variable")) break;
-      return &ctx->systemVariables[r];
-    case 3:
-      if (!index_in(index, kValueStackSize, "value stack slot")) break;
-      return &ctx->valueStack[index];
-    case 5:
-      if (!RegisterValue(ctx, index, &r)) break;
-      r += offset;
-      if (offset != 0) r += ctx->baseRegister;
-      if (!index_in(r, kTempAreaWords, "temporary area")) break;
-      return &ctx->tempArea[r];
-    case 6: {
-      if (!RegisterValue(ctx, index, &r)) break;
-      if (int32_t* cell = MemElement(ctx, r + offset)) return cell;
-      break;
-    }
-    case 7: {
-      if (!RegisterValue(ctx, index, &r)) break;
-      const int32_t* table = MemElement(ctx, offset);
-      if (!table) break;
-      const int64_t first = (static_cast<uint32_t>(*table) >> 16) & 0xFFF;
-      if (int32_t* cell = MemElement(ctx, r + first)) return cell;
-      break;
-    }
-    case 8:
-      r = static_cast<int64_t>(ctx->framePointer) - index;
-      if (!index_in(r, kFrameSlotCount, "frame slot")) break;
-      return &ctx->frameSlots[r];
-    case 9:
-      return &ctx->baseRegister;
-    default:
-      ctx->immediate = static_cast<int32_t>(w);
-      return &ctx->immediate;
+// Every tag but registers and immediates.
+int32_t* OperandCellMemory(VmContext* ctx, uint32_t w);  // vm_core.cpp
+
+// Registers and immediates, the operands of most instructions, inline; the
+// memory tags out of line.
+[[gnu::always_inline]] inline int32_t* OperandCell(VmContext* ctx, uint32_t w) {
+  const uint32_t tag = w >> 28;
+  if (tag == 4 && (w & 0xFFFF) < kRegisterCount) [[likely]]
+    return &ctx->registers[w & 0xFFFF];
+  if (tag - 1 >= 9) {  // 0 and 10..15
+    ctx->immediate = static_cast<int32_t>(w);
+    return &ctx->immediate;
   }
-  ctx->refused = 0;
-  return &ctx->refused;
+  return OperandCellMemory(ctx, w);
 }
 
 }  // namespace vm_detail

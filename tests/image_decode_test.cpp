@@ -936,4 +936,47 @@ TEST(Corrupt, FlippedBytesNeverEscapeTheBuffers) {
   }
 }
 
+// ---------------------------------------------------------------- the tool
+
+#ifdef GE_ENCODE_PATH
+TEST(GeEncodeTool, WritesFilesTheDecodersRead) {
+  char dirTemplate[] = "/tmp/ge_encode_XXXXXX";
+  ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+  const std::string dir = dirTemplate;
+  const Image a = kivtools::MakeTestPicture(40, 30, 4);
+  Image b = a;
+  for (int y = 5; y < 9; ++y)
+    for (int x = 10; x < 20; ++x) b.pixels[y * 40 + x] ^= 0x00112233u;
+  std::string err;
+  ASSERT_TRUE(kivtools::WritePngFile(dir + "/a.png", a, &err)) << err;
+  ASSERT_TRUE(kivtools::WritePngFile(dir + "/b.png", b, &err)) << err;
+  auto run = [&](const std::string& args) {
+    return std::system((std::string(GE_ENCODE_PATH) + " " + args + " 2>/dev/null").c_str());
+  };
+  auto read = [&](const char* name) {
+    Bytes f;
+    EXPECT_TRUE(kivtools::ReadFileBytes(dir + "/" + name, &f)) << name;
+    return f;
+  };
+  ASSERT_EQ(run("ge --method 3 --lz mixed --pos 3 -4 " + dir + "/a.png " + dir + "/a.ge"), 0);
+  const Bytes ge = read("a.ge");
+  KivGeHeader h;
+  ASSERT_EQ(KivGeReadHeader(ge, &h), 1);
+  EXPECT_EQ(h.method, 3);
+  EXPECT_EQ(h.x, 3);
+  EXPECT_EQ(h.y, -4);
+  int ok;
+  EXPECT_EQ(DecodeGe(ge, 40, 30, 40, &ok), a.pixels);
+  ASSERT_EQ(run("pgd --bpp 32 --name A.GE " + dir + "/a.png " + dir + "/b.png " + dir + "/b.pgd"), 0);
+  const PgdResult r = ApplyPgd(read("b.pgd"), a.pixels, 40, 30, 40);
+  EXPECT_EQ(r.ok, 1);
+  EXPECT_EQ(r.pixels, b.pixels);
+  ASSERT_EQ(run("bmp --bpp 32 --top-down " + dir + "/a.png " + dir + "/a.bmp"), 0);
+  EXPECT_EQ(DecodeBmpTga(read("a.bmp")).pixels, a.pixels);
+  EXPECT_NE(run("ge --method 9 " + dir + "/a.png " + dir + "/x.ge"), 0);
+  EXPECT_NE(run("pgd " + dir + "/a.png " + dir + "/b.png " + dir + "/x.pgd"), 0);  // no base name
+  std::system(("rm -rf " + dir).c_str());
+}
+#endif
+
 }  // namespace

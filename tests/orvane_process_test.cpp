@@ -4,6 +4,7 @@
 // given by ORVANE_TEST_DIR, beside a dll/ link to the engine.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -25,13 +26,13 @@ namespace {
 
 const std::string kDir = ORVANE_TEST_DIR;
 
-struct Run {
+struct ProcessResult {
   int exit_code = -1;
   std::string err;
 };
 
 // Runs a program headless with extra environment, capturing stderr.
-Run RunProgram(const std::string& program, const std::vector<std::string>& env_extra = {},
+ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& env_extra = {},
                const std::vector<std::string>& args = {}) {
   std::string err_file = kDir + "/stderr.txt";
   std::vector<std::string> env = {"KIV_HEADLESS=1"};
@@ -51,7 +52,7 @@ Run RunProgram(const std::string& program, const std::vector<std::string>& env_e
   posix_spawn_file_actions_addopen(&fa, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
   pid_t pid;
-  Run r;
+  ProcessResult r;
   if (posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), envp.data()) != 0) return r;
   posix_spawn_file_actions_destroy(&fa);
   int status = 0;
@@ -76,7 +77,7 @@ TEST(OrvaneProcess, IdentityFailuresShowTheirCodeAndExit1) {
       {"orvane_id_noproduct", "[0x0006]"}, {"orvane_id_nooriginal", "[0x0007]"},
   };
   for (const Case& c : cases) {
-    Run r = RunProgram(kDir + "/" + c.program);
+    ProcessResult r = RunProgram(kDir + "/" + c.program);
     EXPECT_EQ(r.exit_code, 1) << c.program;
     EXPECT_NE(r.err.find(c.code), std::string::npos) << c.program << ": " << r.err;
     EXPECT_NE(r.err.find("起動エラー"), std::string::npos) << c.program;
@@ -90,7 +91,7 @@ TEST(OrvaneProcess, MissingEngineEndsWithExit1) {
   std::ifstream src(kDir + "/orvane_id_ok", std::ios::binary);
   std::ofstream(copy, std::ios::binary) << src.rdbuf();
   ::chmod(copy.c_str(), 0755);
-  Run r = RunProgram(copy);
+  ProcessResult r = RunProgram(copy);
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.find("libkiv.so"), std::string::npos) << r.err;
 }
@@ -99,7 +100,7 @@ TEST(OrvaneProcess, SecondInstanceExitsSilently) {
   {
     plat::InstanceLock held;
     ASSERT_TRUE(held.Acquire("KivTest"));
-    Run r = RunProgram(kDir + "/orvane_id_ok");
+    ProcessResult r = RunProgram(kDir + "/orvane_id_ok");
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err, "") << "a second instance shows nothing";
   }
@@ -132,6 +133,7 @@ class StampQuestion : public ::testing::Test {
     // A script of build 2 and saves kept by build 1; not a playable script,
     // so a start that gets past the question ends at loading it.
     Write(data + "/Script.src", std::string("\0\0\0\0\2\0\0\0\0\0\0\0", 12));
+    Write(data + "/archive.dat", "extra");
     std::string system(3954, '\0');
     system[2] = 1;
     Write(save + "/system.dat", system);
@@ -142,7 +144,7 @@ class StampQuestion : public ::testing::Test {
 };
 
 TEST_F(StampQuestion, NoEndsAndKeepsEverything) {
-  Run r = RunProgram(kDir + "/orvane_id_ok", {"KIV_BOX_ANSWERS=no"}, {"/DIB"});
+  ProcessResult r = RunProgram(kDir + "/orvane_id_ok", {"KIV_BOX_ANSWERS=no"}, {"/DIB"});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_NE(r.err.find("検証結果"), std::string::npos) << r.err;
   EXPECT_TRUE(Exists(save + "/system.dat"));
@@ -150,7 +152,7 @@ TEST_F(StampQuestion, NoEndsAndKeepsEverything) {
 }
 
 TEST_F(StampQuestion, YesDeletesOnlyDatFiles) {
-  Run r = RunProgram(kDir + "/orvane_id_ok", {"KIV_BOX_ANSWERS=yes"}, {"/DIB"});
+  ProcessResult r = RunProgram(kDir + "/orvane_id_ok", {"KIV_BOX_ANSWERS=yes"}, {"/DIB"});
   EXPECT_NE(r.err.find("検証結果"), std::string::npos) << r.err;
   EXPECT_FALSE(Exists(save + "/save000.dat"));
   EXPECT_TRUE(Exists(save + "/notes.txt"));
@@ -160,7 +162,7 @@ TEST_F(StampQuestion, YesDeletesOnlyDatFiles) {
 
 TEST_F(StampQuestion, MissingScriptIsAStartError) {
   ::unlink((data + "/Script.src").c_str());
-  Run r = RunProgram(kDir + "/orvane_id_ok", {"KIV_BOX_ANSWERS=yes"}, {"/DIB"});
+  ProcessResult r = RunProgram(kDir + "/orvane_id_ok", {"KIV_BOX_ANSWERS=yes"}, {"/DIB"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err.find("検証結果"), std::string::npos) << "no deletion offered";
   EXPECT_TRUE(Exists(save + "/save000.dat"));

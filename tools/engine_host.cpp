@@ -5,6 +5,7 @@
 //
 // Options: --frames N ends the engine by itself after N frames (for smoke
 // runs); --report prints the frames drawn and their average period.
+// F12 writes the last shown frame to capture%03d.png beside the program.
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
@@ -15,6 +16,8 @@
 #include <string>
 
 #include "kiv.h"
+#include "platform/png_capture.h"
+#include "platform/window.h"
 
 namespace {
 
@@ -29,7 +32,25 @@ struct Engine {
   decltype(&KivRenderUninit) RenderUninit;
   decltype(&KivTaskCreate) TaskCreate;
   decltype(&KivtimeGetTime) TimeGetTime;
+  decltype(&KivInputGetKeyPush) GetKeyPush;
+  decltype(&KivGetWindowHandle) GetWindowHandle;
 } kiv;
+
+constexpr int kKeyF12 = 1 << 22;
+std::string ProgramFolder();
+
+// The window handle is the engine's window record; its backend keeps the
+// frame it showed last.
+void CaptureFrame() {
+  auto* window = static_cast<plat::Window*>(kiv.GetWindowHandle());
+  if (!window) return;
+  plat::Frame f = window->backend()->LastFrame();
+  std::string path = plat::NextCaptureName(ProgramFolder(), "capture%03d.png");
+  if (path.empty() || !plat::CapturePng(path, f.pixels.data(), f.width, f.height, f.width))
+    std::fprintf(stderr, "engine_host: the frame could not be captured\n");
+  else
+    std::printf("engine_host: %s\n", path.c_str());
+}
 
 KivRenderList* g_list = nullptr;
 long g_frame_limit = -1;
@@ -41,6 +62,7 @@ int CountFrames(void*) {
   if (g_frames == 0) g_first_time = now;
   g_last_time = now;
   ++g_frames;
+  if (kiv.GetKeyPush() & kKeyF12) CaptureFrame();
   if (g_frame_limit >= 0 && g_frames == g_frame_limit) kiv.End();
   return 1;
 }
@@ -92,7 +114,8 @@ int main(int argc, char** argv) {
             Bind(lib, kiv.Run, "KivRun") && Bind(lib, kiv.Uninit, "KivUninit") && Bind(lib, kiv.End, "KivEnd") &&
             Bind(lib, kiv.RenderInit, "KivRenderInit") && Bind(lib, kiv.RenderSetActive, "KivRenderSetActive") &&
             Bind(lib, kiv.RenderUninit, "KivRenderUninit") && Bind(lib, kiv.TaskCreate, "KivTaskCreate") &&
-            Bind(lib, kiv.TimeGetTime, "KivtimeGetTime");
+            Bind(lib, kiv.TimeGetTime, "KivtimeGetTime") && Bind(lib, kiv.GetKeyPush, "KivInputGetKeyPush") &&
+            Bind(lib, kiv.GetWindowHandle, "KivGetWindowHandle");
   if (!ok) return 1;
 
   KivSystemParameters p;

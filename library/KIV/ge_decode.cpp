@@ -218,17 +218,38 @@ int KivGeYCbCrToPixels(std::span<const uint8_t> planes, int width, int height, s
   return 1;
 }
 
+namespace {
+
+// The checks that need no unpacking: the raw pixels are in the file, the
+// unpacked size fits the work area and is enough for the method.
+int CheckData(const KivGeHeader& h, std::span<const uint8_t> file, size_t workSize) {
+  const size_t pixels = static_cast<size_t>(h.width) * h.height;
+  const size_t dataSize = file.size() - (static_cast<size_t>(h.headSize) + 8);
+  if (h.method < 1 || h.method > 3) {
+    if (dataSize < pixels * 4) return Fail("GE: raw pixels past the end of the file\n");
+    return 1;
+  }
+  const size_t n = h.unpackedSize;
+  if (n > workSize || n > kKivGeWorkSize) return Fail("GE: unpacked size too large\n");
+  if (h.method == 1 && n / 4 < pixels) return Fail("GE: planes smaller than the image\n");
+  if (h.method == 2 && n < 2 * YccPlaneBytes(h.width, h.height) + pixels)
+    return Fail("GE: YCbCr planes too short\n");
+  if (h.method == 3 && n < 8) return Fail("GE: line block too short\n");
+  return 1;
+}
+
+}  // namespace
+
 int KivGeDecode(std::span<const uint8_t> file, std::span<uint32_t> dest, int pitch,
                 std::span<uint8_t> work, KivLoopVariant v) {
   KivGeHeader h;
   if (!KivGeReadHeader(file, &h)) return 0;
   const int w = h.width, ht = h.height;
   if (!DestFits(dest, w, ht, pitch)) return Fail("GE: destination too small\n");
+  if (!CheckData(h, file, work.size())) return 0;
   const std::span<const uint8_t> data = file.subspan(static_cast<size_t>(h.headSize) + 8);
-  const size_t pixels = static_cast<size_t>(w) * ht;
 
   if (h.method < 1 || h.method > 3) {
-    if (data.size() < pixels * 4) return Fail("GE: raw pixels past the end of the file\n");
     for (int y = 0; y < ht; ++y)
       std::memcpy(dest.data() + static_cast<size_t>(y) * pitch, data.data() + static_cast<size_t>(y) * w * 4,
                   static_cast<size_t>(w) * 4);
@@ -236,11 +257,6 @@ int KivGeDecode(std::span<const uint8_t> file, std::span<uint32_t> dest, int pit
   }
 
   const size_t n = h.unpackedSize;
-  if (n > work.size() || n > kKivGeWorkSize) return Fail("GE: unpacked size too large\n");
-  // Refuse sizes the method cannot work with before spending time on them.
-  if (h.method == 1 && n / 4 < pixels) return Fail("GE: planes smaller than the image\n");
-  if (h.method == 2 && n < 2 * YccPlaneBytes(w, ht) + pixels) return Fail("GE: YCbCr planes too short\n");
-  if (h.method == 3 && n < 8) return Fail("GE: line block too short\n");
   const std::span<uint8_t> unpacked = work.first(n);
   if (Overlap(unpacked, file)) return Fail("GE: work area overlaps the file\n");
   if (!KivGeUnpack(unpacked, data)) return Fail("GE: broken LZ data\n");
@@ -267,7 +283,7 @@ int KivGeDecode(std::span<const uint8_t> file, std::span<uint32_t> dest, int pit
 
 KivPixelBuffer* KivGeDecodeToBuffer(std::span<const uint8_t> file, std::span<uint8_t> work) {
   KivGeHeader h;
-  if (!KivGeReadHeader(file, &h)) return nullptr;
+  if (!KivGeReadHeader(file, &h) || !CheckData(h, file, work.size())) return nullptr;
   KivPixelBuffer* buf = KivPixelBufferCreate();
   if (!buf) return nullptr;
   const int bytes = h.width * h.height * 4;  // fits: KivGeReadHeader bounds the pixel count

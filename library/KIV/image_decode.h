@@ -70,7 +70,7 @@ struct KivGeHeader {
   int headSize = 0;  // offset of the data block
   int x = 0, y = 0;  // default sprite position
   int width = 0, height = 0;
-  int cellWidth = 0, cellHeight = 0;
+  int cellWidth = 0, cellHeight = 0;  // as stored; the sprite code checks them
   int method = 0;  // 1 planar, 2 YCbCr, 3 line prediction, other raw
   uint32_t unpackedSize = 0;  // methods 1-3
 };

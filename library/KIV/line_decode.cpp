@@ -25,16 +25,19 @@ inline void FillAlpha(uint8_t* o) {
   if constexpr (Out > In) o[3] = 0xFF;
 }
 
+// The pixel to the left is carried in locals: read back from the row just
+// written it would wait on the store every pixel.
 template <int In, int Out>
 void RowLeft(const uint8_t* d, int w, uint8_t* o) {
   if (w <= 0) return;
-  for (int c = 0; c < In; ++c) o[c] = d[c];
+  uint8_t l[In];
+  for (int c = 0; c < In; ++c) o[c] = l[c] = d[c];
   FillAlpha<In, Out>(o);
   for (int x = 1; x < w; ++x) {
-    const uint8_t* p = o + (x - 1) * Out;
     uint8_t* q = o + x * Out;
     const uint8_t* e = d + x * In;
-    for (int c = 0; c < In; ++c) q[c] = static_cast<uint8_t>(p[c] - e[c]);
+#pragma GCC unroll 4
+    for (int c = 0; c < In; ++c) q[c] = l[c] = static_cast<uint8_t>(l[c] - e[c]);
     FillAlpha<In, Out>(q);
   }
 }
@@ -44,6 +47,7 @@ void RowUp(const uint8_t* d, int w, const uint8_t* a, uint8_t* o) {
   for (int x = 0; x < w; ++x) {
     uint8_t* q = o + x * Out;
     const uint8_t* e = d + x * In;
+#pragma GCC unroll 4
     for (int c = 0; c < In; ++c) {
       const unsigned up = Above ? a[x * Out + c] : 0u;
       q[c] = static_cast<uint8_t>(up - e[c]);
@@ -55,15 +59,17 @@ void RowUp(const uint8_t* d, int w, const uint8_t* a, uint8_t* o) {
 template <int In, int Out, bool Above>
 void RowAverage(const uint8_t* d, int w, const uint8_t* a, uint8_t* o) {
   if (w <= 0) return;
-  for (int c = 0; c < In; ++c) o[c] = d[c];
+  unsigned l[In];
+  for (int c = 0; c < In; ++c) o[c] = static_cast<uint8_t>(l[c] = d[c]);
   FillAlpha<In, Out>(o);
   for (int x = 1; x < w; ++x) {
-    const uint8_t* p = o + (x - 1) * Out;
     uint8_t* q = o + x * Out;
     const uint8_t* e = d + x * In;
+#pragma GCC unroll 4
     for (int c = 0; c < In; ++c) {
       const unsigned up = Above ? a[x * Out + c] : 0u;
-      q[c] = static_cast<uint8_t>(((up + p[c]) >> 1) - e[c]);
+      l[c] = (((up + l[c]) >> 1) - e[c]) & 0xFFu;
+      q[c] = static_cast<uint8_t>(l[c]);
     }
     FillAlpha<In, Out>(q);
   }

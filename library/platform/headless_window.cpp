@@ -44,10 +44,12 @@ class HeadlessWindow : public WindowBackend {
     return Rect{x_, y_, x_ + w_, y_ + h_};
   }
   Rect ClientRectOnScreen() override { return OuterRect(); }
-  bool Iconic() override { return false; }
-  void Restore() override {}
+  bool Iconic() override { return iconic_; }
+  void Restore() override { iconic_ = false; }
   void Maximize() override {}
-  void SetFullScreen(bool) override {}
+  void Minimize() override { iconic_ = true; }
+  void SetFullScreen(bool on) override { full_screen_ = on; }
+  bool FullScreen() override { return full_screen_; }
 
   void Present(const uint32_t* px, int w, int h, int pitch, Rect dst, bool smooth) override {
     std::lock_guard lock(mutex_);
@@ -81,6 +83,8 @@ class HeadlessWindow : public WindowBackend {
   std::mutex mutex_;
   int x_ = 0, y_ = 0, w_ = 0, h_ = 0;
   std::atomic<bool> visible_{false};
+  std::atomic<bool> iconic_{false};
+  std::atomic<bool> full_screen_{false};
   int presents_ = 0;
   Frame frame_;
 };

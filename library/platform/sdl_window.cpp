@@ -141,8 +141,15 @@ class SdlWindow : public WindowBackend {
     maximize_allowed_ = true;
     if (window_) SDL_MaximizeWindow(window_);
   }
+  void Minimize() override {
+    if (window_) SDL_MinimizeWindow(window_);
+  }
   void SetFullScreen(bool on) override {
     if (window_) SDL_SetWindowFullscreen(window_, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+  }
+
+  bool FullScreen() override {
+    return window_ && (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN_DESKTOP) == SDL_WINDOW_FULLSCREEN_DESKTOP;
   }
 
   void Present(const uint32_t* px, int w, int h, int pitch, Rect dst, bool smooth) override {

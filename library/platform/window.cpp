@@ -52,7 +52,22 @@ intptr_t Window::Send(uint32_t message, uintptr_t wParam, intptr_t lParam) {
 
 intptr_t Window::CallProc(uint32_t message, uintptr_t wParam, intptr_t lParam) {
   if (!Alive()) return 0;
-  return proc_(this, message, wParam, lParam);
+  intptr_t result = proc_(this, message, wParam, lParam);
+  WindowObserver observer;
+  void* context;
+  {
+    std::lock_guard lock(observer_mutex_);
+    observer = observer_;
+    context = observer_context_;
+  }
+  if (observer) observer(context, this, message, wParam, lParam);
+  return result;
+}
+
+void Window::SetObserver(WindowObserver observer, void* context) {
+  std::lock_guard lock(observer_mutex_);
+  observer_ = observer;
+  observer_context_ = context;
 }
 
 intptr_t DefWindowProc(Window* window, uint32_t message, uintptr_t wParam, intptr_t lParam) {

@@ -15,6 +15,9 @@ namespace plat {
 
 class Window;
 using WindowProc = intptr_t (*)(Window*, uint32_t message, uintptr_t wParam, intptr_t lParam);
+// Sees every message after the window procedure has handled it, on the
+// window's thread (a renderer watching focus, for example).
+using WindowObserver = void (*)(void* context, Window*, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 struct WindowDesc {
   std::string title;  // Shift-JIS
@@ -43,7 +46,9 @@ class WindowBackend : public EventSource {
   virtual bool Iconic() = 0;
   virtual void Restore() = 0;
   virtual void Maximize() = 0;
+  virtual void Minimize() = 0;
   virtual void SetFullScreen(bool on) = 0;
+  virtual bool FullScreen() = 0;  // desktop full screen is on
   // Shows a frame scaled into dst (client coordinates); callable from any thread.
   virtual void Present(const uint32_t* pixels, int width, int height, int pitch_px,
                        Rect dst, bool smooth) = 0;
@@ -71,9 +76,16 @@ class Window {
   Queue* queue() { return queue_; }
   void* user = nullptr;
 
+  // One observer at a time; NULL removes it. Set and cleared on the
+  // window's thread, which is also the only one that calls it.
+  void SetObserver(WindowObserver observer, void* context);
+
  private:
   Window() = default;
   WindowProc proc_ = nullptr;
+  std::mutex observer_mutex_;
+  WindowObserver observer_ = nullptr;
+  void* observer_context_ = nullptr;
   Queue* queue_ = nullptr;
   std::unique_ptr<WindowBackend> backend_;
   std::atomic<bool> alive_{false};

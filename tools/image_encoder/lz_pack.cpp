@@ -20,7 +20,14 @@ constexpr size_t kMinMatch = 4;
 constexpr size_t kShortMax = 11;
 constexpr size_t kLongMax = 2051;
 constexpr size_t kLongMinDistance = 4;
-constexpr int kHashBits = 15;
+constexpr int kMaxHashBits = 15;
+
+// Small inputs get a small table: the packer also runs on every fuzz input.
+int HashBits(size_t n) {
+  int bits = 8;
+  while (bits < kMaxHashBits && (size_t{1} << bits) < n) ++bits;
+  return bits;
+}
 
 class TokenWriter {
  public:
@@ -82,7 +89,12 @@ size_t MatchLength(const uint8_t* a, const uint8_t* b, size_t max) {
 class Matcher {
  public:
   Matcher(std::span<const uint8_t> data, LzForm form, int maxChain)
-      : d_(data), form_(form), maxChain_(maxChain), head_(size_t{1} << kHashBits, -1), prev_(kRing, -1) {}
+      : d_(data),
+        form_(form),
+        maxChain_(maxChain),
+        hashBits_(HashBits(data.size())),
+        head_(size_t{1} << hashBits_, -1),
+        prev_(kRing, -1) {}
 
   // Longest allowed match at i, the nearest among equals.
   Match Find(size_t i) {
@@ -118,7 +130,7 @@ class Matcher {
   uint32_t Hash(size_t i) const {
     uint32_t v;
     std::memcpy(&v, d_.data() + i, 4);
-    return (v * 2654435761u) >> (32 - kHashBits);
+    return (v * 2654435761u) >> (32 - hashBits_);
   }
   // Enters every position before i into the chains.
   void Insert(size_t i) {
@@ -126,15 +138,16 @@ class Matcher {
       if (inserted_ + kMinMatch > d_.size()) continue;
       const uint32_t h = Hash(inserted_);
       prev_[inserted_ & (kRing - 1)] = head_[h];
-      head_[h] = static_cast<int64_t>(inserted_);
+      head_[h] = static_cast<int32_t>(inserted_);
     }
   }
 
   std::span<const uint8_t> d_;
   LzForm form_;
   int maxChain_;
-  std::vector<int64_t> head_;
-  std::vector<int64_t> prev_;
+  int hashBits_;
+  std::vector<int32_t> head_;  // inputs are at most the 32 MiB work area
+  std::vector<int32_t> prev_;
   size_t inserted_ = 0;
 };
 

@@ -206,6 +206,100 @@ KIV_API int KivEffectEnableIs(void);
 KIV_API int KivSoundSetVolume(int volume, unsigned group);
 KIV_API int KivSoundGetVolume(int* out, unsigned group);
 
+/* ---- Sprites ----
+ * A sprite is a pixel surface plus the placement, colour, scale, rotation
+ * and blend mode it is drawn with; each lives in one render list from its
+ * creator to its release. Handles are opaque. Angles are 512ths of a turn.
+ * Render modes: 0 opaque copy, 1 alpha blend modulated by the colour
+ * (default), 2 additive, 3 multiplicative. Colours are ARGB; the alpha is
+ * the sprite's opacity. Failures set error 6 (invalid handle) unless noted. */
+typedef struct KivSprite KivSprite;
+typedef struct KivTransition KivTransition;
+typedef struct KivRect {
+  int32_t left;
+  int32_t top;
+  int32_t right;
+  int32_t bottom;
+} KivRect;
+/* The 18 values KivSpriteGetInfo and KivSpriteSetInfo exchange, in order. */
+typedef struct KivSpriteInfo {
+  int32_t visible;
+  uint32_t colour;
+  float x;
+  float y;
+  int32_t offsetX;
+  int32_t offsetY;
+  int32_t width;
+  int32_t height;
+  int32_t cellWidth;
+  int32_t cellHeight;
+  int32_t centreX;
+  int32_t centreY;
+  int32_t priority;
+  float scale;
+  float rotationX;
+  float rotationY;
+  float rotationZ;
+  int32_t renderMode;
+} KivSpriteInfo;
+/* Creators insert the sprite into list at priority (higher: drawn earlier,
+ * further back). */
+KIV_API KivSprite* KivSpriteCreate(KivRenderList* list, int w, int h, int priority);
+/* GE, BMP, TGA, or a difference image applied to the base image it names. */
+KIV_API KivSprite* KivSpriteLoad(KivRenderList* list, const char* file, int priority);
+KIV_API KivSprite* KivSpriteLoadMemory(KivRenderList* list, const char* name, const void* data, int size,
+                                       int priority);
+/* Text sprites; a leading "<s24>" tag sets the font size. */
+KIV_API KivSprite* KivSpriteCreateText(KivRenderList* list, const char* text, int priority, uint32_t colour);
+KIV_API int KivSpriteCreateTextEx(KivSprite* s, const char* text, int x, int y, uint32_t colour);
+/* src_rect of src scaled to the size of dst_rect. */
+KIV_API KivSprite* KivSpriteCopy(KivRenderList* list, KivSprite* src, const KivRect* src_rect,
+                                 const KivRect* dst_rect, int priority);
+KIV_API int KivSpriteRelease(KivRenderList* list, KivSprite* s);
+/* Releases from the last entry down and clears every entry; 1 when an
+ * entry was NULL, else 0. */
+KIV_API int KivSpriteReleaseArray(KivRenderList* list, KivSprite** sprites, int count);
+KIV_API int KivSpriteSetPos(KivSprite* s, float x, float y);
+KIV_API int KivSpriteMovePos(KivSprite* s, float dx, float dy);
+KIV_API int KivSpriteSetOffsetPos(KivSprite* s, int ox, int oy);
+KIV_API int KivSpriteMoveOffsetPos(KivSprite* s, int dx, int dy);
+KIV_API int KivSpriteSetScale(KivSprite* s, float scale);
+KIV_API int KivSpriteSetRotate(KivSprite* s, int z);
+KIV_API int KivSpriteSetRotateEx(KivSprite* s, int x, int y, int z);
+KIV_API void KivSpriteSetCenterOffset(KivSprite* s, int cx, int cy);
+KIV_API int KivSpriteSetColor(KivSprite* s, uint32_t colour);
+KIV_API int KivSpriteSetRenderMode(KivSprite* s, int mode);
+KIV_API int KivSpriteViewCtrl(KivSprite* s, int visible);
+KIV_API int KivSpriteViewIs(KivSprite* s);
+/* NULL r: the whole image. */
+KIV_API int KivSpriteSetRect(KivSprite* s, const KivRect* r);
+KIV_API int KivSpriteGetRect(KivSprite* s, KivRect* out);
+/* Cell sheets: the cell size is taken only when it divides the image size. */
+KIV_API int KivSpriteSetOffsetRect(KivSprite* s, unsigned cw, unsigned ch);
+KIV_API int KivSpriteRectSetPos(KivSprite* s, unsigned col, unsigned row);
+KIV_API int KivSpriteGetInfo(KivSprite* s, KivSpriteInfo* out);
+KIV_API int KivSpriteSetInfo(KivSprite* s, const KivSpriteInfo* in);
+KIV_API int KivSpritePaint(KivSprite* s, uint32_t value);
+/* Position correction for letter-boxed full screen (aspect mode 3). */
+KIV_API void KivSpriteConvertAspectPosition(KivSprite* s, int mode);
+KIV_API int KivSpriteHit(KivSprite* s, int x, int y, int alpha_test);
+/* The front-most sprite of the active render list under the point. */
+KIV_API KivSprite* KivSpriteGetForeground(int x, int y, int alpha_test);
+/* The surface's 32-bit pixels, rows width apart; the sprite is not drawn
+ * until KivSpriteUnlock. */
+KIV_API uint32_t* KivSpriteLock(KivSprite* s, int* width, int* height);
+KIV_API int KivSpriteUnlock(KivSprite* s);
+/* The draw callback of every sprite node (for drawables built on sprites). */
+KIV_API int KivSpriteDraw(void* core, void* sprite);
+/* Two-sprite cross-fade (code 1; other codes hide both sprites). States:
+ * 0 idle, 1 running, 2 finished; 3 for a NULL handle. */
+KIV_API KivTransition* KivSpriteCreateTransitionHandle(void);
+KIV_API int KivSpriteReleaseTransitionHandle(KivTransition* t);
+KIV_API int KivSpriteSetTransition(KivRenderList* list, KivSprite* incoming, KivSprite* outgoing, int code,
+                                   uint32_t start_ms, uint32_t duration_ms, KivTransition* t);
+KIV_API int KivSpriteCancelTransition(KivTransition* t);
+KIV_API int KivSpriteGetTransitionState(KivTransition* t);
+
 /* ---- Memory, list, random, log ---- */
 KIV_API void* KivMemoryAlloc(int size, int flags);
 KIV_API void KivMemoryFree(void* block);
