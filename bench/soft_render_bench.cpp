@@ -95,8 +95,6 @@ void BM_SoftRendererFrame(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(state.iterations());
-  state.counters["ms/frame"] = benchmark::Counter(static_cast<double>(state.iterations()) * 1e-3,
-                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_SoftRendererFrame)->Unit(benchmark::kMillisecond);
 

@@ -26,7 +26,6 @@ void key_message_clear(VmContext*) {}
 void player_name_record_clear(VmContext*) {}
 int display_queue_apply(VmContext*) { return 1; }
 void system_btn_table_clear(VmContext*) {}
-void set_image_seen(VmContext*, uint32_t) {}
 void* se_debug_area(VmContext*) { return nullptr; }
 void* bgm_debug_area(VmContext*) { return nullptr; }
 void text_commands_install() {}
@@ -44,3 +43,25 @@ void string_debug_commands_install() {}
 void effect_commands_install() {}
 void action_commands_install() {}
 void run_commands_install() {}
+
+// ---- Per-frame steps ----
+int key_message_poll(VmContext*) { return 0; }
+int effect_frame(VmContext*) { return 0; }
+int action_sync_running(VmContext*) { return 0; }
+int script_thread_poll(VmContext*) { return 0; }
+int btn_frame(VmContext*) { return 0; }
+int system_btn_update(VmContext*) { return 0; }
+void text_frame(VmContext*) {}
+void se_frame(VmContext*) {}
+void bgm_frame(VmContext*) {}
+void voice_frame(VmContext*) {}
+void action_frame(VmContext*) {}
+void motion_frame(VmContext*) {}
+void sprite_records_frame_clear(VmContext*) {}
+void sprite_transition_poll(VmContext*, int) {}
+void sprite_transform_frame(VmContext*) {}
+void continue_save_write(VmContext*) {}
+int save_init(VmContext*) { return 1; }
+void save_buffers_free(VmContext*) {}
+void sub_voice_start(VmContext*) {}
+void player_name_window_destroy(VmContext*) {}

@@ -39,6 +39,29 @@ void set_image_seen(VmContext* ctx, uint32_t record);  // image-seen flag of a F
 void* se_debug_area(VmContext* ctx);              // sound-effect channel records (240 values)
 void* bgm_debug_area(VmContext* ctx);             // bgm records (30 values)
 
+// ---- Per-frame steps the game task calls (nonzero: an event ran or the
+// frame's script work is done) ----
+int key_message_poll(VmContext* ctx);        // key messages (group 23)
+int effect_frame(VmContext* ctx);            // screen effects; nonzero while one runs
+int action_sync_running(VmContext* ctx);     // an action slot in synchronous run (state 2)
+int script_thread_poll(VmContext* ctx);      // the script thread
+int btn_frame(VmContext* ctx);               // button groups
+int system_btn_update(VmContext* ctx);       // system buttons
+void text_frame(VmContext* ctx);             // message window
+void se_frame(VmContext* ctx);               // sound effects
+void bgm_frame(VmContext* ctx);              // music
+void voice_frame(VmContext* ctx);            // voices
+void action_frame(VmContext* ctx);           // actions
+void motion_frame(VmContext* ctx);           // motions
+void sprite_records_frame_clear(VmContext* ctx);  // per-frame area of every sprite record
+void sprite_transition_poll(VmContext* ctx, int layer);  // layer transitions
+void sprite_transform_frame(VmContext* ctx);  // sums each sprite record into its engine sprite
+void continue_save_write(VmContext* ctx);     // the latest snapshot into continue.dat
+int save_init(VmContext* ctx);                // the save system's buffers
+void save_buffers_free(VmContext* ctx);       // and their release
+void sub_voice_start(VmContext* ctx);         // the sub-voice start values
+void player_name_window_destroy(VmContext* ctx);  // the player-name edit window, when it exists
+
 // ---- Command handler installation, one per component that owns commands ----
 void text_commands_install();             // group 2
 void layer_image_commands_install();      // group 3 image members, group 11 movies

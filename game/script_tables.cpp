@@ -9,6 +9,7 @@
 #include "checked_index.h"
 #include "component_stubs.h"
 #include "game_debug_log.h"
+#include "game_record.h"
 #include "kiv.h"
 #include "platform/byte_io.h"
 #include "platform/file.h"
@@ -97,10 +98,9 @@ bool TableImageValid(DataTable which, std::span<const uint8_t> image) {
   return false;
 }
 
-bool TableLoad(VmContext* ctx, DataTable which) {
-  uint32_t size = 0;
-  uint8_t* image = data_file_read(TableFileName(which), 0, &size);
-  if (!image) return false;
+// Takes ownership of a table image read whole: checks it, unscrambles a
+// marked body and puts it in the context in place of the old one.
+bool AcceptTable(VmContext* ctx, DataTable which, uint8_t* image, uint32_t size) {
   if (!TableImageValid(which, std::span<const uint8_t>(image, size))) {
     KivMemoryFree(image);
     return false;
@@ -110,6 +110,12 @@ bool TableLoad(VmContext* ctx, DataTable which) {
   TableImage(ctx, which) = image;
   TableSize(ctx, which) = size;
   return true;
+}
+
+bool TableLoad(VmContext* ctx, DataTable which) {
+  uint32_t size = 0;
+  uint8_t* image = data_file_read(TableFileName(which), 0, &size);
+  return image && AcceptTable(ctx, which, image, size);
 }
 
 uint32_t HeaderCount(const uint8_t* image, uint32_t size) {
@@ -208,6 +214,12 @@ bool script_load_image(VmContext* ctx, std::span<const uint8_t> bytes) {
 }
 
 bool script_load(VmContext* ctx) {
+  // In the game the context lies in the game record: give it its system
+  // variables now, in case the caller has not.
+  if (!ctx->systemVariables) {
+    GameRecord* record = game_record();
+    if (record && &record->ctx == ctx) vm_context_attach(record);
+  }
   uint32_t size = 0;
   uint8_t* image = data_file_read("Script.src", 0, &size);
   if (!image) return false;
@@ -239,12 +251,7 @@ bool table_load_image(VmContext* ctx, DataTable which, std::span<const uint8_t> 
     game_debug_log(kDebugWindowError, "%s: no memory for %zu bytes", TableFileName(which), bytes.size());
     return false;
   }
-  table_free(ctx, which);
-  const auto size = static_cast<uint32_t>(bytes.size());
-  if (image[0] == kScrambledMark) data_unscramble(image + kTableHeaderBytes, size - kTableHeaderBytes);
-  TableImage(ctx, which) = image;
-  TableSize(ctx, which) = size;
-  return true;
+  return AcceptTable(ctx, which, image, static_cast<uint32_t>(bytes.size()));
 }
 
 void table_free(VmContext* ctx, DataTable which) {

@@ -24,7 +24,9 @@ enum class DataTable { kFile, kText, kMem, kPoint };
 
 // ---- Loading ----
 
-// Opens "Script.src" and keeps it whole as the code; pc := entry pc.
+// Opens "Script.src" and keeps it whole as the code; pc := entry pc. A
+// context inside the game task's record is attached to its system
+// variables here when nothing attached it before.
 bool script_load(VmContext* ctx);
 // The same from bytes in memory (copied); for tests and tools.
 bool script_load_image(VmContext* ctx, std::span<const uint8_t> bytes);

@@ -1,6 +1,7 @@
 #include "system_dat.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "kiv.h"
@@ -217,4 +218,9 @@ void system_dat_release(GameRecord* g) {
   KivMemoryFree(g->imageSeenFlags);
   g->textReadFlags = g->imageSeenFlags = nullptr;
   g->textReadFlagsSize = g->imageSeenFlagsSize = 0;
+}
+
+void set_image_seen(VmContext* ctx, uint32_t record) {
+  auto* g = reinterpret_cast<GameRecord*>(reinterpret_cast<char*>(ctx) - offsetof(GameRecord, ctx));
+  set_image_seen(g, record);
 }

@@ -26,6 +26,8 @@ StampCheck system_dat_is_current();
 
 // Flag access, bounded by the blocks' own sizes.
 void set_image_seen(GameRecord* g, uint32_t record);
+// The same for the record holding this context.
+void set_image_seen(VmContext* ctx, uint32_t record);
 bool image_seen(const GameRecord* g, uint32_t record);
 void text_read_set(GameRecord* g, uint32_t word);
 bool text_read_get(const GameRecord* g, uint32_t word);

@@ -22,6 +22,15 @@
 // on. A command that must wait calls command_wait_again: the run stops for
 // this frame and the same call runs again next frame, so it pops its
 // arguments on the first run only and keeps its progress in its own state.
+//
+// A component plugs its handlers in from its install routine (declared in
+// component_stubs.h, called once by vm_commands_install):
+//   void text_commands_install() {
+//     static const CommandBinding kCommands[] = {{"text_init", cmd_text_init}, ...};
+//     command_bind_all(kCommands);
+//   }
+// Names are checked against command_tables; a command left unbound behaves
+// as a hole.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -51,6 +60,14 @@ void vm_commands_install();
 
 // Runs from pc until an instruction yields or the code ends.
 void script_run(VmContext* ctx);
+
+// Runs the core instruction whose command word a handler has just read (pc
+// on its first operand word), the opcode being the word's low 8 bits: for
+// handlers that run script code themselves, as the choice block does with
+// the pushes before each choice. 0 (logged) for a word that is no core
+// instruction or whose operands run past the code, else the instruction's
+// own result.
+int vm_execute_core(VmContext* ctx, uint32_t word);
 
 // ---- Operands and the value stack ----
 

@@ -7,7 +7,7 @@
 // and its remainder by -1 is 0. Comparisons and division are signed.
 //
 // Before an instruction runs, the loop checks that all its operand words lie
-// inside the code, so decoding reads no further checks; a pc outside the
+// inside the code, so decoding needs no further checks; a pc outside the
 // code or an instruction cut off by the end of the file ends the run.
 #include <climits>
 #include <cstdint>
@@ -203,7 +203,7 @@ inline int OutOfLine(VmContext* ctx, Cursor& c, int (*op)(VmContext*)) {
 }
 
 // One core instruction; its operands lie inside the code. 0 = failed.
-inline int Execute(VmContext* ctx, Cursor& c, uint32_t op) {
+[[gnu::always_inline]] inline int Execute(VmContext* ctx, Cursor& c, uint32_t op) {
   int32_t* d;
   int32_t b;
   switch (op) {
@@ -327,6 +327,23 @@ void script_run(VmContext* ctx) {
     if (s.yield || c.pc == s.codeSize) break;
   }
   s.pc = c.pc;
+}
+
+int vm_execute_core(VmContext* ctx, uint32_t word) {
+  ScriptRecord& s = ctx->script;
+  const uint32_t op = word & 0xFF;
+  if (op - 1 >= kCoreOpCount) {
+    LogBadWord(s, word);
+    return 0;
+  }
+  if (!s.code || s.pc > s.codeSize || s.codeSize - s.pc < 4u * kOperandWords[op]) {
+    LogOutsideCode(s, "instruction cut off by the end of the code");
+    return 0;
+  }
+  Cursor c{s.code, s.pc};
+  const int result = Execute(ctx, c, op);
+  s.pc = c.pc;
+  return result;
 }
 
 int32_t* operand_cell(VmContext* ctx, uint32_t operand) { return OperandCell(ctx, operand); }

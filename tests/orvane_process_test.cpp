@@ -169,4 +169,41 @@ TEST_F(StampQuestion, MissingScriptIsAStartError) {
   EXPECT_NE(r.err.find("Script.src"), std::string::npos);
 }
 
+TEST(OrvaneProcess, DemoGameRunsAndEndsWritingItsFiles) {
+  // A copy of the demo game folder, so its own save folder stays untouched.
+  std::string game = kDir + "/demo";
+  ASSERT_EQ(std::system(("rm -rf '" + game + "' && mkdir -p '" + game + "' && cp '" DEMO_GAME_DIR "/Orvane' '" +
+                         game + "/' && cp -r '" DEMO_GAME_DIR "/data' '" + game + "/' && ln -s '" DEMO_GAME_DIR
+                         "/dll' '" + game + "/dll'").c_str()),
+            0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    setenv("KIV_HEADLESS", "1", 1);
+    setenv("KIV_BOX_ANSWERS", "yes", 1);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 2);
+    execl((game + "/Orvane").c_str(), "Orvane", "/DIB", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // The first frame writes system.dat; then ask the game to end, as a
+  // terminal's Ctrl+C or a session manager does.
+  for (int i = 0; i < 500 && !Exists(game + "/save/system.dat"); ++i) usleep(10000);
+  ASSERT_TRUE(Exists(game + "/save/system.dat"));
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::ifstream config(game + "/save/config.dat", std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(config)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(bytes.size(), 32u);
+  EXPECT_TRUE(static_cast<uint8_t>(bytes[16]) & 0x8) << "written back with the renderer bit";
+  std::ifstream system(game + "/save/system.dat", std::ios::binary);
+  std::string sys((std::istreambuf_iterator<char>(system)), std::istreambuf_iterator<char>());
+  EXPECT_GT(sys.size(), 3954u);
+  EXPECT_EQ(static_cast<uint8_t>(sys[2]) | static_cast<uint8_t>(sys[3]) << 8 | static_cast<uint8_t>(sys[4]) << 16 |
+                static_cast<uint8_t>(sys[5]) << 24,
+            20261210) << "the demo script's build stamp";
+}
+
 }  // namespace

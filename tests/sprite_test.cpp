@@ -729,6 +729,28 @@ TEST_F(TransitionTest, DurationZeroCodeTwoAndSingleSprites) {
   ExpectNothingLeft();
 }
 
+TEST_F(TransitionTest, ASpriteReleasedDuringATransitionLeavesIt) {
+  KivSprite* in = FromGe(Solid(8, 8, 0xFFFF0000u), 4);
+  KivSprite* out = FromGe(Solid(8, 8, 0xFF0000FFu), 4);
+  KivTransition* t = KivSpriteCreateTransitionHandle();
+  start = KivUpdateTime();
+  ASSERT_EQ(KivSpriteSetTransition(list, in, out, 1, start, 400, t), 1);
+  At(100);
+  Frame();
+  // The outgoing sprite goes first: the incoming one fades in alone.
+  ASSERT_EQ(KivSpriteRelease(list, out), 1);
+  EXPECT_EQ(t->outgoing, nullptr);
+  Frame();
+  EXPECT_EQ(SpriteTest::At(3, 3), RefBlend(0xFF000000u, 0xFFFF0000u, 0x3FFFFFFFu));  // trunc(0.25 * 255) = 63
+  KivSprite* arr[1] = {in};
+  EXPECT_EQ(KivSpriteReleaseArray(list, arr, 1), 0);
+  EXPECT_EQ(t->incoming, nullptr);
+  Frame();
+  EXPECT_EQ(SpriteTest::At(3, 3), 0xFF000000u);
+  EXPECT_EQ(KivSpriteReleaseTransitionHandle(t), 1);
+  ExpectNothingLeft();
+}
+
 // ---------------------------------------------------------------- aspect correction
 
 TEST_F(SpriteTest, AspectCorrectionMovesPositionsForTheCutFullScreen) {

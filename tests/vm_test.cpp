@@ -379,6 +379,36 @@ TEST(Vm, EndOfGroup18IsBoundToTheMachine) {
   EXPECT_EQ(m.Reg(1), 0) << "end yields";
 }
 
+// A handler that runs the pushes in front of the next call itself and takes
+// what they pushed, as a choice block does.
+int RunAheadToTheNextCall(VmContext* ctx) {
+  ScriptRecord& s = ctx->script;
+  for (;;) {
+    uint32_t word;
+    std::memcpy(&word, s.code + s.pc, 4);
+    s.pc += 4;
+    if (word == 0x00010017) break;
+    if (!vm_execute_core(ctx, word)) return 0;
+  }
+  s.pc += 8;  // the command word and the result register
+  command_set_result(ctx, value_stack_pop(ctx) + 10 * value_stack_pop(ctx));
+  return 1;
+}
+
+TEST(Vm, HandlersCanRunCoreInstructionsThemselves) {
+  ScopedBinding bind("select", RunAheadToTheNextCall);
+  Machine m("call select -> r1\ncall select_lock 7\nmov r2, 1");
+  ASSERT_TRUE(m.ok);
+  m.RunToEnd();
+  EXPECT_EQ(m.Reg(1), 7) << "the push ran inside the handler";
+  EXPECT_EQ(m.Reg(2), 1);
+  LogCapture log;
+  m.ctx->script.pc = m.ctx->script.codeSize - 4;
+  EXPECT_EQ(vm_execute_core(m.ctx, 0x00010001), 0) << "a mov with no room for its operands";
+  EXPECT_EQ(vm_execute_core(m.ctx, 0x00010040), 0);
+  EXPECT_TRUE(log.Has(kDebugWindowError, "instruction cut off")) << log.All();
+}
+
 // ---- Memory stack, display queue and resets ----
 
 TEST(Vm, MemoryStackHoldsOneCopyOfTheTemporaryArea) {

@@ -43,23 +43,44 @@ const int32_t* KivSine16(void) {
   return table.v;
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) static void FillAvx2(uint32_t* px, size_t count, uint32_t value) {
+  const __m256i v = _mm256_set1_epi32(static_cast<int>(value));
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) _mm256_storeu_si256(reinterpret_cast<__m256i*>(px + i), v);
+  for (; i < count; ++i) px[i] = value;
+}
+#endif
+
 void KivSoftFill(uint32_t* px, size_t count, uint32_t value) {
+#if defined(__x86_64__) || defined(__i386__)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) return FillAvx2(px, count, value);
+#endif
   for (size_t i = 0; i < count; ++i) px[i] = value;
 }
 
 namespace {
 
+// Row blitters read the target's row from in and write it to out: the same
+// row, or (for a row not yet cleared this frame) the clear colour's row.
+
 // ---------------------------------------------------------------- plain rows
 
-void CopyRow(const uint32_t* s, uint32_t* d, int w) { std::memcpy(d, s, static_cast<size_t>(w) * 4); }
+void CopyRow(const uint32_t* s, const uint32_t*, uint32_t* d, int w, uint32_t) {
+  std::memcpy(d, s, static_cast<size_t>(w) * 4);
+}
 
-void BlendRowPlain(const uint32_t* s, uint32_t* d, int w, uint32_t k) {
+void BlendRowPlain(const uint32_t* s, const uint32_t* in, uint32_t* d, int w, uint32_t k) {
   const uint32_t kb = k & 0xFF, kg = (k >> 8) & 0xFF, kr = (k >> 16) & 0xFF, ka = k >> 24;
   for (int x = 0; x < w; ++x) {
-    const uint32_t p = s[x];
+    const uint32_t p = s[x], q = in[x];
     const uint32_t pa = p >> 24;
-    if (pa == 0) continue;
-    const uint32_t o = (pa * ka) >> 8, inv = 256 - o, q = d[x];
+    if (pa == 0) {
+      d[x] = q;
+      continue;
+    }
+    const uint32_t o = (pa * ka) >> 8, inv = 256 - o;
     const uint32_t b = ((((p & 0xFF) * kb) >> 8) * o + (q & 0xFF) * inv) >> 8;
     const uint32_t g = (((((p >> 8) & 0xFF) * kg) >> 8) * o + ((q >> 8) & 0xFF) * inv) >> 8;
     const uint32_t r = (((((p >> 16) & 0xFF) * kr) >> 8) * o + ((q >> 16) & 0xFF) * inv) >> 8;
@@ -67,13 +88,15 @@ void BlendRowPlain(const uint32_t* s, uint32_t* d, int w, uint32_t k) {
   }
 }
 
-void AddRowPlain(const uint32_t* s, uint32_t* d, int w, uint32_t k) {
+void AddRowPlain(const uint32_t* s, const uint32_t* in, uint32_t* d, int w, uint32_t k) {
   const uint32_t ka = k >> 24;
   for (int x = 0; x < w; ++x) {
-    const uint32_t p = s[x];
+    const uint32_t p = s[x], q = in[x];
     const uint32_t pa = p >> 24;
-    if (pa == 0) continue;
-    const uint32_t q = d[x];
+    if (pa == 0) {
+      d[x] = q;
+      continue;
+    }
     uint32_t out = q & 0xFF000000u;
     for (int c = 0; c < 24; c += 8) {
       const uint32_t v = std::min<uint32_t>(255, ((q >> c) & 0xFF) + ((p >> c) & 0xFF) * pa / 256 * ka / 256);
@@ -83,13 +106,15 @@ void AddRowPlain(const uint32_t* s, uint32_t* d, int w, uint32_t k) {
   }
 }
 
-void MultiplyRowPlain(const uint32_t* s, uint32_t* d, int w, uint32_t k) {
+void MultiplyRowPlain(const uint32_t* s, const uint32_t* in, uint32_t* d, int w, uint32_t k) {
   const uint32_t ka = k >> 24;
   for (int x = 0; x < w; ++x) {
-    const uint32_t p = s[x];
+    const uint32_t p = s[x], q = in[x];
     const uint32_t pa = p >> 24;
-    if (pa == 0) continue;
-    const uint32_t q = d[x];
+    if (pa == 0) {
+      d[x] = q;
+      continue;
+    }
     uint32_t out = q & 0xFF000000u;
     for (int c = 0; c < 24; c += 8) {
       const uint32_t t = (((p >> c) & 0xFF) * pa / 256 * ka) >> 8;
@@ -100,141 +125,178 @@ void MultiplyRowPlain(const uint32_t* s, uint32_t* d, int w, uint32_t k) {
 }
 
 #if KIV_X86
-// ---------------------------------------------------------------- SSE2 rows
-// Pixels are widened to 16-bit channels (two per register half); every
-// intermediate of the rules fits 16 bits unsigned: (p*K)>>8 <= 254, and
-// c*o + d*(256-o) <= 255*256 because o <= 254.
+// ---------------------------------------------------------------- vector rows
+// Channels are worked on in 16-bit lanes, red with blue and alpha with
+// green (masks 0x00FF00FF), so no widening is needed. The blend is formed
+// as d + ((c - d) * o) >> 8 with a signed high multiply of (c - d) << 7 by
+// o << 1, which equals (c * o + d * (256 - o)) >> 8 exactly; with a white
+// colour (p * 255) >> 8 is p - 1 for p > 0, a saturating byte subtract.
 
-inline __m128i Widen16Lo(__m128i v) { return _mm_unpacklo_epi8(v, _mm_setzero_si128()); }
-inline __m128i Widen16Hi(__m128i v) { return _mm_unpackhi_epi8(v, _mm_setzero_si128()); }
-inline __m128i Alpha16(__m128i v) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xFF), 0xFF); }
+inline __m128i Load4(const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void Store4(uint32_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
-void BlendRowSse2(const uint32_t* s, uint32_t* d, int w, uint32_t k) {
-  const __m128i kk = Widen16Lo(_mm_set1_epi32(static_cast<int>(k)));
-  const __m128i c256 = _mm_set1_epi16(256), amask = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-  const __m128i zero = _mm_setzero_si128();
+// The alpha byte (byte 2 of the alpha-green lanes) in both 16-bit halves.
+inline __m128i Spread16Sse2(__m128i ag) {
+  const __m128i a = _mm_srli_epi32(ag, 16);
+  return _mm_or_si128(a, _mm_slli_epi32(a, 16));
+}
+
+template <bool kWhite>
+void BlendRowSse2T(const uint32_t* s, const uint32_t* in, uint32_t* d, int w, uint32_t k) {
+  const __m128i m = _mm_set1_epi32(0x00FF00FF), amask = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi8(1);
+  const __m128i krb = _mm_set1_epi32(static_cast<int>(k & 0x00FF00FFu));
+  const __m128i kag = _mm_set1_epi32(static_cast<int>((k >> 8) & 0x00FF00FFu));
   int x = 0;
   for (; x + 4 <= w; x += 4) {
-    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x));
+    const __m128i p = Load4(s + x);
     const __m128i none = _mm_cmpeq_epi32(_mm_and_si128(p, amask), zero);
-    if (_mm_movemask_epi8(none) == 0xFFFF) continue;
-    const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + x));
-    // (p * K) >> 8 gives the modulated colour and, in the alpha lane, o.
-    const __m128i pl = _mm_srli_epi16(_mm_mullo_epi16(Widen16Lo(p), kk), 8);
-    const __m128i ph = _mm_srli_epi16(_mm_mullo_epi16(Widen16Hi(p), kk), 8);
-    const __m128i ol = Alpha16(pl), oh = Alpha16(ph);
-    const __m128i rl = _mm_srli_epi16(
-        _mm_add_epi16(_mm_mullo_epi16(pl, ol), _mm_mullo_epi16(Widen16Lo(q), _mm_sub_epi16(c256, ol))), 8);
-    const __m128i rh = _mm_srli_epi16(
-        _mm_add_epi16(_mm_mullo_epi16(ph, oh), _mm_mullo_epi16(Widen16Hi(q), _mm_sub_epi16(c256, oh))), 8);
-    const __m128i r = _mm_or_si128(_mm_packus_epi16(rl, rh), amask);
-    const __m128i out = _mm_or_si128(_mm_and_si128(none, q), _mm_andnot_si128(none, r));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x), out);
+    const __m128i q = Load4(in + x);
+    if (_mm_movemask_epi8(none) == 0xFFFF) {
+      Store4(d + x, q);
+      continue;
+    }
+    __m128i crb, cag;
+    if (kWhite) {
+      const __m128i pk = _mm_subs_epu8(p, one);
+      crb = _mm_and_si128(pk, m);
+      cag = _mm_srli_epi16(pk, 8);
+    } else {
+      crb = _mm_srli_epi16(_mm_mullo_epi16(_mm_and_si128(p, m), krb), 8);
+      cag = _mm_srli_epi16(_mm_mullo_epi16(_mm_srli_epi16(p, 8), kag), 8);
+    }
+    const __m128i o2 = _mm_slli_epi16(Spread16Sse2(cag), 1);
+    const __m128i drb = _mm_and_si128(q, m), dag = _mm_srli_epi16(q, 8);
+    const __m128i rrb = _mm_add_epi16(drb, _mm_mulhi_epi16(_mm_slli_epi16(_mm_sub_epi16(crb, drb), 7), o2));
+    const __m128i rag = _mm_add_epi16(dag, _mm_mulhi_epi16(_mm_slli_epi16(_mm_sub_epi16(cag, dag), 7), o2));
+    const __m128i r = _mm_or_si128(_mm_or_si128(rrb, _mm_slli_epi16(rag, 8)), amask);
+    Store4(d + x, _mm_or_si128(_mm_and_si128(none, q), _mm_andnot_si128(none, r)));
   }
-  BlendRowPlain(s + x, d + x, w - x, k);
+  BlendRowPlain(s + x, in + x, d + x, w - x, k);
 }
 
-// p_c * pA / 256 * KA / 256, colour lanes only (alpha lane 0).
-inline __m128i Scaled16(__m128i p16, __m128i ka, __m128i colourLanes) {
-  const __m128i t = _mm_srli_epi16(_mm_mullo_epi16(p16, Alpha16(p16)), 8);
-  return _mm_and_si128(_mm_srli_epi16(_mm_mullo_epi16(t, ka), 8), colourLanes);
+// p_c * pA / 256 * KA / 256 in the 16-bit lanes of one channel pair.
+inline __m128i ScaledSse2(__m128i c, __m128i pa2, __m128i ka) {
+  return _mm_srli_epi16(_mm_mullo_epi16(_mm_srli_epi16(_mm_mullo_epi16(c, pa2), 8), ka), 8);
 }
 
-void AddRowSse2(const uint32_t* s, uint32_t* d, int w, uint32_t k) {
-  const __m128i ka = _mm_set1_epi16(static_cast<short>(k >> 24));
-  const __m128i colour = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
+void AddRowSse2(const uint32_t* s, const uint32_t* in, uint32_t* d, int w, uint32_t k) {
+  const __m128i m = _mm_set1_epi32(0x00FF00FF), ka = _mm_set1_epi16(static_cast<short>(k >> 24));
+  const __m128i rgbOnly = _mm_set1_epi32(0x00FFFFFF);
   int x = 0;
   for (; x + 4 <= w; x += 4) {
-    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x));
-    const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + x));
-    // A transparent pixel adds 0, so no mask is needed.
-    const __m128i t = _mm_packus_epi16(Scaled16(Widen16Lo(p), ka, colour), Scaled16(Widen16Hi(p), ka, colour));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x), _mm_adds_epu8(q, t));
+    const __m128i p = Load4(s + x), q = Load4(in + x);
+    const __m128i pa2 = Spread16Sse2(_mm_srli_epi16(p, 8));
+    const __m128i rb = ScaledSse2(_mm_and_si128(p, m), pa2, ka);
+    const __m128i g = ScaledSse2(_mm_srli_epi16(p, 8), pa2, ka);
+    // A transparent pixel adds 0; the target's alpha is kept.
+    const __m128i t = _mm_and_si128(_mm_or_si128(rb, _mm_slli_epi16(g, 8)), rgbOnly);
+    Store4(d + x, _mm_adds_epu8(q, t));
   }
-  AddRowPlain(s + x, d + x, w - x, k);
+  AddRowPlain(s + x, in + x, d + x, w - x, k);
 }
 
-void MultiplyRowSse2(const uint32_t* s, uint32_t* d, int w, uint32_t k) {
-  const __m128i ka = _mm_set1_epi16(static_cast<short>(k >> 24));
-  const __m128i colour = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
+void MultiplyRowSse2(const uint32_t* s, const uint32_t* in, uint32_t* d, int w, uint32_t k) {
+  const __m128i m = _mm_set1_epi32(0x00FF00FF), ka = _mm_set1_epi16(static_cast<short>(k >> 24));
   const __m128i amask = _mm_set1_epi32(static_cast<int>(0xFF000000u)), zero = _mm_setzero_si128();
   int x = 0;
   for (; x + 4 <= w; x += 4) {
-    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x));
-    const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + x));
-    const __m128i rl = _mm_srli_epi16(_mm_mullo_epi16(Scaled16(Widen16Lo(p), ka, colour), Widen16Lo(q)), 8);
-    const __m128i rh = _mm_srli_epi16(_mm_mullo_epi16(Scaled16(Widen16Hi(p), ka, colour), Widen16Hi(q)), 8);
+    const __m128i p = Load4(s + x), q = Load4(in + x);
+    const __m128i pa2 = Spread16Sse2(_mm_srli_epi16(p, 8));
+    const __m128i trb = ScaledSse2(_mm_and_si128(p, m), pa2, ka);
+    const __m128i tg = ScaledSse2(_mm_srli_epi16(p, 8), pa2, ka);
+    const __m128i rb = _mm_srli_epi16(_mm_mullo_epi16(trb, _mm_and_si128(q, m)), 8);
+    const __m128i g = _mm_srli_epi16(_mm_mullo_epi16(tg, _mm_srli_epi16(q, 8)), 8);
+    const __m128i r = _mm_or_si128(rb, _mm_slli_epi16(g, 8));
     // Colour from the rule, alpha from the target; transparent pixels keep it all.
     const __m128i keep = _mm_or_si128(_mm_cmpeq_epi32(_mm_and_si128(p, amask), zero), amask);
-    const __m128i r = _mm_packus_epi16(rl, rh);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x), _mm_or_si128(_mm_and_si128(keep, q), _mm_andnot_si128(keep, r)));
+    Store4(d + x, _mm_or_si128(_mm_and_si128(keep, q), _mm_andnot_si128(keep, r)));
   }
-  MultiplyRowPlain(s + x, d + x, w - x, k);
+  MultiplyRowPlain(s + x, in + x, d + x, w - x, k);
 }
-
-// ---------------------------------------------------------------- AVX2 rows
 
 #define KIV_AVX2 __attribute__((target("avx2")))
 
-KIV_AVX2 inline __m256i W16Lo(__m256i v) { return _mm256_unpacklo_epi8(v, _mm256_setzero_si256()); }
-KIV_AVX2 inline __m256i W16Hi(__m256i v) { return _mm256_unpackhi_epi8(v, _mm256_setzero_si256()); }
-KIV_AVX2 inline __m256i A16(__m256i v) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(v, 0xFF), 0xFF); }
+KIV_AVX2 inline __m256i Load8(const uint32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+KIV_AVX2 inline void Store8(uint32_t* p, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+KIV_AVX2 inline __m256i Spread16(__m256i ag) {
+  const __m256i a = _mm256_srli_epi32(ag, 16);
+  return _mm256_or_si256(a, _mm256_slli_epi32(a, 16));
+}
 
-KIV_AVX2 void BlendRowAvx2(const uint32_t* s, uint32_t* d, int w, uint32_t k) {
-  const __m256i kk = W16Lo(_mm256_set1_epi32(static_cast<int>(k)));
-  const __m256i c256 = _mm256_set1_epi16(256), amask = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
-  const __m256i zero = _mm256_setzero_si256();
+template <bool kWhite>
+KIV_AVX2 void BlendRowAvx2T(const uint32_t* s, const uint32_t* in, uint32_t* d, int w, uint32_t k) {
+  const __m256i m = _mm256_set1_epi32(0x00FF00FF), amask = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+  const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi8(1);
+  const __m256i krb = _mm256_set1_epi32(static_cast<int>(k & 0x00FF00FFu));
+  const __m256i kag = _mm256_set1_epi32(static_cast<int>((k >> 8) & 0x00FF00FFu));
   int x = 0;
   for (; x + 8 <= w; x += 8) {
-    const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + x));
+    const __m256i p = Load8(s + x);
     const __m256i none = _mm256_cmpeq_epi32(_mm256_and_si256(p, amask), zero);
-    if (_mm256_movemask_epi8(none) == -1) continue;
-    const __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + x));
-    const __m256i pl = _mm256_srli_epi16(_mm256_mullo_epi16(W16Lo(p), kk), 8);
-    const __m256i ph = _mm256_srli_epi16(_mm256_mullo_epi16(W16Hi(p), kk), 8);
-    const __m256i ol = A16(pl), oh = A16(ph);
-    const __m256i rl = _mm256_srli_epi16(
-        _mm256_add_epi16(_mm256_mullo_epi16(pl, ol), _mm256_mullo_epi16(W16Lo(q), _mm256_sub_epi16(c256, ol))), 8);
-    const __m256i rh = _mm256_srli_epi16(
-        _mm256_add_epi16(_mm256_mullo_epi16(ph, oh), _mm256_mullo_epi16(W16Hi(q), _mm256_sub_epi16(c256, oh))), 8);
-    const __m256i r = _mm256_or_si256(_mm256_packus_epi16(rl, rh), amask);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + x), _mm256_blendv_epi8(r, q, none));
+    const __m256i q = Load8(in + x);
+    const int noneBits = _mm256_movemask_epi8(none);
+    if (noneBits == -1) {
+      Store8(d + x, q);
+      continue;
+    }
+    __m256i crb, cag;
+    if (kWhite) {
+      const __m256i pk = _mm256_subs_epu8(p, one);
+      crb = _mm256_and_si256(pk, m);
+      cag = _mm256_srli_epi16(pk, 8);
+    } else {
+      crb = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_and_si256(p, m), krb), 8);
+      cag = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(p, 8), kag), 8);
+    }
+    const __m256i o2 = _mm256_slli_epi16(Spread16(cag), 1);
+    const __m256i drb = _mm256_and_si256(q, m), dag = _mm256_srli_epi16(q, 8);
+    const __m256i rrb =
+        _mm256_add_epi16(drb, _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(crb, drb), 7), o2));
+    const __m256i rag =
+        _mm256_add_epi16(dag, _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(cag, dag), 7), o2));
+    __m256i r = _mm256_or_si256(_mm256_or_si256(rrb, _mm256_slli_epi16(rag, 8)), amask);
+    if (noneBits != 0) r = _mm256_blendv_epi8(r, q, none);
+    Store8(d + x, r);
   }
-  BlendRowSse2(s + x, d + x, w - x, k);
+  BlendRowSse2T<kWhite>(s + x, in + x, d + x, w - x, k);
 }
 
-KIV_AVX2 inline __m256i Sc16(__m256i p16, __m256i ka, __m256i colourLanes) {
-  const __m256i t = _mm256_srli_epi16(_mm256_mullo_epi16(p16, A16(p16)), 8);
-  return _mm256_and_si256(_mm256_srli_epi16(_mm256_mullo_epi16(t, ka), 8), colourLanes);
+KIV_AVX2 inline __m256i Scaled(__m256i c, __m256i pa2, __m256i ka) {
+  return _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(_mm256_mullo_epi16(c, pa2), 8), ka), 8);
 }
 
-KIV_AVX2 void AddRowAvx2(const uint32_t* s, uint32_t* d, int w, uint32_t k) {
-  const __m256i ka = _mm256_set1_epi16(static_cast<short>(k >> 24));
-  const __m256i colour = _mm256_set1_epi64x(0x0000FFFFFFFFFFFFLL);
+KIV_AVX2 void AddRowAvx2(const uint32_t* s, const uint32_t* in, uint32_t* d, int w, uint32_t k) {
+  const __m256i m = _mm256_set1_epi32(0x00FF00FF), ka = _mm256_set1_epi16(static_cast<short>(k >> 24));
+  const __m256i rgbOnly = _mm256_set1_epi32(0x00FFFFFF);
   int x = 0;
   for (; x + 8 <= w; x += 8) {
-    const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + x));
-    const __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + x));
-    const __m256i t = _mm256_packus_epi16(Sc16(W16Lo(p), ka, colour), Sc16(W16Hi(p), ka, colour));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + x), _mm256_adds_epu8(q, t));
+    const __m256i p = Load8(s + x), q = Load8(in + x);
+    const __m256i pa2 = Spread16(_mm256_srli_epi16(p, 8));
+    const __m256i rb = Scaled(_mm256_and_si256(p, m), pa2, ka);
+    const __m256i g = Scaled(_mm256_srli_epi16(p, 8), pa2, ka);
+    const __m256i t = _mm256_and_si256(_mm256_or_si256(rb, _mm256_slli_epi16(g, 8)), rgbOnly);
+    Store8(d + x, _mm256_adds_epu8(q, t));
   }
-  AddRowSse2(s + x, d + x, w - x, k);
+  AddRowSse2(s + x, in + x, d + x, w - x, k);
 }
 
-KIV_AVX2 void MultiplyRowAvx2(const uint32_t* s, uint32_t* d, int w, uint32_t k) {
-  const __m256i ka = _mm256_set1_epi16(static_cast<short>(k >> 24));
-  const __m256i colour = _mm256_set1_epi64x(0x0000FFFFFFFFFFFFLL);
+KIV_AVX2 void MultiplyRowAvx2(const uint32_t* s, const uint32_t* in, uint32_t* d, int w, uint32_t k) {
+  const __m256i m = _mm256_set1_epi32(0x00FF00FF), ka = _mm256_set1_epi16(static_cast<short>(k >> 24));
   const __m256i amask = _mm256_set1_epi32(static_cast<int>(0xFF000000u)), zero = _mm256_setzero_si256();
   int x = 0;
   for (; x + 8 <= w; x += 8) {
-    const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + x));
-    const __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + x));
-    const __m256i rl = _mm256_srli_epi16(_mm256_mullo_epi16(Sc16(W16Lo(p), ka, colour), W16Lo(q)), 8);
-    const __m256i rh = _mm256_srli_epi16(_mm256_mullo_epi16(Sc16(W16Hi(p), ka, colour), W16Hi(q)), 8);
+    const __m256i p = Load8(s + x), q = Load8(in + x);
+    const __m256i pa2 = Spread16(_mm256_srli_epi16(p, 8));
+    const __m256i trb = Scaled(_mm256_and_si256(p, m), pa2, ka);
+    const __m256i tg = Scaled(_mm256_srli_epi16(p, 8), pa2, ka);
+    const __m256i rb = _mm256_srli_epi16(_mm256_mullo_epi16(trb, _mm256_and_si256(q, m)), 8);
+    const __m256i g = _mm256_srli_epi16(_mm256_mullo_epi16(tg, _mm256_srli_epi16(q, 8)), 8);
+    const __m256i r = _mm256_or_si256(rb, _mm256_slli_epi16(g, 8));
     const __m256i keep = _mm256_or_si256(_mm256_cmpeq_epi32(_mm256_and_si256(p, amask), zero), amask);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + x), _mm256_blendv_epi8(_mm256_packus_epi16(rl, rh), q, keep));
+    Store8(d + x, _mm256_blendv_epi8(r, q, keep));
   }
-  MultiplyRowSse2(s + x, d + x, w - x, k);
+  MultiplyRowSse2(s + x, in + x, d + x, w - x, k);
 }
 
 bool HasAvx2() {
@@ -243,17 +305,19 @@ bool HasAvx2() {
 }
 #endif  // KIV_X86
 
-using RowFn = void (*)(const uint32_t*, uint32_t*, int, uint32_t);
+using RowFn = void (*)(const uint32_t*, const uint32_t*, uint32_t*, int, uint32_t);
 
-RowFn PickRow(int mode, bool simd) {
-  if (mode == 0) return [](const uint32_t* s, uint32_t* d, int w, uint32_t) { CopyRow(s, d, w); };
+RowFn PickRow(int mode, uint32_t colour, bool simd) {
+  if (mode == 0) return CopyRow;
 #if KIV_X86
   if (simd) {
-    const bool avx2 = HasAvx2();
+    const bool avx2 = HasAvx2(), white = colour == 0xFFFFFFFFu;
     switch (mode) {
       case 2: return avx2 ? AddRowAvx2 : AddRowSse2;
       case 3: return avx2 ? MultiplyRowAvx2 : MultiplyRowSse2;
-      default: return avx2 ? BlendRowAvx2 : BlendRowSse2;
+      default:
+        if (avx2) return white ? BlendRowAvx2T<true> : BlendRowAvx2T<false>;
+        return white ? BlendRowSse2T<true> : BlendRowSse2T<false>;
     }
   }
 #endif
@@ -269,10 +333,70 @@ RowFn PickRow(int mode, bool simd) {
 void KivSoftBlitRect(int mode, const uint32_t* src, int srcPitch, uint32_t* dst, int dstPitch, int w, int h,
                      uint32_t colour, KivLoopVariant v) {
   if (w <= 0 || h <= 0) return;
-  RowFn row = PickRow(mode, KivUseSimd(v));
-  for (int y = 0; y < h; ++y)
-    row(src + static_cast<size_t>(y) * srcPitch, dst + static_cast<size_t>(y) * dstPitch, w, colour);
+  RowFn row = PickRow(mode, colour, KivUseSimd(v));
+  for (int y = 0; y < h; ++y) {
+    uint32_t* d = dst + static_cast<size_t>(y) * dstPitch;
+    row(src + static_cast<size_t>(y) * srcPitch, d, d, w, colour);
+  }
 }
+
+// ---------------------------------------------------------------- lazy clear
+
+void KivSoftBeginClear(KivSoftScreen* screen, uint32_t colour) {
+  if (!screen->rowPending || !screen->clearRow) {
+    KivSoftFill(screen->backBuffer, static_cast<size_t>(screen->width) * screen->height, colour);
+    return;
+  }
+  if (screen->clearColour != colour || !screen->clearRowValid) {
+    KivSoftFill(screen->clearRow, static_cast<size_t>(screen->width), colour);
+    screen->clearColour = colour;
+    screen->clearRowValid = 1;
+  }
+  std::memset(screen->rowPending, 1, static_cast<size_t>(screen->height));
+  screen->pendingRows = screen->height;
+}
+
+void KivSoftResolve(KivSoftScreen* screen) {
+  if (!screen || screen->pendingRows == 0) return;
+  for (int y = 0; y < screen->height; ++y) {
+    if (!screen->rowPending[y]) continue;
+    std::memcpy(screen->backBuffer + static_cast<size_t>(y) * screen->width, screen->clearRow,
+                static_cast<size_t>(screen->width) * 4);
+    screen->rowPending[y] = 0;
+  }
+  screen->pendingRows = 0;
+}
+
+namespace {
+
+// Runs the current blitter over w x h pixels of src into the target at
+// (x, y) (already clipped). Rows of the back buffer not yet cleared this
+// frame are blended over the clear colour and the rest of each such row is
+// cleared, so the clear costs no pass of its own.
+void BlitToTarget(KivSoftScreen* screen, const uint32_t* src, int srcPitch, int x, int y, int w, int h,
+                  uint32_t colour) {
+  if (w <= 0 || h <= 0) return;
+  RowFn row = PickRow(screen->blitMode, colour, KivUseSimd(KivLoopVariant::kAuto));
+  const bool lazy = screen->target == screen->backBuffer && screen->pendingRows > 0;
+  const int tw = screen->width;
+  for (int r = 0; r < h; ++r) {
+    const int ty = y + r;
+    uint32_t* d = screen->target + static_cast<size_t>(ty) * tw;
+    const uint32_t* s = src + static_cast<size_t>(r) * srcPitch;
+    if (lazy && screen->rowPending[ty]) {
+      const uint32_t* c = screen->clearRow;
+      std::memcpy(d, c, static_cast<size_t>(x) * 4);
+      row(s, c + x, d + x, w, colour);
+      std::memcpy(d + x + w, c, static_cast<size_t>(tw - x - w) * 4);
+      screen->rowPending[ty] = 0;
+      --screen->pendingRows;
+    } else {
+      row(s, d + x, d + x, w, colour);
+    }
+  }
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------- blit paths
 
@@ -293,9 +417,8 @@ void BlitPlain(KivSoftScreen* screen, const KivPixelBuffer* src, const KivRect& 
   if (dx + (r - l) > tw) r = l + (tw - dx);
   if (dy + (b - t) > th) b = t + (th - dy);
   if (r <= l || b <= t) return;
-  KivSoftBlitRect(screen->blitMode, src->pixels + t * src->width + l, src->width,
-                  screen->target + dy * tw + dx, screen->width, static_cast<int>(r - l), static_cast<int>(b - t),
-                  colour);
+  BlitToTarget(screen, src->pixels + t * src->width + l, src->width, static_cast<int>(dx), static_cast<int>(dy),
+               static_cast<int>(r - l), static_cast<int>(b - t), colour);
 }
 
 // Rotate-and-scale path: the rectangle is packed into the work buffer, a
@@ -351,8 +474,8 @@ void BlitTransform(KivSoftScreen* screen, const KivPixelBuffer* src, const KivRe
       o[xx] = (sx < uw && sy < uh) ? packed[sy * uw + sx] : 0u;
     }
   }
-  KivSoftBlitRect(screen->blitMode, box, static_cast<int>(bw), screen->target + y0 * screen->width + x0,
-                  screen->width, static_cast<int>(bw), static_cast<int>(y1 - y0), colour);
+  BlitToTarget(screen, box, static_cast<int>(bw), static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(bw),
+               static_cast<int>(y1 - y0), colour);
 }
 
 }  // namespace

@@ -73,7 +73,9 @@ KivSoftScreen* KivSoftScreenCreate(const KivRendererSetup& setup) {
   screen->backBuffer = static_cast<uint32_t*>(KivMemoryAlloc(pixels * 4, 0));
   screen->work = static_cast<uint8_t*>(KivMemoryAlloc(static_cast<int>(kKivSoftWorkSize), 1));
   screen->decodeWork = static_cast<uint8_t*>(KivMemoryAlloc(static_cast<int>(kKivGeWorkSize), 1));
-  if (!screen->backBuffer || !screen->work || !screen->decodeWork) {
+  screen->rowPending = static_cast<uint8_t*>(KivMemoryAlloc(screen->height, 1));
+  screen->clearRow = static_cast<uint32_t*>(KivMemoryAlloc(screen->width * 4, 0));
+  if (!screen->backBuffer || !screen->work || !screen->decodeWork || !screen->rowPending || !screen->clearRow) {
     KivSoftScreenRelease(screen);
     return nullptr;
   }
@@ -109,6 +111,8 @@ void KivSoftScreenRelease(KivSoftScreen* screen) {
   KivPixelBufferFree(screen->transitionWork);
   // The watch ends before anything it reads is freed.
   if (screen->watching && screen->window) screen->window->SetObserver(nullptr, nullptr);
+  KivMemoryFree(screen->clearRow);
+  KivMemoryFree(screen->rowPending);
   KivMemoryFree(screen->decodeWork);
   KivMemoryFree(screen->work);
   KivMemoryFree(screen->backBuffer);
@@ -134,6 +138,7 @@ int KivSoftScreenRestore(KivSoftScreen* screen) {
 }
 
 int KivSoftPresent(KivSoftScreen* screen) {
+  KivSoftResolve(screen);
   plat::Window* w = screen->window;
   if (!w || !w->Alive()) {
     screen->presentFailed = 1;
@@ -197,8 +202,8 @@ namespace {
 bool SoftBeginFrame(void* core, uint32_t clear) {
   auto* screen = static_cast<KivSoftScreen*>(core);
   if (!screen || screen->notReady) return false;
-  KivSoftFill(screen->backBuffer, static_cast<size_t>(screen->width) * screen->height, clear);
   screen->target = screen->backBuffer;
+  KivSoftBeginClear(screen, clear);
   return true;
 }
 

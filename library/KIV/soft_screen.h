@@ -101,6 +101,14 @@ struct KivSoftScreen {
 
   KivPixelBuffer* fx[2] = {nullptr, nullptr};  // screen-sized Fx buffers
 
+  // The frame's clear is applied row by row as blits first touch a row
+  // (KivSoftResolve finishes it); rows still to be cleared are marked.
+  uint8_t* rowPending = nullptr;
+  uint32_t* clearRow = nullptr;  // one row of the clear colour
+  uint32_t clearColour = 0;
+  int clearRowValid = 0;
+  int pendingRows = 0;
+
   int notReady = 0;
   int surfaceLost = 0;
 };
@@ -147,7 +155,7 @@ KivSoftSurface* KivSoftSurfaceLoad(KivSoftScreen* screen, const char* name, std:
 int KivSoftSurfaceRelease(KivSoftScreen* screen, KivSoftSurface* surface);
 int KivSoftSurfaceCopyPixels(const KivSoftSurface* from, KivSoftSurface* to);
 // The back buffer into a surface (the screen-transition capture).
-int KivSoftCopyBackBuffer(const KivSoftScreen* screen, KivSoftSurface* to);
+int KivSoftCopyBackBuffer(KivSoftScreen* screen, KivSoftSurface* to);
 // The pixel at (x, y), or -1 outside the surface.
 int64_t KivSoftSurfaceReadPixel(const KivSoftSurface* surface, int x, int y);
 // Packs the rectangle (NULL: the whole surface) into out; pixels outside the
@@ -172,8 +180,13 @@ void KivSoftBlitRect(int mode, const uint32_t* src, int srcPitch, uint32_t* dst,
 // picture keep dst's pixel.
 void KivSoftRipple(const uint32_t* src, uint32_t* dst, int width, int height, float phase, float ampX,
                    float ampY);
-// Fills width x height words.
+// Fills count words.
 void KivSoftFill(uint32_t* px, size_t count, uint32_t value);
+// Starts a frame: every row of the back buffer is to be the clear colour.
+void KivSoftBeginClear(KivSoftScreen* screen, uint32_t colour);
+// Clears the rows no blit has touched yet; call before reading the back
+// buffer (present, captures).
+void KivSoftResolve(KivSoftScreen* screen);
 
 // Saturating float-to-int truncation (NaN gives 0).
 int KivTruncToInt(double v);

@@ -141,10 +141,11 @@ int KivSoftSurfaceCopyPixels(const KivSoftSurface* from, KivSoftSurface* to) {
   return 1;
 }
 
-int KivSoftCopyBackBuffer(const KivSoftScreen* screen, KivSoftSurface* to) {
+int KivSoftCopyBackBuffer(KivSoftScreen* screen, KivSoftSurface* to) {
   int tw = 0, th = 0;
   uint32_t* dst = KivSoftSurfacePixels(to, &tw, &th);
   if (!screen || !screen->backBuffer || !dst) return 0;
+  KivSoftResolve(screen);
   size_t n = std::min(static_cast<size_t>(screen->width) * screen->height, static_cast<size_t>(tw) * th);
   std::memcpy(dst, screen->backBuffer, n * 4);
   return 1;

@@ -237,6 +237,22 @@ extern "C" KIV_API KivSprite* KivSpriteCopy(KivRenderList* list, KivSprite* src,
 
 // ---------------------------------------------------------------- release
 
+namespace {
+
+// A sprite released while a transition holds it leaves that transition: the
+// transition goes on with the other sprite instead of drawing freed memory.
+void LeaveTransitions(KivRenderList* list, KivSprite* s) {
+  if (!list || s->transitionCode == 0) return;
+  for (KivRenderNode* n = list->head.next; n; n = n->next) {
+    if (n->draw != KivSpriteTransitionDraw || !n->object) continue;
+    auto* t = static_cast<KivTransition*>(n->object);
+    if (t->incoming == s) t->incoming = nullptr;
+    if (t->outgoing == s) t->outgoing = nullptr;
+  }
+}
+
+}  // namespace
+
 extern "C" KIV_API int KivSpriteRelease(KivRenderList* list, KivSprite* s) {
   if (!s) return Fail(0);
   if (s->movie) {
@@ -244,6 +260,7 @@ extern "C" KIV_API int KivSpriteRelease(KivRenderList* list, KivSprite* s) {
     s->movie = nullptr;
   }
   KivRenderRemoveNode(list, s);
+  LeaveTransitions(list, s);
   KivSpriteFree(s);
   plat::SetLastError(0);
   return 1;
@@ -261,6 +278,7 @@ extern "C" KIV_API int KivSpriteReleaseArray(KivRenderList* list, KivSprite** sp
       continue;
     }
     KivRenderRemoveNode(list, s);
+    LeaveTransitions(list, s);
     KivSpriteFree(s);
   }
   return sawNull;

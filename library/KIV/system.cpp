@@ -6,6 +6,7 @@
 
 #include "fault_inject.h"
 #include "platform/clock.h"
+#include "platform/close_signal.h"
 #include "platform/display.h"
 #include "platform/error.h"
 #include "platform/message_box.h"
@@ -215,7 +216,9 @@ extern "C" KIV_API int KivInit(KivSystemParameters* params) {
   desc.width = params->clientWidth;
   desc.height = params->clientHeight;
   desc.create_param = params;
+  plat::CloseOnTerminationSignals(nullptr);  // before any thread the window may start
   plat::Window* window = KivFaultHit(KivFault::kWindow) ? nullptr : plat::Window::Create(desc, KivWindowProc);
+  if (window) plat::CloseOnTerminationSignals(window);
   if (!window) {
     plat::MessageBox(nullptr, KivText("システムの初期化時に問題が生じました。"), KivText("警告"),
                      plat::kMbOk | plat::kMbIconWarning);

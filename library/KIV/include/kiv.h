@@ -199,6 +199,9 @@ KIV_API int KivInputGetJoyOnEx(void); /* always 0 */
 KIV_API int KivWindowChangeMode(int fullScreen);
 
 /* ---- Effects ---- */
+KIV_API int KivEffectEx(unsigned index, unsigned durationMs, int clickSkip, int wait);
+KIV_API int KivEffect(int index, unsigned durationMs);
+KIV_API int KivEffectIs(void);
 KIV_API int KivEffectEnable(int enable);
 KIV_API int KivEffectEnableIs(void);
 
