@@ -5,6 +5,9 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <atomic>
 #include <functional>
 #include <vector>
@@ -406,7 +409,10 @@ TEST_F(InputEngineTest, InactiveOrMinimisedWindowReadsNothing) {
     int f = g_frame++;
     auto post_and_wait = [&](uint32_t m, uintptr_t wp, bool want_quiet) {
       w->Post(m, wp, 0);
-      while ((s->active.load() && !s->minimised.load()) == want_quiet) plat::Sleep(1);
+      // A real sleep: the virtual clock must not run on (and start the key
+      // repeat) while the window thread takes its time.
+      while ((s->active.load() && !s->minimised.load()) == want_quiet)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     };
     if (f == 2) post_and_wait(plat::kMsgActivate, 0, true);
     if (f == 6) post_and_wait(plat::kMsgActivate, 1, false);

@@ -39,8 +39,16 @@ void KivWindowOnExit(void) {}
 
 int KivApplyScreenMode(int fullScreen) {
   KivSystemState* s = g_kiv;
+  fullScreen = fullScreen ? 1 : 0;
   if (!s->running.load() || fullScreen == s->params.fullScreen || (s->params.flags & KIV_FLAG_NO_MODE_CHANGE))
     return 1;
+  s->window->backend()->Restore();
+  if (s->soft) {
+    KivPlaceFullScreenWindow(s->soft, fullScreen);
+    s->view = s->soft->view;
+  }
+  s->desktop = plat::DesktopRect();
+  s->params.fullScreen = fullScreen;
   return 1;
 }
 
@@ -49,12 +57,21 @@ int KivApplyWindowSize(int width, int height) {
   s->params.clientWidth = width;
   s->params.clientHeight = height;
   s->window->backend()->SetClientSize(width, height);
-  if (s->soft) s->soft->view = plat::Rect{0, 0, width, height};
+  if (s->soft) {
+    KivSoftSetAspectRect(s->soft, s->params.fullScreen);
+    s->view = s->soft->view;
+  }
   return 1;
 }
 
 int KivApplyAspectMode(int mode) {
-  g_kiv->params.aspect = mode;
+  KivSystemState* s = g_kiv;
+  s->params.aspect = mode;
+  if (s->soft) {
+    s->soft->aspect = mode;
+    KivSoftSetAspectRect(s->soft, s->params.fullScreen);
+    s->view = s->soft->view;
+  }
   return 1;
 }
 
