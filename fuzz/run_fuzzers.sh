@@ -23,6 +23,12 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 for t in lz ge pgd bmp_tga pac; do
   echo "== fuzz_$t for ${seconds}s"
   mkdir -p "build-fuzz/artifacts/$t"
-  build-fuzz/fuzz/fuzz_$t -max_total_time="$seconds" -rss_limit_mb=4096 -print_final_stats=1 \
-    -artifact_prefix="build-fuzz/artifacts/$t/" "$corpus/$t"
+  log="build-fuzz/fuzz_$t.log"
+  # The fuzzer's progress goes to a log; on a finding the whole log is shown.
+  if ! build-fuzz/fuzz/fuzz_$t -max_total_time="$seconds" -rss_limit_mb=4096 -print_final_stats=1 \
+      -artifact_prefix="build-fuzz/artifacts/$t/" "$corpus/$t" > "$log" 2>&1; then
+    cat "$log"
+    exit 1
+  fi
+  grep -E "^Done [0-9]+ runs" "$log" || true
 done
