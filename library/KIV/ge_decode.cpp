@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstring>
 
+#include "decode_util.h"
 #include "image_decode.h"
 #include "include/kiv.h"
 #include "platform/error.h"
@@ -21,20 +22,10 @@ namespace {
 
 constexpr size_t kHeadBytes = 30;  // the fixed fields up to the method word
 
-uint32_t Rd16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-uint32_t Rd32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-int Fail(const char* why) {
-  plat::DebugOutput(why);
-  return 0;
-}
-
-bool Overlap(std::span<const uint8_t> a, std::span<const uint8_t> b) {
-  const auto a0 = reinterpret_cast<uintptr_t>(a.data()), b0 = reinterpret_cast<uintptr_t>(b.data());
-  return a0 < b0 + b.size() && b0 < a0 + a.size();
-}
+using kivdecode::Fail;
+using kivdecode::Overlap;
+using kivdecode::Rd16;
+using kivdecode::Rd32;
 
 // ---- Method 1: planes of n bytes each, pixel i from byte i of every plane.
 
