@@ -14,7 +14,6 @@ void save_state_reset(VmContext*) {}
 void se_release(VmContext*) {}
 void bgm_release(VmContext*) {}
 void voice_release(VmContext*) {}
-void layer_release_all(VmContext*) {}
 void select_release(VmContext*) {}
 void action_free(VmContext*) {}
 void history_reset(VmContext*) {}
@@ -24,12 +23,10 @@ void player_name_release(VmContext*) {}
 void wait_timers_clear(VmContext*) {}
 void key_message_clear(VmContext*) {}
 void player_name_record_clear(VmContext*) {}
-int display_queue_apply(VmContext*) { return 1; }
 void system_btn_table_clear(VmContext*) {}
 void* se_debug_area(VmContext*) { return nullptr; }
 void* bgm_debug_area(VmContext*) { return nullptr; }
 void text_commands_install() {}
-void layer_image_commands_install() {}
 void layer_attribute_commands_install() {}
 void sound_commands_install() {}
 void select_commands_install() {}
@@ -42,7 +39,6 @@ void history_commands_install() {}
 void string_debug_commands_install() {}
 void effect_commands_install() {}
 void action_commands_install() {}
-void run_commands_install() {}
 
 // ---- Per-frame steps ----
 int key_message_poll(VmContext*) { return 0; }
@@ -57,11 +53,18 @@ void bgm_frame(VmContext*) {}
 void voice_frame(VmContext*) {}
 void action_frame(VmContext*) {}
 void motion_frame(VmContext*) {}
-void sprite_records_frame_clear(VmContext*) {}
-void sprite_transition_poll(VmContext*, int) {}
-void sprite_transform_frame(VmContext*) {}
 void continue_save_write(VmContext*) {}
 int save_init(VmContext*) { return 1; }
 void save_buffers_free(VmContext*) {}
 void sub_voice_start(VmContext*) {}
 void player_name_window_destroy(VmContext*) {}
+
+// ---- What the graphic layers ask of other components ----
+void fx_layer_release(VmContext*, int) {}
+int motion_load(VmContext*, SpriteRecord*, const char*) { return 0; }
+void motion_free(VmContext*, int) {}
+void motion_start(VmContext*, int) {}
+void motion_show(VmContext*, int) {}
+int text_face_visible(VmContext*) { return 0; }
+int text_button_group(VmContext*) { return -1; }
+void text_display_applied(VmContext*) {}

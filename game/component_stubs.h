@@ -9,6 +9,7 @@
 #include <cstdint>
 
 struct VmContext;
+struct SpriteRecord;
 
 // ---- Release and reset routines, in the order game_reset calls them ----
 void motion_reset(VmContext* ctx);              // motions and curves
@@ -78,3 +79,18 @@ void string_debug_commands_install();     // groups 15 (debug) and 18 (strings)
 void effect_commands_install();           // groups 16 (effect) and 19 (fx)
 void action_commands_install();           // group 17
 void run_commands_install();              // group 22
+
+// ---- What the graphic layers ask of other components ----
+void fx_layer_release(VmContext* ctx, int layer);  // screen effects: the layer's Fx slot
+// Motions: loads a motion file for the record (its motion slot set); 1/0.
+int motion_load(VmContext* ctx, SpriteRecord* record, const char* name);
+void motion_free(VmContext* ctx, int motion);   // frees one motion (0: none)
+void motion_start(VmContext* ctx, int motion);  // (re)starts a motion when its layer's transition starts
+// A shown sprite's motion not yet in state 3 goes to state 3 and steps once.
+void motion_show(VmContext* ctx, int motion);
+// Message window: whether face layers show (1 while its text shows, 0 after
+// text_init), its own button group (-1: none), and the note that a queued
+// batch was applied (clears the word its text commands set).
+int text_face_visible(VmContext* ctx);
+int text_button_group(VmContext* ctx);
+void text_display_applied(VmContext* ctx);

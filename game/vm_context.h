@@ -7,6 +7,8 @@
 #include <cstdint>
 
 #include "kiv.h"
+#include "layers.h"
+#include "sprite_records.h"
 
 // Sizes of the machine's areas.
 constexpr int kValueStackSize = 32;
@@ -128,4 +130,6 @@ struct VmContext {
   // buffers, button groups, history, wait timers, sound, choices, layers,
   // screen effects, actions, script thread, key messages, player name ...).
   // Keep every block plain data that is valid zero-filled.
+  SpriteRecordTable sprites;  // sprite records and their live list (sprite_records.h)
+  LayerState layers;          // graphic layers, face slots (layers.h)
 };

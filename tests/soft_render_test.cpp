@@ -177,7 +177,7 @@ TEST(SoftBlitters, RippleShiftsRowsByTheSineOfTheirIndex) {
   for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint32_t>(i);
   std::vector<uint32_t> dst = src;
   // hx = trunc(1 * 100 * 0.1) = 10; row 128 has sine 1, row 384 sine -1.
-  KivSoftRipple(src.data(), dst.data(), w, h, 0.0f, 1.0f, 0.0f);
+  KivPixelRipple(src.data(), dst.data(), w, h, 0.0f, 1.0f, 0.0f);
   for (int j = 0; j < w; ++j) {
     EXPECT_EQ(dst[0 * w + j], src[0 * w + j]);
     EXPECT_EQ(dst[128 * w + j], j + 10 < w ? src[128 * w + j + 10] : src[128 * w + j]) << j;
@@ -453,7 +453,7 @@ TEST_F(SoftRenderTest, FxDrawWavesTheSpriteThroughTheScreenBuffers) {
   KivSprite* s = Sprite(img);
   ASSERT_NE(s, nullptr);
   KivSpriteSetPos(s, 10.0f, 5.0f);
-  s->fx = KivMemoryAlloc(16, 1);  // the effect module's record; freed with the sprite
+  s->fx = KivMemoryAlloc(sizeof(KivFxEffect), 1);  // an idle record of the effect module; freed with the sprite
   g_kivSpriteFx.progress = WaveProgress;
   // Without amplitude the effect draw equals the plain draw.
   g_wave[0] = g_wave[1] = g_wave[2] = 0.0f;

@@ -17,6 +17,7 @@ enum class KivFault : uint32_t {
   kRandom = 1u << 9,
   kWorkerThread = 1u << 10,
   kGameThread = 1u << 11,
+  kPixelWork = 1u << 12,  // saved copies and work blocks of the sprite options and copies
 };
 
 extern std::atomic<uint32_t> g_kivFaults;

@@ -25,24 +25,6 @@
 
 // ---------------------------------------------------------------- helpers
 
-int KivTruncToInt(double v) {
-  if (!(v == v)) return 0;
-  if (v >= 2147483647.0) return INT32_MAX;
-  if (v <= -2147483648.0) return INT32_MIN;
-  return static_cast<int>(v);
-}
-
-const int32_t* KivSine16(void) {
-  static const struct Table {
-    int32_t v[512];
-    Table() {
-      for (int i = 0; i < 512; ++i)
-        v[i] = static_cast<int32_t>(std::lround(std::sin(2.0 * M_PI * i / 512.0) * 65536.0));
-    }
-  } table;
-  return table.v;
-}
-
 #if defined(__x86_64__) || defined(__i386__)
 __attribute__((target("avx2"))) static void FillAvx2(uint32_t* px, size_t count, uint32_t value) {
   const __m256i v = _mm256_set1_epi32(static_cast<int>(value));
@@ -488,28 +470,6 @@ void KivSoftBlit(KivSoftScreen* screen, const KivRect& rect, int x, int y, float
   else BlitTransform(screen, src, rect, x, y, scale, angle, colour);
 }
 
-// ---------------------------------------------------------------- ripple
-
-void KivSoftRipple(const uint32_t* src, uint32_t* dst, int width, int height, float phase, float ampX,
-                   float ampY) {
-  if (!src || !dst || width <= 0 || height <= 0) return;
-  const int32_t* sine = KivSine16();
-  const int t = KivTruncToInt(static_cast<double>(phase) * 511.0);
-  // Shifts beyond the picture leave pixels unchanged; bounding the
-  // amplitudes keeps the products within 32 bits.
-  const int64_t hx = std::clamp<int64_t>(KivTruncToInt(static_cast<double>(ampX) * width * 0.1), -(1 << 14), 1 << 14);
-  const int64_t hy = std::clamp<int64_t>(KivTruncToInt(static_cast<double>(ampY) * height * 0.1), -(1 << 14), 1 << 14);
-  for (int i = 0; i < height; ++i) {
-    const int64_t hs = hx ? (hx * sine[(t + i) & 511]) >> 16 : 0;
-    for (int j = 0; j < width; ++j) {
-      const int64_t vs = hy ? (hy * sine[(t + j) & 511]) >> 16 : 0;
-      const int64_t si = i + vs, sj = j + hs;
-      if (si >= 0 && sj >= 0 && si < height && sj < width)
-        dst[static_cast<size_t>(i) * width + j] = src[si * width + sj];
-    }
-  }
-}
-
 // ---------------------------------------------------------------- sprite draw
 
 namespace {
@@ -541,7 +501,7 @@ void FxDraw(KivSoftScreen* screen, const KivSoftDraw& d, const KivPixelBuffer* s
   const KivPixelBuffer* out = a;
   if (d.fx->kind == 1 && d.fx->work) {
     std::memcpy(b->pixels, a->pixels, n * 4);
-    KivSoftRipple(a->pixels, b->pixels, a->width, a->height, d.fx->work[0], d.fx->work[1], d.fx->work[2]);
+    KivPixelRipple(a->pixels, b->pixels, a->width, a->height, d.fx->work[0], d.fx->work[1], d.fx->work[2]);
     out = b;
   }
   screen->source = out;

@@ -211,4 +211,4 @@ bool SoftPresentFrame(void* core) { return KivSoftPresent(static_cast<KivSoftScr
 
 }  // namespace
 
-const KivRenderer kKivSoftRenderer = {SoftBeginFrame, SoftPresentFrame};
+const KivRenderer kKivSoftRenderer = {SoftBeginFrame, SoftPresentFrame, &kKivSoftEffects};

@@ -14,6 +14,7 @@
 #include <span>
 
 #include "image_decode.h"
+#include "pixel_routines.h"
 #include "platform/geometry.h"
 #include "system_state.h"
 
@@ -31,17 +32,6 @@ struct KivSoftSurfaceEntry {
 struct KivSoftSurface {
   int width, height;
   KivSoftSurfaceEntry* entry;
-};
-
-// Sine of 2*pi*i/512 in 16.16 fixed point (entry 1 = 804, entry 128 =
-// 65536); cosine is entry (i + 128) & 511.
-const int32_t* KivSine16(void);
-
-// The Fx request a sprite draw may carry: the draw kind (1 = raster wave)
-// and the effect's work block {phase 0..1, amplitude x, amplitude y}.
-struct KivFxRequest {
-  int kind;
-  const float* work;
 };
 
 // A sprite draw: everything the blit needs, already in screen pixels.
@@ -175,11 +165,6 @@ void KivSoftBlit(KivSoftScreen* screen, const KivRect& rect, int x, int y, float
 // One blitter over w x h pixels (mode 0 copy, 1 blend, 2 add, 3 multiply).
 void KivSoftBlitRect(int mode, const uint32_t* src, int srcPitch, uint32_t* dst, int dstPitch, int w, int h,
                      uint32_t colour, KivLoopVariant v = KivLoopVariant::kAuto);
-// The raster wave of the Fx draw: dst (same size as src, already holding a
-// copy of it) takes src's pixels shifted by the wave; shifts that leave the
-// picture keep dst's pixel.
-void KivSoftRipple(const uint32_t* src, uint32_t* dst, int width, int height, float phase, float ampX,
-                   float ampY);
 // Fills count words.
 void KivSoftFill(uint32_t* px, size_t count, uint32_t value);
 // Starts a frame: every row of the back buffer is to be the clear colour.
@@ -187,6 +172,3 @@ void KivSoftBeginClear(KivSoftScreen* screen, uint32_t colour);
 // Clears the rows no blit has touched yet; call before reading the back
 // buffer (present, captures).
 void KivSoftResolve(KivSoftScreen* screen);
-
-// Saturating float-to-int truncation (NaN gives 0).
-int KivTruncToInt(double v);

@@ -33,22 +33,6 @@ int SaturateAdd(int a, int b) {
   return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int>(v);
 }
 
-// Nearest-neighbour scale copy: steps of |128 / f| in 1/128 pixel, the
-// output cut to the destination.
-void ScaleCopy(const uint32_t* src, int sw, int sh, float fx, float fy, uint32_t* dst, int dw, int dh) {
-  const int ow = std::min(dw, KivTruncToInt(static_cast<double>(static_cast<float>(sw) * fx)));
-  const int oh = std::min(dh, KivTruncToInt(static_cast<double>(static_cast<float>(sh) * fy)));
-  const int64_t stepX = KivTruncToInt(std::fabs(128.0 / static_cast<double>(fx)));
-  const int64_t stepY = KivTruncToInt(std::fabs(128.0 / static_cast<double>(fy)));
-  for (int y = 0; y < oh; ++y) {
-    const int64_t sy = std::min<int64_t>((y * stepY) >> 7, sh - 1);
-    for (int x = 0; x < ow; ++x) {
-      const int64_t sx = std::min<int64_t>((x * stepX) >> 7, sw - 1);
-      dst[static_cast<size_t>(y) * dw + x] = src[sy * sw + sx];
-    }
-  }
-}
-
 }  // namespace
 
 KivSoftScreen* KivSpriteSoftScreen(void) {
@@ -226,7 +210,7 @@ extern "C" KIV_API KivSprite* KivSpriteCopy(KivRenderList* list, KivSprite* src,
   s->colour = 0xFFFFFFFFu;
   uint32_t* px = KivSoftSurfacePixels(surface, nullptr, nullptr);
   if (fx != 1.0f || fy != 1.0f) {
-    ScaleCopy(scratch.data(), ow, oh, fx, fy, px, s->width, s->height);
+    KivPixelScaleCopy(scratch.data(), ow, oh, ow, fx, fy, px, s->width, s->height, s->width);
   } else {
     for (int y = 0; y < oh; ++y)
       std::memcpy(px + static_cast<size_t>(y) * s->width, scratch.data() + static_cast<size_t>(y) * ow,

@@ -142,6 +142,7 @@ int Kiv3DCreateSurfaces(void* gpu, int capacity);
 void Kiv3DRelease(void);
 int KivEffectInit(void);
 void KivEffectUninit(void);
+void KivEffectEndSoon(void);  // a screen-mode change: the running transition ends at its next step
 int KivInputInit(void);
 void KivInputUpdate(void);
 void KivInputRelease(void);

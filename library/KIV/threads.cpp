@@ -199,6 +199,7 @@ intptr_t KivWindowProc(plat::Window* window, uint32_t message, uintptr_t wParam,
     case kMsgApp + 0x66:
       KivMovieStopForRestart();
       KivApplyScreenMode(static_cast<int>(wParam));
+      KivEffectEndSoon();
       KivMovieRestart();
       return 0;
     case kMsgApp + 0x67:

@@ -204,6 +204,9 @@ KIV_API int KivEffect(int index, unsigned durationMs);
 KIV_API int KivEffectIs(void);
 KIV_API int KivEffectEnable(int enable);
 KIV_API int KivEffectEnableIs(void);
+/* Ends a running transition at once, without its last frame, and frees its
+ * wait task. */
+KIV_API void KivEffectReset(void);
 
 /* ---- Sound volumes (0..10000 per group 0-5) ---- */
 KIV_API int KivSoundSetVolume(int volume, unsigned group);
@@ -302,6 +305,70 @@ KIV_API int KivSpriteSetTransition(KivRenderList* list, KivSprite* incoming, Kiv
                                    uint32_t start_ms, uint32_t duration_ms, KivTransition* t);
 KIV_API int KivSpriteCancelTransition(KivTransition* t);
 KIV_API int KivSpriteGetTransitionState(KivTransition* t);
+
+/* ---- Sprite options and copies ----
+ * Options: 0 gives back the picture from before the first option and drops
+ * the kept copy; 1 sepia, 2 grey, 3 soft 3x3 filter, 4 negative, 0x105 to
+ * 0x805 blur of strength option / 256 - 1; any other value only keeps the
+ * copy. Copies and mixes are clipped on all four sides: source pixel
+ * (sx + i, sy + j) lands at (dx + i, dy + j) where both exist; a negative w
+ * or h means the whole source; 0 for a w or h of 0. */
+KIV_API int KivSpriteSetOption(KivSprite* s, unsigned option);
+/* w x h packed words into the top-left of the surface; w and h must fit it. */
+KIV_API int KivSpriteSetBuffer(KivSprite* s, const uint32_t* pixels, int w, int h);
+/* The last drawn screen into the sprite, clipped to both. */
+KIV_API int KivSpriteBackBafferCopy(KivSprite* s);
+/* Alpha blend by the source alpha; the destination alpha is kept. */
+KIV_API int KivMixSpriteToSprite(KivSprite* dst, int dx, int dy, int w, int h, KivSprite* src, int sx, int sy);
+/* Whole pixels, no blending. */
+KIV_API int KivCopySpriteToSpriteRGB(KivSprite* dst, int dx, int dy, KivSprite* src, int sx, int sy, int w, int h);
+/* src's current cell at src's position. */
+KIV_API int KivCopySpriteToSpriteRectRGB(KivSprite* dst, KivSprite* src);
+/* A GE, or 24- or 32-bit BMP or TGA file blended in as KivMixSpriteToSprite does. */
+KIV_API int KivCopyFileToSpriteRGB(KivSprite* dst, int dx, int dy, const char* file, int sx, int sy, int w, int h);
+
+/* ---- Transitions and Fx ----
+ * Screen transitions: KivEffectEx(kind, ms, click skip, wait) captures the
+ * last drawn frame and, from the next frame on, dissolves it over the new
+ * scene: 0 none, 1 cross-fade, 2 blurring fade, 3 shrinking box, 4 and 7-9
+ * one frame, 5 fade to white, 6 mosaic, 10-29 mask wipes by
+ * "Mask\Mask00.bmp".."Mask19.bmp". Fx: a timed raster wave on one sprite or
+ * (effect | KIV_FX_SCREEN) on everything drawn before its node; commands 0
+ * remove, 1 start, 2 fade out over length_ms. States 0 idle, 1 running,
+ * 2 ending. */
+#define KIV_FX_SCREEN 0x10000000
+/* The raster wave's parameter block: period ms, amplitudes in tenths of the
+ * picture's width and height. */
+typedef struct KivFxRaster {
+  uint32_t period;
+  float amplitudeX;
+  float amplitudeY;
+} KivFxRaster;
+typedef struct KivFxEffect {
+  int32_t ending; /* 1 after command 2: the progress runs backwards */
+  uint32_t start;  /* frame time of the start or of command 2 */
+  uint32_t length; /* ms */
+  int32_t state;
+  int32_t effect;
+  void* params; /* a copy of the caller's parameter block */
+  void* work;   /* what the draw reads: phase 0..1, amplitude x, amplitude y */
+} KivFxEffect;
+/* One frame's draw of an effect: the draw kind (1 the raster wave) and the
+ * work block. */
+typedef struct KivFxRequest {
+  int32_t kind;
+  const float* work;
+} KivFxRequest;
+/* target: a KivSprite*, or with KIV_FX_SCREEN a pointer to the int draw
+ * priority of the screen effect's node. */
+KIV_API int KivSetFxEffect(void* target, int effect, int command, unsigned length_ms, const void* params);
+/* flags with KIV_FX_SCREEN: the screen effect's state, else the sprite's. */
+KIV_API int KivGetFxEffectState(void* target, int flags);
+KIV_API int KivReleaseFxEffect(void* target, int flags);
+/* This frame's draw of record into out; NULL when it draws nothing. */
+KIV_API KivFxRequest* KivFxProgress(KivFxEffect* record, KivFxRequest* out);
+KIV_API int KivSpriteSetFxEffect(KivSprite* s, int effect, int command, int length_ms, const void* params);
+KIV_API int KivSpriteGetFxEffectState(KivSprite* s);
 
 /* ---- Memory, list, random, log ---- */
 KIV_API void* KivMemoryAlloc(int size, int flags);

@@ -1,0 +1,192 @@
+// make_demo_images OUTDIR: draws the demo game's pictures in code and writes
+// them as GE images (".pgd", the name the game's loader tries first): a day
+// and a night background and two characters, one of them also smiling.
+// Shapes are drawn with soft edges from their distance to each pixel.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "image_encoder.h"
+
+namespace {
+
+using kivtools::Image;
+
+struct Rgb {
+  float r, g, b;
+};
+
+Rgb Mix(Rgb a, Rgb b, float t) { return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t}; }
+
+// A picture being painted, in floats with coverage as alpha.
+struct Canvas {
+  int w, h;
+  std::vector<Rgb> rgb;
+  std::vector<float> alpha;
+  Canvas(int width, int height) : w(width), h(height), rgb(static_cast<size_t>(width) * height), alpha(rgb.size()) {}
+
+  // Paints colour where coverage(x, y) > 0 (coverage from 0 to 1).
+  template <typename Coverage>
+  void Paint(Rgb c, Coverage coverage) {
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const float k = std::clamp(coverage(x + 0.5f, y + 0.5f), 0.0f, 1.0f);
+        if (k <= 0) continue;
+        const size_t i = static_cast<size_t>(y) * w + x;
+        rgb[i] = Mix(rgb[i], c, k);
+        alpha[i] = alpha[i] + (1 - alpha[i]) * k;
+      }
+  }
+  Image ToImage() const {
+    Image img{w, h, std::vector<uint32_t>(rgb.size())};
+    for (size_t i = 0; i < rgb.size(); ++i) {
+      auto q = [](float v) { return static_cast<uint32_t>(std::clamp(v, 0.0f, 255.0f) + 0.5f) & 0xFF; };
+      img.pixels[i] = q(alpha[i] * 255) << 24 | q(rgb[i].r) << 16 | q(rgb[i].g) << 8 | q(rgb[i].b);
+    }
+    return img;
+  }
+};
+
+// Coverage of a shape whose signed distance (negative inside) is d.
+float Edge(float d) { return 0.5f - d; }
+
+auto Disc(float cx, float cy, float r) {
+  return [=](float x, float y) { return Edge(std::hypot(x - cx, y - cy) - r); };
+}
+auto Ellipse(float cx, float cy, float rx, float ry) {
+  return [=](float x, float y) {
+    const float u = (x - cx) / rx, v = (y - cy) / ry;
+    return Edge((std::sqrt(u * u + v * v) - 1) * std::min(rx, ry));
+  };
+}
+// Below a wavy line: the hills.
+auto Hill(float base, float amp, float period, float phase) {
+  return [=](float x, float y) { return Edge(base - amp * std::sin(x / period + phase) - y); };
+}
+
+// ---- Backgrounds ----
+
+Image Background(bool night) {
+  Canvas c(1280, 720);
+  const Rgb top = night ? Rgb{10, 14, 40} : Rgb{70, 130, 220};
+  const Rgb low = night ? Rgb{30, 40, 90} : Rgb{200, 225, 245};
+  for (int y = 0; y < 720; ++y)
+    for (int x = 0; x < 1280; ++x) {
+      c.rgb[static_cast<size_t>(y) * 1280 + x] = Mix(top, low, y / 719.0f);
+      c.alpha[static_cast<size_t>(y) * 1280 + x] = 1;
+    }
+  if (night) {
+    // Stars from a fixed hash of the pixel, fewer towards the horizon.
+    for (int y = 0; y < 420; ++y)
+      for (int x = 0; x < 1280; ++x) {
+        uint32_t hsh = static_cast<uint32_t>(x) * 73856093u ^ static_cast<uint32_t>(y) * 19349663u;
+        hsh ^= hsh >> 13;
+        hsh *= 0x5bd1e995u;
+        hsh ^= hsh >> 15;
+        if (hsh % 1400 == 0) c.Paint({255, 250, 220}, Disc(x + 0.5f, y + 0.5f, 1.2f + (hsh >> 20) % 2));
+      }
+    c.Paint({60, 60, 90}, Disc(980, 150, 78));
+    c.Paint({245, 240, 210}, Disc(980, 150, 60));
+    c.Paint({225, 220, 190}, Disc(962, 135, 9));
+    c.Paint({225, 220, 190}, Disc(1000, 170, 12));
+  } else {
+    // A soft glow: rings of faint light, stronger towards the sun.
+    for (float r = 130; r > 66; r -= 8) c.Paint({255, 248, 220}, [&](float x, float y) {
+      return 0.12f * Edge(std::hypot(x - 1000, y - 140) - r);
+    });
+    c.Paint({255, 245, 190}, Disc(1000, 140, 62));
+    for (auto [cx, cy, s] : {std::tuple{240.f, 120.f, 1.f}, {560.f, 80.f, 0.7f}, {760.f, 200.f, 0.85f}}) {
+      c.Paint({250, 252, 255}, Ellipse(cx, cy, 110 * s, 32 * s));
+      c.Paint({250, 252, 255}, Ellipse(cx - 40 * s, cy - 22 * s, 55 * s, 34 * s));
+      c.Paint({250, 252, 255}, Ellipse(cx + 35 * s, cy - 18 * s, 48 * s, 30 * s));
+    }
+  }
+  const Rgb far = night ? Rgb{22, 40, 55} : Rgb{110, 170, 110};
+  const Rgb near = night ? Rgb{14, 28, 34} : Rgb{70, 140, 70};
+  c.Paint(far, Hill(470, 40, 160, 0.5f));
+  c.Paint(near, Hill(560, 55, 230, 2.1f));
+  // A path winding from the crest of the near hill towards the viewer.
+  c.Paint(night ? Rgb{40, 45, 55} : Rgb{200, 180, 140}, [](float x, float y) {
+    if (y < 612) return 0.0f;
+    const float t = (y - 612) / 108.0f, centre = 640 + 110 * std::sin(t * 2.2f), half = 4 + 150 * t;
+    return std::min(Edge(std::fabs(x - centre) - half), Edge(612 - y + 1));
+  });
+  return c.ToImage();
+}
+
+// ---- Characters ----
+
+struct Look {
+  Rgb hair, skin, clothes, trim;
+  bool smile;
+  bool longHair;
+};
+
+Image Character(const Look& k) {
+  Canvas c(360, 600);
+  const float cx = 180;
+  if (k.longHair) c.Paint(k.hair, [=](float x, float y) {
+    return y < 110 || y > 330 ? Edge(std::hypot(x - cx, y - 140) - 98) : Edge(std::fabs(x - cx) - 98);
+  });
+  // Body: a dress widening to the foot of the picture, with shoulders.
+  c.Paint(k.clothes, [=](float x, float y) {
+    if (y < 250) return Edge(std::hypot(x - cx, (y - 290) * 1.6f) - 95);
+    const float half = 70 + (y - 250) * 0.34f;
+    return std::min(Edge(std::fabs(x - cx) - half), Edge(y - 600));
+  });
+  c.Paint(k.trim, [=](float x, float y) { return std::min(Edge(std::fabs(x - cx) - 70), Edge(std::fabs(y - 330) - 7)); });
+  c.Paint(k.skin, [=](float x, float y) { return std::min(Edge(std::fabs(x - cx) - 20), Edge(std::fabs(y - 222) - 26)); });
+  c.Paint(k.skin, Ellipse(cx, 150, 78, 88));
+  // Hair over the brow.
+  c.Paint(k.hair, [=](float x, float y) {
+    return std::min(Edge(std::hypot(x - cx, y - 140) - 86), Edge(y - 112 - 14 * std::sin((x - cx) / 18)));
+  });
+  const Rgb eye{40, 30, 45};
+  c.Paint(eye, Ellipse(cx - 30, 160, 9, k.smile ? 5 : 12));
+  c.Paint(eye, Ellipse(cx + 30, 160, 9, k.smile ? 5 : 12));
+  c.Paint({235, 150, 150}, Ellipse(cx - 50, 190, 14, 7));
+  c.Paint({235, 150, 150}, Ellipse(cx + 50, 190, 14, 7));
+  const Rgb mouth{170, 70, 80};
+  if (k.smile) {
+    c.Paint(mouth, [=](float x, float y) {
+      const float d = std::fabs(std::hypot(x - cx, y - 180) - 26) - 3;
+      return y > 190 ? Edge(d) : 0.0f;
+    });
+  } else {
+    c.Paint(mouth, [=](float x, float y) { return std::min(Edge(std::fabs(x - cx) - 12), Edge(std::fabs(y - 205) - 2.5f)); });
+  }
+  return c.ToImage();
+}
+
+bool Write(const std::string& dir, const char* name, const Image& img, int method) {
+  kivtools::GeOptions o;
+  o.method = method;
+  const std::vector<uint8_t> bytes = kivtools::EncodeGe(img, o);
+  if (bytes.empty() || !kivtools::WriteFileBytes(dir + "/" + name, bytes)) {
+    std::fprintf(stderr, "make_demo_images: cannot write %s/%s\n", dir.c_str(), name);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_demo_images OUTDIR\n");
+    return 2;
+  }
+  const std::string dir = argv[1];
+  const Look aoi{{40, 70, 120}, {250, 222, 200}, {70, 150, 160}, {240, 240, 230}, false, true};
+  Look aoiSmile = aoi;
+  aoiSmile.smile = true;
+  const Look ben{{120, 70, 40}, {240, 205, 175}, {190, 90, 60}, {250, 220, 120}, false, false};
+  bool ok = Write(dir, "BG_DAY.PGD", Background(false), 1) && Write(dir, "BG_NIGHT.PGD", Background(true), 1) &&
+            Write(dir, "CH_AOI.PGD", Character(aoi), 1) && Write(dir, "CH_AOI_SMILE.PGD", Character(aoiSmile), 1) &&
+            Write(dir, "CH_BEN.PGD", Character(ben), 1);
+  return ok ? 0 : 1;
+}
