@@ -281,7 +281,7 @@ TEST(PixelRipple, ZeroAmplitudeIsTheIdentityAndAShiftFollowsTheSine) {
 
 // ---------------------------------------------------------------- scales
 
-TEST(PixelScale, NearestStepsInEighthsOfSixteenthsOfAPixel) {
+TEST(PixelScale, NearestStepsIn128thsOfAPixel) {
   const int w = 4, h = 2;
   Px src(w * h);
   for (int i = 0; i < w * h; ++i) src[i] = static_cast<uint32_t>(i);
