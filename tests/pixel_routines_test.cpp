@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "blend_reference.h"
 #include "engine_fixture.h"
+#include "sprite_scene.h"
 #include "image_encoder.h"
 #include "pixel_routines.h"
 #include "platform/error.h"
@@ -29,7 +31,6 @@ using Px = std::vector<uint32_t>;
 
 namespace {
 
-uint32_t Ch(uint32_t v, int i) { return (v >> (8 * i)) & 0xFF; }
 
 Px Random(size_t n, uint32_t seed, bool someTransparent = true) {
   std::mt19937 rng(seed);
@@ -378,39 +379,8 @@ TEST(PixelClip, RectanglesAreClippedOnAllFourSides) {
 
 // ---------------------------------------------------------------- sprites
 
-class OptionsTest : public EngineTest {
+class OptionsTest : public SpriteSceneTest {
  protected:
-  void SetUp() override {
-    EngineTest::SetUp();
-    char tmpl[] = "/tmp/kivoptionsXXXXXX";
-    folder = mkdtemp(tmpl);
-    ASSERT_EQ(KivInit(&params), 1);
-    ASSERT_EQ(KivSystemPathSet(folder.c_str()), 1);
-    list = KivRenderInit();
-    KivRenderSetActive(list);
-    screen = g_kiv->soft;
-    live = KivMemoryLive();
-  }
-  void TearDown() override {
-    if (g_kiv) {
-      for (KivRenderNode* n = list->head.next; n;) {
-        KivRenderNode* next = n->next;
-        if (n->draw == KivSpriteDraw) KivSpriteRelease(list, static_cast<KivSprite*>(n->object));
-        n = next;
-      }
-      KivRenderSetActive(nullptr);
-      KivRenderUninit(list);
-    }
-    EngineTest::TearDown();
-    std::string cmd = "rm -rf '" + folder + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
-  KivSprite* FromImage(const Image& img, int priority = 0) {
-    kivtools::GeOptions o;
-    o.method = 1;
-    std::vector<uint8_t> ge = kivtools::EncodeGe(img, o);
-    return KivSpriteLoadMemory(list, "mem", ge.data(), static_cast<int>(ge.size()), priority);
-  }
   Px PixelsOf(KivSprite* s) {
     int w = 0, h = 0;
     uint32_t* px = KivSpriteLock(s, &w, &h);
@@ -424,10 +394,6 @@ class OptionsTest : public EngineTest {
     ASSERT_TRUE(kivtools::WriteFileBytes(folder + "/" + name, data));
   }
 
-  std::string folder;
-  KivRenderList* list = nullptr;
-  KivSoftScreen* screen = nullptr;
-  int live = 0;
 };
 
 // What each option makes of a picture, by the routines' rules.

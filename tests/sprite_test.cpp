@@ -14,7 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "blend_reference.h"
 #include "engine_fixture.h"
+#include "sprite_scene.h"
 #include "image_decode.h"
 #include "image_encoder.h"
 #include "platform/display.h"
@@ -29,16 +31,7 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-uint32_t Ch(uint32_t v, int i) { return (v >> (8 * i)) & 0xFF; }
 
-uint32_t RefBlend(uint32_t d, uint32_t p, uint32_t k) {
-  const uint32_t pa = p >> 24;
-  if (pa == 0) return d;
-  const uint32_t o = (pa * (k >> 24)) >> 8;
-  uint32_t out = 0xFF000000u;
-  for (int i = 0; i < 3; ++i) out |= ((((Ch(p, i) * Ch(k, i)) >> 8) * o + Ch(d, i) * (256 - o)) >> 8) << (8 * i);
-  return out;
-}
 
 // The cross-fade's combined pixel of two opaque-or-transparent pixels.
 uint32_t RefCombine(uint32_t pi, uint32_t po, uint32_t t, uint32_t kai, uint32_t kao) {
@@ -73,33 +66,8 @@ struct DebugCapture {
   ~DebugCapture() { plat::SetDebugOutputSink(nullptr); }
 };
 
-class SpriteTest : public EngineTest {
+class SpriteTest : public SpriteSceneTest {
  protected:
-  void SetUp() override {
-    EngineTest::SetUp();
-    char tmpl[] = "/tmp/kivspriteXXXXXX";
-    folder = mkdtemp(tmpl);
-    ASSERT_EQ(KivInit(&params), 1);
-    ASSERT_EQ(KivSystemPathSet(folder.c_str()), 1);
-    list = KivRenderInit();
-    KivRenderSetActive(list);
-    screen = g_kiv->soft;
-    live = KivMemoryLive();
-  }
-  void TearDown() override {
-    if (g_kiv) {
-      for (KivRenderNode* n = list->head.next; n;) {
-        KivRenderNode* next = n->next;
-        if (n->draw == KivSpriteDraw) KivSpriteRelease(list, static_cast<KivSprite*>(n->object));
-        n = next;
-      }
-      KivRenderSetActive(nullptr);
-      KivRenderUninit(list);
-    }
-    EngineTest::TearDown();
-    std::string cmd = "rm -rf '" + folder + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
   void Write(const std::string& name, const Bytes& data) {
     ASSERT_FALSE(data.empty()) << name;
     ASSERT_TRUE(kivtools::WriteFileBytes(folder + "/" + name, data));
@@ -123,10 +91,6 @@ class SpriteTest : public EngineTest {
   // The live-allocation count once everything made since set-up is gone.
   void ExpectNothingLeft() { EXPECT_EQ(KivMemoryLive(), live); }
 
-  std::string folder;
-  KivRenderList* list = nullptr;
-  KivSoftScreen* screen = nullptr;
-  int live = 0;
 };
 
 // ---------------------------------------------------------------- creation

@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "effect.h"
+#include "blend_reference.h"
 #include "engine_fixture.h"
+#include "sprite_scene.h"
 #include "image_encoder.h"
 #include "pixel_routines.h"
 #include "platform/error.h"
@@ -34,17 +36,7 @@ namespace {
 constexpr int kW = 160, kH = 90;
 constexpr uint32_t kLeftButton = 1u << 23;
 
-uint32_t Ch(uint32_t v, int i) { return (v >> (8 * i)) & 0xFF; }
 
-// The software blitter's blend (mode 1), for the capture drawn over the frame.
-uint32_t RefBlend(uint32_t d, uint32_t p, uint32_t k) {
-  const uint32_t pa = p >> 24;
-  if (pa == 0) return d;
-  const uint32_t o = (pa * (k >> 24)) >> 8;
-  uint32_t out = 0xFF000000u;
-  for (int i = 0; i < 3; ++i) out |= ((((Ch(p, i) * Ch(k, i)) >> 8) * o + Ch(d, i) * (256 - o)) >> 8) << (8 * i);
-  return out;
-}
 
 // The kinds' own arithmetic: t = elapsed / duration in floats, bytes trunc(v * 255).
 float T(uint32_t e, uint32_t d) { return d ? static_cast<float>(e) / static_cast<float>(d) : 1.0f; }
@@ -78,23 +70,18 @@ Image Mask(int w, int h) {
   return m;
 }
 
-class TransitionTest : public EngineTest {
+class TransitionTest : public SpriteSceneTest {
  protected:
-  void SetUp() override {
-    EngineTest::SetUp();
-    // The client area is twice the logical screen: the box kind must work
-    // in screen pixels.
+  // The client area is twice the logical screen: the box kind must work in
+  // screen pixels.
+  void AdjustParams() override {
     params.screenWidth = kW;
     params.screenHeight = kH;
     params.clientWidth = 2 * kW;
     params.clientHeight = 2 * kH;
-    char tmpl[] = "/tmp/kivtransitionXXXXXX";
-    folder = mkdtemp(tmpl);
-    ASSERT_EQ(KivInit(&params), 1);
-    ASSERT_EQ(KivSystemPathSet(folder.c_str()), 1);
-    list = KivRenderInit();
-    KivRenderSetActive(list);
-    screen = g_kiv->soft;
+  }
+  void SetUp() override {
+    SpriteSceneTest::SetUp();
     oldImage = Opaque(31);
     newImage = Opaque(32, true);
     oldSprite = FromImage(oldImage, 100);
@@ -108,25 +95,8 @@ class TransitionTest : public EngineTest {
   }
   void TearDown() override {
     KivInputClear();
-    if (g_kiv) {
-      KivReleaseFxEffect(nullptr, KIV_FX_SCREEN);
-      for (KivRenderNode* n = list->head.next; n;) {
-        KivRenderNode* next = n->next;
-        if (n->draw == KivSpriteDraw) KivSpriteRelease(list, static_cast<KivSprite*>(n->object));
-        n = next;
-      }
-      KivRenderSetActive(nullptr);
-      KivRenderUninit(list);
-    }
-    EngineTest::TearDown();
-    std::string cmd = "rm -rf '" + folder + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
-  KivSprite* FromImage(const Image& img, int priority) {
-    kivtools::GeOptions o;
-    o.method = 1;
-    std::vector<uint8_t> ge = kivtools::EncodeGe(img, o);
-    return KivSpriteLoadMemory(list, "scene", ge.data(), static_cast<int>(ge.size()), priority);
+    if (g_kiv) KivReleaseFxEffect(nullptr, KIV_FX_SCREEN);
+    SpriteSceneTest::TearDown();
   }
   void Write(const std::string& name, const std::vector<uint8_t>& data) {
     ASSERT_FALSE(data.empty()) << name;
@@ -172,9 +142,6 @@ class TransitionTest : public EngineTest {
     EXPECT_EQ(g_kivEffect.waitTask, nullptr);
   }
 
-  std::string folder;
-  KivRenderList* list = nullptr;
-  KivSoftScreen* screen = nullptr;
   Image oldImage, newImage;
   KivSprite* oldSprite = nullptr;
   KivSprite* newSprite = nullptr;

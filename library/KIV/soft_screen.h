@@ -121,7 +121,7 @@ int KivSoftChangeDisplayMode(KivSoftScreen* screen, int width, int height, int f
 // Focus watch, called on the window thread for every window message.
 void KivSoftWatchMessage(KivSoftScreen* screen, uint32_t message, uintptr_t wParam);
 
-// ---- Aspect and placement (aspect_rect.cpp) ----
+// ---- Aspect and placement (view_rect.cpp) ----
 int KivGcd(int a, int b);
 // The view rectangle of a w x h logical screen: windowed the client area,
 // full screen fitted to the monitor by aspect mode 0-3. False (and the
