@@ -660,6 +660,7 @@ TEST_F(TransitionTest, DurationZeroCodeTwoAndSingleSprites) {
     Frame();
     EXPECT_EQ(SpriteTest::At(3, 3), 0xFF000000u) << "code 2 hides both sprites";
   }
+  EXPECT_EQ(KivSpriteGetTransitionState(t), 2) << "code 2 finishes on time too";
   ASSERT_EQ(KivSpriteCancelTransition(t), 1);
   // The incoming sprite alone fades in with trunc(p * A).
   KivSpriteSetColor(in, 0xC0FFFFFFu);

@@ -90,10 +90,11 @@ extern "C" KIV_API int KivSpriteGetTransitionState(KivTransition* t) { return t 
 int KivSpriteTransitionDraw(void* core, void* object) {
   auto* t = static_cast<KivTransition*>(object);
   if (!t) return Fail();
-  if (t->code != 1) return 1;
   const uint32_t now = g_kiv ? g_kiv->frameTime.load() : 0;
   const uint32_t e = now - t->start;
+  // Every code finishes on time; only the cross-fade (1) is drawn.
   if (e >= t->duration) t->state = 2;
+  if (t->code != 1) return 1;
   const float p = t->duration == 0 ? 1.0f
                                    : static_cast<float>(std::min(e, t->duration)) / static_cast<float>(t->duration);
   KivSprite* in = t->incoming;
