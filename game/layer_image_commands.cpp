@@ -86,11 +86,7 @@ SpriteRecord* ImageSetUp(VmContext* ctx, int layer, const ImageName& name, int32
   place(r, info);
   r->t.bX = attrs ? attrs->moveX : 0;
   r->t.bY = attrs ? attrs->moveY : 0;
-  r->t.aRot[0] = static_cast<int32_t>(info.rotationX);
-  r->t.aRot[1] = static_cast<int32_t>(info.rotationY);
-  r->t.aRot[2] = static_cast<int32_t>(info.rotationZ);
-  r->t.aScale = attrs && (attrs->flags & kAttrScale) ? static_cast<float>(attrs->scalePercent) / 100.0f : info.scale;
-  r->t.colour = attrs && (attrs->flags & kAttrColour) ? attrs->colour : info.colour;
+  sprite_record_take_sprite_state(r, info, attrs);
   StoreOperand(r, name);
   if (attrs) sprite_attrs_apply(ctx, *attrs, r, kAttrAll);
   ctx->layers.layers[layer].record = r;
@@ -289,11 +285,7 @@ int CmdSpText(VmContext* ctx) {
   KivSpriteGetInfo(r->sprite, &info);
   r->t.aX = x;
   r->t.aY = y;
-  r->t.aRot[0] = static_cast<int32_t>(info.rotationX);
-  r->t.aRot[1] = static_cast<int32_t>(info.rotationY);
-  r->t.aRot[2] = static_cast<int32_t>(info.rotationZ);
-  r->t.aScale = info.scale;
-  r->t.colour = info.colour;
+  sprite_record_take_sprite_state(r, info, nullptr);
   r->imageOperand = 0;
   l->record = r;
   sprite_transform_apply(ctx, r);
@@ -330,11 +322,7 @@ int CmdSpCreate(VmContext* ctx) {
   KivSpriteGetInfo(r->sprite, &info);
   r->t.aX = static_cast<int32_t>(info.x);
   r->t.aY = static_cast<int32_t>(info.y);
-  r->t.aRot[0] = static_cast<int32_t>(info.rotationX);
-  r->t.aRot[1] = static_cast<int32_t>(info.rotationY);
-  r->t.aRot[2] = static_cast<int32_t>(info.rotationZ);
-  r->t.aScale = info.scale;
-  r->t.colour = info.colour;
+  sprite_record_take_sprite_state(r, info, nullptr);
   StoreOperand(r, name);
   ctx->layers.layers[layer].record = r;
   return 1;

@@ -244,11 +244,7 @@ void Install(VmContext* ctx, int layer, KivSprite* sprite, const LoadJob& job) {
   const ImageAttributes* a = job.hasAttrs ? &job.attrs : nullptr;
   r->t.aX = static_cast<int32_t>(info.x) + (a ? a->moveX : 0);
   r->t.aY = static_cast<int32_t>(info.y) + (a ? a->moveY : 0);
-  r->t.aRot[0] = static_cast<int32_t>(info.rotationX);
-  r->t.aRot[1] = static_cast<int32_t>(info.rotationY);
-  r->t.aRot[2] = static_cast<int32_t>(info.rotationZ);
-  r->t.aScale = a && (a->flags & kAttrScale) ? static_cast<float>(a->scalePercent) / 100.0f : info.scale;
-  r->t.colour = a && (a->flags & kAttrColour) ? a->colour : info.colour;
+  sprite_record_take_sprite_state(r, info, a);
   if (job.operand & kStringVariableBit) std::memcpy(r->name, job.name, sizeof r->name);
   r->imageOperand = job.operand;  // last: the load is finished
   if (a) sprite_attrs_apply(ctx, *a, r, kAttrAll);

@@ -217,3 +217,11 @@ void sprite_delta_fold(VmContext* ctx) {
     t.delta = SpriteTermSet{};
   }
 }
+
+void sprite_record_take_sprite_state(SpriteRecord* r, const KivSpriteInfo& info, const ImageAttributes* a) {
+  r->t.aRot[0] = static_cast<int32_t>(info.rotationX);
+  r->t.aRot[1] = static_cast<int32_t>(info.rotationY);
+  r->t.aRot[2] = static_cast<int32_t>(info.rotationZ);
+  r->t.aScale = a && (a->flags & kAttrScale) ? static_cast<float>(a->scalePercent) / 100.0f : info.scale;
+  r->t.colour = a && (a->flags & kAttrColour) ? a->colour : info.colour;
+}

@@ -134,6 +134,9 @@ void sprite_record_reset(VmContext* ctx, SpriteRecord* record);
 
 // Pushes the sum of the record's components into its engine sprite.
 void sprite_transform_apply(VmContext* ctx, SpriteRecord* record);
+// Starts a record's own components from its engine sprite's rotation, scale
+// and colour; an image's scale and colour attributes, when given, win.
+void sprite_record_take_sprite_state(SpriteRecord* record, const KivSpriteInfo& info, const ImageAttributes* attrs);
 // Folds every live record's deltas into component A and zeroes them.
 void sprite_delta_fold(VmContext* ctx);
 // (sprite_records_frame_clear and sprite_transform_frame, the per-frame

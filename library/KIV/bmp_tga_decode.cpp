@@ -30,6 +30,21 @@ KivPixelBuffer* KivPixelBufferCreate(void) {
   return static_cast<KivPixelBuffer*>(KivMemoryAlloc(sizeof(KivPixelBuffer), 1));
 }
 
+KivPixelBuffer* KivPixelBufferAlloc(int w, int h) {
+  if (w <= 0 || h <= 0 || static_cast<int64_t>(w) * h > INT32_MAX / 4) return nullptr;
+  KivPixelBuffer* b = KivPixelBufferCreate();
+  if (!b) return nullptr;
+  b->pixels = static_cast<uint32_t*>(KivMemoryAlloc(w * h * 4, 1));
+  if (!b->pixels) {
+    KivPixelBufferFree(b);
+    return nullptr;
+  }
+  b->width = w;
+  b->height = h;
+  b->byteSize = w * h * 4;
+  return b;
+}
+
 void KivPixelBufferFree(KivPixelBuffer* buffer) {
   if (!buffer) return;
   KivMemoryFree(buffer->pixels);

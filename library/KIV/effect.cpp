@@ -194,18 +194,8 @@ KivPixelBuffer* BufferOf(void* surface) {
 }
 
 void* SoftCreate(void*, int w, int h) {
-  if (w <= 0 || h <= 0 || static_cast<int64_t>(w) * h > INT32_MAX / 4) return nullptr;
-  KivPixelBuffer* b = KivPixelBufferCreate();
-  if (!b) return nullptr;
-  b->pixels = static_cast<uint32_t*>(KivMemoryAlloc(w * h * 4, 1));
-  if (!b->pixels) {
-    KivPixelBufferFree(b);
-    return nullptr;
-  }
-  b->width = w;
-  b->height = h;
-  b->byteSize = w * h * 4;
-  return Wrap(b);
+  KivPixelBuffer* b = KivPixelBufferAlloc(w, h);
+  return b ? Wrap(b) : nullptr;
 }
 
 void* SoftLoad(void* core, const char*, std::span<const uint8_t> bytes) {

@@ -143,6 +143,9 @@ struct KivPixelBuffer {
 
 // A zero-filled record from KivMemoryAlloc, or NULL.
 KivPixelBuffer* KivPixelBufferCreate(void);
+// A record with w x h zero-filled pixels, or NULL (also for sizes of 0 or
+// less or too large to count in bytes).
+KivPixelBuffer* KivPixelBufferAlloc(int w, int h);
 // Frees the pixels, then the record.
 void KivPixelBufferFree(KivPixelBuffer* buffer);
 

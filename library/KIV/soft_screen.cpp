@@ -12,20 +12,6 @@
 
 namespace {
 
-KivPixelBuffer* MakeBuffer(int w, int h) {
-  KivPixelBuffer* b = KivPixelBufferCreate();
-  if (!b) return nullptr;
-  b->pixels = static_cast<uint32_t*>(KivMemoryAlloc(w * h * 4, 1));
-  if (!b->pixels) {
-    KivPixelBufferFree(b);
-    return nullptr;
-  }
-  b->width = w;
-  b->height = h;
-  b->byteSize = w * h * 4;
-  return b;
-}
-
 // The focus watch runs inside the window's message dispatch, so it sees
 // activation changes the moment the window thread handles them.
 void WatchObserver(void* context, plat::Window*, uint32_t message, uintptr_t wParam, intptr_t) {
@@ -87,14 +73,14 @@ KivSoftScreen* KivSoftScreenCreate(const KivRendererSetup& setup) {
     screen->watching = 1;
   }
 
-  screen->transitionWork = MakeBuffer(kKivSoftBoxLimit, kKivSoftBoxLimit);
+  screen->transitionWork = KivPixelBufferAlloc(kKivSoftBoxLimit, kKivSoftBoxLimit);
   if (!screen->transitionWork) {
     KivSoftScreenRelease(screen);
     return nullptr;
   }
   // Without Fx buffers sprites with an effect are drawn without it.
-  screen->fx[0] = MakeBuffer(screen->width, screen->height);
-  screen->fx[1] = screen->fx[0] ? MakeBuffer(screen->width, screen->height) : nullptr;
+  screen->fx[0] = KivPixelBufferAlloc(screen->width, screen->height);
+  screen->fx[1] = screen->fx[0] ? KivPixelBufferAlloc(screen->width, screen->height) : nullptr;
   if (!screen->fx[1]) {
     plat::DebugOutput("Memory Allocate Error : Load Effect");
     KivPixelBufferFree(screen->fx[0]);
