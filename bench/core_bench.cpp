@@ -2,7 +2,7 @@
 // counted allocator, and the keyed list as the game uses it (a queue).
 #include <benchmark/benchmark.h>
 
-#include "system_state.h"
+#include "core/system_state.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "image_decode.h"
+#include "image/image_decode.h"
 #include "image_encoder.h"
 
 namespace {

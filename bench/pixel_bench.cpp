@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "image_encoder.h"
-#include "pixel_routines.h"
+#include "render/pixel_routines.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "image_encoder.h"
-#include "platform/backend.h"
-#include "render_list.h"
-#include "renderer.h"
-#include "soft_screen.h"
-#include "sprite.h"
+#include "platform/core/backend.h"
+#include "task/render_list.h"
+#include "render/renderer.h"
+#include "render/soft_screen.h"
+#include "sprite/sprite.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "assembler.h"
-#include "game_record.h"
+#include "start/game_record.h"
 #include "kiv.h"
-#include "script_tables.h"
-#include "vm.h"
+#include "data/script_tables.h"
+#include "vm/vm.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "image_decode.h"
+#include "image/image_decode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> file(data, data + size);

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "image_decode.h"
+#include "image/image_decode.h"
 #include "image_encoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

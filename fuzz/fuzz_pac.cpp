@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "pac_archive.h"
+#include "files/pac_archive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto read = [data, size](uint64_t off, void* buf, size_t n) {

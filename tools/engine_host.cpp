@@ -16,8 +16,8 @@
 #include <string>
 
 #include "kiv.h"
-#include "platform/png_capture.h"
-#include "platform/window.h"
+#include "platform/window/png_capture.h"
+#include "platform/window/window.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <iterator>
 
 #include "pac_writer.h"
-#include "platform/text_encoding.h"
+#include "platform/core/text_encoding.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

@@ -14,9 +14,9 @@
 #include <optional>
 #include <sstream>
 
-#include "command_tables.h"
-#include "platform/text_encoding.h"
-#include "script_format.h"
+#include "vm/command_tables.h"
+#include "platform/core/text_encoding.h"
+#include "data/script_format.h"
 
 namespace kasm {
 namespace {

@@ -1,0 +1,76 @@
+#include "data/config_dat.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/core/byte_io.h"
+#include "platform/core/file.h"
+#include "platform/window/message_box.h"
+#include "platform/window/messages.h"
+#include "platform/core/text_encoding.h"
+#include "data/save_folder.h"
+
+namespace {
+
+bool InRange(int v, int lo, int hi) { return v >= lo && v <= hi; }
+
+}  // namespace
+
+void config_apply(const uint8_t* bytes, size_t size, KivSystemParameters* p) {
+  plat::ByteReader r(std::span<const uint8_t>(bytes, size));
+  for (int word = 0; word < kConfigWords && r.left() >= 4; ++word) {
+    int32_t v = r.I32();
+    switch (word) {
+      case 0: p->x = v; break;  // an off-screen position is re-centred by KivInit
+      case 1: p->y = v; break;
+      case 2: if (InRange(v, 1, 16384)) p->clientWidth = v; break;
+      case 3: if (InRange(v, 1, 16384)) p->clientHeight = v; break;
+      case 4: p->mode = static_cast<uint32_t>(v); break;
+      case 5: if (InRange(v, 0, 63)) p->adapter = v; break;
+      case 6: if (InRange(v, 0, 3)) p->aspect = v; break;
+      case 7: if (InRange(v, 0, 2)) p->pacing = v; break;
+    }
+  }
+}
+
+void config_bytes(const KivSystemParameters& p, uint8_t out[32]) {
+  plat::ByteWriter w;
+  w.I32(p.x);
+  w.I32(p.y);
+  w.I32(p.clientWidth);
+  w.I32(p.clientHeight);
+  w.U32(p.mode);
+  w.I32(p.adapter);
+  w.I32(p.aspect);
+  w.I32(p.pacing);
+  std::memcpy(out, w.bytes().data(), 32);
+}
+
+int config_load(KivSystemParameters* params) {
+  std::string path = save_path("config.dat");
+  std::vector<uint8_t> bytes;
+  if (plat::ReadWholeFile(path, &bytes, 4096)) {
+    config_apply(bytes.data(), bytes.size(), params);
+    return 1;
+  }
+  // No file yet: it is made from the parameters as they stand. A file that
+  // cannot be made is skipped; the game runs on its own values.
+  uint8_t out[32];
+  config_bytes(*params, out);
+  plat::WriteFileAtomic(path, out, sizeof out);
+  return 1;
+}
+
+int config_save() {
+  KivSystemParameters p;
+  KivGetSystemParameters(&p);
+  p.mode |= KIV_MODE_GPU;
+  uint8_t out[32];
+  config_bytes(p, out);
+  std::string path = save_path("config.dat");
+  if (plat::WriteFileAtomic(path, out, sizeof out)) return 1;
+  std::string text = std::string(plat::Sjis("コンフィグ情報の保存に失敗しました。\n")) + path;
+  plat::MessageBox(nullptr, text.c_str(), plat::Sjis("エラー報告"), plat::kMbOk | plat::kMbIconWarning);
+  return 0;
+}

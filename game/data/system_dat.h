@@ -1,0 +1,35 @@
+// system.dat: the game's persistent settings, system variables and the
+// text-read and image-seen flags, in the save folder.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "start/game_record.h"
+
+constexpr uint16_t kSystemDatVersion = 11;
+constexpr uint32_t kTextReadFlagsCreated = 25001;   // 200,000 words
+constexpr uint32_t kImageSeenFlagsCreated = 16385;  // 65,536 records
+
+int system_dat_load(GameRecord* g);
+int system_dat_create(GameRecord* g);
+int system_dat_save(GameRecord* g);
+
+// The bytes system_dat_save writes, and the reverse (false for a file that
+// is short or lies about its sizes; then nothing in g is changed).
+std::vector<uint8_t> system_dat_bytes(const GameRecord& g);
+bool system_dat_parse(const std::vector<uint8_t>& bytes, GameRecord* g);
+
+enum class StampCheck { kCurrent, kStale, kNoScript };
+// Whether system.dat belongs to the installed Script.src: current when
+// there is no system.dat or the stamps agree.
+StampCheck system_dat_is_current();
+
+// Flag access, bounded by the blocks' own sizes.
+void set_image_seen(GameRecord* g, uint32_t record);
+// The same for the record holding this context.
+void set_image_seen(VmContext* ctx, uint32_t record);
+bool image_seen(const GameRecord* g, uint32_t record);
+void text_read_set(GameRecord* g, uint32_t word);
+bool text_read_get(const GameRecord* g, uint32_t word);
+// Frees the two flag blocks.
+void system_dat_release(GameRecord* g);

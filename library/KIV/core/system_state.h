@@ -1,0 +1,191 @@
+// The engine's one run-time record and the internal calls shared between
+// its components. Everything here is engine-private.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "kiv.h"
+#include "platform/core/geometry.h"
+#include "platform/core/threads.h"
+#include "platform/window/window.h"
+#include "task/render_list.h"
+#include "task/task.h"
+
+struct KivSoftScreen;
+struct KivRenderer;
+
+// The record handed to the renderer's creation.
+struct KivRendererSetup {
+  plat::Window* window = nullptr;
+  int clientWidth = 0, clientHeight = 0;
+  int screenWidth = 0, screenHeight = 0;
+  uint32_t options = 0;  // 0x1 legacy, 0x2 V-Sync, 0x4 shaders
+  int adapter = 0;
+  int aspect = 0;
+  int fullScreenFilter = 0;  // 0 none, 1 nearest, 2 bilinear, 3 bicubic
+  int textureFilter = 0;     // 0 none, 1 nearest, 2 bilinear
+};
+
+struct KivFontState {
+  uint32_t colour = 0xFFFFFF;
+  uint32_t edgeColour = 0;
+  int effect = 0;
+  int size = 24;
+  int type = 0;
+};
+
+// Bit i of every key mask is entry i of the key table (input.cpp). The game
+// thread updates everything once a frame; the window thread clears the
+// push, on, pull and repeat masks on deactivation and the debug status reads
+// them, so every word the frame rebuilds is atomic.
+struct KivInputState {
+  std::atomic<uint32_t> eventWord{0};  // 1, 2, 4 double clicks; 8 mode toggle; 16 wheel
+  std::atomic<int> wheel{0};           // 16-bit: +1, -1 or 0 this frame
+
+  void* joystick = nullptr;  // plat::Joystick, owned by input.cpp; null without one
+  std::atomic<uint32_t> joyCurrent{0}, joyPrevious{0};
+  std::atomic<uint32_t> joyPush{0}, joyOn{0}, joyPull{0}, joyRepeat{0};  // repeat stays 0
+
+  std::atomic<uint32_t> keyCurrent{0}, keyPrevious{0};
+  std::atomic<uint32_t> keyPush{0}, keyOn{0}, keyPull{0}, keyRepeat{0};
+  std::atomic<uint32_t> repeatCandidates{0};
+  std::atomic<uint32_t> repeatStart{0};  // frame time of the latest push
+
+  std::atomic<int> mouseX{0}, mouseY{0};  // logical screen pixels; -1: no position
+  std::atomic<int> moveX{0}, moveY{0};
+
+  std::atomic<uint32_t> cancelKeys{0}, cancelEvents{0};  // kept until the next KivInputKeyCancel
+};
+
+struct KivSystemState {
+  void* gpu = nullptr;  // GPU context when mode bit 0x8 is set
+  KivSoftScreen* soft = nullptr;
+  const KivRenderer* renderer = nullptr;  // the table of the one in use
+  plat::Window* window = nullptr;
+  std::atomic<int> running{0};
+  std::atomic<int> active{0};
+  std::atomic<int> moviePlaying{0};
+  std::atomic<int> minimised{0};
+  int fps = 0;
+  uint32_t clearColour = 0xFF000000u;
+  KivList* searchPaths = nullptr;
+  uint32_t timerPeriod = 1;
+  char baseFolder[260] = {};
+
+  // Set by KivRun on the window thread and kept until KivUninit, so other
+  // threads may read them once the threads have started.
+  std::shared_ptr<plat::Thread> gameThread;
+  std::shared_ptr<plat::Thread> workerThread;
+  std::atomic<std::thread::id> gameThreadId{};
+  plat::Event gameStart{true};
+  plat::Event workerStart{true};
+  // Set once KivRun has stored the thread's handle, which the thread may read.
+  plat::Event gameHandleStored{true};
+  plat::Event workerHandleStored{true};
+
+  std::atomic<int> liveAllocations{0};
+  int loadBufferSize = 0;
+
+  void* glyphFile = nullptr;
+  void* exFontAtlas = nullptr;
+  KivFontState font;
+
+  int* randomTable = nullptr;
+  int randomSize = 0;
+  int randomCursor = 0;
+
+  KivInputState input;
+
+  plat::Rect desktop;
+  plat::Rect view;
+
+  KivSystemParameters params{};
+
+  KivTaskPool tasks;
+
+  std::atomic<int> transitionRunning{0};
+  int effectsEnabled = 1;
+
+  void* statusDialog = nullptr;
+  KivTask* debugTask = nullptr;
+
+  std::atomic<int> windowChangeEnable{0};
+
+  void* sound = nullptr;
+  int errorLog = -1;  // file descriptor of log.txt, -1 when closed
+  void* moviePlayer = nullptr;
+  int cursorType = 0;
+  std::atomic<uint32_t> frameTime{0};
+  std::atomic<KivRenderList*> activeList{nullptr};
+
+  // Frame loop and thread bookkeeping.
+  std::atomic<int> gameLoop{0};
+  std::mutex workerGate;      // held by the worker while it runs a job
+  std::atomic<int> workerHeld{0};
+  uint32_t lastPacing = 0;    // time after the previous frame's pacing sleep
+  bool pacingStarted = false;
+  uint32_t fpsFrames = 0;
+  uint32_t fpsSince = 0;
+};
+
+extern KivSystemState* g_kiv;
+
+// Shift-JIS copy of a UTF-8 literal (engine text stays code page 932).
+const char* KivText(const char* utf8);
+
+// Internal services, in start-up order.
+KivRendererSetup KivRendererSetupFrom(const KivSystemParameters& p, plat::Window* window);
+void* Kiv3DCreate(const KivRendererSetup& setup);
+int Kiv3DCreateSurfaces(void* gpu, int capacity);
+void Kiv3DRelease(void);
+int KivEffectInit(void);
+void KivEffectUninit(void);
+void KivEffectEndSoon(void);  // a screen-mode change: the running transition ends at its next step
+int KivInputInit(void);
+void KivInputUpdate(void);
+void KivInputRelease(void);
+extern "C" KIV_API void KivInputClear(void);
+int KivSoundInit(void);
+void KivSoundUninit(void);
+int KivRandomInit(void);
+void KivRandomRelease(void);
+int KivGeometryInit(void);
+bool KivPositionOffScreen(int x, int y);
+void KivWindowOnExit(void);
+void KivWindowMoveFollowUp(void);
+int KivApplyScreenMode(int fullScreen);
+int KivApplyWindowSize(int width, int height);
+int KivApplyAspectMode(int mode);
+void KivDebugStart(void);
+void KivDebugCloseWindows(void);
+void KivDebugLog(const char* cp932);
+void KivCursorReapply(void);
+void KivMovieStep(void);
+void KivMovieStopForRestart(void);
+void KivMovieRestart(void);
+int KivErrorLogOpen(void);
+void KivErrorLogClose(void);
+void KivLeakReport(void);
+int KivFontReleaseAll(void);
+
+// Frame loop pieces (frame_loop.cpp).
+uint32_t KivPacingSleepMs(uint32_t frameRate, int pacing, uint32_t elapsed);
+void KivPace(void);
+int KivFpsCount(void);
+void KivGameThreadProc(void);
+void KivWorkerThreadProc(void);
+void KivHoldWorker(void);
+void KivReleaseWorker(void);
+
+// Threads (threads.cpp).
+intptr_t KivWindowProc(plat::Window* window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+int KivStopThreads(void);
+void KivPumpMessage(void);
+bool KivWaitEventPumping(plat::Event* event);
+bool KivPostRetry(plat::Thread* thread, uint32_t message, uintptr_t wParam, intptr_t lParam);
+extern std::atomic<int> g_kivSystemEnd;
+
+// Live-allocation count, for the leak report and tests.
+int KivMemoryLive(void);

@@ -1,0 +1,180 @@
+// The software renderer's surface table: blank and decoded surfaces, their
+// reference counts, pixel reads and copies.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "core/fault_inject.h"
+#include "platform/core/error.h"
+#include "render/soft_screen.h"
+
+namespace {
+
+// The first free entry, or NULL when the table is full.
+KivSoftSurfaceEntry* TakeEntry(KivSoftScreen* screen, const char* name) {
+  if (!screen->surfaces || screen->surfacesUsed >= screen->surfaceCapacity) return nullptr;
+  for (int i = 0; i < screen->surfaceCapacity; ++i) {
+    KivSoftSurfaceEntry* e = &screen->surfaces[i];
+    if (e->refCount != 0) continue;
+    e->refCount = 1;
+    std::memset(e->name, 0, sizeof e->name);
+    if (name) std::strncpy(e->name, name, sizeof e->name - 1);
+    ++screen->surfacesUsed;
+    return e;
+  }
+  return nullptr;
+}
+
+void DropEntry(KivSoftScreen* screen, KivSoftSurfaceEntry* e) {
+  if (--e->refCount > 0) return;
+  e->refCount = 0;
+  std::memset(e->name, 0, sizeof e->name);
+  --screen->surfacesUsed;
+  KivPixelBufferFree(e->buffer);
+  e->buffer = nullptr;
+  e->width = e->height = 0;
+}
+
+KivSoftSurface* Wrap(KivSoftScreen* screen, KivSoftSurfaceEntry* e, KivPixelBuffer* b) {
+  auto* s = static_cast<KivSoftSurface*>(KivMemoryAlloc(sizeof(KivSoftSurface), 1));
+  if (!s) {
+    KivPixelBufferFree(b);
+    e->buffer = nullptr;
+    DropEntry(screen, e);
+    return nullptr;
+  }
+  e->buffer = b;
+  e->width = b->width;
+  e->height = b->height;
+  s->width = b->width;
+  s->height = b->height;
+  s->entry = e;
+  return s;
+}
+
+bool InTable(const KivSoftScreen* screen, const KivSoftSurfaceEntry* e) {
+  if (!screen->surfaces || !e) return false;
+  const KivSoftSurfaceEntry* first = screen->surfaces;
+  return e >= first && e < first + screen->surfaceCapacity;
+}
+
+}  // namespace
+
+int KivSoftSurfaceTableCreate(KivSoftScreen* screen, int capacity) {
+  if (KivFaultHit(KivFault::kSoftSurfaces) || !screen || capacity <= 0 || screen->surfaces) return 0;
+  if (capacity > INT32_MAX / static_cast<int>(sizeof(KivSoftSurfaceEntry))) return 0;
+  screen->surfaces = static_cast<KivSoftSurfaceEntry*>(
+      KivMemoryAlloc(capacity * static_cast<int>(sizeof(KivSoftSurfaceEntry)), 1));
+  if (!screen->surfaces) return 0;
+  screen->surfaceCapacity = capacity;
+  screen->surfacesUsed = 0;
+  return 1;
+}
+
+KivSoftSurface* KivSoftSurfaceCreate(KivSoftScreen* screen, int w, int h) {
+  if (!screen || w < 0 || h < 0 || static_cast<int64_t>(w) * h > INT32_MAX / 4) return nullptr;
+  KivSoftSurfaceEntry* e = TakeEntry(screen, nullptr);
+  if (!e) return nullptr;
+  KivPixelBuffer* b = KivPixelBufferCreate();
+  if (b) b->pixels = static_cast<uint32_t*>(KivMemoryAlloc(w * h * 4, 1));
+  if (!b || !b->pixels) {
+    KivPixelBufferFree(b);
+    DropEntry(screen, e);
+    return nullptr;
+  }
+  b->width = w;
+  b->height = h;
+  b->byteSize = w * h * 4;
+  return Wrap(screen, e, b);
+}
+
+KivSoftSurface* KivSoftSurfaceLoad(KivSoftScreen* screen, const char* name, std::span<const uint8_t> image) {
+  if (!screen) return nullptr;
+  KivSoftSurfaceEntry* e = TakeEntry(screen, name);
+  if (!e) return nullptr;
+  KivPixelBuffer* b = nullptr;
+  if (image.size() >= 2 && image[0] == 'G' && image[1] == 'E') {
+    b = KivGeDecodeToBuffer(image, {screen->decodeWork, kKivGeWorkSize});
+  } else {
+    b = KivPixelBufferCreate();
+    if (!b) {
+      plat::DebugOutput("error LoadMemory : memory allocate \n");
+      DropEntry(screen, e);
+      return nullptr;
+    }
+    if (!KivBmpTgaDecode(image, b)) b = nullptr;  // the reader freed it
+  }
+  if (!b) {
+    plat::DebugOutput("error LoadMemory \n");
+    DropEntry(screen, e);
+    return nullptr;
+  }
+  KivSoftSurface* s = Wrap(screen, e, b);
+  if (!s) plat::DebugOutput("error LoadMemory : memory allocate \n");
+  return s;
+}
+
+int KivSoftSurfaceRelease(KivSoftScreen* screen, KivSoftSurface* surface) {
+  if (!screen || !surface) return 0;
+  if (!InTable(screen, surface->entry) || surface->entry->refCount <= 0) return 0;
+  DropEntry(screen, surface->entry);
+  KivMemoryFree(surface);
+  return 1;
+}
+
+uint32_t* KivSoftSurfacePixels(const KivSoftSurface* surface, int* width, int* height) {
+  if (!surface || !surface->entry || !surface->entry->buffer) return nullptr;
+  const KivPixelBuffer* b = surface->entry->buffer;
+  if (width) *width = b->width;
+  if (height) *height = b->height;
+  return b->pixels;
+}
+
+int KivSoftSurfaceCopyPixels(const KivSoftSurface* from, KivSoftSurface* to) {
+  int fw = 0, fh = 0, tw = 0, th = 0;
+  const uint32_t* src = KivSoftSurfacePixels(from, &fw, &fh);
+  uint32_t* dst = KivSoftSurfacePixels(to, &tw, &th);
+  if (!src || !dst) return 0;
+  // Word after word, as far as the smaller of the two reaches.
+  size_t n = std::min(static_cast<size_t>(fw) * fh, static_cast<size_t>(tw) * th);
+  std::memmove(dst, src, n * 4);
+  return 1;
+}
+
+int KivSoftCopyBackBuffer(KivSoftScreen* screen, KivSoftSurface* to) {
+  int tw = 0, th = 0;
+  uint32_t* dst = KivSoftSurfacePixels(to, &tw, &th);
+  if (!screen || !screen->backBuffer || !dst) return 0;
+  KivSoftResolve(screen);
+  size_t n = std::min(static_cast<size_t>(screen->width) * screen->height, static_cast<size_t>(tw) * th);
+  std::memcpy(dst, screen->backBuffer, n * 4);
+  return 1;
+}
+
+int64_t KivSoftSurfaceReadPixel(const KivSoftSurface* surface, int x, int y) {
+  int w = 0, h = 0;
+  const uint32_t* px = KivSoftSurfacePixels(surface, &w, &h);
+  if (!px || x < 0 || y < 0 || x >= w || y >= h) return -1;
+  return px[static_cast<size_t>(y) * w + x];
+}
+
+bool KivSoftSurfaceCopyOut(const KivSoftSurface* surface, const KivRect* rect, std::span<uint32_t> out,
+                           int* outWidth, int* outHeight) {
+  int w = 0, h = 0;
+  const uint32_t* px = KivSoftSurfacePixels(surface, &w, &h);
+  if (!px) return false;
+  KivRect r = rect ? *rect : KivRect{0, 0, w, h};
+  const int64_t rw = static_cast<int64_t>(r.right) - r.left, rh = static_cast<int64_t>(r.bottom) - r.top;
+  if (rw <= 0 || rh <= 0 || static_cast<uint64_t>(rw * rh) > out.size()) return false;
+  for (int64_t y = 0; y < rh; ++y) {
+    uint32_t* o = out.data() + y * rw;
+    const int64_t sy = r.top + y;
+    for (int64_t x = 0; x < rw; ++x) {
+      const int64_t sx = r.left + x;
+      o[x] = (sx >= 0 && sy >= 0 && sx < w && sy < h) ? px[sy * w + sx] : 0u;
+    }
+  }
+  *outWidth = static_cast<int>(rw);
+  *outHeight = static_cast<int>(rh);
+  return true;
+}

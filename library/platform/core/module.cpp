@@ -1,0 +1,32 @@
+#include "platform/core/module.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+
+namespace plat {
+
+std::string ModuleFileName(const void* address) {
+  if (address) {
+    Dl_info info{};
+    if (dladdr(address, &info) && info.dli_fname && info.dli_fname[0] == '/') {
+      char buf[PATH_MAX];
+      if (realpath(info.dli_fname, buf)) return buf;
+      return info.dli_fname;
+    }
+  }
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return std::string();
+  buf[n] = 0;
+  return buf;
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return std::string();
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+}  // namespace plat

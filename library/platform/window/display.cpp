@@ -1,0 +1,55 @@
+#include "platform/window/display.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <mutex>
+
+#include "platform/core/backend.h"
+#include "platform/window/sdl_video.h"
+
+namespace plat {
+
+namespace {
+std::mutex g_mutex;
+std::vector<Rect> g_headless{Rect{0, 0, 1920, 1080}};
+}  // namespace
+
+void SetHeadlessMonitors(std::vector<Rect> monitors) {
+  std::lock_guard lock(g_mutex);
+  g_headless = std::move(monitors);
+}
+
+std::vector<Rect> Monitors() {
+  if (WindowBackendKind() == Backend::kReal && SdlVideoAcquire()) {
+    std::vector<Rect> out;
+    int n = SDL_GetNumVideoDisplays();
+    for (int i = 0; i < n; ++i) {
+      SDL_Rect r;
+      if (SDL_GetDisplayBounds(i, &r) == 0) out.push_back(Rect{r.x, r.y, r.x + r.w, r.y + r.h});
+    }
+    SdlVideoRelease();
+    if (!out.empty()) return out;
+  }
+  std::lock_guard lock(g_mutex);
+  return g_headless.empty() ? std::vector<Rect>{Rect{0, 0, 1920, 1080}} : g_headless;
+}
+
+Rect DesktopRect() {
+  auto m = Monitors();
+  return m.front();
+}
+
+Rect VirtualScreenRect() {
+  auto m = Monitors();
+  Rect r = m.front();
+  for (const Rect& x : m) {
+    r.left = std::min(r.left, x.left);
+    r.top = std::min(r.top, x.top);
+    r.right = std::max(r.right, x.right);
+    r.bottom = std::max(r.bottom, x.bottom);
+  }
+  return r;
+}
+
+}  // namespace plat

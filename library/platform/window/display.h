@@ -1,0 +1,19 @@
+// Desktop and monitor rectangles.
+#pragma once
+#include <vector>
+
+#include "platform/core/geometry.h"
+
+namespace plat {
+
+// Monitors in enumeration order; the first is the primary one. Real backend:
+// SDL's displays; headless: the injected list (default one 1920 x 1080).
+std::vector<Rect> Monitors();
+void SetHeadlessMonitors(std::vector<Rect> monitors);
+
+// The primary monitor's rectangle (the desktop window's rectangle).
+Rect DesktopRect();
+// The bounding box of all monitors (the virtual screen).
+Rect VirtualScreenRect();
+
+}  // namespace plat

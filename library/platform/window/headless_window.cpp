@@ -1,0 +1,98 @@
+// In-memory window for tests and display-less runs. Supports everything the
+// engine asks of a window; it has no native events (tests post messages to
+// it) and keeps the last presented frame, scaled to the client size, for
+// capture.
+#include <algorithm>
+
+#include "platform/window/window.h"
+
+namespace plat {
+
+namespace {
+
+class HeadlessWindow : public WindowBackend {
+ public:
+  explicit HeadlessWindow(Window* owner) : owner_(owner) {}
+
+  bool Create(const WindowDesc& d) override {
+    std::lock_guard lock(mutex_);
+    x_ = d.x;
+    y_ = d.y;
+    w_ = d.width;
+    h_ = d.height;
+    return true;
+  }
+  void Destroy() override {}
+  void PollNative() override {}
+  void WaitNative(uint32_t) override {}
+  void Wake() override {}
+  void Show(bool v) override { visible_ = v; }
+  bool Visible() override { return visible_; }
+  void SetTitle(const std::string&) override {}
+  void Move(int x, int y) override {
+    std::lock_guard lock(mutex_);
+    x_ = x;
+    y_ = y;
+  }
+  void SetClientSize(int w, int h) override {
+    std::lock_guard lock(mutex_);
+    w_ = w;
+    h_ = h;
+  }
+  Rect OuterRect() override {
+    std::lock_guard lock(mutex_);
+    return Rect{x_, y_, x_ + w_, y_ + h_};
+  }
+  Rect ClientRectOnScreen() override { return OuterRect(); }
+  bool Iconic() override { return iconic_; }
+  void Restore() override { iconic_ = false; }
+  void Maximize() override {}
+  void Minimize() override { iconic_ = true; }
+  void SetFullScreen(bool on) override { full_screen_ = on; }
+  bool FullScreen() override { return full_screen_; }
+
+  void Present(const uint32_t* px, int w, int h, int pitch, Rect dst, bool smooth) override {
+    std::lock_guard lock(mutex_);
+    ++presents_;
+    // Nearest-neighbour into a client-sized frame; outside dst stays black.
+    frame_.width = w_;
+    frame_.height = h_;
+    frame_.pixels.assign(static_cast<size_t>(std::max(0, w_)) * std::max(0, h_), 0xFF000000u);
+    int dw = dst.width(), dh = dst.height();
+    if (!px || w <= 0 || h <= 0 || dw <= 0 || dh <= 0) return;
+    for (int y = std::max(0, dst.top); y < std::min(h_, dst.bottom); ++y) {
+      int sy = static_cast<int>((static_cast<int64_t>(y - dst.top) * h) / dh);
+      for (int x = std::max(0, dst.left); x < std::min(w_, dst.right); ++x) {
+        int sx = static_cast<int>((static_cast<int64_t>(x - dst.left) * w) / dw);
+        frame_.pixels[static_cast<size_t>(y) * w_ + x] = px[static_cast<size_t>(sy) * pitch + sx];
+      }
+    }
+  }
+  void PressCloseButton() override { owner_->Post(0x0010, 0, 0); }
+  int PresentCount() override {
+    std::lock_guard lock(mutex_);
+    return presents_;
+  }
+  Frame LastFrame() override {
+    std::lock_guard lock(mutex_);
+    return frame_;
+  }
+
+ private:
+  Window* owner_;
+  std::mutex mutex_;
+  int x_ = 0, y_ = 0, w_ = 0, h_ = 0;
+  std::atomic<bool> visible_{false};
+  std::atomic<bool> iconic_{false};
+  std::atomic<bool> full_screen_{false};
+  int presents_ = 0;
+  Frame frame_;
+};
+
+}  // namespace
+
+std::unique_ptr<WindowBackend> MakeHeadlessWindowBackend(Window* window) {
+  return std::make_unique<HeadlessWindow>(window);
+}
+
+}  // namespace plat

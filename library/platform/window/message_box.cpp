@@ -1,0 +1,115 @@
+#include "platform/window/message_box.h"
+
+#include <SDL.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <deque>
+#include <mutex>
+
+#include "platform/core/backend.h"
+#include "platform/window/messages.h"
+#include "platform/window/sdl_video.h"
+#include "platform/core/text_encoding.h"
+
+namespace plat {
+
+namespace {
+std::mutex g_mutex;
+std::deque<int> g_script;
+std::vector<LoggedBox> g_log;
+
+int DefaultAnswer(uint32_t type) { return (type & 0xF) == kMbYesNo ? kIdNo : kIdOk; }
+
+// KIV_BOX_ANSWERS="yes,no,ok" answers a headless run's boxes in order, so a
+// whole program can be driven from outside.
+void LoadAnswersFromEnvironment() {
+  static bool loaded = false;
+  if (loaded) return;
+  loaded = true;
+  const char* v = std::getenv("KIV_BOX_ANSWERS");
+  if (!v) return;
+  std::string all(v);
+  size_t at = 0;
+  while (at <= all.size()) {
+    size_t end = all.find(',', at);
+    if (end == std::string::npos) end = all.size();
+    std::string word = all.substr(at, end - at);
+    if (word == "yes") g_script.push_back(kIdYes);
+    else if (word == "no") g_script.push_back(kIdNo);
+    else if (word == "ok") g_script.push_back(kIdOk);
+    at = end + 1;
+  }
+}
+
+int HeadlessBox(const char* text, const char* caption, uint32_t type) {
+  std::lock_guard lock(g_mutex);
+  LoadAnswersFromEnvironment();
+  int answer = DefaultAnswer(type);
+  if (!g_script.empty()) {
+    answer = g_script.front();
+    g_script.pop_front();
+  }
+  g_log.push_back(LoggedBox{text ? text : "", caption ? caption : "", type, answer});
+  // Shown on the terminal, since there is no screen to show it on.
+  std::fprintf(stderr, "[%s] %s\n", Cp932ToUtf8(caption ? caption : "").c_str(),
+               Cp932ToUtf8(text ? text : "").c_str());
+  return answer;
+}
+
+int SdlBox(const char* text, const char* caption, uint32_t type) {
+  std::string t = Cp932ToUtf8(text ? text : "");
+  std::string c = Cp932ToUtf8(caption ? caption : "");
+  uint32_t icon = type & 0xF0;
+  uint32_t flags = icon == kMbIconError ? SDL_MESSAGEBOX_ERROR
+                   : icon == kMbIconWarning ? SDL_MESSAGEBOX_WARNING
+                                            : SDL_MESSAGEBOX_INFORMATION;
+  bool yes_no = (type & 0xF) == kMbYesNo;
+  SDL_MessageBoxButtonData buttons[2];
+  int count;
+  if (yes_no) {
+    buttons[0] = {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, kIdYes, "Yes"};
+    buttons[1] = {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, kIdNo, "No"};
+    count = 2;
+  } else {
+    buttons[0] = {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, kIdOk,
+                  "OK"};
+    count = 1;
+  }
+  SDL_MessageBoxData data{flags, nullptr, c.c_str(), t.c_str(), count, buttons, nullptr};
+  int pressed = -1;
+  bool video = SdlVideoAcquire();
+  int rc = SDL_ShowMessageBox(&data, &pressed);
+  if (video) SdlVideoRelease();
+  if (rc != 0 || pressed < 0) {
+    // No display to show it on: say it on the terminal and take the safe answer.
+    std::fprintf(stderr, "[%s] %s\n", c.c_str(), t.c_str());
+    return DefaultAnswer(type);
+  }
+  return pressed;
+}
+}  // namespace
+
+int MessageBox(Window*, const char* text, const char* caption, uint32_t type) {
+  if (MessageBoxBackendKind() == Backend::kHeadless) return HeadlessBox(text, caption, type);
+  return SdlBox(text, caption, type);
+}
+
+void HeadlessBoxScript(std::vector<int> answers) {
+  std::lock_guard lock(g_mutex);
+  g_script.assign(answers.begin(), answers.end());
+}
+
+std::vector<LoggedBox> HeadlessBoxLog() {
+  std::lock_guard lock(g_mutex);
+  return g_log;
+}
+
+void HeadlessBoxReset() {
+  std::lock_guard lock(g_mutex);
+  g_script.clear();
+  g_log.clear();
+}
+
+}  // namespace plat

@@ -1,0 +1,307 @@
+// SDL2 window backend. Supports: one native window per backend, its events
+// turned into window messages on the window thread, software frames shown
+// through a streaming texture. Lacks: non-client areas (caption clicks reach
+// the program only as the window manager's maximise), so a caption double
+// click arrives as the maximise command.
+//
+// Frames may be presented from any thread: they are copied into a front
+// buffer under a lock and drawn by the window thread the next time it serves
+// its queue, since SDL rendering belongs to the thread that made the window.
+#include <SDL.h>
+
+#include <cstring>
+
+#include "platform/core/clock.h"
+#include "platform/window/messages.h"
+#include "platform/input/sdl_input.h"
+#include "platform/window/sdl_video.h"
+#include "platform/core/text_encoding.h"
+#include "platform/window/window.h"
+
+namespace plat {
+
+namespace {
+
+uint32_t WakeEventType() {
+  static const uint32_t type = SDL_RegisterEvents(1);
+  return type;
+}
+
+uintptr_t VirtualKeyFor(SDL_Keycode k) {
+  if (k >= SDLK_a && k <= SDLK_z) return 'A' + (k - SDLK_a);
+  if (k >= SDLK_0 && k <= SDLK_9) return '0' + (k - SDLK_0);
+  if (k >= SDLK_F1 && k <= SDLK_F12) return 0x70 + (k - SDLK_F1);
+  switch (k) {
+    case SDLK_RETURN: case SDLK_KP_ENTER: return 0x0D;
+    case SDLK_ESCAPE: return 0x1B;
+    case SDLK_SPACE: return 0x20;
+    case SDLK_TAB: return 0x09;
+    case SDLK_BACKSPACE: return 0x08;
+    case SDLK_LEFT: return 0x25;
+    case SDLK_UP: return 0x26;
+    case SDLK_RIGHT: return 0x27;
+    case SDLK_DOWN: return 0x28;
+    case SDLK_LSHIFT: case SDLK_RSHIFT: return 0x10;
+    case SDLK_LCTRL: case SDLK_RCTRL: return 0x11;
+    case SDLK_LALT: case SDLK_RALT: return 0x12;
+    default: return 0;
+  }
+}
+
+class SdlWindow : public WindowBackend {
+ public:
+  explicit SdlWindow(Window* owner) : owner_(owner) {}
+  ~SdlWindow() override { Destroy(); }
+
+  bool Create(const WindowDesc& d) override {
+    if (!SdlVideoAcquire()) return false;
+    video_ = true;
+    std::string title = Cp932ToUtf8(d.title);
+    window_ = SDL_CreateWindow(title.c_str(), d.x, d.y, d.width, d.height, SDL_WINDOW_HIDDEN);
+    if (!window_) return false;
+    renderer_ = SDL_CreateRenderer(window_, -1, 0);
+    if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+    if (!renderer_) return false;
+    id_ = SDL_GetWindowID(window_);
+    WakeEventType();
+    return true;
+  }
+
+  void Destroy() override {
+    if (texture_) SDL_DestroyTexture(texture_);
+    if (renderer_) SDL_DestroyRenderer(renderer_);
+    if (window_) SDL_DestroyWindow(window_);
+    texture_ = nullptr;
+    renderer_ = nullptr;
+    window_ = nullptr;
+    if (video_) SdlVideoRelease();
+    video_ = false;
+  }
+
+  void PollNative() override {
+    if (!window_) return;
+    SDL_Event e;
+    while (SDL_PollEvent(&e)) Translate(e);
+    DrawIfDirty();
+  }
+
+  void WaitNative(uint32_t ms) override {
+    if (!window_) return;
+    SDL_Event e;
+    int got = ms == kInfinite ? SDL_WaitEvent(&e) : SDL_WaitEventTimeout(&e, static_cast<int>(ms));
+    if (got) Translate(e);
+    DrawIfDirty();
+  }
+
+  void Wake() override {
+    SDL_Event e;
+    std::memset(&e, 0, sizeof e);
+    e.type = WakeEventType();
+    SDL_PushEvent(&e);
+  }
+
+  void Show(bool v) override {
+    if (!window_) return;
+    if (v) SDL_ShowWindow(window_); else SDL_HideWindow(window_);
+  }
+  bool Visible() override {
+    return window_ && (SDL_GetWindowFlags(window_) & SDL_WINDOW_SHOWN);
+  }
+  void SetTitle(const std::string& cp932) override {
+    if (window_) SDL_SetWindowTitle(window_, Cp932ToUtf8(cp932).c_str());
+  }
+  void Move(int x, int y) override {
+    if (window_) SDL_SetWindowPosition(window_, x, y);
+  }
+  void SetClientSize(int w, int h) override {
+    if (window_) SDL_SetWindowSize(window_, w, h);
+  }
+  Rect OuterRect() override {
+    if (!window_) return {};
+    int x, y, w, h, top = 0, left = 0, bottom = 0, right = 0;
+    SDL_GetWindowPosition(window_, &x, &y);
+    SDL_GetWindowSize(window_, &w, &h);
+    SDL_GetWindowBordersSize(window_, &top, &left, &bottom, &right);
+    return Rect{x - left, y - top, x + w + right, y + h + bottom};
+  }
+  Rect ClientRectOnScreen() override {
+    if (!window_) return {};
+    int x, y, w, h;
+    SDL_GetWindowPosition(window_, &x, &y);
+    SDL_GetWindowSize(window_, &w, &h);
+    return Rect{x, y, x + w, y + h};
+  }
+  bool Iconic() override {
+    return window_ && (SDL_GetWindowFlags(window_) & SDL_WINDOW_MINIMIZED);
+  }
+  void Restore() override {
+    if (window_) SDL_RestoreWindow(window_);
+  }
+  void Maximize() override {
+    maximize_allowed_ = true;
+    if (window_) SDL_MaximizeWindow(window_);
+  }
+  void Minimize() override {
+    if (window_) SDL_MinimizeWindow(window_);
+  }
+  void SetFullScreen(bool on) override {
+    if (window_) SDL_SetWindowFullscreen(window_, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+  }
+
+  bool FullScreen() override {
+    return window_ && (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN_DESKTOP) == SDL_WINDOW_FULLSCREEN_DESKTOP;
+  }
+
+  void Present(const uint32_t* px, int w, int h, int pitch, Rect dst, bool smooth) override {
+    if (!px || w <= 0 || h <= 0) return;
+    {
+      std::lock_guard lock(front_mutex_);
+      front_.width = w;
+      front_.height = h;
+      front_.pixels.resize(static_cast<size_t>(w) * h);
+      for (int y = 0; y < h; ++y)
+        std::memcpy(&front_.pixels[static_cast<size_t>(y) * w], px + static_cast<size_t>(y) * pitch,
+                    static_cast<size_t>(w) * 4);
+      front_dst_ = dst;
+      front_smooth_ = smooth;
+      dirty_ = true;
+      ++presents_;
+    }
+    Wake();
+  }
+  void PressCloseButton() override {
+    SDL_Event e;
+    std::memset(&e, 0, sizeof e);
+    e.type = SDL_WINDOWEVENT;
+    e.window.event = SDL_WINDOWEVENT_CLOSE;
+    e.window.windowID = id_;
+    SDL_PushEvent(&e);
+  }
+  int PresentCount() override {
+    std::lock_guard lock(front_mutex_);
+    return presents_;
+  }
+  Frame LastFrame() override {
+    std::lock_guard lock(front_mutex_);
+    return front_;
+  }
+
+ private:
+  void Post(uint32_t m, uintptr_t w, intptr_t l) { owner_->Post(m, w, l); }
+
+  void Translate(const SDL_Event& e) {
+    SdlInputOnEvent(e, window_, id_);  // the input snapshot sees every event first
+    switch (e.type) {
+      case SDL_WINDOWEVENT:
+        if (e.window.windowID != id_) return;
+        switch (e.window.event) {
+          case SDL_WINDOWEVENT_CLOSE: Post(kMsgClose, 0, 0); break;
+          case SDL_WINDOWEVENT_MOVED: Post(kMsgMove, 0, MakeLParam(e.window.data1, e.window.data2)); break;
+          case SDL_WINDOWEVENT_MINIMIZED: Post(kMsgSize, kSizeMinimized, 0); break;
+          case SDL_WINDOWEVENT_RESTORED: Post(kMsgSize, kSizeRestored, 0); break;
+          case SDL_WINDOWEVENT_MAXIMIZED: {
+            // The window manager maximised us; the program may refuse it.
+            maximize_allowed_ = false;
+            owner_->CallProc(kMsgSysCommand, kScMaximize, 0);
+            if (!maximize_allowed_ && window_) SDL_RestoreWindow(window_);
+            break;
+          }
+          case SDL_WINDOWEVENT_FOCUS_GAINED: Post(kMsgActivate, 1, 0); break;
+          case SDL_WINDOWEVENT_FOCUS_LOST:
+            Post(kMsgActivate, 0, 0);
+            Post(kMsgActivateApp, 0, 0);
+            break;
+          case SDL_WINDOWEVENT_EXPOSED: {
+            std::lock_guard lock(front_mutex_);
+            dirty_ = true;
+            break;
+          }
+          default: break;
+        }
+        break;
+      case SDL_KEYDOWN:
+      case SDL_KEYUP: {
+        if (e.key.windowID != id_) return;
+        uintptr_t vk = VirtualKeyFor(e.key.keysym.sym);
+        if (!vk) return;
+        bool alt = (e.key.keysym.mod & KMOD_ALT) != 0;
+        uint32_t m = e.type == SDL_KEYDOWN ? (alt ? kMsgSysKeyDown : kMsgKeyDown)
+                                           : (alt ? kMsgSysKeyUp : kMsgKeyUp);
+        Post(m, vk, 0);
+        break;
+      }
+      case SDL_MOUSEMOTION:
+        if (e.motion.windowID != id_) return;
+        Post(kMsgMouseMove, 0, MakeLParam(e.motion.x, e.motion.y));
+        break;
+      case SDL_MOUSEBUTTONDOWN:
+      case SDL_MOUSEBUTTONUP: {
+        if (e.button.windowID != id_) return;
+        bool down = e.type == SDL_MOUSEBUTTONDOWN;
+        bool dbl = down && e.button.clicks == 2;
+        uint32_t m;
+        switch (e.button.button) {
+          case SDL_BUTTON_LEFT: m = dbl ? kMsgLButtonDblClk : down ? kMsgLButtonDown : kMsgLButtonUp; break;
+          case SDL_BUTTON_RIGHT: m = dbl ? kMsgRButtonDblClk : down ? kMsgRButtonDown : kMsgRButtonUp; break;
+          case SDL_BUTTON_MIDDLE: m = dbl ? kMsgMButtonDblClk : down ? kMsgMButtonDown : kMsgMButtonUp; break;
+          default: return;
+        }
+        Post(m, 0, MakeLParam(e.button.x, e.button.y));
+        break;
+      }
+      case SDL_MOUSEWHEEL: {
+        if (e.wheel.windowID != id_ || e.wheel.y == 0) return;
+        int delta = e.wheel.y > 0 ? kWheelDelta : -kWheelDelta;
+        Post(kMsgMouseWheel, static_cast<uintptr_t>(static_cast<uint32_t>(delta) << 16), 0);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+
+  void DrawIfDirty() {
+    std::lock_guard lock(front_mutex_);
+    if (!dirty_ || !renderer_ || front_.pixels.empty()) return;
+    dirty_ = false;
+    if (!texture_ || tex_w_ != front_.width || tex_h_ != front_.height) {
+      if (texture_) SDL_DestroyTexture(texture_);
+      texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
+                                   front_.width, front_.height);
+      tex_w_ = front_.width;
+      tex_h_ = front_.height;
+      if (!texture_) return;
+    }
+    SDL_SetTextureScaleMode(texture_, front_smooth_ ? SDL_ScaleModeLinear : SDL_ScaleModeNearest);
+    SDL_UpdateTexture(texture_, nullptr, front_.pixels.data(), front_.width * 4);
+    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+    SDL_RenderClear(renderer_);
+    SDL_Rect d{front_dst_.left, front_dst_.top, front_dst_.width(), front_dst_.height()};
+    SDL_RenderCopy(renderer_, texture_, nullptr, &d);
+    SDL_RenderPresent(renderer_);
+  }
+
+  Window* owner_;
+  SDL_Window* window_ = nullptr;
+  SDL_Renderer* renderer_ = nullptr;
+  SDL_Texture* texture_ = nullptr;
+  int tex_w_ = 0, tex_h_ = 0;
+  uint32_t id_ = 0;
+  bool video_ = false;
+  bool maximize_allowed_ = false;
+
+  std::mutex front_mutex_;
+  Frame front_;
+  Rect front_dst_;
+  bool front_smooth_ = false;
+  bool dirty_ = false;
+  int presents_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<WindowBackend> MakeSdlWindowBackend(Window* window) {
+  return std::make_unique<SdlWindow>(window);
+}
+
+}  // namespace plat
