@@ -521,7 +521,7 @@ TEST_F(SoftRenderTest, FullScreenPresentsIntoTheAspectRectangle) {
   ASSERT_NE(s, nullptr);
   ASSERT_EQ(KivPlaceFullScreenWindow(screen, 1), 1);
   EXPECT_TRUE(window->backend()->FullScreen());
-  window->backend()->SetClientSize(640, 480);  // what the desktop does with a full-screen window
+  EXPECT_EQ(window->backend()->ClientRectOnScreen(), (plat::Rect{0, 0, 640, 480})) << "covers the monitor";
   screen->aspect = 1;
   KivSoftSetAspectRect(screen, 1);
   EXPECT_EQ(screen->view, (plat::Rect{0, 60, 640, 420}));
@@ -540,7 +540,7 @@ TEST_F(SoftRenderTest, FullScreenPresentsIntoTheAspectRectangle) {
   ASSERT_EQ(KivPlaceFullScreenWindow(screen, 0), 1);
   EXPECT_FALSE(window->backend()->FullScreen());
   EXPECT_EQ(screen->wholeClient, 1);
-  EXPECT_EQ(screen->view, (plat::Rect{0, 0, 640, 480}));
+  EXPECT_EQ(screen->view, (plat::Rect{0, 0, 320, 180})) << "the windowed client size comes back";
   plat::SetHeadlessMonitors({{0, 0, 1920, 1080}});
 }
 

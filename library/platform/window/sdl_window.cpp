@@ -110,8 +110,13 @@ class SdlWindow : public WindowBackend {
   void SetTitle(const std::string& cp932) override {
     if (window_) SDL_SetWindowTitle(window_, Cp932ToUtf8(cp932).c_str());
   }
+  // x, y is where the outer rectangle (frame included) goes, as OuterRect
+  // reports it, so a position read back and set again does not drift.
   void Move(int x, int y) override {
-    if (window_) SDL_SetWindowPosition(window_, x, y);
+    if (!window_) return;
+    int top = 0, left = 0, bottom = 0, right = 0;
+    SDL_GetWindowBordersSize(window_, &top, &left, &bottom, &right);
+    SDL_SetWindowPosition(window_, x + left, y + top);
   }
   void SetClientSize(int w, int h) override {
     if (window_) SDL_SetWindowSize(window_, w, h);
