@@ -229,10 +229,36 @@ int RunSteps(void*) {
   return 1;
 }
 
+// Counts the apply messages the window receives, and those that came while
+// the worker was held and the render list locked (the observer sees each
+// message right after the window procedure, while the sender still waits).
+std::atomic<int> g_applied{0}, g_appliedHeld{0};
+KivRenderList* g_list = nullptr;
+
+void ObserveApply(void*, plat::Window*, uint32_t message, uintptr_t, intptr_t) {
+  if (message != plat::kMsgApp + 0x66 && message != plat::kMsgApp + 0x6B && message != plat::kMsgApp + 0x6C) return;
+  ++g_applied;
+  KivRenderList* list = g_kiv->activeList.load();
+  if (g_kiv->workerHeld.load() && list && list->lockFlag.load() &&
+      list->owner.load() == g_kiv->gameThreadId.load())
+    ++g_appliedHeld;
+}
+
 void RunEngine(KivSystemParameters* params) {
   g_step = 0;
-  g_start = [] { return KivTaskCreate(RunSteps, nullptr, 4, nullptr, KIV_TASK_BEHIND, nullptr, "steps") != nullptr; };
+  g_applied = 0;
+  g_appliedHeld = 0;
+  g_start = [] {
+    g_list = KivRenderInit();
+    KivRenderSetActive(g_list);
+    return KivTaskCreate(RunSteps, nullptr, 4, nullptr, KIV_TASK_BEHIND, nullptr, "steps") != nullptr;
+  };
+  g_end = [](void*) {
+    KivRenderSetActive(nullptr);
+    KivRenderUninit(g_list);
+  };
   ASSERT_EQ(KivInit(params), 1);
+  static_cast<plat::Window*>(KivGetWindowHandle())->SetObserver(ObserveApply, nullptr);
   EXPECT_EQ(KivRun(), 0);
 }
 
@@ -302,6 +328,10 @@ TEST_F(WindowGeometryTest, ModeSizeAndAspectRequestsAreGatedAndApplied) {
   };
   RunEngine(&params);
   EXPECT_EQ(g_step, static_cast<int>(g_steps.size()));
+  // Two mode changes, the repeated mode (sent on, then found unchanged), the
+  // aspect and the size: each applied with the worker held and the list locked.
+  EXPECT_EQ(g_applied.load(), 5);
+  EXPECT_EQ(g_appliedHeld.load(), 5);
   KivSystemParameters p = Current();
   EXPECT_EQ(p.aspect, 3);
   EXPECT_EQ(p.clientWidth, 800);
@@ -387,6 +417,13 @@ TEST_F(WindowGeometryTest, ApplyRoutinesCheckBeforeStoring) {
   EXPECT_EQ(p.clientHeight, 180);
   // Before KivRun there is no game thread to carry a request.
   EXPECT_EQ(KivWindowChangeMode(1), 0);
+}
+
+TEST(LibraryVersion, MajorTimesHundredPlusMinorOrWhyNot) {
+  EXPECT_EQ(KivLibraryVersion(KIV_VERSION_PROBE), 602);
+  EXPECT_EQ(KivLibraryVersion("libc.so.6"), -2) << "no version export";
+  EXPECT_EQ(KivLibraryVersion("libkiv_no_such_library.so"), -1);
+  EXPECT_EQ(KivLibraryVersion(nullptr), -1);
 }
 
 }  // namespace

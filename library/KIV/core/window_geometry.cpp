@@ -17,6 +17,7 @@
 #include "platform/core/error.h"
 #include "platform/core/file.h"
 #include "platform/core/ini_file.h"
+#include "platform/core/module.h"
 #include "platform/window/display.h"
 #include "platform/window/message_box.h"
 #include "platform/window/messages.h"
@@ -173,6 +174,10 @@ int KivErrorBox(uint32_t type, const char* format, ...) {
   KivSystemState* s = g_kiv;
   return plat::MessageBox(s ? s->window : nullptr, text, s && s->params.title ? s->params.title : "", type);
 }
+
+// The version of a library (the debug status shows those it relies on):
+// major x 100 + minor; 400 when its version call fails, -2 without one.
+int KivLibraryVersion(const char* file) { return file ? plat::LibraryVersion(file) : -1; }
 
 // ---- Apply routines (window thread) ----
 
