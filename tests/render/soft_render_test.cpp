@@ -487,16 +487,26 @@ TEST_F(SoftRenderTest, SurfaceTableCountsEntriesAndRefusesWhenFull) {
 // ---------------------------------------------------------------- present, aspect, focus
 
 TEST(AspectRect, FitsTheLogicalScreenToTheMonitorInEveryMode) {
+  // A 1280 x 720 screen; the quotients k and m are single precision, so 9 x m
+  // on a 1920 x 1200 monitor truncates to 479 (bottom 1199, not 1200).
+  struct Row {
+    plat::Rect monitor;
+    plat::Rect view[4];  // modes 0-3
+  } rows[] = {
+      {{0, 0, 1920, 1200}, {{0, 0, 1920, 1200}, {0, 60, 1920, 1140}, {320, 240, 1600, 960}, {-107, 0, 2026, 1199}}},
+      {{0, 0, 1280, 1024}, {{0, 0, 1280, 1024}, {0, 152, 1280, 872}, {0, 152, 1280, 872}, {-270, 0, 1550, 1024}}},
+      {{0, 0, 1024, 768}, {{0, 0, 1024, 768}, {0, 96, 1024, 672}, {-128, 24, 1152, 744}, {-171, 0, 1194, 768}}},
+      {{0, 0, 800, 600}, {{0, 0, 800, 600}, {0, 75, 800, 525}, {-240, -60, 1040, 660}, {-134, -1, 933, 600}}},
+      {{0, 0, 2560, 1080}, {{0, 0, 2560, 1080}, {320, 0, 2240, 1080}, {640, 180, 1920, 900}, {0, -180, 2560, 1260}}},
+  };
   struct Case {
     plat::Rect monitor;
     int mode;
     plat::Rect view;
-  } cases[] = {
-      {{0, 0, 1920, 1200}, 1, {0, 60, 1920, 1140}},   {{0, 0, 1920, 1200}, 3, {-107, 0, 2026, 1199}},
-      {{0, 0, 1920, 1200}, 2, {320, 240, 1600, 960}}, {{0, 0, 1920, 1200}, 0, {0, 0, 1920, 1200}},
-      {{0, 0, 1280, 1024}, 1, {0, 152, 1280, 872}},   {{0, 0, 1280, 1024}, 2, {0, 152, 1280, 872}},
-      {{0, 0, 1280, 1024}, 3, {-270, 0, 1550, 1024}},
   };
+  std::vector<Case> cases;
+  for (const Row& r : rows)
+    for (int mode = 0; mode < 4; ++mode) cases.push_back({r.monitor, mode, r.view[mode]});
   for (const Case& c : cases) {
     plat::Rect v;
     ASSERT_TRUE(KivAspectRect(1280, 720, c.monitor, c.mode, true, 640, 360, &v));
@@ -521,7 +531,7 @@ TEST_F(SoftRenderTest, FullScreenPresentsIntoTheAspectRectangle) {
   ASSERT_NE(s, nullptr);
   ASSERT_EQ(KivPlaceFullScreenWindow(screen, 1), 1);
   EXPECT_TRUE(window->backend()->FullScreen());
-  window->backend()->SetClientSize(640, 480);  // what the desktop does with a full-screen window
+  EXPECT_EQ(window->backend()->ClientRectOnScreen(), (plat::Rect{0, 0, 640, 480})) << "covers the monitor";
   screen->aspect = 1;
   KivSoftSetAspectRect(screen, 1);
   EXPECT_EQ(screen->view, (plat::Rect{0, 60, 640, 420}));
@@ -540,7 +550,7 @@ TEST_F(SoftRenderTest, FullScreenPresentsIntoTheAspectRectangle) {
   ASSERT_EQ(KivPlaceFullScreenWindow(screen, 0), 1);
   EXPECT_FALSE(window->backend()->FullScreen());
   EXPECT_EQ(screen->wholeClient, 1);
-  EXPECT_EQ(screen->view, (plat::Rect{0, 0, 640, 480}));
+  EXPECT_EQ(screen->view, (plat::Rect{0, 0, 320, 180})) << "the windowed client size comes back";
   plat::SetHeadlessMonitors({{0, 0, 1920, 1080}});
 }
 

@@ -18,6 +18,7 @@ enum class KivFault : uint32_t {
   kWorkerThread = 1u << 10,
   kGameThread = 1u << 11,
   kPixelWork = 1u << 12,  // saved copies and work blocks of the sprite options and copies
+  kRendererReset = 1u << 13,  // the renderer's reset on a window-size or aspect change
 };
 
 extern std::atomic<uint32_t> g_kivFaults;

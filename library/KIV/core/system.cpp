@@ -208,11 +208,9 @@ extern "C" KIV_API int KivInit(KivSystemParameters* params) {
   if (!params) return 0;
   if (g_kiv) return 0;  // one engine per process
 
-  if (KivPositionOffScreen(params->x, params->y)) {
-    plat::Rect d = plat::DesktopRect();
-    params->x = (d.right - params->clientWidth) >> 1;
-    params->y = (d.bottom - params->clientHeight) >> 1;
-  }
+  if (KivPositionOffScreen(params->x, params->y))  // centred on the game's display instead
+    KivCentreOnDisplay(KivHomeDisplay(params->adapter), params->clientWidth, params->clientHeight, &params->x,
+                       &params->y);
 
   plat::WindowDesc desc;
   desc.title = params->title ? params->title : "";

@@ -155,6 +155,19 @@ int KivGeometryInit(void);
 bool KivPositionOffScreen(int x, int y);
 void KivWindowOnExit(void);
 void KivWindowMoveFollowUp(void);
+// Window geometry (window_geometry.cpp).
+// The display the game uses when no window position chooses one: entry
+// `adapter` of the display list, the primary one when there is no such entry.
+plat::Rect KivHomeDisplay(int adapter);
+void KivCentreOnDisplay(const plat::Rect& display, int width, int height, int* x, int* y);
+void KivWindowLoadPos(void);
+int KivWindowSavePos(void);
+// A message box owned by the window, captioned with the title; the text is
+// formatted into 2048 bytes.
+int KivErrorBox(uint32_t type, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// A library's version: major x 100 + minor; 400 when its DllGetVersion
+// fails, -2 when it has none, -1 when it cannot be loaded.
+int KivLibraryVersion(const char* file);
 int KivApplyScreenMode(int fullScreen);
 int KivApplyWindowSize(int width, int height);
 int KivApplyAspectMode(int mode);

@@ -221,7 +221,7 @@ intptr_t KivWindowProc(plat::Window* window, uint32_t message, uintptr_t wParam,
       return 0;
     case kMsgApp + 0x6B:
       KivMovieStopForRestart();
-      KivApplyWindowSize(static_cast<int>(lParam), static_cast<int>(wParam));
+      KivApplyWindowSize(static_cast<int>(wParam), static_cast<int>(lParam));  // (width, height)
       ReacquireTail(window);
       return 0;
     case kMsgApp + 0x6C:

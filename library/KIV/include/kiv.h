@@ -196,7 +196,17 @@ KIV_API int KivInputGetJoyPull(void);
 KIV_API int KivInputGetJoyOnEx(void); /* always 0 */
 
 /* ---- Window modes ---- */
+/* The mode, size and aspect requests are carried out later on the window
+ * thread; each returns 1 once the request is posted, 0 when it cannot be
+ * (the game thread is not running, or the value is not valid). */
 KIV_API int KivWindowChangeMode(int fullScreen);
+KIV_API int KivChangeWindowSize(int width, int height); /* nothing (1) in full screen */
+KIV_API int KivChangeAspectMode(int mode);              /* 0-3 */
+KIV_API int KivWindowChangeEnable(int enable);          /* 0: screen-mode requests are ignored */
+KIV_API int KivWindowChangeEnableIs(void);
+KIV_API int KivGetWindowSize(int* width, int* height); /* 0 only when both are NULL */
+KIV_API void KivWindowGetPos(int* x, int* y);
+KIV_API int KivWindowSetPos(int x, int y);
 
 /* ---- Effects ---- */
 KIV_API int KivEffectEx(unsigned index, unsigned durationMs, int clickSkip, int wait);

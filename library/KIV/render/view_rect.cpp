@@ -81,22 +81,10 @@ void KivSoftSetAspectRect(KivSoftScreen* screen, int fullScreen) {
 }
 
 int KivGetMonitorRect(plat::Point p, plat::Rect* out) {
-  std::vector<plat::Rect> monitors = plat::Monitors();
-  int best = -1;
-  int64_t bestDistance = INT64_MAX;
-  for (size_t i = 0; i < monitors.size(); ++i) {
-    const plat::Rect& r = monitors[i];
-    // Distance from the point to the rectangle; 0 inside.
-    int64_t dx = p.x < r.left ? r.left - p.x : (p.x >= r.right ? p.x - r.right + 1 : 0);
-    int64_t dy = p.y < r.top ? r.top - p.y : (p.y >= r.bottom ? p.y - r.bottom + 1 : 0);
-    int64_t d = dx * dx + dy * dy;
-    if (d < bestDistance) {
-      bestDistance = d;
-      best = static_cast<int>(i);
-    }
-  }
-  if (best >= 0 && out) *out = monitors[static_cast<size_t>(best)];
-  return best;
+  int index = -1;
+  plat::Rect r = plat::MonitorNearest(p, &index);
+  if (out) *out = r;
+  return index;
 }
 
 int KivPlaceFullScreenWindow(KivSoftScreen* screen, int fullScreen) {
@@ -108,9 +96,11 @@ int KivPlaceFullScreenWindow(KivSoftScreen* screen, int fullScreen) {
     screen->windowY = outer.top;
     screen->windowW = outer.width();
     screen->windowH = outer.height();
+    // The monitor holding the window's centre (the centre of the window as
+    // it is, whatever the logical screen's size).
     plat::Rect m;
     int index = KivGetMonitorRect(
-        plat::Point{screen->windowX + screen->width / 2, screen->windowY + screen->height / 2}, &m);
+        plat::Point{screen->windowX + screen->windowW / 2, screen->windowY + screen->windowH / 2}, &m);
     if (index >= 0) {
       screen->monitor = m;
       screen->monitorIndex = index;

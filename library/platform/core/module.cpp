@@ -29,4 +29,19 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+int LibraryVersion(const std::string& file) {
+  void* lib = dlopen(file.c_str(), RTLD_LAZY | RTLD_LOCAL);
+  if (!lib) return -1;
+  int result = -2;
+  if (void* sym = dlsym(lib, "DllGetVersion")) {
+    DllVersionInfo info{};
+    info.size = sizeof info;
+    result = reinterpret_cast<DllGetVersionProc>(sym)(&info) == 0
+                 ? static_cast<int>(info.major) * 100 + static_cast<int>(info.minor)
+                 : 400;
+  }
+  dlclose(lib);
+  return result;
+}
+
 }  // namespace plat

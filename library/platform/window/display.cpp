@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <mutex>
 
 #include "platform/core/backend.h"
@@ -33,6 +34,25 @@ std::vector<Rect> Monitors() {
   }
   std::lock_guard lock(g_mutex);
   return g_headless.empty() ? std::vector<Rect>{Rect{0, 0, 1920, 1080}} : g_headless;
+}
+
+Rect MonitorNearest(Point p, int* index) {
+  std::vector<Rect> monitors = Monitors();
+  size_t best = 0;
+  int64_t best_distance = INT64_MAX;
+  for (size_t i = 0; i < monitors.size(); ++i) {
+    const Rect& r = monitors[i];
+    // Squared distance from the point to the rectangle; 0 inside.
+    int64_t dx = p.x < r.left ? int64_t(r.left) - p.x : (p.x >= r.right ? int64_t(p.x) - r.right + 1 : 0);
+    int64_t dy = p.y < r.top ? int64_t(r.top) - p.y : (p.y >= r.bottom ? int64_t(p.y) - r.bottom + 1 : 0);
+    int64_t d = dx * dx + dy * dy;
+    if (d < best_distance) {
+      best_distance = d;
+      best = i;
+    }
+  }
+  if (index) *index = static_cast<int>(best);
+  return monitors[best];
 }
 
 Rect DesktopRect() {

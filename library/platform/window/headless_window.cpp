@@ -4,6 +4,7 @@
 // capture.
 #include <algorithm>
 
+#include "platform/window/display.h"
 #include "platform/window/window.h"
 
 namespace plat {
@@ -48,7 +49,27 @@ class HeadlessWindow : public WindowBackend {
   void Restore() override { iconic_ = false; }
   void Maximize() override {}
   void Minimize() override { iconic_ = true; }
-  void SetFullScreen(bool on) override { full_screen_ = on; }
+  // Desktop full screen, as the real backend has it: the window covers the
+  // monitor holding its centre (else the nearest one) and gets its windowed
+  // rectangle back when it leaves.
+  void SetFullScreen(bool on) override {
+    std::lock_guard lock(mutex_);
+    if (on == full_screen_.load()) return;
+    if (on) {
+      saved_ = Rect{x_, y_, x_ + w_, y_ + h_};
+      Rect m = MonitorNearest(Point{x_ + w_ / 2, y_ + h_ / 2});
+      x_ = m.left;
+      y_ = m.top;
+      w_ = m.width();
+      h_ = m.height();
+    } else {
+      x_ = saved_.left;
+      y_ = saved_.top;
+      w_ = saved_.width();
+      h_ = saved_.height();
+    }
+    full_screen_ = on;
+  }
   bool FullScreen() override { return full_screen_; }
 
   void Present(const uint32_t* px, int w, int h, int pitch, Rect dst, bool smooth) override {
@@ -85,6 +106,7 @@ class HeadlessWindow : public WindowBackend {
   std::atomic<bool> visible_{false};
   std::atomic<bool> iconic_{false};
   std::atomic<bool> full_screen_{false};
+  Rect saved_;
   int presents_ = 0;
   Frame frame_;
 };

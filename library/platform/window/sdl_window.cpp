@@ -110,8 +110,13 @@ class SdlWindow : public WindowBackend {
   void SetTitle(const std::string& cp932) override {
     if (window_) SDL_SetWindowTitle(window_, Cp932ToUtf8(cp932).c_str());
   }
+  // x, y is where the outer rectangle (frame included) goes, as OuterRect
+  // reports it, so a position read back and set again does not drift.
   void Move(int x, int y) override {
-    if (window_) SDL_SetWindowPosition(window_, x, y);
+    if (!window_) return;
+    int top = 0, left = 0, bottom = 0, right = 0;
+    SDL_GetWindowBordersSize(window_, &top, &left, &bottom, &right);
+    SDL_SetWindowPosition(window_, x + left, y + top);
   }
   void SetClientSize(int w, int h) override {
     if (window_) SDL_SetWindowSize(window_, w, h);
@@ -144,13 +149,34 @@ class SdlWindow : public WindowBackend {
   void Minimize() override {
     if (window_) SDL_MinimizeWindow(window_);
   }
+  // Desktop full screen: a borderless window covering the display that
+  // holds the window's centre; the display mode never changes. It is done
+  // by hand rather than through the window manager's full-screen state, so
+  // it behaves the same with any window manager or none (a bare X server).
   void SetFullScreen(bool on) override {
-    if (window_) SDL_SetWindowFullscreen(window_, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+    if (!window_ || on == full_screen_) return;
+    if (on) {
+      SDL_GetWindowPosition(window_, &saved_.left, &saved_.top);
+      int w = 0, h = 0;
+      SDL_GetWindowSize(window_, &w, &h);
+      saved_.right = saved_.left + w;
+      saved_.bottom = saved_.top + h;
+      int display = SDL_GetWindowDisplayIndex(window_);
+      SDL_Rect b;
+      if (display < 0 || SDL_GetDisplayBounds(display, &b) != 0) return;
+      SDL_SetWindowBordered(window_, SDL_FALSE);
+      SDL_SetWindowPosition(window_, b.x, b.y);
+      SDL_SetWindowSize(window_, b.w, b.h);
+      SDL_RaiseWindow(window_);
+    } else {
+      SDL_SetWindowBordered(window_, SDL_TRUE);
+      SDL_SetWindowSize(window_, saved_.width(), saved_.height());
+      SDL_SetWindowPosition(window_, saved_.left, saved_.top);
+    }
+    full_screen_ = on;
   }
 
-  bool FullScreen() override {
-    return window_ && (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN_DESKTOP) == SDL_WINDOW_FULLSCREEN_DESKTOP;
-  }
+  bool FullScreen() override { return window_ && full_screen_; }
 
   void Present(const uint32_t* px, int w, int h, int pitch, Rect dst, bool smooth) override {
     if (!px || w <= 0 || h <= 0) return;
@@ -289,6 +315,8 @@ class SdlWindow : public WindowBackend {
   uint32_t id_ = 0;
   bool video_ = false;
   bool maximize_allowed_ = false;
+  bool full_screen_ = false;
+  Rect saved_;  // the client rectangle before full screen
 
   std::mutex front_mutex_;
   Frame front_;
