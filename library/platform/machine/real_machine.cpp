@@ -69,7 +69,7 @@ bool ProbeOnDisplay(EGLDisplay dpy, RendererInfo* out) {
   EGLint major = 0, minor = 0;
   if (!eglInitialize(dpy, &major, &minor)) return false;
   bool ok = false;
-  EGLint attrs[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_NONE};
+  EGLint attrs[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_NONE};
   EGLConfig config = nullptr;
   EGLint count = 0;
   if (eglBindAPI(EGL_OPENGL_API) && eglChooseConfig(dpy, attrs, &config, 1, &count) && count > 0) {
