@@ -76,6 +76,8 @@ int tool_run_headless_script(ToolState& state, const std::string& script, std::s
     std::string page_name = word.substr(0, colon);
     std::string rest = colon == std::string::npos ? std::string() : word.substr(colon + 1);
     if (page_name == "wait") {
+      std::fprintf(stderr, "[wait] %s\n", rest.c_str());
+      std::fflush(stderr);
       for (int i = 0; i < 600 && ::access(rest.c_str(), F_OK) != 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
       continue;
