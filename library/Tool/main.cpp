@@ -2,6 +2,7 @@
 // window (tool_headless.h); otherwise it shows its GTK window.
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "Tool/tool.h"
 #include "Tool/tool_gtk.h"
@@ -17,8 +18,17 @@ bool EnvOn(const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A test may show the window over an injected machine.
-  if (EnvOn("KIV_TOOL_FAKE_MACHINE")) plat::SetMachineHeadless(true);
+  // A test may show the window over an injected machine: "1" the default
+  // one, "2" two displays, the second with no renderer.
+  if (EnvOn("KIV_TOOL_FAKE_MACHINE")) {
+    plat::SetMachineHeadless(true);
+    if (std::string(std::getenv("KIV_TOOL_FAKE_MACHINE")) == "2") {
+      plat::HeadlessMachine m = plat::DefaultHeadlessMachine();
+      m.displays.push_back(plat::DisplayInfo{"Second display", 1280, 1024, 75});
+      m.renderers.push_back(plat::RendererInfo{});
+      plat::SetHeadlessMachine(m);
+    }
+  }
   if (EnvOn("KIV_HEADLESS")) {
     // The desktop the defaults are centred on, "WIDTHxHEIGHT".
     if (const char* d = std::getenv("KIV_HEADLESS_DESKTOP")) {

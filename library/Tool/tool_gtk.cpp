@@ -387,6 +387,11 @@ bool tool_gtk_init(int* argc, char*** argv) {
 }
 
 int tool_run_gtk(ToolState& state) {
+  if (std::getenv("KIV_TOOL_SHOT")) {
+    // Pictures for comparison look the same on every desktop.
+    g_object_set(gtk_settings_get_default(), "gtk-theme-name", "Adwaita", "gtk-font-name", "IPAGothic 10",
+                 "gtk-enable-animations", FALSE, nullptr);
+  }
   GtkUi ui(state);
   ui.Build();
   const char* shot = std::getenv("KIV_TOOL_SHOT");
