@@ -53,7 +53,8 @@ class GtkUi : public ToolUiHooks {
  public:
   explicit GtkUi(ToolState& state) : app_(state, this) {}
 
-  void Build();
+  // Builds and shows the main dialog.
+  void tool_main_dialog();
   void Post(std::function<void()> fn) override {
     auto* heap = new std::function<void()>(std::move(fn));
     g_idle_add_full(
@@ -84,9 +85,10 @@ class GtkUi : public ToolUiHooks {
   GtkWidget* Check(ToolPage page, int id, std::map<int, ToolControl>& model);
   GtkWidget* RadioIn(ToolPage page, int id, std::map<int, ToolControl>& model, GtkWidget* first);
   GtkWidget* Button(const char* text, ToolPage page, int id);
-  GtkWidget* SystemPage();
-  GtkWidget* GraphicsPage();
-  GtkWidget* InfoPage();
+  GtkWidget* tool_tabs_create();
+  GtkWidget* tool_system_page();
+  GtkWidget* tool_graphics_page();
+  GtkWidget* tool_info_page();
   static void OnToggled(GtkToggleButton* b, gpointer data);
   static void OnClicked(GtkButton* b, gpointer data);
 
@@ -150,7 +152,7 @@ GtkWidget* Indented(GtkWidget* child) {
   return child;
 }
 
-GtkWidget* GtkUi::SystemPage() {
+GtkWidget* GtkUi::tool_system_page() {
   using namespace system_ctl;
   auto& m = app_.model().system;
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
@@ -169,7 +171,7 @@ GtkWidget* GtkUi::SystemPage() {
   return box;
 }
 
-GtkWidget* GtkUi::GraphicsPage() {
+GtkWidget* GtkUi::tool_graphics_page() {
   using namespace graphics_ctl;
   auto& m = app_.model().graphics;
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
@@ -213,7 +215,7 @@ GtkWidget* GtkUi::GraphicsPage() {
   return box;
 }
 
-GtkWidget* GtkUi::InfoPage() {
+GtkWidget* GtkUi::tool_info_page() {
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
   gtk_container_set_border_width(GTK_CONTAINER(box), 8);
   rows_ = gtk_list_store_new(1, G_TYPE_STRING);
@@ -235,7 +237,16 @@ GtkWidget* GtkUi::InfoPage() {
   return box;
 }
 
-void GtkUi::Build() {
+// The three pages as tabs, the system page shown first.
+GtkWidget* GtkUi::tool_tabs_create() {
+  notebook_ = gtk_notebook_new();
+  gtk_notebook_append_page(GTK_NOTEBOOK(notebook_), tool_system_page(), gtk_label_new("システム設定"));
+  gtk_notebook_append_page(GTK_NOTEBOOK(notebook_), tool_graphics_page(), gtk_label_new("グラフィックス設定"));
+  gtk_notebook_append_page(GTK_NOTEBOOK(notebook_), tool_info_page(), gtk_label_new("システム情報"));
+  return notebook_;
+}
+
+void GtkUi::tool_main_dialog() {
   app_.Init();
   window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   g_main_window = window_;
@@ -248,11 +259,7 @@ void GtkUi::Build() {
                    this);
   GtkWidget* outer = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
   gtk_container_set_border_width(GTK_CONTAINER(outer), 10);
-  notebook_ = gtk_notebook_new();
-  gtk_notebook_append_page(GTK_NOTEBOOK(notebook_), SystemPage(), gtk_label_new("システム設定"));
-  gtk_notebook_append_page(GTK_NOTEBOOK(notebook_), GraphicsPage(), gtk_label_new("グラフィックス設定"));
-  gtk_notebook_append_page(GTK_NOTEBOOK(notebook_), InfoPage(), gtk_label_new("システム情報"));
-  gtk_box_pack_start(GTK_BOX(outer), notebook_, TRUE, TRUE, 0);
+  gtk_box_pack_start(GTK_BOX(outer), tool_tabs_create(), TRUE, TRUE, 0);
   GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
   gtk_box_pack_start(GTK_BOX(buttons), Button("セーブフォルダ", ToolPage::kMain, main_ctl::kSaveFolder), FALSE, FALSE,
                      0);
@@ -393,7 +400,7 @@ int tool_run_gtk(ToolState& state) {
                  "gtk-enable-animations", FALSE, nullptr);
   }
   GtkUi ui(state);
-  ui.Build();
+  ui.tool_main_dialog();
   const char* shot = std::getenv("KIV_TOOL_SHOT");
   const char* press = std::getenv("KIV_TOOL_PRESS");
   if (shot || press) {

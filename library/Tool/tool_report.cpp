@@ -194,6 +194,28 @@ bool report_save_text(const std::string& native_path, const std::vector<std::str
   return ok;
 }
 
+namespace {
+
+// The report thread: builds the report, handing each row to the window by
+// `post`; stops at the next row once `stop` is set, and whatever it posted
+// is dropped from then on.
+void report_thread(const ReportContext& ctx, const ReportRunner::Post& post,
+                   const std::function<void(const std::string&)>& on_row, const std::function<void()>& on_done,
+                   const std::shared_ptr<std::atomic<bool>>& stop) {
+  report_build(ctx, [&](const std::string& row) {
+    if (stop->load()) return false;
+    post([stop, on_row, row] {
+      if (!stop->load()) on_row(row);
+    });
+    return true;
+  });
+  post([stop, on_done] {
+    if (!stop->load()) on_done();
+  });
+}
+
+}  // namespace
+
 void ReportRunner::FailNextStart() { g_fail_next_start.store(true); }
 
 bool ReportRunner::Start(ReportContext ctx, Post post, std::function<void(const std::string&)> on_row,
@@ -202,18 +224,8 @@ bool ReportRunner::Start(ReportContext ctx, Post post, std::function<void(const 
   if (g_fail_next_start.exchange(false)) return false;
   auto stop = std::make_shared<std::atomic<bool>>(false);
   try {
-    thread_ = std::thread([ctx = std::move(ctx), post, on_row, on_done, stop] {
-      report_build(ctx, [&](const std::string& row) {
-        if (stop->load()) return false;
-        post([stop, on_row, row] {
-          if (!stop->load()) on_row(row);
-        });
-        return true;
-      });
-      post([stop, on_done] {
-        if (!stop->load()) on_done();
-      });
-    });
+    thread_ = std::thread(
+        [ctx = std::move(ctx), post, on_row, on_done, stop] { report_thread(ctx, post, on_row, on_done, stop); });
   } catch (const std::system_error&) {
     return false;
   }
