@@ -1,4 +1,4 @@
-# kiv_version_block(TARGET [COMPANY name] [PRODUCT name] [ORIGINAL name]
+# kiv_version_block(TARGET [COMPANY name] [PRODUCT name] [ORIGINAL name] [FILE_VERSION a.b.c.d]
 #                   [NO_TRANSLATION] [NO_MARKER])
 # Embeds a version block in TARGET's file: the names the program reads back
 # as its identity. A name left out is missing from the block; NO_TRANSLATION
@@ -6,7 +6,7 @@
 # read at all. The last three exist so tests can build a program lacking
 # each part.
 function(kiv_version_block target)
-  cmake_parse_arguments(V "NO_TRANSLATION;NO_MARKER" "COMPANY;PRODUCT;ORIGINAL" "" ${ARGN})
+  cmake_parse_arguments(V "NO_TRANSLATION;NO_MARKER" "COMPANY;PRODUCT;ORIGINAL;FILE_VERSION" "" ${ARGN})
   set(lang "0411")
   set(codepage "03a4")
   set(text "")
@@ -16,7 +16,8 @@ function(kiv_version_block target)
   if(NOT V_NO_TRANSLATION)
     string(APPEND text "\\\\VarFileInfo\\\\Translation=${lang}${codepage}\\n")
   endif()
-  foreach(pair "CompanyName;${V_COMPANY}" "ProductName;${V_PRODUCT}" "OriginalFilename;${V_ORIGINAL}")
+  foreach(pair "CompanyName;${V_COMPANY}" "ProductName;${V_PRODUCT}" "OriginalFilename;${V_ORIGINAL}"
+               "FileVersion;${V_FILE_VERSION}")
     list(GET pair 0 key)
     list(LENGTH pair n)
     if(n GREATER 1)

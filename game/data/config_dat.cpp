@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/core/byte_io.h"
 #include "platform/core/file.h"
 #include "platform/window/message_box.h"
 #include "platform/window/messages.h"
@@ -18,9 +17,10 @@ bool InRange(int v, int lo, int hi) { return v >= lo && v <= hi; }
 }  // namespace
 
 void config_apply(const uint8_t* bytes, size_t size, KivSystemParameters* p) {
-  plat::ByteReader r(std::span<const uint8_t>(bytes, size));
-  for (int word = 0; word < kConfigWords && r.left() >= 4; ++word) {
-    int32_t v = r.I32();
+  int32_t words[kConfigWords];
+  int n = config_words_read(bytes, size, words);
+  for (int word = 0; word < n; ++word) {
+    int32_t v = words[word];
     switch (word) {
       case 0: p->x = v; break;  // an off-screen position is re-centred by KivInit
       case 1: p->y = v; break;
@@ -35,16 +35,9 @@ void config_apply(const uint8_t* bytes, size_t size, KivSystemParameters* p) {
 }
 
 void config_bytes(const KivSystemParameters& p, uint8_t out[32]) {
-  plat::ByteWriter w;
-  w.I32(p.x);
-  w.I32(p.y);
-  w.I32(p.clientWidth);
-  w.I32(p.clientHeight);
-  w.U32(p.mode);
-  w.I32(p.adapter);
-  w.I32(p.aspect);
-  w.I32(p.pacing);
-  std::memcpy(out, w.bytes().data(), 32);
+  int32_t words[kConfigWords] = {p.x, p.y, p.clientWidth, p.clientHeight, static_cast<int32_t>(p.mode),
+                                 p.adapter, p.aspect, p.pacing};
+  config_words_bytes(words, out);
 }
 
 int config_load(KivSystemParameters* params) {

@@ -5,8 +5,7 @@
 #include <cstdint>
 
 #include "kiv.h"
-
-constexpr int kConfigWords = 8;
+#include "shared/config_record.h"
 
 // Puts the words of a config.dat (fewer when the file is short) over the
 // parameters, keeping the parameter's own value for a word out of range.

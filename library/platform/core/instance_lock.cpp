@@ -4,7 +4,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace plat {
 
@@ -31,6 +33,25 @@ bool InstanceLock::Acquire(const std::string& name) {
   }
   fd_ = fd;
   return true;
+}
+
+InstanceLock::Result InstanceLock::TryAcquire(const std::string& name, std::string* why) {
+  Release();
+  std::string path = PathFor(name);
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (why) *why = path + ": " + std::strerror(errno);
+    return Result::kError;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int e = errno;
+    ::close(fd);
+    if (e == EWOULDBLOCK) return Result::kHeld;
+    if (why) *why = path + ": " + std::strerror(e);
+    return Result::kError;
+  }
+  fd_ = fd;
+  return Result::kAcquired;
 }
 
 void InstanceLock::Release() {

@@ -16,6 +16,10 @@ class InstanceLock {
   // Takes the lock named `name` (Shift-JIS); false when another process
   // holds it (or the lock file cannot be made).
   bool Acquire(const std::string& name);
+  // Like Acquire, telling a lock another process holds (kHeld) from one
+  // that cannot be made at all (kError, with the reason in *why).
+  enum class Result { kAcquired, kHeld, kError };
+  Result TryAcquire(const std::string& name, std::string* why);
   void Release();
 
   // Where the lock file of `name` lives: $XDG_RUNTIME_DIR or /tmp.

@@ -7,6 +7,7 @@
 #include <string>
 #include <deque>
 #include <mutex>
+#include <atomic>
 
 #include "platform/core/backend.h"
 #include "platform/window/messages.h"
@@ -19,6 +20,7 @@ namespace {
 std::mutex g_mutex;
 std::deque<int> g_script;
 std::vector<LoggedBox> g_log;
+std::atomic<BoxHandler> g_handler{nullptr};
 
 int DefaultAnswer(uint32_t type) { return (type & 0xF) == kMbYesNo ? kIdNo : kIdOk; }
 
@@ -93,8 +95,12 @@ int SdlBox(const char* text, const char* caption, uint32_t type) {
 
 int MessageBox(Window*, const char* text, const char* caption, uint32_t type) {
   if (MessageBoxBackendKind() == Backend::kHeadless) return HeadlessBox(text, caption, type);
+  if (BoxHandler h = g_handler.load())
+    return h(Cp932ToUtf8(text ? text : ""), Cp932ToUtf8(caption ? caption : ""), type);
   return SdlBox(text, caption, type);
 }
+
+void SetMessageBoxHandler(BoxHandler handler) { g_handler.store(handler); }
 
 void HeadlessBoxScript(std::vector<int> answers) {
   std::lock_guard lock(g_mutex);

@@ -20,6 +20,11 @@ struct LoggedBox {
   int answer = 0;
 };
 
+// A program with a toolkit of its own (the configuration tool) shows its real
+// boxes through it: the handler gets UTF-8 text and caption. Null: SDL's box.
+using BoxHandler = int (*)(const std::string& text_utf8, const std::string& caption_utf8, uint32_t type);
+void SetMessageBoxHandler(BoxHandler handler);
+
 void HeadlessBoxScript(std::vector<int> answers);  // answers in order
 std::vector<LoggedBox> HeadlessBoxLog();
 void HeadlessBoxReset();  // clears log and script
