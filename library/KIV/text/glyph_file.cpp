@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr size_t kRecordHead = 28;  // GLYPHMETRICS (20 bytes) + bitmap size
+constexpr size_t kRecordHead = 24;  // GLYPHMETRICS (20 bytes) + bitmap size
 constexpr int kMaxSide = 4096;
 constexpr size_t kMaxScaledBytes = 16u << 20;
 
