@@ -15,6 +15,7 @@ namespace {
 
 constexpr size_t kRecordHead = 24;  // GLYPHMETRICS (20 bytes) + bitmap size
 constexpr int kMaxSide = 4096;
+constexpr int32_t kMaxOrigin = 1 << 16;  // farther origins are no glyph's
 constexpr size_t kMaxScaledBytes = 16u << 20;
 
 // The number of table entries, 0 when the table is malformed.
@@ -86,10 +87,17 @@ void KivGlyphFileGlyph(std::span<const uint8_t> file, uint32_t index, float scal
   const uint32_t bytes = r.U32();
   if (!r.ok()) return;
   const bool isScaled = scale != 1.0f;
-  auto sc = [&](int v) { return isScaled ? static_cast<int>(static_cast<float>(v) * scale) : v; };
+  // Scaled values are truncated; scales come from sizes up to 4096, so
+  // the results stay far inside int once the origins are bounded below.
+  auto sc = [&](int v) {
+    if (!isScaled) return v;
+    const float f = static_cast<float>(v) * scale;
+    return f >= 1e8f ? 100000000 : f <= -1e8f ? -100000000 : static_cast<int>(f);
+  };
   out->advanceX = sc(ax);
   out->advanceY = sc(ay);
   if (bw == 0 || bh == 0 || bw > kMaxSide || bh > kMaxSide) return;  // blank, keeps its advance
+  if (ox < -kMaxOrigin || ox > kMaxOrigin || oy < -kMaxOrigin || oy > kMaxOrigin) return;
   const uint32_t pitch = (bw + 3) & ~3u;
   if (bytes > r.left() || bytes < pitch * bh) return;
   const uint8_t* bits = data.data() + offset + kRecordHead;
@@ -105,11 +113,11 @@ void KivGlyphFileGlyph(std::span<const uint8_t> file, uint32_t index, float scal
   // Scaled: the source pitch comes from the bitmap size, the new pitch is
   // also the new black-box width, and the advance covers at least that.
   const int srcPitch = static_cast<int>((bytes / bh) & ~3u);
-  const int newPitch = (static_cast<int>(static_cast<float>(srcPitch) * scale) + 3) & ~3;
-  const int newHeight = static_cast<int>(static_cast<float>(bh) * scale);
-  if (srcPitch <= 0 || newPitch <= 0 || newHeight <= 0 ||
-      static_cast<size_t>(newPitch) * static_cast<size_t>(newHeight) > kMaxScaledBytes)
-    return;
+  const double w = static_cast<double>(static_cast<float>(srcPitch) * scale);
+  const double h = static_cast<double>(static_cast<float>(bh) * scale);
+  if (srcPitch <= 0 || srcPitch > 4 * kMaxSide || !(w >= 1.0 && h >= 1.0) || w * h > kMaxScaledBytes) return;
+  const int newPitch = (static_cast<int>(w) + 3) & ~3;
+  const int newHeight = static_cast<int>(h);
   scratch.assign(static_cast<size_t>(newPitch) * newHeight, 0);
   KivPixelScaleGrey(bits, srcPitch, static_cast<int>(bh), srcPitch, scale, scratch.data(), newPitch, newHeight,
                     newPitch);
