@@ -265,6 +265,8 @@ int KivFontReleaseAll(void) {
   std::lock_guard lock(g_lock);
   FreeGlyphFile();
   FreeAtlas();
+  plat::FontCacheClear();  // the faces and their glyphs
+  if (g_ctx.begun) Build(&g_ctx);
   if (g_kiv) {
     KivMemoryFree(g_kiv->glyphFile);
     KivMemoryFree(g_kiv->exFontAtlas);
