@@ -29,35 +29,39 @@ const char* const kFamilies[4][3] = {
 };
 
 // The file of the first family that fontconfig really has ("" when none).
+// All four faces are looked up together in one fontconfig session, which is
+// then closed again, so fontconfig keeps nothing alive behind us.
 std::string FindFaceFile(FontFace face) {
   static std::string cached[4];
-  static bool looked[4] = {};
-  const int f = static_cast<int>(face);
-  if (looked[f]) return cached[f];
-  looked[f] = true;
-  if (!FcInit()) return "";
-  for (const char* family : kFamilies[f]) {
-    FcPattern* pat = FcPatternCreate();
-    FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(family));
-    FcConfigSubstitute(nullptr, pat, FcMatchPattern);
-    FcDefaultSubstitute(pat);
-    FcResult result = FcResultNoMatch;
-    FcPattern* match = FcFontMatch(nullptr, pat, &result);
-    FcPatternDestroy(pat);
-    if (!match) continue;
-    // fontconfig always answers with something; keep it only when one of
-    // its family names is the one asked for.
-    bool same = false;
-    FcChar8* name = nullptr;
-    for (int i = 0; FcPatternGetString(match, FC_FAMILY, i, &name) == FcResultMatch; ++i)
-      if (std::strcmp(reinterpret_cast<const char*>(name), family) == 0) same = true;
-    FcChar8* file = nullptr;
-    if (same && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch)
-      cached[f] = reinterpret_cast<const char*>(file);
-    FcPatternDestroy(match);
-    if (!cached[f].empty()) break;
+  static bool looked = false;
+  if (!looked) {
+    looked = true;
+    FcConfig* config = FcInitLoadConfigAndFonts();
+    for (int f = 0; f < 4 && config; ++f)
+      for (const char* family : kFamilies[f]) {
+        FcPattern* pat = FcPatternCreate();
+        FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(family));
+        FcConfigSubstitute(config, pat, FcMatchPattern);
+        FcDefaultSubstitute(pat);
+        FcResult result = FcResultNoMatch;
+        FcPattern* match = FcFontMatch(config, pat, &result);
+        FcPatternDestroy(pat);
+        if (!match) continue;
+        // fontconfig always answers with something; keep it only when one
+        // of its family names is the one asked for.
+        bool same = false;
+        FcChar8* name = nullptr;
+        for (int i = 0; FcPatternGetString(match, FC_FAMILY, i, &name) == FcResultMatch; ++i)
+          if (std::strcmp(reinterpret_cast<const char*>(name), family) == 0) same = true;
+        FcChar8* file = nullptr;
+        if (same && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch)
+          cached[f] = reinterpret_cast<const char*>(file);
+        FcPatternDestroy(match);
+        if (!cached[f].empty()) break;
+      }
+    if (config) FcConfigDestroy(config);
   }
-  return cached[f];
+  return cached[static_cast<int>(face)];
 }
 
 class FreeTypeFont : public FontRenderer {
