@@ -41,7 +41,10 @@ bool Hex6(const unsigned char* p, const unsigned char* end, int32_t* out) {
   for (int i = 0; i < 6; ++i) {
     if (p + i >= end) return false;
     const unsigned char c = p[i];
-    int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    const int d = c >= '0' && c <= '9'   ? c - '0'
+                  : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                  : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                         : -1;
     if (d < 0) return false;
     v = v << 4 | d;
   }

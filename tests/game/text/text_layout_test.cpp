@@ -100,7 +100,8 @@ TEST_F(TextLayoutTest, WrapsHangsDropsTheLeadingSpaceAndCutsAtTheBottom) {
     V want;
   } cases[] = {
       {"wrap at the edge", "あいうえお", 96, 200, {"あ@0,0", "い@24,0", "う@48,0", "え@72,0", "お@0,26"}},
-      {"。 hangs", "あいうえ。か", 96, 200, {"あ@0,0", "い@24,0", "う@48,0", "え@72,0", "。@96,0", "か@0,26"}},
+      {"。 hangs", "あいうえ。か", 96, 200,
+       {"あ@0,0", "い@24,0", "う@48,0", "え@72,0", "。@96,0", "か@0,26"}},
       {"too far to hang", "あいうえ。、か", 96, 200,
        {"あ@0,0", "い@24,0", "う@48,0", "え@72,0", "。@96,0", "、@0,26", "か@24,26"}},
       {"leading full-width space dropped", "あいうえ。　か", 96, 200,
@@ -154,7 +155,8 @@ TEST_F(TextLayoutTest, RubyIsCentredAboveItsBaseInTypeZeroAtTheRubySize) {
   EXPECT_NE(log.find("ruby error : not </r>"), std::string::npos);
   // A ruby that does not fit the rest of the line starts the next one.
   FakeFont::drawn.clear();
-  EXPECT_EQ(Layout(Sj("あいう<rかんじ>漢</r>"), 96, 400, 10), (V{"あ@0,8", "い@24,8", "う@48,8", "かんじ@0,34", "漢@0,42"}));
+  EXPECT_EQ(Layout(Sj("あいう<rかんじ>漢</r>"), 96, 400, 10),
+            (V{"あ@0,8", "い@24,8", "う@48,8", "かんじ@0,34", "漢@0,42"}));
 }
 
 TEST_F(TextLayoutTest, ColourTagsSetAndRestoreTheColours) {
