@@ -165,20 +165,20 @@ extern "C" KIV_API KivSprite* KivSpriteCreateText(KivRenderList* list, const cha
   const char* body = nullptr;
   if (!KivSpriteSizeTag(text, &body)) return nullptr;
   // The surface is the measured size plus 2, so the outline and the shadow
-  // of the last column and row still fit.
-  KivFontBegin();
+  // of the last column and row still fit. The font's lock is not held while
+  // the sprite is made: a thread that waits for it never holds up another.
   KivSize size{};
   KivFontGetSize(body, &size);
   KivSprite* s = KivSpriteCreate(list, size.cx + 2, size.cy + 2, priority);
-  if (s) {
-    int w = 0, h = 0;
-    if (uint32_t* px = KivSpriteLock(s, &w, &h)) {
-      KivFontDrawText(px, body, 0, 0, w, h);
-      KivSpriteUnlock(s);
-    }
-    s->colour = colour;
+  if (!s) return nullptr;
+  int w = 0, h = 0;
+  if (uint32_t* px = KivSpriteLock(s, &w, &h)) {
+    KivFontBegin();
+    KivFontDrawText(px, body, 0, 0, w, h);
+    KivFontEnd();
+    KivSpriteUnlock(s);
   }
-  KivFontEnd();
+  s->colour = colour;
   return s;
 }
 
