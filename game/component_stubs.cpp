@@ -68,3 +68,4 @@ void motion_show(VmContext*, int) {}
 int text_face_visible(VmContext*) { return 0; }
 int text_button_group(VmContext*) { return -1; }
 void text_display_applied(VmContext*) {}
+const char* player_name_get(VmContext*) { return ""; }

@@ -94,3 +94,6 @@ void motion_show(VmContext* ctx, int motion);
 int text_face_visible(VmContext* ctx);
 int text_button_group(VmContext* ctx);
 void text_display_applied(VmContext* ctx);
+// Player name: the name the player entered (Shift-JIS, "" when none), which
+// text expands for "/n".
+const char* player_name_get(VmContext* ctx);

@@ -395,16 +395,24 @@ TEST_F(SpriteTest, SizeTagSetsTheFontSizeAndRefusesBadTags) {
       EXPECT_STREQ(body, c.body) << c.text;
     }
   }
-  // Without a font renderer text sprites fail cleanly, after the tag.
-  DebugCapture cap;
+  // Text sprites take the tag's size and are the measured size plus 2;
+  // a bad tag or a missing list fails.
   g_kiv->font.size = 24;
-  EXPECT_EQ(KivSpriteCreateText(list, "<s18>hello", 0, 0xFFFFFFFFu), nullptr);
+  KivSprite* t = KivSpriteCreateText(list, "<s18>hello", 0, 0xFFFFFFFFu);
+  ASSERT_NE(t, nullptr);
   EXPECT_EQ(g_kiv->font.size, 18);
-  EXPECT_NE(cap.text.find("KivSpriteCreateText"), std::string::npos);
+  KivSize measured{};
+  KivFontGetSize("hello", &measured);
+  KivSpriteInfo info{};
+  KivSpriteGetInfo(t, &info);
+  EXPECT_EQ(info.width, measured.cx + 2);
+  EXPECT_EQ(info.height, measured.cy + 2);
+  KivSpriteRelease(list, t);
   EXPECT_EQ(KivSpriteCreateText(list, "<q>hello", 0, 0xFFFFFFFFu), nullptr);
   EXPECT_EQ(KivSpriteCreateText(nullptr, "x", 0, 0), nullptr);
   KivSprite* s = KivSpriteCreate(list, 8, 8, 0);
-  EXPECT_EQ(KivSpriteCreateTextEx(s, "<s9>x", 0, 0, 0xFF000000u), 0);
+  EXPECT_EQ(KivSpriteCreateTextEx(s, "<s9>x", 0, 0, 0xFF000000u), 1);
+  EXPECT_EQ(KivSpriteCreateTextEx(s, "<q>x", 0, 0, 0xFF000000u), 0);
   EXPECT_EQ(KivSpriteCreateTextEx(nullptr, "x", 0, 0, 0), 0);
   KivSpriteRelease(list, s);
   ExpectNothingLeft();

@@ -380,6 +380,42 @@ KIV_API KivFxRequest* KivFxProgress(KivFxEffect* record, KivFxRequest* out);
 KIV_API int KivSpriteSetFxEffect(KivSprite* s, int effect, int command, int length_ms, const void* params);
 KIV_API int KivSpriteGetFxEffectState(KivSprite* s);
 
+/* ---- Fonts and text ----
+ * Text is Shift-JIS. Settings: colour and shadow colour (RGB), effect (0
+ * plain, 1 outline, 2 drop shadow), size in pixels (character height) and
+ * type (0 Gothic, 1 bold Mincho, 2 proportional Gothic, 3 proportional
+ * Mincho, 4 the loaded glyph file; without one, type 0). In text, " " moves
+ * half the height, the full-width space the height, CR, LF and <br> break
+ * the line, other tags are skipped and "%n" draws cell n of the ExFont
+ * atlas. A context opened by KivFontBegin stays open until KivFontEnd and
+ * keeps other threads from drawing meanwhile. */
+typedef struct KivSize {
+  int32_t cx;
+  int32_t cy;
+} KivSize;
+KIV_API int KivFontBegin(void);
+KIV_API int KivFontEnd(void);
+/* Width of the longest line + 2, height x lines + 2. */
+KIV_API int KivFontGetSize(const char* text, KivSize* out);
+/* Into width x height 32-bit pixels (width is the pitch) from (x, y). */
+KIV_API int KivFontDrawText(uint32_t* pixels, const char* text, int x, int y, int width, int height);
+KIV_API int KivFontGetColor(int* colour, int* shadow);
+KIV_API int KivFontSetColor(int colour, int shadow);
+KIV_API int KivFontGetEffect(void);
+KIV_API int KivFontSetEffect(int effect);
+KIV_API int KivFontGetFontSize(void);
+KIV_API int KivFontSetFontSize(int size);
+KIV_API int KivFontGetType(void);
+/* 0 for a type outside 0-4, which is refused. */
+KIV_API int KivFontSetType(int type);
+/* A glyph file through the search paths; 0 when missing or malformed. */
+KIV_API int KivFontLoad(const char* file);
+KIV_API int KivFontUnload(void);
+/* An 8-bit grey TGA atlas of square cells; 0 when missing or when its size
+ * is not width x height + 44. */
+KIV_API int KivExFontLoad(const char* file);
+KIV_API int KivExFontUnload(void);
+
 /* ---- Memory, list, random, log ---- */
 KIV_API void* KivMemoryAlloc(int size, int flags);
 KIV_API void KivMemoryFree(void* block);

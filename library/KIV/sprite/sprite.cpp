@@ -151,7 +151,7 @@ int KivSpriteSizeTag(const char* text, const char** body) {
       v = std::min<int64_t>(v * 10 + (*p - '0'), INT32_MAX);
       ++p;
     }
-    if (g_kiv) g_kiv->font.size = static_cast<int>(v);
+    KivFontSetFontSize(static_cast<int>(v));
   }
   ++p;
   if (*p == 0) return 0;
@@ -164,17 +164,37 @@ extern "C" KIV_API KivSprite* KivSpriteCreateText(KivRenderList* list, const cha
   if (!list) return Fail<KivSprite*>(nullptr);
   const char* body = nullptr;
   if (!KivSpriteSizeTag(text, &body)) return nullptr;
-  // Text needs the font renderer, which this build does not have yet.
-  plat::DebugOutput("KivSpriteCreateText : no font renderer\n");
-  return nullptr;
+  // The surface is the measured size plus 2, so the outline and the shadow
+  // of the last column and row still fit. The font's lock is not held while
+  // the sprite is made: a thread that waits for it never holds up another.
+  KivSize size{};
+  KivFontGetSize(body, &size);
+  KivSprite* s = KivSpriteCreate(list, size.cx + 2, size.cy + 2, priority);
+  if (!s) return nullptr;
+  int w = 0, h = 0;
+  if (uint32_t* px = KivSpriteLock(s, &w, &h)) {
+    KivFontBegin();
+    KivFontDrawText(px, body, 0, 0, w, h);
+    KivFontEnd();
+    KivSpriteUnlock(s);
+  }
+  s->colour = colour;
+  return s;
 }
 
 extern "C" KIV_API int KivSpriteCreateTextEx(KivSprite* s, const char* text, int x, int y, uint32_t colour) {
   if (!s) return Fail(0);
   const char* body = nullptr;
   if (!KivSpriteSizeTag(text, &body)) return 0;
-  plat::DebugOutput("KivSpriteCreateTextEx : no font renderer\n");
-  return 0;
+  int w = 0, h = 0;
+  uint32_t* px = KivSpriteLock(s, &w, &h);
+  if (!px) return 0;
+  KivFontBegin();
+  KivFontDrawText(px, body, x, y, w, h);
+  KivFontEnd();
+  KivSpriteUnlock(s);
+  s->colour = colour;
+  return 1;
 }
 
 extern "C" KIV_API KivSprite* KivSpriteCopy(KivRenderList* list, KivSprite* src, const KivRect* src_rect,

@@ -401,6 +401,44 @@ shown:
   }
 }
 
+// sp_text: a text sprite measured in the current font, queued like any
+// layer and drawn into again at once when the layer already holds it.
+TEST_F(LayerTest, SpTextDrawsTextIntoALayer) {
+  Start(R"(
+.file "UNUSED"
+    call sp_text 5, "<s24>あいう", 100, 200
+    call wait_frame
+    call run 0, 0, 0
+    call sp_text 5, "<s12>x", 60, 0
+    call wait_frame
+    call sp_text 6, "<q>bad", 0, 0
+    call wait_frame
+)");
+  auto lit = [&](int x0, int y0, int x1, int y1) {
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) n += At(x, y) != 0;
+    return n;
+  };
+  Frame();
+  EXPECT_EQ(lit(0, 0, 1280, 720), 0) << "queued, not yet shown";
+  Frame();
+  ASSERT_NE(Layer(5).record, nullptr);
+  const KivSpriteInfo info = InfoOf(5);
+  EXPECT_EQ(info.width, 3 * 24 + 2 + 2);
+  EXPECT_EQ(info.height, 24 + 2 + 2);
+  EXPECT_GT(lit(100, 200, 100 + info.width, 200 + info.height), 100);
+  EXPECT_EQ(lit(0, 0, 1280, 190), 0);
+  const int before = lit(160, 200, 176, 216);
+  Frame();
+  EXPECT_GT(lit(160, 200, 176, 216), before) << "the second text lands at once in the same sprite";
+  Frame();
+  EXPECT_EQ(Layer(6).record, nullptr);
+  EXPECT_TRUE(log.Has(kDebugWindowError, "sprite create error"));
+  EXPECT_EQ(KivFontGetFontSize(), 12) << "a size tag stays set";
+  KivFontSetFontSize(24);
+}
+
 TEST_F(LayerTest, BadInputIsLoggedAndRefused) {
   struct Bad {
     const char* script;
