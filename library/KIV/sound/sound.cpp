@@ -102,11 +102,13 @@ void ThreadProc(SoundSystem* s) {
     mixer.WaitNotifications(10, &tokens);
     const uint64_t pass = s->passStarted.fetch_add(1) + 1;
     mixer.SetFocus(!g_kiv || g_kiv->active.load() != 0);
+    // The frame time is read before the device renders up to the clock, so
+    // a fade step never runs ahead of the sound rendered so far.
+    const uint32_t now = g_kiv ? g_kiv->frameTime.load() : plat::TimeGetMs();
     s->device->Pump();
     mixer.WaitNotifications(0, &tokens);
     for (int t : tokens) HandleToken(s, t);
     tokens.clear();
-    const uint32_t now = g_kiv ? g_kiv->frameTime.load() : plat::TimeGetMs();
     for (int tag : kTagOrder)
       for (int slot = 0; slot < kGroupSize[tag]; ++slot) {
         KivSoundChannel& ch = *KivSoundChannelAt(tag, slot);
@@ -663,9 +665,8 @@ extern "C" KIV_API int KivSoundPlayIs(KivSoundId id) {
 }
 
 extern "C" KIV_API int KivSoundGetState(KivSoundId id) {
-  if (id == 0) return 0;
   KivSoundChannel* ch = Loaded(id);
-  if (!ch) return -1;
+  if (!ch) return 0;  // 0 and ids naming no channel
   std::lock_guard<std::mutex> g(ch->lock);
   return ch->loaded ? ch->fade : -1;
 }
@@ -681,9 +682,8 @@ extern "C" KIV_API int KivSoundSetVolumeChannel(KivSoundId id, int volume) {
 }
 
 extern "C" KIV_API int KivSoundGetVolumeChannel(KivSoundId id) {
-  if (id == 0) return 0;
   KivSoundChannel* ch = Loaded(id);
-  if (!ch) return -1;
+  if (!ch) return 0;  // 0 and ids naming no channel
   std::lock_guard<std::mutex> g(ch->lock);
   return ch->loaded ? ch->volume : -1;
 }

@@ -29,10 +29,12 @@ int KivSoundGroupVolume(int type) {
 }
 
 int KivSoundEffective(int group, int channel) {
+  // The ratio is single precision, the product is not: 10000 x 0.3333f
+  // is 3332.99994, which truncates to 3332.
   const float scale = static_cast<float>(channel) / 10000.0f;
-  const float v = static_cast<float>(group) * scale;
-  if (!(v > 0.0f)) return 0;
-  return v >= 10000.0f ? 10000 : static_cast<int>(v);
+  const double v = static_cast<double>(group) * static_cast<double>(scale);
+  if (!(v > 0.0)) return 0;
+  return v >= 10000.0 ? 10000 : static_cast<int>(v);
 }
 
 int KivSoundEffectiveVolume(const KivSoundChannel& ch) {
