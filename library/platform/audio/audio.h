@@ -121,6 +121,7 @@ class AudioMixer {
   friend class AudioBuffer;
   void Remove(AudioBuffer* b);
   void Notify(int token);  // lock held
+  void MixBuffer(AudioBuffer* b, size_t frames);  // lock held
   std::mutex lock_;
   std::vector<AudioBuffer*> buffers_;
   std::vector<int32_t> acc_;

@@ -223,63 +223,91 @@ void AudioMixer::WaitNotifications(uint32_t timeout_ms, std::vector<int>* out) {
 void AudioMixer::Mix(int16_t* out, size_t frames) {
   std::lock_guard<std::mutex> g(lock_);
   acc_.assign(frames * 2, 0);
-  for (AudioBuffer* b : buffers_) {
-    if (!b->playing_) continue;
-    const AudioFormat& f = b->format_;
-    const uint8_t* data = b->samples_->data();
-    const int64_t count = static_cast<int64_t>(b->samples_->size() / f.BlockAlign());
-    const uint64_t step = (static_cast<uint64_t>(f.rate) << 32) / kMixRate;
-    const bool exact = step == kOne;
-    const bool muted = !focus_ && !(b->flags_ & kBufferGlobalFocus);
-    const float gl = muted ? 0.0f : b->gain_left_, gr = muted ? 0.0f : b->gain_right_;
-    // One frame of the buffer as (left, right).
-    auto frame = [&](int64_t i, int32_t* l, int32_t* r) {
-      const uint8_t* p = data + i * f.BlockAlign();
-      if (f.bits == 16) {
-        *l = static_cast<int16_t>(p[0] | p[1] << 8);
-        *r = f.channels == 2 ? static_cast<int16_t>(p[2] | p[3] << 8) : *l;
-      } else {
-        *l = (p[0] - 128) << 8;
-        *r = f.channels == 2 ? (p[1] - 128) << 8 : *l;
-      }
-    };
-    for (size_t o = 0; o < frames; ++o) {
-      int64_t idx = static_cast<int64_t>(b->cursor_ >> 32);
-      if (idx >= count) {
-        if (!b->looping_) {
-          b->playing_ = false;
-          b->cursor_ = 0;
-          b->last_frame_ = -1;
-          if (b->stop_token_ >= 0) Notify(b->stop_token_);
-          break;
-        }
-        b->cursor_ -= static_cast<uint64_t>(count) << 32;
-        idx = static_cast<int64_t>(b->cursor_ >> 32);
-      }
-      if (idx != b->last_frame_) {
-        for (const auto& [nf, token] : b->notify_)
-          if (Enters(b->last_frame_, idx, nf)) Notify(token);
-        b->last_frame_ = idx;
-      }
-      int32_t l, r;
-      frame(idx, &l, &r);
-      if (!exact) {
-        // Linear interpolation towards the next frame.
-        int64_t next = idx + 1 < count ? idx + 1 : (b->looping_ ? 0 : idx);
-        int32_t l2, r2;
-        frame(next, &l2, &r2);
-        float t = static_cast<float>(b->cursor_ & (kOne - 1)) / 4294967296.0f;
-        l = static_cast<int32_t>(std::lrintf(l + (l2 - l) * t));
-        r = static_cast<int32_t>(std::lrintf(r + (r2 - r) * t));
-      }
-      if (gl == 1.0f) acc_[2 * o] += l;
-      else acc_[2 * o] += static_cast<int32_t>(std::lrintf(l * gl));
-      if (gr == 1.0f) acc_[2 * o + 1] += r;
-      else acc_[2 * o + 1] += static_cast<int32_t>(std::lrintf(r * gr));
-      b->cursor_ += step;
-    }
-  }
+  for (AudioBuffer* b : buffers_)
+    if (b->playing_) MixBuffer(b, frames);
   for (size_t i = 0; i < frames * 2; ++i) out[i] = Clamp16(acc_[i]);
+}
+
+// Gains as 16.16 fixed point: 1.0 is 65536, so full volume copies samples
+// exactly and the inner loops stay in integers.
+void AudioMixer::MixBuffer(AudioBuffer* b, size_t frames) {
+  const AudioFormat& f = b->format_;
+  const uint8_t* data = b->samples_->data();
+  const int64_t count = static_cast<int64_t>(b->samples_->size() / f.BlockAlign());
+  const uint64_t step = (static_cast<uint64_t>(f.rate) << 32) / kMixRate;
+  const bool muted = !focus_ && !(b->flags_ & kBufferGlobalFocus);
+  const int32_t gl = muted ? 0 : static_cast<int32_t>(std::lrintf(b->gain_left_ * 65536.0f));
+  const int32_t gr = muted ? 0 : static_cast<int32_t>(std::lrintf(b->gain_right_ * 65536.0f));
+  auto frame = [&](int64_t i, int32_t* l, int32_t* r) {
+    const uint8_t* p = data + i * f.BlockAlign();
+    if (f.bits == 16) {
+      *l = static_cast<int16_t>(p[0] | p[1] << 8);
+      *r = f.channels == 2 ? static_cast<int16_t>(p[2] | p[3] << 8) : *l;
+    } else {
+      *l = (p[0] - 128) << 8;
+      *r = f.channels == 2 ? (p[1] - 128) << 8 : *l;
+    }
+  };
+  int32_t* acc = acc_.data();
+  size_t o = 0;
+  while (o < frames) {
+    int64_t idx = static_cast<int64_t>(b->cursor_ >> 32);
+    if (idx >= count) {
+      if (!b->looping_) {
+        b->playing_ = false;
+        b->cursor_ = 0;
+        b->last_frame_ = -1;
+        if (b->stop_token_ >= 0) Notify(b->stop_token_);
+        return;
+      }
+      b->cursor_ -= static_cast<uint64_t>(count) << 32;
+      idx = static_cast<int64_t>(b->cursor_ >> 32);
+    }
+    if (idx != b->last_frame_) {
+      for (const auto& [nf, token] : b->notify_)
+        if (Enters(b->last_frame_, idx, nf)) Notify(token);
+      b->last_frame_ = idx;
+    }
+    if (step == kOne && f.bits == 16) {
+      // Same rate: a run of whole frames up to the buffer's end or the next
+      // notification, whichever comes first.
+      int64_t run = std::min<int64_t>(static_cast<int64_t>(frames - o), count - idx);
+      for (const auto& nf : b->notify_)
+        if (nf.first > idx && nf.first - idx < run) run = nf.first - idx;
+      const auto* src = reinterpret_cast<const int16_t*>(data) + idx * f.channels;
+      int32_t* dst = acc + 2 * o;
+      if (f.channels == 2) {
+        for (int64_t k = 0; k < run; ++k) {
+          dst[2 * k] += (src[2 * k] * gl + 32768) >> 16;
+          dst[2 * k + 1] += (src[2 * k + 1] * gr + 32768) >> 16;
+        }
+      } else {
+        for (int64_t k = 0; k < run; ++k) {
+          dst[2 * k] += (src[k] * gl + 32768) >> 16;
+          dst[2 * k + 1] += (src[k] * gr + 32768) >> 16;
+        }
+      }
+      o += static_cast<size_t>(run);
+      b->cursor_ += static_cast<uint64_t>(run) << 32;
+      b->last_frame_ = idx + run - 1;
+      continue;
+    }
+    int32_t l, r;
+    frame(idx, &l, &r);
+    if (step != kOne) {
+      // Linear interpolation towards the next frame.
+      int64_t next = idx + 1 < count ? idx + 1 : (b->looping_ ? 0 : idx);
+      int32_t l2, r2;
+      frame(next, &l2, &r2);
+      const int64_t t = static_cast<int64_t>((b->cursor_ & (kOne - 1)) >> 16);  // 0..65535
+      l += static_cast<int32_t>(((l2 - l) * t) >> 16);
+      r += static_cast<int32_t>(((r2 - r) * t) >> 16);
+    }
+    acc[2 * o] += (l * gl + 32768) >> 16;
+    acc[2 * o + 1] += (r * gr + 32768) >> 16;
+    ++o;
+    b->cursor_ += step;
+  }
 }
 
 std::vector<uint8_t> WavImage(const int16_t* samples, size_t count, int channels, int rate) {
