@@ -306,6 +306,20 @@ TEST_F(SoundTest, StopThenPlayAtOncePlays) {
   EXPECT_NEAR(Peak(out, 0, kRate / 100), 0.5, 0.01);
 }
 
+TEST_F(SoundTest, RequestNotTakenIsReportedAndWithdrawn) {
+  std::string wav = File("BGM.WAV", fixture::Wav(fixture::Sine(440, 3.0, kRate, 2, 0.5), 2, kRate));
+  KivSoundId id = KivSoundLoad(wav.c_str(), 2, nullptr);
+  ASSERT_NE(id, 0);
+  ASSERT_EQ(KivSoundPlay(id, 1), 1);
+  KivSoundHoldSteps(true);
+  EXPECT_EQ(KivSoundStop(id), 0);  // after the bounded wait
+  KivSoundHoldSteps(false);
+  std::vector<int16_t> out = Render(200);
+  EXPECT_EQ(KivSoundPlayIs(id), 1);  // the withdrawn stop never happens
+  EXPECT_NEAR(Peak(out, 0), 0.5, 0.01);
+  EXPECT_EQ(KivSoundStop(id), 1);
+}
+
 TEST_F(SoundTest, OggStreamedAndStatic) {
   std::vector<int16_t> tone = fixture::Sine(1000, 2.0, kRate, 2, 0.5);
   std::string ogg = File("BGM.OGG", fixture::Ogg(tone, 2, kRate, 0.5f));

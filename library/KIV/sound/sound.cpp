@@ -41,6 +41,7 @@ struct SoundSystem {
   std::thread thread;
   std::atomic<bool> quit{false};
   std::atomic<int> ready{0};  // 1 ready, -1 failed
+  std::atomic<bool> holdSteps{false};
   std::atomic<uint64_t> passStarted{0}, passDone{0};
   std::mutex waitLock;
   std::condition_variable passed;  // after every pass, and when ready changes
@@ -110,7 +111,7 @@ void ThreadProc(SoundSystem* s) {
     for (int t : tokens) HandleToken(s, t);
     tokens.clear();
     for (int tag : kTagOrder)
-      for (int slot = 0; slot < kGroupSize[tag]; ++slot) {
+      for (int slot = 0; slot < kGroupSize[tag] && !s->holdSteps.load(); ++slot) {
         KivSoundChannel& ch = *KivSoundChannelAt(tag, slot);
         std::lock_guard<std::mutex> g(ch.lock);
         KivSoundChannelStep(ch, now);
@@ -399,6 +400,10 @@ void KivSoundReapplyGroup(int pool) {
     std::lock_guard<std::mutex> g(ch->lock);
     if (ch->loaded && !ch->fade) KivSoundApplyVolume(*ch);
   }
+}
+
+void KivSoundHoldSteps(bool on) {
+  if (SoundSystem* s = g_sound.load()) s->holdSteps.store(on);
 }
 
 bool KivSoundSync(void) {

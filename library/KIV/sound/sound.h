@@ -140,6 +140,8 @@ extern std::atomic<int> g_kivSoundLastOp;
 // device and handled what that raised). False when there is no thread.
 bool KivSoundSync(void);
 plat::AudioDevice* KivSoundDevice(void);
+// Holds the sound thread's channel steps (requests wait) while on.
+void KivSoundHoldSteps(bool on);
 
 // Group volume x channel volume / 10000 in single precision, truncated and
 // clamped to 0..10000.
