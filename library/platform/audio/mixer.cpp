@@ -63,6 +63,9 @@ void AudioBuffer::Unlock() {
   std::memcpy(samples_->data() + lock_offset_, staging_.data(), first);
   if (lock_bytes_ > first) std::memcpy(samples_->data(), staging_.data() + first, lock_bytes_ - first);
   locked_ = false;
+  // Stream halves are locked again and again and keep their staging; the
+  // one whole-sound lock of a static buffer does not.
+  if (lock_bytes_ > (1u << 18)) std::vector<uint8_t>().swap(staging_);
 }
 
 bool AudioBuffer::Play(bool looping) {
