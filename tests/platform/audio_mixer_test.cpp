@@ -85,6 +85,16 @@ TEST(AudioMixer, RatesFormatsAndDuplicates) {
   EXPECT_EQ(dup->Volume(), 0);
 }
 
+TEST(AudioMixer, TinyLoopAtAHighRateStaysInside) {
+  plat::AudioMixer m;
+  plat::AudioBuffer* b = m.CreateBuffer({1, 153211, 16}, 2, 0);  // one frame, 3.5 frames a step
+  Fill(b, {0x00, 0x10});
+  b->Play(true);
+  std::vector<int16_t> out(2 * 64);
+  m.Mix(out.data(), 64);
+  EXPECT_EQ(out[2 * 63], 0x1000);
+}
+
 TEST(AudioMixer, FocusMutesAllButGlobalFocusBuffers) {
   plat::AudioMixer m;
   plat::AudioBuffer* local = m.CreateBuffer({2, 44100, 16}, 4, 0);

@@ -263,7 +263,9 @@ void AudioMixer::MixBuffer(AudioBuffer* b, size_t frames) {
         if (b->stop_token_ >= 0) Notify(b->stop_token_);
         return;
       }
-      b->cursor_ -= static_cast<uint64_t>(count) << 32;
+      // A step of more than one frame may pass the end by more than a
+      // whole buffer when the buffer is tiny.
+      b->cursor_ %= static_cast<uint64_t>(count) << 32;
       idx = static_cast<int64_t>(b->cursor_ >> 32);
     }
     if (idx != b->last_frame_) {
