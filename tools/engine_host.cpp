@@ -6,6 +6,9 @@
 // Options: --frames N ends the engine by itself after N frames (for smoke
 // runs); --report prints the frames drawn and their average period.
 // F12 writes the last shown frame to capture%03d.png beside the program.
+// --sound FILE plays a WAV or Ogg file as music once at start (default: the
+// sine sweep sweep.wav beside the program, when it is there), so a person
+// can hear the device path; --loop repeats it.
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
@@ -34,7 +37,12 @@ struct Engine {
   decltype(&KivtimeGetTime) TimeGetTime;
   decltype(&KivInputGetKeyPush) GetKeyPush;
   decltype(&KivGetWindowHandle) GetWindowHandle;
+  decltype(&KivSoundLoad) SoundLoad;
+  decltype(&KivSoundPlay) SoundPlay;
 } kiv;
+
+std::string g_sound_file;
+bool g_sound_loop = false;
 
 constexpr int kKeyF12 = 1 << 22;
 std::string ProgramFolder();
@@ -71,6 +79,11 @@ int Start() {
   g_list = kiv.RenderInit();
   if (!g_list) return 0;
   kiv.RenderSetActive(g_list);
+  if (!g_sound_file.empty()) {
+    KivSoundId id = kiv.SoundLoad(g_sound_file.c_str(), 2, nullptr);
+    if (!id || !kiv.SoundPlay(id, g_sound_loop ? 1 : 0))
+      std::fprintf(stderr, "engine_host: cannot play %s\n", g_sound_file.c_str());
+  }
   return kiv.TaskCreate(CountFrames, nullptr, 16, nullptr, KIV_TASK_BEHIND, nullptr, "FrameCount") != nullptr;
 }
 
@@ -103,7 +116,11 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--frames") && i + 1 < argc) g_frame_limit = std::strtol(argv[++i], nullptr, 10);
     else if (!std::strcmp(argv[i], "--report")) report = true;
+    else if (!std::strcmp(argv[i], "--sound") && i + 1 < argc) g_sound_file = argv[++i];
+    else if (!std::strcmp(argv[i], "--loop")) g_sound_loop = true;
   }
+  if (g_sound_file.empty() && access((ProgramFolder() + "/sweep.wav").c_str(), R_OK) == 0)
+    g_sound_file = ProgramFolder() + "/sweep.wav";
   std::string path = ProgramFolder() + "/dll/libkiv.so";
   void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!lib) {
@@ -115,7 +132,8 @@ int main(int argc, char** argv) {
             Bind(lib, kiv.RenderInit, "KivRenderInit") && Bind(lib, kiv.RenderSetActive, "KivRenderSetActive") &&
             Bind(lib, kiv.RenderUninit, "KivRenderUninit") && Bind(lib, kiv.TaskCreate, "KivTaskCreate") &&
             Bind(lib, kiv.TimeGetTime, "KivtimeGetTime") && Bind(lib, kiv.GetKeyPush, "KivInputGetKeyPush") &&
-            Bind(lib, kiv.GetWindowHandle, "KivGetWindowHandle");
+            Bind(lib, kiv.GetWindowHandle, "KivGetWindowHandle") && Bind(lib, kiv.SoundLoad, "KivSoundLoad") &&
+            Bind(lib, kiv.SoundPlay, "KivSoundPlay");
   if (!ok) return 1;
 
   KivSystemParameters p;

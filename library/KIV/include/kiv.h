@@ -222,6 +222,38 @@ KIV_API void KivEffectReset(void);
 KIV_API int KivSoundSetVolume(int volume, unsigned group);
 KIV_API int KivSoundGetVolume(int* out, unsigned group);
 
+/* ---- Sound channels ----
+ * A sound is named by a KivSoundId: group tag 1-6 in bits 28-31, slot in
+ * bits 0-27; 0 is no sound. Load types: 2 music (streamed), 3, 4 (button
+ * sounds, 32 channels), 5, and 1 for every other; KivSoundLoadVerEpeg
+ * streams a raw PCM sound file (type 0). Volumes 0..10000, pan -10000 (left)
+ * .. 10000 (right). A call on 0 or on a free channel returns its failure
+ * value and does nothing. */
+typedef int KivSoundId;
+/* range (type 2 only): {use, start, loop start, end} in bytes of the data. */
+KIV_API KivSoundId KivSoundLoad(const char* file, int type, const int range[4]);
+KIV_API KivSoundId KivSoundLoadVerEpeg(const char* file);
+/* A further channel of the type's group sharing the source's samples; 0 when
+ * it cannot be made, and always for type 2 and for streamed sources. */
+KIV_API KivSoundId KivSoundCopy(KivSoundId source, int type);
+KIV_API int KivSoundPlay(KivSoundId id, int loop);
+KIV_API int KivSoundPlayFade(KivSoundId id, int loop, int fadeMs);
+KIV_API int KivSoundStop(KivSoundId id);
+KIV_API int KivSoundStopFade(KivSoundId id, int fadeMs);
+KIV_API int KivSoundPause(KivSoundId id);
+KIV_API int KivSoundRelease(KivSoundId id);
+KIV_API int KivSoundReleaseEx(int type);
+KIV_API int KivSoundPlayIs(KivSoundId id);
+/* 0 no fade, 1 fading in, 2 fading out; -1 free channel. */
+KIV_API int KivSoundGetState(KivSoundId id);
+KIV_API int KivSoundSetVolumeChannel(KivSoundId id, int volume);
+KIV_API int KivSoundGetVolumeChannel(KivSoundId id);
+KIV_API int KivSoundSetPanChannel(KivSoundId id, int pan);
+/* Loop start and end in the channel's position units. */
+KIV_API int KivSoundSetStartEnd(KivSoundId id, int loopStart, int end);
+/* Free channels of the type's group. */
+KIV_API int KivSoundGetChannelCount(int type);
+
 /* ---- Sprites ----
  * A sprite is a pixel surface plus the placement, colour, scale, rotation
  * and blend mode it is drawn with; each lives in one render list from its

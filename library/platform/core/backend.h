@@ -16,7 +16,9 @@ Backend WindowBackendKind();
 void SetWindowBackendKind(Backend b);
 Backend MessageBoxBackendKind();
 void SetMessageBoxBackendKind(Backend b);
-// Both families at once.
+Backend AudioBackendKind();
+void SetAudioBackendKind(Backend b);
+// Every family at once.
 void UseHeadless(bool on);
 
 }  // namespace plat
