@@ -89,6 +89,19 @@ void MapAxis(int pos, int span, int logical, bool bounded, std::atomic<int>& mou
 void UpdateMouse(KivSystemState* s, plat::Point rel) {
   KivInputState& in = s->input;
   const KivSystemParameters& p = s->params;
+  if (in.warpPending.load()) {
+    if (rel.x == in.warpClientX.load() && rel.y == in.warpClientY.load()) {
+      // Still where KivCursorSetPos put it: the point it asked for.
+      const int x = in.warpX.load(), y = in.warpY.load();
+      const int px = in.mouseX.load(), py = in.mouseY.load();
+      in.moveX.store(px == -1 ? 0 : x - px);
+      in.moveY.store(py == -1 ? 0 : y - py);
+      in.mouseX.store(x);
+      in.mouseY.store(y);
+      return;
+    }
+    in.warpPending.store(0);
+  }
   if (p.fullScreen) {
     // Relative to where the logical screen lies on the monitor.
     const plat::Rect& v = s->view;
