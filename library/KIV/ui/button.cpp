@@ -144,13 +144,18 @@ KivSprite* Step(KivButton* b, int x, int y, bool ex, int pressFlag, KivButtonSta
       }
       SetRow(it, 0);
     }
-  } else if (b->forced) {
-    // An injected press: its click sound plays now.
-    b->forced = 0;
-    KivButtonSoundPlay(b->clickSound);
-  } else if (!KivButtonSoundPlaying(b->clickSound)) {
-    b->result = b->pressed;
-    b->pressed = nullptr;
+  } else {
+    // A click is reported by one call only, also when an injected press
+    // follows the call that reported it.
+    b->result = nullptr;
+    if (b->forced) {
+      // An injected press: its click sound plays now.
+      b->forced = 0;
+      KivButtonSoundPlay(b->clickSound);
+    } else if (!KivButtonSoundPlaying(b->clickSound)) {
+      b->result = b->pressed;
+      b->pressed = nullptr;
+    }
   }
   Fill(out, b);
   return b->result;
