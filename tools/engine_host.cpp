@@ -4,7 +4,9 @@
 // cannot be loaded.
 //
 // Options: --frames N ends the engine by itself after N frames (for smoke
-// runs); --report prints the frames drawn and their average period.
+// runs); --report prints the frames drawn and their average period;
+// --showcase shows the animations, buttons, numbers, cursor and thumbnails
+// (showcase.cpp), playing a short sequence by itself when --frames is given.
 // F12 writes the last shown frame to capture%03d.png beside the program.
 #include <dlfcn.h>
 #include <limits.h>
@@ -16,6 +18,7 @@
 #include <string>
 
 #include "kiv.h"
+#include "showcase.h"
 #include "platform/window/png_capture.h"
 #include "platform/window/window.h"
 
@@ -54,6 +57,7 @@ void CaptureFrame() {
 
 KivRenderList* g_list = nullptr;
 long g_frame_limit = -1;
+bool g_showcase = false;
 long g_frames = 0;
 uint32_t g_first_time = 0, g_last_time = 0;
 
@@ -71,10 +75,12 @@ int Start() {
   g_list = kiv.RenderInit();
   if (!g_list) return 0;
   kiv.RenderSetActive(g_list);
+  if (g_showcase && !ShowcaseStart(g_list, g_frame_limit >= 0)) return 0;
   return kiv.TaskCreate(CountFrames, nullptr, 16, nullptr, KIV_TASK_BEHIND, nullptr, "FrameCount") != nullptr;
 }
 
 void End(void*) {
+  if (g_showcase) ShowcaseEnd(g_list);
   kiv.RenderSetActive(nullptr);
   kiv.RenderUninit(g_list);
   g_list = nullptr;
@@ -103,6 +109,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--frames") && i + 1 < argc) g_frame_limit = std::strtol(argv[++i], nullptr, 10);
     else if (!std::strcmp(argv[i], "--report")) report = true;
+    else if (!std::strcmp(argv[i], "--showcase")) g_showcase = true;
   }
   std::string path = ProgramFolder() + "/dll/libkiv.so";
   void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -116,6 +123,7 @@ int main(int argc, char** argv) {
             Bind(lib, kiv.RenderUninit, "KivRenderUninit") && Bind(lib, kiv.TaskCreate, "KivTaskCreate") &&
             Bind(lib, kiv.TimeGetTime, "KivtimeGetTime") && Bind(lib, kiv.GetKeyPush, "KivInputGetKeyPush") &&
             Bind(lib, kiv.GetWindowHandle, "KivGetWindowHandle");
+  if (g_showcase) ok = ShowcaseBind(lib) && ok;
   if (!ok) return 1;
 
   KivSystemParameters p;
