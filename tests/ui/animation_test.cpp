@@ -237,3 +237,27 @@ TEST_F(AnimationTest, ASpriteReleasedUnderItsAnimationsIsLetGo) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(AnimationTest, CreateAndReleaseCyclesKeepTheLiveCount) {
+  KivSprite* s = FromImage(Strip(64, 16));
+  ASSERT_NE(s, nullptr);
+  const KivAnimationExFrame table[] = {{0, 0, 16, 16, 10, 0}};
+  FrameAt(1000);
+  const int memory = KivMemoryLive();
+  const int tasks = g_kiv->tasks.live;
+  for (int round = 0; round < 40; ++round) {
+    KivTask* a = Within([&] { return KivAnimation(s, 1 + round % 2, 10); });
+    KivTask* b = Within([&] { return KivAnimationEx(s, table); });
+    ASSERT_TRUE(a && b);
+    FrameAt(1001 + static_cast<uint32_t>(round) * 20);
+    ASSERT_EQ(KivAnimationRelease(a), 1);
+    ASSERT_EQ(KivAnimationRelease(b), 1);
+    FrameAt(1011 + static_cast<uint32_t>(round) * 20);
+  }
+  EXPECT_EQ(g_kiv->tasks.live, tasks);
+  EXPECT_EQ(KivMemoryLive(), memory);
+}
+
+}  // namespace

@@ -50,7 +50,7 @@ KivButtonItem* Find(KivButton* b, KivSprite* s) {
 
 void SetRow(const KivButtonItem* it, int offset) {
   if (it->reaction & KIV_BUTTON_KEEP_CELL) return;
-  KivSpriteRectSetPos(it->sprite, 0, static_cast<unsigned>(it->base + offset));
+  KivSpriteRectSetPos(it->sprite, 0, static_cast<unsigned>(static_cast<int64_t>(it->base) + offset));
 }
 
 // The first hover sound whose channel is quiet; 0 ends the search (nothing
