@@ -1,7 +1,8 @@
 // The cursor, headless: its type shown, hidden and re-applied on mouse
 // moves; KivCursorSetPos read back exactly by the next input poll for
 // several client sizes and for every full-screen aspect mode; type changes
-// from another thread against mouse moves on the window thread.
+// from another thread against mouse moves on the window thread, which runs
+// every cursor call itself.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -135,14 +136,22 @@ TEST_F(CursorTest, TypeChangesFromAnotherThreadAgainstMouseMoves) {
     for (int i = 0; i < 300; ++i) KivCursorSet(i % 5 - 1);
     done = true;
   });
+  // The window thread: mouse moves, and the cursor calls posted to it.
+  auto pump = [&] {
+    plat::Msg m;
+    while (plat::PeekMessage(&m, true)) plat::DispatchMessage(m);
+  };
   while (!done.load()) {
     MouseMove();
-    g_kiv->window->queue()->ServeSent();
+    pump();
   }
   game.join();
+  pump();
   MouseMove();
   EXPECT_FALSE(plat::HeadlessCursorRecord().offThread);
   EXPECT_EQ(g_kiv->cursorType.load(), 299 % 5 - 1);
+  EXPECT_EQ(plat::HeadlessCursorRecord().shape, 3) << "the calls ran in order; the last one is in force";
+  EXPECT_TRUE(plat::HeadlessCursorRecord().shown);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 // logical screen point. The game thread sets them; the window thread, which
 // owns the window system's cursor, applies them.
 #include <cstdint>
+#include <thread>
 
 #include "core/system_state.h"
 #include "platform/window/cursor.h"
@@ -65,41 +66,43 @@ const plat::CursorPicture& Picture(int type) {
 
 bool Known(int type) { return type >= -1 && type <= kPictures; }
 
-struct CursorCall {
-  int type;
-  bool show;  // show the cursor before the shape
-  int x, y;   // the client point of a warp
-  int result;
-};
-
-void ApplyType(plat::Window* w, CursorCall* c) {
-  if (c->type == -1) {
-    c->result = plat::CursorShow(w, false);
-    return;
-  }
-  if (!Known(c->type)) return;
-  if (c->show) c->result = plat::CursorShow(w, true);
-  const bool ok = plat::CursorSetShape(w, c->type, c->type > 0 ? &Picture(c->type) : nullptr);
-  if (!c->show) c->result = ok ? 1 : 0;
+// Shows or hides the cursor and sets its shape, on the window thread; the
+// window system's result.
+int ApplyType(plat::Window* w, int type, bool show) {
+  if (type == -1) return plat::CursorShow(w, false);
+  if (!Known(type)) return 0;
+  int result = 0;
+  if (show) result = plat::CursorShow(w, true);
+  const bool ok = plat::CursorSetShape(w, type, type > 0 ? &Picture(type) : nullptr);
+  return show ? result : ok ? 1 : 0;
 }
 
-void ApplyOnWindow(intptr_t arg) {
-  KivSystemState* s = g_kiv;
-  if (s && s->window) ApplyType(s->window, reinterpret_cast<CursorCall*>(arg));
+// Two 32-bit values in one message parameter.
+intptr_t Pack(int a, int b) {
+  return static_cast<intptr_t>(static_cast<uint64_t>(static_cast<uint32_t>(a)) << 32 | static_cast<uint32_t>(b));
 }
+int High(intptr_t v) { return static_cast<int>(static_cast<uint32_t>(static_cast<uint64_t>(v) >> 32)); }
+int Low(intptr_t v) { return static_cast<int>(static_cast<uint32_t>(static_cast<uint64_t>(v))); }
 
-void WarpOnWindow(intptr_t arg) {
+int ApplyCall(intptr_t arg) {
   KivSystemState* s = g_kiv;
-  auto* c = reinterpret_cast<CursorCall*>(arg);
-  if (s && s->window) c->result = plat::CursorWarp(s->window, c->x, c->y) ? 1 : 0;
+  return s && s->window ? ApplyType(s->window, High(arg), Low(arg) != 0) : 0;
 }
-
-// Runs fn on the window thread and waits for it (at once when this is the
-// window thread).
-void OnWindowThread(KivAttachProc fn, CursorCall* call) {
+int WarpCall(intptr_t arg) {
   KivSystemState* s = g_kiv;
-  if (!s || !s->window || !s->window->Alive()) return;
-  s->window->Send(kMsgRunOnWindow, reinterpret_cast<uintptr_t>(fn), reinterpret_cast<intptr_t>(call));
+  return s && s->window && plat::CursorWarp(s->window, High(arg), Low(arg)) ? 1 : 0;
+}
+void ApplyPosted(intptr_t arg) { ApplyCall(arg); }
+void WarpPosted(intptr_t arg) { WarpCall(arg); }
+
+// Runs a cursor call on the window thread: at once (with its result) when
+// this is the window thread, else posted in order, so the caller never
+// waits on a window thread that may be busy in a modal box.
+int OnWindowThread(int (*call)(intptr_t), KivAttachProc posted, intptr_t arg) {
+  KivSystemState* s = g_kiv;
+  if (!s || !s->window || !s->window->Alive()) return 0;
+  if (s->window->queue()->owner() == std::this_thread::get_id()) return call(arg);
+  return s->window->Post(kMsgRunOnWindow, reinterpret_cast<uintptr_t>(posted), arg) ? 1 : 0;
 }
 
 // The first client pixel whose mapping to the logical screen (input.cpp:
@@ -119,16 +122,13 @@ extern "C" KIV_API int KivCursorSet(int type) {
   const int previous = s->cursorType.exchange(type);
   // A type that changes nothing leaves the cursor as it is, shown or hidden.
   if (!Known(type)) return 0;
-  CursorCall call{type, type != -1 && type != previous, 0, 0, 0};
-  OnWindowThread(ApplyOnWindow, &call);
-  return call.result;
+  return OnWindowThread(ApplyCall, ApplyPosted, Pack(type, type != -1 && type != previous ? 1 : 0));
 }
 
 void KivCursorReapply(void) {
   KivSystemState* s = g_kiv;
   if (!s || !s->window) return;
-  CursorCall call{s->cursorType.load(), false, 0, 0, 0};
-  ApplyType(s->window, &call);
+  ApplyType(s->window, s->cursorType.load(), false);
 }
 
 extern "C" KIV_API int KivCursorSetPos(int x, int y) {
@@ -152,7 +152,5 @@ extern "C" KIV_API int KivCursorSetPos(int x, int y) {
   in.warpClientX.store(cx);
   in.warpClientY.store(cy);
   in.warpPending.store(1);
-  CursorCall call{0, false, cx, cy, 0};
-  OnWindowThread(WarpOnWindow, &call);
-  return call.result;
+  return OnWindowThread(WarpCall, WarpPosted, Pack(cx, cy));
 }
