@@ -127,6 +127,29 @@ TEST_F(CursorTest, SetPosReadsBackInEveryAspectMode) {
   g_kiv->params.fullScreen = 0;
 }
 
+// From the game thread the warp is posted: until the window thread has made
+// it, the poll keeps the asked point; afterwards it reads it back too.
+TEST_F(CursorTest, SetPosFromAnotherThreadHoldsUntilTheWarp) {
+  Client(0, 0, 853, 480);
+  plat::HeadlessSetCursor(5, 5);
+  KivInputUpdate();
+  std::thread game([] { EXPECT_EQ(KivCursorSetPos(641, 361), 1); });
+  game.join();
+  EXPECT_EQ(plat::HeadlessCursorRecord().warps, 0) << "not yet made";
+  KivInputUpdate();
+  EXPECT_EQ(KivInputGetMouseX(), 641);
+  EXPECT_EQ(KivInputGetMouseY(), 361);
+  plat::Msg m;
+  while (plat::PeekMessage(&m, true)) plat::DispatchMessage(m);
+  EXPECT_EQ(plat::HeadlessCursorRecord().warps, 1);
+  KivInputUpdate();
+  EXPECT_EQ(KivInputGetMouseX(), 641);
+  EXPECT_EQ(KivInputGetMouseY(), 361);
+  plat::HeadlessSetCursor(0, 0);
+  KivInputUpdate();
+  EXPECT_EQ(KivInputGetMouseX(), 0) << "moved away: the usual mapping";
+}
+
 // Under ThreadSanitizer: the game thread changes the type while the window
 // thread re-applies it on mouse moves; every cursor call runs on the window
 // thread.

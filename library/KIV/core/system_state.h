@@ -62,7 +62,7 @@ struct KivInputState {
   // point asked for. While the cursor stays on that client point the poll
   // reads the logical point back exactly, even where the client is smaller
   // than the screen and no client pixel maps onto it.
-  std::atomic<int> warpPending{0};
+  std::atomic<int> warpPending{0};  // 0 none, 1 asked, 2 the cursor is there
   std::atomic<int> warpClientX{0}, warpClientY{0};
   std::atomic<int> warpX{0}, warpY{0};
 };

@@ -90,7 +90,13 @@ int ApplyCall(intptr_t arg) {
 }
 int WarpCall(intptr_t arg) {
   KivSystemState* s = g_kiv;
-  return s && s->window && plat::CursorWarp(s->window, High(arg), Low(arg)) ? 1 : 0;
+  if (!s || !s->window) return 0;
+  const bool moved = plat::CursorWarp(s->window, High(arg), Low(arg));
+  // From now on the input poll compares the cursor with the warped point;
+  // a cursor that could not be moved reads as usual.
+  int asked = 1;
+  s->input.warpPending.compare_exchange_strong(asked, moved ? 2 : 0);
+  return moved ? 1 : 0;
 }
 void ApplyPosted(intptr_t arg) { ApplyCall(arg); }
 void WarpPosted(intptr_t arg) { WarpCall(arg); }
