@@ -105,6 +105,19 @@ TEST_F(ThumbnailTest, EveryDestinationPixelIsWrittenAtEverySize) {
     }
 }
 
+// A block of w (or h) gives an intermediate of one pixel, also where the
+// float product of the sizes falls just short of 1.
+TEST_F(ThumbnailTest, TheLargestBlockIsOneCellForAnySourceWidth) {
+  for (int sw : {41, 47, 83, 320, 1280}) {
+    std::vector<uint32_t> src(static_cast<size_t>(sw) * 9, 0xFF336699u);
+    for (int w : {1, 2, 3, 5, 9}) {
+      std::vector<uint32_t> dst(static_cast<size_t>(w) * 9, kSentinel);
+      ASSERT_EQ(KivThumbnailCreateMosaicEx(dst.data(), w, 9, src.data(), sw, 9, w), 1) << sw << " " << w;
+      for (uint32_t p : dst) ASSERT_EQ(p, 0xFF336699u) << sw << " " << w;
+    }
+  }
+}
+
 TEST_F(ThumbnailTest, RefusalsLeaveTheDestinationUntouched) {
   ShowScene();
   std::vector<uint32_t> src(64 * 64, 0xFF102030u);

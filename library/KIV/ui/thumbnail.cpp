@@ -6,6 +6,7 @@
 // nearest pixel into a caller's w x h buffer, plain or as a mosaic (scaled
 // down to about w / block by h / block, then back up). Every destination
 // pixel is written; a call that cannot be done writes none of them.
+#include <algorithm>
 #include <cstdint>
 
 #include "core/system_state.h"
@@ -37,9 +38,11 @@ int Mosaic(uint32_t* dst, int w, int h, const uint32_t* src, int sw, int sh, int
   if (block < 1 || block > (w < h ? w : h)) return Refuse();
   const float gx = static_cast<float>(w) / (static_cast<float>(block) * static_cast<float>(sw));
   const float gy = static_cast<float>(h) / (static_cast<float>(block) * static_cast<float>(sh));
-  const int w1 = KivTruncToInt(static_cast<double>(static_cast<float>(sw) * gx));
-  const int h1 = KivTruncToInt(static_cast<double>(static_cast<float>(sh) * gy));
-  if (w1 <= 0 || h1 <= 0) return Refuse();  // nothing to scale back up from
+  // With a block of at most min(w, h) the intermediate is at least one
+  // pixel across; the float product can still fall just short of 1 (a
+  // source 41 pixels wide, w = block), which must not leave it empty.
+  const int w1 = std::max(1, KivTruncToInt(static_cast<double>(static_cast<float>(sw) * gx)));
+  const int h1 = std::max(1, KivTruncToInt(static_cast<double>(static_cast<float>(sh) * gy)));
   auto* cells = static_cast<uint32_t*>(KivMemoryAlloc(w1 * h1 * 4, 0));
   if (!cells) return 0;
   KivPixelScaleCopyFill(src, sw, sh, pitch, gx, gy, cells, w1, h1, w1);
