@@ -4,7 +4,9 @@
 // cannot be loaded.
 //
 // Options: --frames N ends the engine by itself after N frames (for smoke
-// runs); --report prints the frames drawn and their average period.
+// runs); --report prints the frames drawn and their average period;
+// --showcase shows the animations, buttons, numbers, cursor and thumbnails
+// (showcase.cpp), playing a short sequence by itself when --frames is given.
 // F12 writes the last shown frame to capture%03d.png beside the program.
 // --sound FILE plays a WAV or Ogg file as music once at start (default: the
 // sine sweep sweep.wav beside the program, when it is there), so a person
@@ -19,6 +21,7 @@
 #include <string>
 
 #include "kiv.h"
+#include "showcase.h"
 #include "platform/window/png_capture.h"
 #include "platform/window/window.h"
 
@@ -62,6 +65,7 @@ void CaptureFrame() {
 
 KivRenderList* g_list = nullptr;
 long g_frame_limit = -1;
+bool g_showcase = false;
 long g_frames = 0;
 uint32_t g_first_time = 0, g_last_time = 0;
 
@@ -84,10 +88,12 @@ int Start() {
     if (!id || !kiv.SoundPlay(id, g_sound_loop ? 1 : 0))
       std::fprintf(stderr, "engine_host: cannot play %s\n", g_sound_file.c_str());
   }
+  if (g_showcase && !ShowcaseStart(g_list, g_frame_limit >= 0)) return 0;
   return kiv.TaskCreate(CountFrames, nullptr, 16, nullptr, KIV_TASK_BEHIND, nullptr, "FrameCount") != nullptr;
 }
 
 void End(void*) {
+  if (g_showcase) ShowcaseEnd(g_list);
   kiv.RenderSetActive(nullptr);
   kiv.RenderUninit(g_list);
   g_list = nullptr;
@@ -118,6 +124,7 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--report")) report = true;
     else if (!std::strcmp(argv[i], "--sound") && i + 1 < argc) g_sound_file = argv[++i];
     else if (!std::strcmp(argv[i], "--loop")) g_sound_loop = true;
+    else if (!std::strcmp(argv[i], "--showcase")) g_showcase = true;
   }
   if (g_sound_file.empty() && access((ProgramFolder() + "/sweep.wav").c_str(), R_OK) == 0)
     g_sound_file = ProgramFolder() + "/sweep.wav";
@@ -134,6 +141,7 @@ int main(int argc, char** argv) {
             Bind(lib, kiv.TimeGetTime, "KivtimeGetTime") && Bind(lib, kiv.GetKeyPush, "KivInputGetKeyPush") &&
             Bind(lib, kiv.GetWindowHandle, "KivGetWindowHandle") && Bind(lib, kiv.SoundLoad, "KivSoundLoad") &&
             Bind(lib, kiv.SoundPlay, "KivSoundPlay");
+  if (g_showcase) ok = ShowcaseBind(lib) && ok;
   if (!ok) return 1;
 
   KivSystemParameters p;

@@ -22,6 +22,7 @@
 #include "render/renderer.h"
 #include "render/soft_screen.h"
 #include "core/system_state.h"
+#include "ui/ui.h"
 
 KivSystemState* g_kiv = nullptr;
 std::atomic<uint32_t> g_kivFaults{0};
@@ -43,6 +44,7 @@ int InitError(const char* utf8) {
 void ReleaseServices(KivSystemState* s) {
   s->running.store(0);
   KivTaskUninit();
+  KivButtonReleaseAll();
   KivFontReleaseAll();
   if (KivSystemPathClear()) {
     KivListRelease(s->searchPaths);

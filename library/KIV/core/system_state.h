@@ -57,6 +57,14 @@ struct KivInputState {
   std::atomic<int> moveX{0}, moveY{0};
 
   std::atomic<uint32_t> cancelKeys{0}, cancelEvents{0};  // kept until the next KivInputKeyCancel
+
+  // KivCursorSetPos: the client point the cursor was put on and the logical
+  // point asked for. While the cursor stays on that client point the poll
+  // reads the logical point back exactly, even where the client is smaller
+  // than the screen and no client pixel maps onto it.
+  std::atomic<int> warpPending{0};  // 0 none, 1 asked, 2 the cursor is there
+  std::atomic<int> warpClientX{0}, warpClientY{0};
+  std::atomic<int> warpX{0}, warpY{0};
 };
 
 struct KivSystemState {
@@ -116,7 +124,7 @@ struct KivSystemState {
   void* sound = nullptr;
   int errorLog = -1;  // file descriptor of log.txt, -1 when closed
   void* moviePlayer = nullptr;
-  int cursorType = 0;
+  std::atomic<int> cursorType{0};  // set on the game thread, applied on the window thread
   std::atomic<uint32_t> frameTime{0};
   std::atomic<KivRenderList*> activeList{nullptr};
 
@@ -174,7 +182,7 @@ int KivApplyAspectMode(int mode);
 void KivDebugStart(void);
 void KivDebugCloseWindows(void);
 void KivDebugLog(const char* cp932);
-void KivCursorReapply(void);
+void KivCursorReapply(void);  // ui/cursor.cpp
 void KivMovieStep(void);
 void KivMovieStopForRestart(void);
 void KivMovieRestart(void);

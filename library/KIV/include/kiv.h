@@ -447,6 +447,120 @@ KIV_API int KivFontUnload(void);
  * is not width x height + 44. */
 KIV_API int KivExFontLoad(const char* file);
 KIV_API int KivExFontUnload(void);
+/* ---- Animations, buttons, numbers, cursor, thumbnails ----
+ * Animation handles are the KivTask* their creators return; the task's data
+ * is the state record. Calls on anything that is not a live animation of the
+ * matching kind do nothing and return 0 (-1 for the getters). */
+typedef struct KivAnimationState {
+  KivSprite* sprite;
+  uint32_t cellTime;  /* ms each cell is shown */
+  uint32_t startTime; /* frame time the current cell was selected */
+  uint16_t currentCell;
+  uint16_t cellCount; /* cells in one pass, counted on the first run; at least 1 */
+  uint8_t direction;  /* 1 cells in a row, 2 in a column */
+  int32_t running;
+  int32_t loopCompleted; /* set on each wrap to cell 0; read and cleared by KivAnimationLoopIs */
+} KivAnimationState;
+/* One entry of a caller-owned frame table; next -1 (any negative) ends. */
+typedef struct KivAnimationExFrame {
+  int32_t left;
+  int32_t top;
+  int32_t right;
+  int32_t bottom;
+  uint32_t time; /* ms */
+  int32_t next;
+} KivAnimationExFrame;
+typedef struct KivAnimationExState {
+  KivSprite* sprite;
+  const KivAnimationExFrame* frames; /* the caller keeps it alive for the task's life */
+  uint32_t displayTime;
+  uint32_t startTime;
+  int32_t index; /* -1: stopped at the end */
+  int32_t running;
+} KivAnimationExState;
+KIV_API KivTask* KivAnimation(KivSprite* s, int direction, uint32_t cellTime);
+KIV_API KivTask* KivAnimationEx(KivSprite* s, const KivAnimationExFrame* frames);
+KIV_API int KivAnimationStart(KivTask* task);
+KIV_API int KivAnimationStartEx(KivTask* task);
+KIV_API int KivAnimationStop(KivTask* task);
+KIV_API int KivAnimationStopEx(KivTask* task);
+KIV_API int KivAnimationReset(KivTask* task);
+KIV_API int KivAnimationResetEx(KivTask* task, const KivAnimationExFrame* frames);
+KIV_API int KivAnimationGetTime(KivTask* task);
+KIV_API int KivAnimationSetTime(KivTask* task, uint32_t ms);
+KIV_API int KivAnimationLoopIs(KivTask* task);
+KIV_API int KivAnimationGetAnimationPoint(KivTask* task);
+KIV_API int KivAnimationRelease(KivTask* task);
+
+/* Button groups. An item's sprite shows cell row base when idle, base + 1
+ * while hovered and base + 2 once pressed, in column 0. */
+#define KIV_BUTTON_CLICK_PUSH 0x1      /* clicks on the left button's press */
+#define KIV_BUTTON_CLICK_REPEAT 0x2    /* also on its auto-repeat */
+#define KIV_BUTTON_KEEP_CELL 0x4       /* the group never changes the sprite's cell */
+#define KIV_BUTTON_ALPHA_TEST 0x10000  /* the hit needs a non-transparent pixel */
+typedef struct KivButtonItem {
+  KivSprite* sprite;
+  int32_t enabled;
+  int32_t base;
+  int32_t reaction;
+  struct KivButtonItem* next;
+} KivButtonItem;
+typedef struct KivButton {
+  KivButtonItem* items; /* newest first */
+  KivSprite* result;    /* clicked in this call */
+  KivSprite* hovered;
+  KivSprite* pressed; /* click pending until its sound has ended */
+  KivSprite* previousHovered;
+  KivSoundId hoverSounds[5]; /* the hover sound and four duplicates */
+  KivSoundId clickSound;
+  int32_t forced; /* an injected press whose click sound is still to play */
+} KivButton;
+typedef struct KivButtonState {
+  KivSprite* clicked;
+  KivSprite* hovered;
+  KivSprite* pressed;
+} KivButtonState;
+KIV_API KivButton* KivButtonCreate(const char* hoverSound, const char* clickSound);
+KIV_API KivButton* KivButtonCreateEx(KivSoundId hoverSound, KivSoundId clickSound);
+KIV_API int KivButtonEntry(KivButton* b, KivSprite* s);
+KIV_API int KivButtonEntryEx(KivButton* b, KivSprite* s, int reaction);
+KIV_API int KivButtonDelete(KivButton* b, KivSprite* s);
+KIV_API int KivButtonCtrl(KivButton* b, KivSprite* s, int enabled);
+KIV_API int KivButtonSetPos(KivButton* b, KivSprite* s, int base);
+KIV_API int KivButtonSetReaction(KivButton* b, KivSprite* s);
+/* Once a frame: the clicked sprite of this call, or NULL. */
+KIV_API KivSprite* KivButtonGetReaction(KivButton* b, KivButtonState* out);
+KIV_API KivSprite* KivButtonGetReactionEx(KivButton* b, int x, int y, int press, KivButtonState* out);
+KIV_API int KivButtonRelease(KivButton* b);
+
+/* Numbers: a caller-owned array of count digit sprites from one strip of
+ * cells 0-9, 10 plus, 11 minus, 12 and 13; entry 0 is the rightmost. NULL
+ * entries are skipped with error 6. KivNumberDraw flags: 0x1 sign on the
+ * last entry, 0x2 the caller's count with leading zeros, 0x4 cell 12 and
+ * 0x8 cell 13 on the last entry; it never writes past count entries. */
+KIV_API void KivNumberCreate(KivRenderList* list, const char* file, KivSprite** array, int count, int priority);
+KIV_API void KivNumberSet(KivSprite** array, int x, int y, int count);
+KIV_API void KivNumberSetEx(KivSprite** array, int x, int y, int step, int count);
+KIV_API void KivNumberAlphaType(KivSprite** array, int count, uint32_t colour);
+KIV_API void KivNumberDrawCtrl(KivSprite** array, int count, int visible);
+KIV_API void KivSameNumberDraw(KivSprite** array, int count, int cell);
+KIV_API void KivNumberDraw(KivSprite** array, int value, int count, int flags);
+KIV_API int KivNumberGetPlace(int value);
+
+/* Cursor: 0 arrow, 1-3 the engine's pictures, -1 hidden; other values change
+ * nothing. KivCursorSetPos puts the mouse at logical screen point (x, y). */
+KIV_API int KivCursorSet(int type);
+KIV_API int KivCursorSetPos(int x, int y);
+
+/* Thumbnails into w x h packed ARGB words: 1, or 0 (destination untouched)
+ * for a bad size, block or buffer, or while the engine is not running.
+ * byteSize is the destination's size in bytes. The mosaic block lies in
+ * 1..min(w, h). */
+KIV_API int KivThumbnailCreate(uint32_t* dst, int byteSize, int w, int h);
+KIV_API int KivThumbnailCreateMosaic(uint32_t* dst, int byteSize, int w, int h, int block);
+KIV_API int KivThumbnailCreateEx(uint32_t* dst, int w, int h, const uint32_t* src, int sw, int sh);
+KIV_API int KivThumbnailCreateMosaicEx(uint32_t* dst, int w, int h, const uint32_t* src, int sw, int sh,
+                                       int block);
 
 /* ---- Memory, list, random, log ---- */
 KIV_API void* KivMemoryAlloc(int size, int flags);

@@ -89,6 +89,20 @@ void MapAxis(int pos, int span, int logical, bool bounded, std::atomic<int>& mou
 void UpdateMouse(KivSystemState* s, plat::Point rel) {
   KivInputState& in = s->input;
   const KivSystemParameters& p = s->params;
+  if (const int pending = in.warpPending.load()) {
+    // 1: the window thread has not moved the cursor yet; 2: it has.
+    if (pending == 1 || (rel.x == in.warpClientX.load() && rel.y == in.warpClientY.load())) {
+      // Still where KivCursorSetPos put it: the point it asked for.
+      const int x = in.warpX.load(), y = in.warpY.load();
+      const int px = in.mouseX.load(), py = in.mouseY.load();
+      in.moveX.store(px == -1 ? 0 : x - px);
+      in.moveY.store(py == -1 ? 0 : y - py);
+      in.mouseX.store(x);
+      in.mouseY.store(y);
+      return;
+    }
+    in.warpPending.store(0);
+  }
   if (p.fullScreen) {
     // Relative to where the logical screen lies on the monitor.
     const plat::Rect& v = s->view;

@@ -361,6 +361,8 @@ void NearestRows(const uint32_t* src, int sw, int sh, int srcPitch, float fx, fl
   const int64_t stepX = std::max<int64_t>(1, KivTruncToInt(std::fabs(128.0 / static_cast<double>(fx))));
   const int64_t stepY = std::max<int64_t>(1, KivTruncToInt(std::fabs(128.0 / static_cast<double>(fy))));
   int64_t last = -1;
+  // (x * stepX) >> 7 stays below sw while x * stepX < sw * 128.
+  const int inside = static_cast<int>(std::min<int64_t>(ow, (static_cast<int64_t>(sw) * 128 - 1) / stepX + 1));
   for (int y = 0; y < oh; ++y) {
     const int64_t sy = std::min<int64_t>((y * stepY) >> 7, sh - 1);
     uint32_t* d = dst + static_cast<ptrdiff_t>(y) * dstPitch;
@@ -370,8 +372,11 @@ void NearestRows(const uint32_t* src, int sw, int sh, int srcPitch, float fx, fl
     }
     last = sy;
     const uint32_t* s = src + sy * srcPitch;
+    // Columns up to `inside` read inside the row; the rest repeat its last pixel.
     int64_t px = 0;
-    for (int x = 0; x < ow; ++x, px += stepX) d[x] = s[std::min<int64_t>(px >> 7, sw - 1)];
+    int x = 0;
+    for (; x < inside; ++x, px += stepX) d[x] = s[px >> 7];
+    for (; x < ow; ++x) d[x] = s[sw - 1];
   }
 }
 

@@ -14,6 +14,7 @@
 #include "platform/core/error.h"
 #include "platform/window/messages.h"
 #include "task/render_list.h"
+#include "ui/ui.h"
 
 extern unsigned char* KivLoadBuffer;
 
@@ -59,6 +60,7 @@ KivSprite* KivSpriteAllocate(int priority) {
 
 void KivSpriteFree(KivSprite* s) {
   if (!s) return;
+  KivUiForgetSprite(s);  // animations and button groups let go of it
   if (s->movie) {
     if (g_kivSpriteMovieRelease) g_kivSpriteMovieRelease(s->movie);
     s->movie = nullptr;

@@ -11,6 +11,7 @@
 #include "platform/core/file.h"
 #include "platform/window/messages.h"
 #include "render/soft_screen.h"
+#include "render/last_frame.h"
 #include "sprite/sprite.h"
 
 namespace {
@@ -174,12 +175,11 @@ extern "C" KIV_API int KivSpriteSetBuffer(KivSprite* s, const uint32_t* pixels, 
 
 extern "C" KIV_API int KivSpriteBackBafferCopy(KivSprite* s) {
   if (!s) return Fail(0);
-  KivSoftScreen* screen = KivSpriteSoftScreen();
-  if (!screen || !screen->backBuffer) return Fail(0);
+  KivFrameView frame;
+  if (!KivLastFrameRead(&frame)) return Fail(0);
   Writer px(s);
   if (!px) return 0;
-  KivSoftResolve(screen);
-  KivPixelCopyClipped(screen->backBuffer, screen->width, screen->height, px.px(), px.w(), px.h());
+  KivPixelCopyClipped(frame.pixels, frame.width, frame.height, px.px(), px.w(), px.h());
   return 1;
 }
 

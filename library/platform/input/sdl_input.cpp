@@ -132,6 +132,13 @@ void SdlInputOnEvent(const SDL_Event& e, SDL_Window* window, uint32_t id) {
   }
 }
 
+void SdlInputWarped(int screenX, int screenY) {
+  Snapshot& s = Snap();
+  std::lock_guard lock(s.mutex);
+  s.cursor = Point{screenX, screenY};
+  s.placed = true;
+}
+
 InputSample SdlSampleInput() {
   Snapshot& s = Snap();
   InputSample out;

@@ -9,4 +9,8 @@ namespace plat {
 // `id`) is the program's window.
 void SdlInputOnEvent(const SDL_Event& e, SDL_Window* window, uint32_t id);
 
+// The cursor was warped to a screen point: the snapshot has it at once,
+// before the motion event arrives.
+void SdlInputWarped(int screenX, int screenY);
+
 }  // namespace plat

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/core/clock.h"
+#include "platform/window/cursor.h"
 #include "platform/window/messages.h"
 #include "platform/input/sdl_input.h"
 #include "platform/window/sdl_video.h"
@@ -68,6 +69,7 @@ class SdlWindow : public WindowBackend {
   }
 
   void Destroy() override {
+    if (video_) SdlCursorRelease();  // cursors belong to the video subsystem
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
     if (window_) SDL_DestroyWindow(window_);
@@ -211,6 +213,7 @@ class SdlWindow : public WindowBackend {
     std::lock_guard lock(front_mutex_);
     return front_;
   }
+  void* NativeHandle() override { return window_; }
 
  private:
   void Post(uint32_t m, uintptr_t w, intptr_t l) { owner_->Post(m, w, l); }

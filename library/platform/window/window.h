@@ -61,6 +61,9 @@ class WindowBackend : public EventSource {
   virtual void PressCloseButton() = 0;
   virtual int PresentCount() = 0;
   virtual Frame LastFrame() = 0;
+  // The native window of a real backend (SDL_Window*), for services that
+  // act on it on the window thread; null for the in-memory window.
+  virtual void* NativeHandle() { return nullptr; }
 };
 
 class Window {

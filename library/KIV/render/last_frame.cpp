@@ -1,0 +1,15 @@
+// The last drawn frame, for whoever copies the screen.
+#include "render/last_frame.h"
+
+#include "render/soft_screen.h"
+#include "sprite/sprite.h"
+
+bool KivLastFrameRead(KivFrameView* out) {
+  KivSoftScreen* screen = KivSpriteSoftScreen();
+  if (!out || !screen || !screen->backBuffer || screen->width <= 0 || screen->height <= 0) return false;
+  // Rows the frame's clear has not reached yet are cleared now, so the copy
+  // sees the frame as it was presented.
+  KivSoftResolve(screen);
+  *out = KivFrameView{screen->backBuffer, screen->width, screen->height, screen->width};
+  return true;
+}
