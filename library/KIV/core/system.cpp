@@ -254,6 +254,7 @@ extern "C" KIV_API int KivUninit(void) {
     (*t)->Release();
     t->reset();
   }
+  KivMovieUninit();
   ReleaseServices(s);
   if (s->window) s->window->Destroy();
   FreeRecord(s);
