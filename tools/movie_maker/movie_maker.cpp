@@ -45,8 +45,8 @@ void DrawFrame(AVFrame* f, int n) {
     for (int x = 0; x < w; ++x) {
       uint8_t Y;
       if (y < h / 2) {
-        const int bit = 7 - x * 8 / w;
-        const int inner = (x % (w / 8)) > 1 && (x % (w / 8)) < w / 8 - 2;
+        const int bw = w / 8, block = x / bw, bit = 7 - block;
+        const int inner = block < 8 && (x % bw) > 1 && (x % bw) < bw - 2;
         Y = inner ? ((n >> bit) & 1 ? 235 : 16) : 16;
       } else {
         Y = static_cast<uint8_t>(80 + (n * 37) % 100);

@@ -78,6 +78,11 @@ int KivMovieBuildGraph(KivMovie* m, const char* name) {
   m->frameTime = info.frameTime;
   m->frameCount = info.frameTime > 0 ? info.duration / info.frameTime : 0;
   m->loopFrame = 0;
+  // A stream without one decodable frame is no movie.
+  if (m->graph->Advance(0) <= 0) {
+    plat::DebugOutput("KivMovieBuildGraph : no frame\n");
+    return 0;
+  }
   plat::DebugOutput("KivMovieBuildGraph End\n");
   return 1;
 }
@@ -181,7 +186,7 @@ extern "C" KIV_API KivSprite* KivMSpriteLoad(KivRenderList* list, const char* fi
   s->movie = m;
   m->sprite = s;
   // The first frame is in the sprite before it is ever drawn.
-  if (m->graph->Advance(0) > 0) Present(m);
+  Present(m);
   if (!KivRenderInsert(list, s, KivMSpriteDrawProc, priority)) {
     KivSpriteFree(s);  // releases the movie too
     return nullptr;

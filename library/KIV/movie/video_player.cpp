@@ -44,11 +44,14 @@ const char* EventName(int code) {
   }
 }
 
+void ClosePlayer(KivVideoPlayer& p) { KivMovieCloseDecoder(&p.graph, &p.file, &p.tap); }
+
 // Opens the player's movie, up to 11 tries 100 ms apart. Lock held.
 bool OpenPlayer(KivVideoPlayer& p) {
   for (int attempt = 0; attempt < 11; ++attempt) {
     if (attempt) plat::Sleep(100);
     p.graph = KivMovieOpenDecoder(p.name, &p.file, &p.tap, "Video");
+    if (p.graph && p.graph->Advance(0) <= 0) ClosePlayer(p);  // not one decodable frame
     if (p.graph) {
       p.frameTime = p.graph->Info().frameTime;
       return true;
@@ -56,8 +59,6 @@ bool OpenPlayer(KivVideoPlayer& p) {
   }
   return false;
 }
-
-void ClosePlayer(KivVideoPlayer& p) { KivMovieCloseDecoder(&p.graph, &p.file, &p.tap); }
 
 // Queues an event for the window thread. Lock held.
 void Notify(KivVideoPlayer& p, int code) {

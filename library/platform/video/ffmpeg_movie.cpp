@@ -78,9 +78,10 @@ class FfmpegMovie final : public MovieDecoder {
     format_ = avformat_alloc_context();
     if (!format_) return Fail(error, "out of memory");
     format_->pb = io_;
-    format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // A packet the file cuts short is dropped, never decoded into garbage.
+    format_->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_DISCARD_CORRUPT;
     format_->format_whitelist = av_strdup("mpeg");
-    format_->codec_whitelist = av_strdup("mpeg1video,mp1,mp2,mp3,mp1float,mp2float,mp3float");
+    format_->codec_whitelist = av_strdup("mpeg1video,mpeg2video,mp1,mp2,mp3,mp1float,mp2float,mp3float");
     const AVInputFormat* ps = av_find_input_format("mpeg");
     if (!ps) return Fail(error, "no MPEG program stream demuxer");
     // The probe must still recognise a system stream: the forced format
@@ -99,7 +100,10 @@ class FfmpegMovie final : public MovieDecoder {
     for (unsigned i = 0; i < format_->nb_streams; ++i) {
       const AVCodecParameters* p = format_->streams[i]->codecpar;
       if (p->codec_type == AVMEDIA_TYPE_VIDEO && videoIndex_ < 0) {
-        if (p->codec_id != AV_CODEC_ID_MPEG1VIDEO) return Fail(error, "video is not MPEG-1");
+        // The demuxer cannot tell MPEG-1 from MPEG-2 video by the stream id;
+        // the first decoded picture's sequence header decides below.
+        if (p->codec_id != AV_CODEC_ID_MPEG1VIDEO && p->codec_id != AV_CODEC_ID_MPEG2VIDEO)
+          return Fail(error, "video is not MPEG-1");
         videoIndex_ = static_cast<int>(i);
       } else if (p->codec_type == AVMEDIA_TYPE_AUDIO && audioIndex_ < 0 &&
                  (p->codec_id == AV_CODEC_ID_MP1 || p->codec_id == AV_CODEC_ID_MP2 ||
@@ -128,6 +132,8 @@ class FfmpegMovie final : public MovieDecoder {
     frame_ = av_frame_alloc();
     current_ = av_frame_alloc();
     if (!packet_ || !frame_ || !current_) return Fail(error, "out of memory");
+    if (Advance(0) <= 0) return Fail(error, "no decodable frame");
+    if (video_->codec_id != AV_CODEC_ID_MPEG1VIDEO) return Fail(error, "video is not MPEG-1");
     return true;
   }
 
