@@ -8,7 +8,8 @@ seconds=${1:-20}
 cmake -S . -B build-fuzz -G Ninja \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DKIV_FUZZ=ON -DKIV_SANITIZE=address -DBUILD_TESTING=OFF -DKIV_BENCH=OFF
-cmake --build build-fuzz --target fuzz_lz fuzz_ge fuzz_pgd fuzz_bmp_tga fuzz_pac fuzz_seeds pac_write
+cmake --build build-fuzz --target fuzz_lz fuzz_ge fuzz_pgd fuzz_bmp_tga fuzz_pac fuzz_seeds pac_write \
+  fuzz_movie fuzz_movie_seeds
 
 corpus=build-fuzz/corpus
 build-fuzz/fuzz/fuzz_seeds "$corpus"
@@ -18,9 +19,12 @@ printf 'one' > build-fuzz/pac_src/a.bin
 printf 'background' > build-fuzz/pac_src/bg01.ge
 printf 'x' > build-fuzz/pac_src/z
 build-fuzz/tools/pac_writer/pac_write build-fuzz/pac_src "$corpus/pac/seed.pac"
+# Movie seeds from our own movie maker.
+mkdir -p "$corpus/movie"
+build-fuzz/fuzz/fuzz_movie_seeds "$corpus/movie"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-for t in lz ge pgd bmp_tga pac; do
+for t in lz ge pgd bmp_tga pac movie; do
   echo "== fuzz_$t for ${seconds}s"
   mkdir -p "build-fuzz/artifacts/$t"
   log="build-fuzz/fuzz_$t.log"
