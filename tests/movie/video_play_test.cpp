@@ -59,6 +59,11 @@ class VideoPlayTest : public EngineTest {
       KivRenderSetActive(KivRenderInit());
       return KivTaskCreate(TaskThunk, nullptr, 4, nullptr, KIV_TASK_BEHIND, nullptr, "t") != nullptr;
     };
+    g_end = [](void*) {
+      KivRenderList* l = KivRenderGetActive();
+      KivRenderSetActive(nullptr);
+      KivRenderUninit(l);
+    };
     static int frame;
     static int after;
     frame = 0;

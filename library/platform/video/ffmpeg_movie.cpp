@@ -166,11 +166,7 @@ class FfmpegMovie final : public MovieDecoder {
     uint8_t* planes[4] = {reinterpret_cast<uint8_t*>(dst), nullptr, nullptr, nullptr};
     int lines[4] = {pitchWords * 4, 0, 0, 0};
     if (sws_scale(sws_, current_->data, current_->linesize, 0, current_->height, planes, lines) != h) return false;
-    // Opaque: the alpha byte of every pixel is 0xFF.
-    for (int y = 0; y < h; ++y) {
-      uint32_t* row = dst + static_cast<size_t>(y) * pitchWords;
-      for (int x = 0; x < w; ++x) row[x] |= 0xFF000000u;
-    }
+    // libswscale writes opaque alpha (0xFF) for a source without alpha.
     return true;
   }
 
