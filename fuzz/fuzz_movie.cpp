@@ -41,7 +41,7 @@ void Sink(void*, const int16_t*, int, int, int) {}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string why;
-  auto movie = plat::OpenMovie(std::make_unique<Bytes>(data, size), Sink, nullptr, &why);
+  auto movie = plat::OpenFfmpegMovie(std::make_unique<Bytes>(data, size), Sink, nullptr, &why);
   if (!movie) return 0;
   const plat::MovieInfo& info = movie->Info();
   std::vector<uint32_t> px(static_cast<size_t>(info.width) * info.height);

@@ -7,7 +7,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -288,4 +290,64 @@ TEST_F(MovieSpriteTest, DrawWhileAnotherThreadControls) {
   done = true;
   control.join();
   EXPECT_GE(FrameShown(s), 0);
+}
+
+namespace {
+
+class MemorySource final : public plat::MovieSource {
+ public:
+  explicit MemorySource(Bytes b) : b_(std::move(b)) {}
+  int Read(void* buf, int n) override {
+    const int64_t k = std::min<int64_t>(n, static_cast<int64_t>(b_.size()) - pos_);
+    std::memcpy(buf, b_.data() + pos_, static_cast<size_t>(k));
+    pos_ += k;
+    return static_cast<int>(k);
+  }
+  bool SetPointer(int64_t p) override {
+    if (p < 0 || p > static_cast<int64_t>(b_.size())) return false;
+    pos_ = p;
+    return true;
+  }
+  int64_t Position() override { return pos_; }
+  int64_t Size() override { return static_cast<int64_t>(b_.size()); }
+
+ private:
+  Bytes b_;
+  int64_t pos_ = 0;
+};
+
+}  // namespace
+
+// The real backend's decode thread gives exactly the frames the caller's
+// own decoding gives, forwards, backwards and past the end.
+TEST(MovieDecoding, DecodeThreadGivesTheCallersFrames) {
+  const Bytes clip = Movie(20);
+  std::string error;
+  auto sync = plat::OpenMovie(std::make_unique<MemorySource>(clip), nullptr, nullptr, &error,
+                              plat::MovieDecoding::kOnCaller);
+  auto ahead = plat::OpenMovie(std::make_unique<MemorySource>(clip), nullptr, nullptr, &error,
+                               plat::MovieDecoding::kDecodeThread);
+  ASSERT_TRUE(sync && ahead) << error;
+  const int w = sync->Info().width, h = sync->Info().height;
+  std::vector<uint32_t> a(static_cast<size_t>(w) * h), b(a.size());
+  for (int64_t index : {0, 1, 2, 5, 9, 3, 0, 19, 12, 25}) {
+    SCOPED_TRACE(index);
+    const int want = sync->Advance(index);
+    int got = -1;
+    // The thread may not have reached the frame yet: ask again meanwhile.
+    for (int tries = 0; tries < 400; ++tries) {
+      got = ahead->Advance(index);
+      if (got == 0 || ahead->CurrentIndex() == sync->CurrentIndex()) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(got, want);
+    ASSERT_EQ(ahead->CurrentIndex(), sync->CurrentIndex());
+    ASSERT_TRUE(sync->CopyFrame(a.data(), w));
+    ASSERT_TRUE(ahead->CopyFrame(b.data(), w));
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(kivtools::ReadMovieFrameNumber(b.data(), w, h, w), std::min<int64_t>(index, 19));
+  }
+  std::vector<uint32_t> big(640 * 480);
+  EXPECT_TRUE(ahead->CopyFrameScaled(big.data(), 640, 480, 640));
+  EXPECT_EQ(kivtools::ReadMovieFrameNumber(big.data(), 640, 480, 640), 19);
 }

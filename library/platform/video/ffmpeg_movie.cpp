@@ -315,8 +315,8 @@ class FfmpegMovie final : public MovieDecoder {
 
 }  // namespace
 
-std::unique_ptr<MovieDecoder> OpenMovie(std::unique_ptr<MovieSource> source, MovieAudioSink sink, void* user,
-                                        std::string* error) {
+std::unique_ptr<MovieDecoder> OpenFfmpegMovie(std::unique_ptr<MovieSource> source, MovieAudioSink sink, void* user,
+                                              std::string* error) {
   if (!source) {
     if (error) *error = "no source";
     return nullptr;

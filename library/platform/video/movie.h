@@ -54,10 +54,20 @@ class MovieDecoder {
   virtual bool CopyFrameScaled(uint32_t* dst, int w, int h, int pitchWords) = 0;
 };
 
+// How a movie is decoded: on the caller's thread exactly as far as asked
+// (headless: deterministic on the virtual clock), or by a decode thread a
+// few frames ahead (the real backend). kAuto follows the window backend.
+enum class MovieDecoding { kAuto, kOnCaller, kDecodeThread };
+
 // Opens an MPEG-1 system stream (MPEG-1 video, optional MPEG audio layer
 // 1-3). NULL with a reason for anything else: other containers, MPEG-2
 // video, a stream without video, a short or unreadable file.
 std::unique_ptr<MovieDecoder> OpenMovie(std::unique_ptr<MovieSource> source, MovieAudioSink sink, void* user,
-                                        std::string* error);
+                                        std::string* error, MovieDecoding how = MovieDecoding::kAuto);
+
+// The backends (ffmpeg_movie.cpp, threaded_movie.cpp).
+std::unique_ptr<MovieDecoder> OpenFfmpegMovie(std::unique_ptr<MovieSource> source, MovieAudioSink sink, void* user,
+                                              std::string* error);
+std::unique_ptr<MovieDecoder> DecodeAhead(std::unique_ptr<MovieDecoder> decoder);
 
 }  // namespace plat
