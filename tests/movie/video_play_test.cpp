@@ -5,12 +5,15 @@
 // screen with bars.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "movie/movie.h"
 #include "movie_maker.h"
+#include "platform/core/clock.h"
 #include "platform/input/input.h"
 #include "platform/window/display.h"
 #include "platform/window/png_capture.h"
@@ -174,4 +177,21 @@ TEST_F(VideoPlayTest, AModeChangeKeepsThePositionAndShowsBarsInFullScreen) {
   EXPECT_TRUE(after);
   EXPECT_GE(LastMovieFrame(), 18);
   ExpectGolden("movie_full_screen.png", g_captured[1]);
+}
+
+// A restart that cannot open the movie again ends it instead of leaving the
+// game waiting on a movie that no longer plays.
+TEST_F(VideoPlayTest, AFailedRestartEndsTheMovie) {
+  ASSERT_EQ(KivInit(&params), 1);
+  ASSERT_EQ(KivSystemPathSet(dir.c_str()), 1);
+  ASSERT_EQ(KivVideoPlay("clip.mpg"), 1);
+  EXPECT_EQ(IsMovie(), 1);
+  KivMovieStopForRestart();
+  EXPECT_EQ(IsMovie(), 1) << "stopped for a restart, still the movie's screen";
+  ASSERT_EQ(std::remove((dir + "/CLIP.MPG").c_str()), 0);
+  const uint32_t before = plat::TimeGetMs();
+  EXPECT_EQ(KivVideoRestart(), 0);
+  EXPECT_GE(plat::TimeGetMs() - before, 1000u) << "11 tries, 100 ms apart";
+  EXPECT_EQ(IsMovie(), 0);
+  EXPECT_EQ(KivVideoPlay("clip.mpg"), 0);
 }

@@ -239,3 +239,21 @@ TEST_F(MovieCommandsTest, MoviePlayFailsCleanlyOnABadFile) {
   EXPECT_TRUE(log.Has(0, "ムービーの再生に失敗。[BAD.MPG]")) << log.All();
   EXPECT_EQ(IsMovie(), 0);
 }
+
+TEST_F(MovieCommandsTest, MoviePlayStartsTheMovieAndYields) {
+  Start(R"(
+.file "UNUSED"
+    call movie_play file"clip.mpg"
+    mov r1, 7
+)");
+  m->Run();
+  EXPECT_TRUE(log.Has(10, "movie_play  CLIP.MPG")) << log.All();
+  EXPECT_EQ(IsMovie(), 1);
+  EXPECT_EQ(m->Reg(1), 0) << "the script resumes next frame";
+  m->Run();
+  EXPECT_EQ(m->Reg(1), 7);
+  // A second movie while one plays is refused.
+  EXPECT_EQ(KivVideoPlay("clip.mpg"), 0);
+  KivVideoClose(0);
+  EXPECT_EQ(IsMovie(), 0);
+}
