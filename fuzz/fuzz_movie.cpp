@@ -18,6 +18,7 @@ class Bytes final : public plat::MovieSource {
     if (n < 0) return -1;
     const size_t left = data_.size() - pos_;
     const size_t k = static_cast<size_t>(n) < left ? static_cast<size_t>(n) : left;
+    if (k == 0) return 0;
     std::memcpy(buf, data_.data() + pos_, k);
     pos_ += k;
     return static_cast<int>(k);

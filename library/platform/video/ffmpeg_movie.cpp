@@ -60,6 +60,7 @@ class FfmpegMovie final : public MovieDecoder {
     avcodec_free_context(&audio_);
     sws_freeContext(sws_);
     swr_free(&swr_);
+    av_channel_layout_uninit(&swrLayout_);
     if (format_) avformat_close_input(&format_);
     if (io_) {
       av_freep(&io_->buffer);
@@ -163,10 +164,18 @@ class FfmpegMovie final : public MovieDecoder {
                                 static_cast<AVPixelFormat>(current_->format), w, h, AV_PIX_FMT_BGRA,
                                 SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!sws_) return false;
-    uint8_t* planes[4] = {reinterpret_cast<uint8_t*>(dst), nullptr, nullptr, nullptr};
-    int lines[4] = {pitchWords * 4, 0, 0, 0};
+    // libswscale's vector code may write past the end of a row (and so of
+    // the last one): it converts into rows padded for that, then whole rows
+    // go to dst.
+    const int padded = (w + 31) / 32 * 32 + 32;
+    scratch_.resize(static_cast<size_t>(padded) * (h + 1));
+    uint8_t* planes[4] = {reinterpret_cast<uint8_t*>(scratch_.data()), nullptr, nullptr, nullptr};
+    int lines[4] = {padded * 4, 0, 0, 0};
     if (sws_scale(sws_, current_->data, current_->linesize, 0, current_->height, planes, lines) != h) return false;
     // libswscale writes opaque alpha (0xFF) for a source without alpha.
+    for (int y = 0; y < h; ++y)
+      std::memcpy(dst + static_cast<size_t>(y) * pitchWords, scratch_.data() + static_cast<size_t>(y) * padded,
+                  static_cast<size_t>(w) * 4);
     return true;
   }
 
@@ -272,6 +281,12 @@ class FfmpegMovie final : public MovieDecoder {
   }
 
   void Resample() {
+    // A stream may change its layout, rate or sample format between frames:
+    // the converter is made for the frame at hand, never reused across one.
+    if (swr_ && (frame_->format != swrFormat_ || frame_->sample_rate != swrRate_ ||
+                 av_channel_layout_compare(&frame_->ch_layout, &swrLayout_) != 0))
+      swr_free(&swr_);
+    if (frame_->sample_rate <= 0 || frame_->ch_layout.nb_channels <= 0 || !frame_->extended_data) return;
     if (!swr_) {
       AVChannelLayout outLayout;
       av_channel_layout_default(&outLayout, info_.channels);
@@ -279,6 +294,13 @@ class FfmpegMovie final : public MovieDecoder {
                               static_cast<AVSampleFormat>(frame_->format), frame_->sample_rate, 0,
                               nullptr) < 0 ||
           swr_init(swr_) < 0) {
+        swr_free(&swr_);
+        return;
+      }
+      swrFormat_ = frame_->format;
+      swrRate_ = frame_->sample_rate;
+      av_channel_layout_uninit(&swrLayout_);
+      if (av_channel_layout_copy(&swrLayout_, &frame_->ch_layout) < 0) {
         swr_free(&swr_);
         return;
       }
@@ -301,6 +323,8 @@ class FfmpegMovie final : public MovieDecoder {
   AVCodecContext* audio_ = nullptr;
   SwsContext* sws_ = nullptr;
   SwrContext* swr_ = nullptr;
+  int swrFormat_ = -1, swrRate_ = 0;
+  AVChannelLayout swrLayout_{};
   AVPacket* packet_ = nullptr;
   AVFrame* frame_ = nullptr;
   AVFrame* current_ = nullptr;
@@ -311,6 +335,7 @@ class FfmpegMovie final : public MovieDecoder {
   int badPackets_ = 0;
   bool ended_ = false, draining_ = false;
   std::vector<int16_t> pcm_;
+  std::vector<uint32_t> scratch_;
 };
 
 }  // namespace

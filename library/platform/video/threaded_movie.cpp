@@ -101,9 +101,16 @@ class ThreadedMovie final : public MovieDecoder {
     if (!sws_) return false;
     const uint8_t* src[4] = {reinterpret_cast<const uint8_t*>(current_.data()), nullptr, nullptr, nullptr};
     const int srcLines[4] = {info_.width * 4, 0, 0, 0};
-    uint8_t* planes[4] = {reinterpret_cast<uint8_t*>(dst), nullptr, nullptr, nullptr};
-    const int lines[4] = {pitchWords * 4, 0, 0, 0};
-    return sws_scale(sws_, src, srcLines, 0, info_.height, planes, lines) == h;
+    // Rows padded for libswscale's vector code, which may write past a row's end.
+    const int padded = (w + 31) / 32 * 32 + 32;
+    scratch_.resize(static_cast<size_t>(padded) * (h + 1));
+    uint8_t* planes[4] = {reinterpret_cast<uint8_t*>(scratch_.data()), nullptr, nullptr, nullptr};
+    const int lines[4] = {padded * 4, 0, 0, 0};
+    if (sws_scale(sws_, src, srcLines, 0, info_.height, planes, lines) != h) return false;
+    for (int y = 0; y < h; ++y)
+      std::memcpy(dst + static_cast<size_t>(y) * pitchWords, scratch_.data() + static_cast<size_t>(y) * padded,
+                  static_cast<size_t>(w) * 4);
+    return true;
   }
 
  private:
@@ -165,6 +172,7 @@ class ThreadedMovie final : public MovieDecoder {
   int64_t rewindTo_ = -1;
   bool ended_ = false, failed_ = false, stop_ = false;
   SwsContext* sws_ = nullptr;
+  std::vector<uint32_t> scratch_;
   std::thread worker_;
 };
 
