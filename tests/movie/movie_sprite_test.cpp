@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -350,4 +351,70 @@ TEST(MovieDecoding, DecodeThreadGivesTheCallersFrames) {
   std::vector<uint32_t> big(640 * 480);
   EXPECT_TRUE(ahead->CopyFrameScaled(big.data(), 640, 480, 640));
   EXPECT_EQ(kivtools::ReadMovieFrameNumber(big.data(), 640, 480, 640), 19);
+}
+
+namespace {
+
+struct Heard {
+  std::vector<int16_t> samples;  // left channel
+  int rate = 0, channels = 0, group = 0, opened = 0, closed = 0;
+} g_heard;
+
+KivMovieAudioStream* HeardOpen(int rate, int channels, int group) {
+  g_heard.rate = rate;
+  g_heard.channels = channels;
+  g_heard.group = group;
+  ++g_heard.opened;
+  return reinterpret_cast<KivMovieAudioStream*>(&g_heard);
+}
+void HeardWrite(KivMovieAudioStream*, const int16_t* s, int frames) {
+  for (int i = 0; i < frames; ++i) g_heard.samples.push_back(s[i * g_heard.channels]);
+}
+void HeardClose(KivMovieAudioStream*) { ++g_heard.closed; }
+
+}  // namespace
+
+// The movie's sound as the mixer will receive it: the maker's 1 kHz tone at
+// half of full scale, 44.1 kHz stereo, on the sprites' volume group (3) and
+// the full-window group (2).
+TEST_F(MovieSpriteTest, TheToneReachesTheSoundOutputIntact) {
+  g_heard = Heard{};
+  g_kivMovieAudio = {HeardOpen, HeardWrite, HeardClose};
+  struct Unhook {
+    ~Unhook() { g_kivMovieAudio = {nullptr, nullptr, nullptr}; }
+  } unhook;
+  KivSprite* s = KivMSpriteLoad(list, "movie.mpg", 0);
+  ASSERT_NE(s, nullptr);
+  KivMSpritePlay(s, 0);
+  for (int i = 0; i < 15; ++i) Frame(40);
+  EXPECT_EQ(KivMSpriteGetState(s), 6);
+  KivSpriteRelease(list, s);
+  EXPECT_EQ(g_heard.opened, 1);
+  EXPECT_EQ(g_heard.closed, 1);
+  EXPECT_EQ(g_heard.group, 3);
+  EXPECT_EQ(g_heard.rate, 44100);
+  EXPECT_EQ(g_heard.channels, 2);
+  ASSERT_GT(g_heard.samples.size(), 44100u / 4);
+  // Away from the encoder's start-up: level and pitch.
+  const std::vector<int16_t> body(g_heard.samples.begin() + 4410, g_heard.samples.end() - 2205);
+  double sum = 0;
+  int crossings = 0;
+  for (size_t i = 0; i < body.size(); ++i) {
+    sum += static_cast<double>(body[i]) * body[i];
+    if (i && (body[i - 1] < 0) != (body[i] < 0)) ++crossings;
+  }
+  const double rms = std::sqrt(sum / static_cast<double>(body.size())) / 32767.0;
+  EXPECT_NEAR(rms, 0.5 / std::sqrt(2.0), 0.5 / std::sqrt(2.0) * 0.02);
+  const double hz = crossings / 2.0 / (static_cast<double>(body.size()) / 44100.0);
+  EXPECT_NEAR(hz, 1000.0, 10.0);
+
+  g_heard = Heard{};
+  ASSERT_EQ(KivVideoPlay("movie.mpg"), 1);
+  for (int i = 0; i < 5; ++i) {
+    plat::AdvanceVirtualClock(40);
+    KivVideoStep();
+  }
+  KivVideoClose(0);
+  EXPECT_EQ(g_heard.group, 2);
+  EXPECT_EQ(g_heard.closed, 1);
 }
