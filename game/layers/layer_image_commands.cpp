@@ -546,4 +546,8 @@ void layer_image_commands_install() {
       {"get_backbuffer", CmdGetBackbuffer},
   };
   command_bind_all(kCommands);
+  movie_commands_install();
 }
+
+int layer_cmd_sp_set_ex(VmContext* ctx) { return CmdSpSetEx(ctx); }
+int layer_cmd_sp_cls(VmContext* ctx) { return CmdSpCls(ctx); }

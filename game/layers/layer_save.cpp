@@ -251,6 +251,7 @@ bool layer_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
 
 bool layer_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
   if (*cursor > data.size()) return Refuse("cursor", -1);
+  ctx->layers.movieWait = 0;  // a load ends a movie wait
   plat::ByteReader r(data.subspan(*cursor));
   FaceSlot faces[kFaceSlotCount];
   for (FaceSlot& f : faces) {
@@ -330,8 +331,7 @@ bool layer_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* curs
         game_debug_log(kDebugWindowError, "load error : layer %d source rectangle", i);
     }
     if ((l.flags & kLayerFlagShake) && l.shakeDuration == kShakeEndless) l.shakeStart = KivtimeGetTime();
-    if (l.flags & kLayerFlagMovie)
-      game_debug_log(kDebugWindowError, "load error : layer %d movie, no movie sprites in this build", i);
+    if (l.flags & kLayerFlagMovie) KivMSpritePlay(rec->sprite, l.movieLoop);
     if (at) sprite_attrs_apply(ctx, *at, rec, rec->motionSlot ? kAttrRenderMode | kAttrMotion : kAttrRenderMode);
     if (rec->motionSlot) motion_start(ctx, rec->motionSlot);
     rec->imageOperand = s.operand;

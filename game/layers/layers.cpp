@@ -141,6 +141,7 @@ void layer_release_all(VmContext* ctx) {
   std::memset(ctx->layers.faces, 0xFF, sizeof ctx->layers.faces);
   ctx->layers.facesReady = 1;
   ctx->layers.applyNoWait = 0;
+  ctx->layers.movieWait = 0;  // a reset ends a movie wait
 }
 
 void layer_view_ctrl(VmContext* ctx, int visible) {

@@ -90,6 +90,7 @@ struct LayerState {
   FaceSlot faces[kFaceSlotCount];
   int32_t facesReady;   // 0: the face table reads as all -1 (not yet reset)
   int32_t applyNoWait;  // the queue is being applied by run_no_wait
+  int32_t movieWait;    // msp_wait: 1 + the layer waited for; 0 none
 };
 
 // The engine codes of the script's transition numbers 0..14.
@@ -115,6 +116,11 @@ void layer_position(KivSprite* sprite, int step, int vertical, int* x, int* y);
 // transition's old sprite and the record's sprite go, the Fx slot and the
 // transition handle are released and the layer is zeroed. 1.
 int layer_release(VmContext* ctx, int layer);
+// sp_set_ex and sp_cls, which the movie commands run with their own arguments.
+int layer_cmd_sp_set_ex(VmContext* ctx);
+int layer_cmd_sp_cls(VmContext* ctx);
+// Group 11, the movie commands (movie_commands.cpp).
+void movie_commands_install();
 // The same for an ended transition (no pending load to look after).
 void layer_transition_release(VmContext* ctx, int layer);
 // Stops the layer's transition: a set-up one gives up its old sprite, a

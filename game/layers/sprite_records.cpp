@@ -20,8 +20,8 @@
 namespace {
 
 // The image loaders, tried in this order: difference and GE images (".pgd"),
-// TGA and BMP. Movie files (".mpg") come with the movie sprites.
-constexpr const char* kLoaderExtensions[] = {".pgd", ".tga", ".bmp"};
+// TGA and BMP; ".mpg" makes a movie sprite.
+constexpr const char* kLoaderExtensions[] = {".pgd", ".mpg", ".tga", ".bmp"};
 
 uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
@@ -121,7 +121,9 @@ KivSprite* sprite_load_quiet(KivRenderList* list, const char* name, int width, i
   }
   for (const char* ext : kLoaderExtensions) {
     std::string path = std::string(name) + ext;
-    if (KivSprite* s = KivSpriteLoad(list, path.c_str(), priority)) return s;
+    KivSprite* s = std::strcmp(ext, ".mpg") == 0 ? KivMSpriteLoad(list, path.c_str(), priority)
+                                                 : KivSpriteLoad(list, path.c_str(), priority);
+    if (s) return s;
   }
   return nullptr;
 }

@@ -181,6 +181,7 @@ void KivGameThreadProc(void) {
     TaskWalk(s);
     KivPace();
     KivFpsCount();
+    KivMovieSpritesStep();
     KivRenderFrame();
     s->input.wheel.store(0);
     s->input.eventWord.store(0);

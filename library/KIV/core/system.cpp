@@ -256,6 +256,7 @@ extern "C" KIV_API int KivUninit(void) {
     (*t)->Release();
     t->reset();
   }
+  KivMovieUninit();
   ReleaseServices(s);
   if (s->window) s->window->Destroy();
   FreeRecord(s);

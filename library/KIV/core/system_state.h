@@ -186,6 +186,9 @@ void KivCursorReapply(void);  // ui/cursor.cpp
 void KivMovieStep(void);
 void KivMovieStopForRestart(void);
 void KivMovieRestart(void);
+void KivMovieOnEvent(void);
+void KivMovieUninit(void);
+void KivMovieSpritesStep(void);
 int KivErrorLogOpen(void);
 void KivErrorLogClose(void);
 void KivLeakReport(void);

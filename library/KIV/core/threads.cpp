@@ -186,7 +186,8 @@ intptr_t KivWindowProc(plat::Window* window, uint32_t message, uintptr_t wParam,
       }
       return plat::DefWindowProc(window, message, wParam, lParam);
     case kMsgApp + 0x64:
-      return 0;  // movie graph events arrive here once movies exist
+      KivMovieOnEvent();
+      return 0;
     case kMsgApp + 0x65: {
       // Device restore: the software screen has nothing to restore unless
       // its surface was lost.

@@ -583,6 +583,23 @@ KIV_API int KivErrorLogPuts(void);
 /* The calling thread's last error code, as the engine set it. */
 KIV_API uint32_t KivGetLastError(void);
 
+/* ---- Movies ----
+ * A full-window movie plays in place of the drawn frames until it ends or
+ * Escape or the right mouse button ends it. A movie sprite is a sprite whose
+ * pixels are a movie's frames; its state word is 0 loaded, 1 playing, 2
+ * stopped, 6 played to the end. */
+KIV_API int KivVideoPlay(const char* file);
+KIV_API KivSprite* KivMSpriteLoad(KivRenderList* list, const char* file, int priority);
+KIV_API int KivMSpritePlay(KivSprite* s, int loop);
+KIV_API int KivMSpriteStop(KivSprite* s);
+KIV_API int KivMSpritePause(KivSprite* s);
+KIV_API int KivMSpriteSetLoop(KivSprite* s, int loop);
+KIV_API int KivMSpriteIsLoop(KivSprite* s);
+KIV_API int KivMSpriteGetState(KivSprite* s);
+KIV_API int KivMSpriteLock(KivSprite* s);
+KIV_API int KivMSpriteUnlock(KivSprite* s);
+KIV_API void* KivMSpriteCheck(KivSprite* s);
+
 #ifdef __cplusplus
 }
 #endif

@@ -19,7 +19,8 @@
 extern unsigned char* KivLoadBuffer;
 
 KivSpriteFxHooks g_kivSpriteFx{nullptr, nullptr};
-void (*g_kivSpriteMovieRelease)(void* movie) = nullptr;
+void MpegRelease(void* movie);
+void (*g_kivSpriteMovieRelease)(void* movie) = MpegRelease;
 
 namespace {
 

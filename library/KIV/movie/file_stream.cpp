@@ -1,0 +1,86 @@
+// Movies: full-window playback and movie sprites. The engine never includes
+// a game header, nor SDL, GL, FFmpeg or FreeType: it reaches the machine only
+// through library/platform/.
+//
+// The range reader over a data file, the sound tap and opening a movie's
+// decoder from a data file name.
+#include <string>
+
+#include "movie/movie.h"
+#include "movie/movie_audio.h"
+#include "platform/core/error.h"
+#include "platform/core/file.h"
+
+KivMovieAudioOut g_kivMovieAudio{nullptr, nullptr, nullptr};
+std::atomic<int64_t> g_kivMovieAudioDropped{0};
+
+int CFileStream::Read(void* buf, int n) {
+  std::lock_guard<std::mutex> hold(cs_);
+  if (!buf || n < 0) return -1;
+  const int64_t left = static_cast<int64_t>(size_) - position_;
+  if (left <= 0 || n == 0) return 0;
+  const size_t want = static_cast<size_t>(n < left ? n : left);
+  if (!plat::FileReadAt(file_, start_ + static_cast<uint64_t>(position_), buf, want)) return -1;
+  position_ += static_cast<int64_t>(want);
+  return static_cast<int>(want);
+}
+
+bool CFileStream::SetPointer(int64_t position) {
+  std::lock_guard<std::mutex> hold(cs_);
+  if (position < 0 || position > static_cast<int64_t>(size_)) return false;
+  position_ = position;
+  return true;
+}
+
+int64_t CFileStream::Position() {
+  std::lock_guard<std::mutex> hold(cs_);
+  return position_;
+}
+
+namespace {
+
+void AudioSink(void* user, const int16_t* samples, int frames, int channels, int rate) {
+  auto* tap = static_cast<KivMovieAudioTap*>(user);
+  if (!tap->stream && g_kivMovieAudio.open) tap->stream = g_kivMovieAudio.open(rate, channels, tap->volumeGroup);
+  if (tap->stream && g_kivMovieAudio.write) g_kivMovieAudio.write(tap->stream, samples, frames);
+  else g_kivMovieAudioDropped.fetch_add(frames);
+}
+
+void Log(const char* prefix, const char* what) {
+  KivErrorLogPrintf("%s : %s \n", prefix, what);
+  plat::DebugOutput(std::string(prefix) + " : " + what + " \n");
+}
+
+}  // namespace
+
+std::unique_ptr<plat::MovieDecoder> KivMovieOpenDecoder(const char* name, intptr_t* file, KivMovieAudioTap* tap,
+                                                        const char* logPrefix) {
+  KivFileInfo info{};
+  intptr_t f = KivFileCreateEx(name, plat::kGenericRead, 1, plat::kOpenExisting, 0x08000000u, &info);
+  if (f == KIV_INVALID_FILE) {
+    Log(logPrefix, "CreateFile");
+    return nullptr;
+  }
+  if (info.end < info.start || info.end - info.start != info.size) {
+    Log(logPrefix, "CreateFile");
+    plat::FileClose(f);
+    return nullptr;
+  }
+  std::string why;
+  auto graph = plat::OpenMovie(std::make_unique<CFileStream>(f, info.start, info.size), AudioSink, tap, &why);
+  if (!graph) {
+    Log(logPrefix, ("Render " + why).c_str());
+    plat::FileClose(f);
+    return nullptr;
+  }
+  *file = f;
+  return graph;
+}
+
+void KivMovieCloseDecoder(std::unique_ptr<plat::MovieDecoder>* graph, intptr_t* file, KivMovieAudioTap* tap) {
+  graph->reset();
+  if (*file != KIV_INVALID_FILE) plat::FileClose(*file);
+  *file = KIV_INVALID_FILE;
+  if (tap->stream && g_kivMovieAudio.close) g_kivMovieAudio.close(tap->stream);
+  tap->stream = nullptr;
+}
