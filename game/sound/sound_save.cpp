@@ -118,7 +118,8 @@ bool bgm_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
   for (int i = 0; i < kBgmChannelCount; ++i) {
     BgmChannel c = ctx->sound.bgm[i];
     const bool playing = c.name && c.sound && sound_calls().playIs(c.sound) && sound_calls().getState(c.sound) != 2;
-    if (!playing && !(c.flags & kBgmLoaded)) c = BgmChannel{};
+    // (A channel whose bgm_load failed holds no sound and is not written.)
+    if (!playing && !(c.sound && (c.flags & kBgmLoaded))) c = BgmChannel{};
     if (c.flags & kBgmFading) {
       c.level = std::clamp(c.level + c.fadeDelta, 0, 100);
       c.flags &= ~kBgmFading;
