@@ -512,6 +512,25 @@ TEST_F(SoundSaveBlocks, StringVariableNamesFollowTheRecordWritten) {
   EXPECT_EQ(S().bgmFile[0], std::string("BGM_B"));
 }
 
+TEST_F(SoundSaveBlocks, ASavedNameThatFillsItsFieldIsTerminated) {
+  Run("");
+  // bgm channel 0 names string variable 0 and its 32 saved bytes hold no NUL.
+  std::vector<uint8_t> block(60 + 32 + 60);
+  const uint32_t name = 0x10000000;
+  std::memcpy(block.data() + 4, &name, 4);
+  const int32_t level = 100;
+  std::memcpy(block.data() + 12, &level, 4);
+  std::memset(block.data() + 60, 'Q', 32);
+  const std::string file(32, 'Q');
+  fake.files.insert(file + ".ogg");
+  uint32_t cursor = 0;
+  ASSERT_TRUE(bgm_restore(m->ctx, block, &cursor));
+  EXPECT_EQ(cursor, block.size());
+  EXPECT_EQ(fake.Last("load")->file, file + ".ogg");
+  EXPECT_NE(S().bgm[0].sound, 0);
+  EXPECT_EQ(fake.Last("playFade")->c, 2000);
+}
+
 TEST_F(SoundSaveBlocks, BadBlocksAreRefusedWithNothingChanged) {
   Run("    call bgm_play 0, file\"BGM_A\", 1, 0, 0, 0, 0");
   std::vector<uint8_t> block = Save();
