@@ -11,8 +11,6 @@ void text_release(VmContext*) {}
 void text_window_reset_words(VmContext*) {}
 void btn_release_all(VmContext*) {}
 void save_state_reset(VmContext*) {}
-void se_release(VmContext*) {}
-void bgm_release(VmContext*) {}
 void voice_release(VmContext*) {}
 void select_release(VmContext*) {}
 void action_free(VmContext*) {}
@@ -24,11 +22,8 @@ void wait_timers_clear(VmContext*) {}
 void key_message_clear(VmContext*) {}
 void player_name_record_clear(VmContext*) {}
 void system_btn_table_clear(VmContext*) {}
-void* se_debug_area(VmContext*) { return nullptr; }
-void* bgm_debug_area(VmContext*) { return nullptr; }
 void text_commands_install() {}
 void layer_attribute_commands_install() {}
-void sound_commands_install() {}
 void select_commands_install() {}
 void wait_thread_commands_install() {}
 void button_commands_install() {}
@@ -48,8 +43,6 @@ int script_thread_poll(VmContext*) { return 0; }
 int btn_frame(VmContext*) { return 0; }
 int system_btn_update(VmContext*) { return 0; }
 void text_frame(VmContext*) {}
-void se_frame(VmContext*) {}
-void bgm_frame(VmContext*) {}
 void voice_frame(VmContext*) {}
 void action_frame(VmContext*) {}
 void motion_frame(VmContext*) {}
