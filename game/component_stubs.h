@@ -94,3 +94,8 @@ void motion_show(VmContext* ctx, int motion);
 int text_face_visible(VmContext* ctx);
 int text_button_group(VmContext* ctx);
 void text_display_applied(VmContext* ctx);
+
+// ---- What actions ask of the sound effects ----
+// Plays se channel n (0..15) as an action's sound step: loop non-zero sets
+// the channel's loop bit; fade 0 plays at once, else fades in over fade ms.
+void se_action_play(VmContext* ctx, int channel, int loop, int fadeMs);

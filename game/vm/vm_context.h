@@ -9,6 +9,8 @@
 #include "kiv.h"
 #include "layers/layers.h"
 #include "layers/sprite_records.h"
+#include "motion/actions.h"
+#include "motion/motions.h"
 
 // Sizes of the machine's areas.
 constexpr int kValueStackSize = 32;
@@ -132,4 +134,6 @@ struct VmContext {
   // Keep every block plain data that is valid zero-filled.
   SpriteRecordTable sprites;  // sprite records and their live list (sprite_records.h)
   LayerState layers;          // graphic layers, face slots (layers.h)
+  ActionState actions;        // action slots (motion/actions.h)
+  MotionTable motions;        // motion records and their live list (motion/motions.h)
 };
