@@ -103,6 +103,13 @@ void action_frame(VmContext* ctx) {
       action_slot_clear(ctx, n);
       continue;
     }
+    // A run whose time is up ends before its steps take this frame's share,
+    // which the clear's end results would otherwise add on top for a frame.
+    if (s.state == kActionRun && elapsed >= s.timeOrCount) {
+      s.passCompleted = 1;
+      action_slot_clear(ctx, n);
+      continue;
+    }
     for (int i = 0; i < kActionLineCount; ++i) {
       ActionLineRun& run = s.runs[i];
       ActionLine& line = s.lines[i];
@@ -121,23 +128,21 @@ void action_frame(VmContext* ctx) {
         action_step_update(ctx, st.type, line.handle);
       }
     }
-    if (s.state == kActionRun) {
-      if (elapsed >= s.timeOrCount) {
-        s.passCompleted = 1;
-        action_slot_clear(ctx, n);
-      }
-    } else if (s.state == kActionLoopRun) {
+    if (s.state == kActionLoopRun) {
       bool done = true;
       for (int i = 0; i < kActionLineCount && done; ++i) done = s.runs[i].stepIndex >= s.lines[i].count;
       if (!done) continue;
-      s.startTime = now;
-      for (ActionLineRun& r : s.runs) r = ActionLineRun{};
-      if (s.timeOrCount < 0) {
-        s.passCompleted = 1;
-      } else if (s.timeOrCount-- == 1) {
+      // The last pass is cleared with its lines at their ends: rewinding
+      // them first would make the clear apply every step once more.
+      if (s.timeOrCount == 1) {
         s.passCompleted = 1;
         action_slot_clear(ctx, n);
+        continue;
       }
+      s.startTime = now;
+      for (ActionLineRun& r : s.runs) r = ActionLineRun{};
+      if (s.timeOrCount < 0) s.passCompleted = 1;
+      else --s.timeOrCount;
     }
   }
 }

@@ -15,6 +15,7 @@
 #include "layers/sprite_records.h"
 #include "motion/curves.h"
 #include "platform/core/file.h"
+#include "platform/core/text_encoding.h"
 #include "start/game_debug_log.h"
 #include "vm/checked_index.h"
 #include "vm/vm_context.h"
@@ -197,7 +198,13 @@ MotionRecord* ChildStart(const MotionRecord* parent, uint32_t pc) {
 
 enum class OpResult { kGoOn, kStop, kEnd };
 
-OpResult RunOp(VmContext* ctx, MotionRecord* m) {
+// Bits of what has had its update this frame: the four timed changes and
+// the eight children. A change or child (re)started by an op clears its bit,
+// so it gets its first update in the same frame; nothing gets two.
+constexpr uint32_t kDoneScale = 1, kDoneMove = 2, kDoneRotation = 4, kDoneAlpha = 8;
+constexpr uint32_t DoneChild(int i) { return 0x100u << i; }
+
+OpResult RunOp(VmContext* ctx, MotionRecord* m, uint32_t* done) {
   (void)ctx;
   if (m->pc >= m->codeSize) m->pc = 0;  // the program wraps at the file's end
   const uint8_t op = m->code[m->pc];
@@ -218,6 +225,7 @@ OpResult RunOp(VmContext* ctx, MotionRecord* m) {
   const uint32_t now = Now();
   auto timedMove = [&](uint32_t bits, int32_t dx, int32_t dy, int32_t ms) {
     m->move = MotionMove{1, bits, now, uint64_t{static_cast<uint32_t>(ms)} + 1, dx, dy};
+    *done &= ~kDoneMove;
   };
   switch (op) {
     case 0: timedMove(0, a[0], a[1], a[2]); return OpResult::kGoOn;
@@ -238,10 +246,17 @@ OpResult RunOp(VmContext* ctx, MotionRecord* m) {
       m->wait = MotionWait{1, now, pick + low + 1};
       return OpResult::kStop;
     }
-    case 2: m->scale = MotionScale{1, now, uint64_t{static_cast<uint32_t>(a[1])} + 1, a[0]}; return OpResult::kGoOn;
-    case 3: m->alpha = MotionAlpha{1, now, uint64_t{static_cast<uint32_t>(a[1])} + 1, a[0]}; return OpResult::kGoOn;
+    case 2:
+      m->scale = MotionScale{1, now, uint64_t{static_cast<uint32_t>(a[1])} + 1, a[0]};
+      *done &= ~kDoneScale;
+      return OpResult::kGoOn;
+    case 3:
+      m->alpha = MotionAlpha{1, now, uint64_t{static_cast<uint32_t>(a[1])} + 1, a[0]};
+      *done &= ~kDoneAlpha;
+      return OpResult::kGoOn;
     case 4:
       m->rotation = MotionRotation{1, now, uint64_t{static_cast<uint32_t>(a[3])} + 1, {a[0], a[1], a[2]}};
+      *done &= ~kDoneRotation;
       return OpResult::kGoOn;
     case 7:
       if (s) {
@@ -268,6 +283,7 @@ OpResult RunOp(VmContext* ctx, MotionRecord* m) {
       MotionRecord*& slot = m->children[a[0]];
       ChildFree(slot);  // a busy slot's child goes first
       slot = ChildStart(m, to);
+      *done &= ~DoneChild(a[0]);
       return OpResult::kGoOn;
     }
     case 12:
@@ -322,24 +338,26 @@ int motion_update(VmContext* ctx, MotionRecord* m) {
   if (!m || !m->inUse) return 0;
   const uint32_t now = Now();
   SpriteRecord* s = m->sprite;
-  bool changesDone = false;  // children and timed changes advance once a frame
+  uint32_t done = 0;
   int ops = 0;
   for (;;) {
     if (!m->code || m->state == kMotionWaitingStart) return 1;
-    if (!changesDone) {
-      changesDone = true;
-      for (MotionRecord*& c : m->children)
-        if (c && !motion_update(ctx, c)) {
-          ChildFree(c);
-          c = nullptr;
-        }
-      if (s) {
-        UpdateScale(m, s, now);
-        UpdateMove(m, s, now);
-        UpdateRotation(m, s, now);
-        UpdateAlpha(m, s, now);
+    for (int i = 0; i < kMotionChildSlots; ++i) {
+      MotionRecord*& c = m->children[i];
+      if (!c || (done & DoneChild(i))) continue;
+      done |= DoneChild(i);
+      if (!motion_update(ctx, c)) {
+        ChildFree(c);
+        c = nullptr;
       }
     }
+    if (s) {
+      if (m->scale.active && !(done & kDoneScale)) UpdateScale(m, s, now);
+      if (m->move.active && !(done & kDoneMove)) UpdateMove(m, s, now);
+      if (m->rotation.active && !(done & kDoneRotation)) UpdateRotation(m, s, now);
+      if (m->alpha.active && !(done & kDoneAlpha)) UpdateAlpha(m, s, now);
+    }
+    done |= kDoneScale | kDoneMove | kDoneRotation | kDoneAlpha;
     if (m->line.active) {
       if (s) UpdateLine(m, s, now);
       else m->line.active = 0;
@@ -356,7 +374,7 @@ int motion_update(VmContext* ctx, MotionRecord* m) {
                        kMotionOpsPerUpdate);
         return 0;
       }
-      const OpResult r = RunOp(ctx, m);
+      const OpResult r = RunOp(ctx, m, &done);
       if (r == OpResult::kEnd) return 0;
       if (r == OpResult::kStop) break;
     }
@@ -405,7 +423,7 @@ int motion_load_image(VmContext* ctx, SpriteRecord* record, std::span<const uint
   }
   auto* code = static_cast<uint8_t*>(KivMemoryAlloc(static_cast<int>(size), 0));
   if (!code) {
-    game_debug_log(kDebugWindowError, "[%s] の読み込みに失敗。-1", name);
+    game_debug_log(kDebugWindowError, plat::Sjis("[%s] の読み込みに失敗。-1"), name);
     return 0;
   }
   std::memcpy(code, bytes.data(), size);
@@ -439,7 +457,7 @@ int motion_load(VmContext* ctx, SpriteRecord* record, const char* name) {
   KivFileInfo info{};
   intptr_t f = KivFileCreate(path, &info);
   if (f == KIV_INVALID_FILE) {
-    game_debug_log(kDebugWindowError, "[%s] の読み込みに失敗", name);
+    game_debug_log(kDebugWindowError, plat::Sjis("[%s] の読み込みに失敗"), name);
     return 0;
   }
   struct Closer {
@@ -447,7 +465,7 @@ int motion_load(VmContext* ctx, SpriteRecord* record, const char* name) {
     ~Closer() { plat::FileClose(f); }
   } closer{f};
   if (info.size > kMaxMotionFileBytes) {
-    game_debug_log(kDebugWindowError, "[%s] の読み込みに失敗。-1", name);
+    game_debug_log(kDebugWindowError, plat::Sjis("[%s] の読み込みに失敗。-1"), name);
     return 0;
   }
   std::vector<uint8_t> bytes(info.size);
