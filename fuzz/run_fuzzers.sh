@@ -8,10 +8,13 @@ seconds=${1:-20}
 cmake -S . -B build-fuzz -G Ninja \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DKIV_FUZZ=ON -DKIV_SANITIZE=address -DBUILD_TESTING=OFF -DKIV_BENCH=OFF
-cmake --build build-fuzz --target fuzz_lz fuzz_ge fuzz_pgd fuzz_bmp_tga fuzz_pac fuzz_seeds pac_write
+cmake --build build-fuzz --target fuzz_lz fuzz_ge fuzz_pgd fuzz_bmp_tga fuzz_pac fuzz_seeds pac_write \
+  fuzz_ani fuzz_action_block fuzz_motion_seeds
 
 corpus=build-fuzz/corpus
 build-fuzz/fuzz/fuzz_seeds "$corpus"
+# Motion programs and an action block: our own motion assembler and block writer.
+build-fuzz/fuzz/fuzz_motion_seeds "$corpus"
 # Archive seeds: a small archive written by our own archive writer.
 mkdir -p build-fuzz/pac_src "$corpus/pac"
 printf 'one' > build-fuzz/pac_src/a.bin
@@ -20,7 +23,7 @@ printf 'x' > build-fuzz/pac_src/z
 build-fuzz/tools/pac_writer/pac_write build-fuzz/pac_src "$corpus/pac/seed.pac"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-for t in lz ge pgd bmp_tga pac; do
+for t in lz ge pgd bmp_tga pac ani action_block; do
   echo "== fuzz_$t for ${seconds}s"
   mkdir -p "build-fuzz/artifacts/$t"
   log="build-fuzz/fuzz_$t.log"

@@ -28,6 +28,8 @@ constexpr uint8_t kOpAutoStart = 0xFC;
 // Motions are the game thread's: the first caller after a reset owns them,
 // and a call from any other thread is refused rather than raced.
 std::atomic<std::thread::id> g_owner{};
+// Ops left in the current update of a top motion and its tree.
+int g_opsLeft = 0;
 
 bool OnOwnerThread(const char* what) {
   const std::thread::id self = std::this_thread::get_id();
@@ -168,6 +170,7 @@ void SettleRunning(MotionRecord* m) {
 // A child and its own children: settled, code and record freed.
 void ChildFree(MotionRecord* c) {
   if (!c) return;
+  if (c->root) --c->root->descendants;
   for (MotionRecord*& g : c->children) {
     ChildFree(g);
     g = nullptr;
@@ -177,7 +180,14 @@ void ChildFree(MotionRecord* c) {
   KivMemoryFree(c);
 }
 
-MotionRecord* ChildStart(const MotionRecord* parent, uint32_t pc) {
+MotionRecord* ChildStart(MotionRecord* parent, uint32_t pc) {
+  // Children that start children could nest and multiply without end.
+  MotionRecord* root = parent->root ? parent->root : parent;
+  if (parent->depth + 1 > kMotionChildDepth || root->descendants >= kMotionTreeChildren) {
+    game_debug_log(kDebugWindowError, "motion children: more than %d deep or %d in all", kMotionChildDepth,
+                   kMotionTreeChildren);
+    return nullptr;
+  }
   auto* c = static_cast<MotionRecord*>(KivMemoryAlloc(sizeof(MotionRecord), 1));
   if (!c) return nullptr;
   auto* code = static_cast<uint8_t*>(KivMemoryAlloc(static_cast<int>(parent->codeSize), 0));
@@ -193,6 +203,9 @@ MotionRecord* ChildStart(const MotionRecord* parent, uint32_t pc) {
   c->code = code;
   c->codeSize = parent->codeSize;
   c->pc = pc;
+  c->root = root;
+  c->depth = parent->depth + 1;
+  ++root->descendants;
   return c;
 }
 
@@ -339,7 +352,8 @@ int motion_update(VmContext* ctx, MotionRecord* m) {
   const uint32_t now = Now();
   SpriteRecord* s = m->sprite;
   uint32_t done = 0;
-  int ops = 0;
+  // One budget of ops for a motion and all its children in this update.
+  if (m->depth == 0) g_opsLeft = kMotionOpsPerUpdate;
   for (;;) {
     if (!m->code || m->state == kMotionWaitingStart) return 1;
     for (int i = 0; i < kMotionChildSlots; ++i) {
@@ -369,8 +383,8 @@ int motion_update(VmContext* ctx, MotionRecord* m) {
       m->wait.active = 0;
     }
     for (;;) {
-      if (++ops > kMotionOpsPerUpdate) {
-        game_debug_log(kDebugWindowError, "motion %d runs %d ops without waiting: ended", Number(ctx, m),
+      if (--g_opsLeft < 0) {
+        game_debug_log(kDebugWindowError, "motion %d runs %d ops without waiting: ended", m->depth ? -1 : Number(ctx, m),
                        kMotionOpsPerUpdate);
         return 0;
       }

@@ -17,7 +17,9 @@ struct SpriteRecord;
 
 constexpr int kMotionCount = 128;        // numbers 1..128; 0 is "none"
 constexpr int kMotionChildSlots = 8;
-constexpr int kMotionOpsPerUpdate = 4096;  // a program that never stops is ended after this many ops
+constexpr int kMotionOpsPerUpdate = 4096;  // a motion tree that runs more ops in one update is ended
+constexpr int kMotionChildDepth = 8;       // children of children, at most this deep
+constexpr int kMotionTreeChildren = 64;    // children in one motion's whole tree
 
 enum MotionState : int32_t {
   kMotionRunning = 0,  // a child
@@ -82,6 +84,9 @@ struct MotionRecord {
   uint32_t codeSize;
   uint32_t pc;
   MotionRecord* children[kMotionChildSlots];
+  MotionRecord* root;    // a child's top motion (null for a top motion)
+  int32_t depth;         // 0 for a top motion
+  int32_t descendants;   // a top motion: children alive in its tree
   MotionRecord* prev;
   MotionRecord* next;
 };
