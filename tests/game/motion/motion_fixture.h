@@ -108,3 +108,38 @@ class MotionTest : public kivtest::EngineTest {
 };
 
 }  // namespace motiontest
+
+namespace motiontest {
+
+// A sky from blue to pale, and a figure: a round head over a rounded body
+// with a darker outline, on a clear ground.
+inline kivtools::Image Sky() {
+  kivtools::Image img{1280, 720, std::vector<uint32_t>(1280 * 720)};
+  for (int y = 0; y < 720; ++y)
+    for (int x = 0; x < 1280; ++x)
+      img.pixels[static_cast<size_t>(y) * 1280 + x] = 0xFF000000u | static_cast<uint32_t>(70 + y * 110 / 719) << 16 |
+                                                     static_cast<uint32_t>(110 + y * 100 / 719) << 8 |
+                                                     static_cast<uint32_t>(230 - x * 40 / 1279);
+  return img;
+}
+
+inline kivtools::Image Figure(uint32_t rgb) {
+  const int w = 160, h = 260;
+  kivtools::Image img{w, h, std::vector<uint32_t>(static_cast<size_t>(w) * h)};
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const int hx = x - 80, hy = y - 50;
+      const bool head = hx * hx + hy * hy <= 45 * 45;
+      const bool headRim = hx * hx + hy * hy <= 50 * 50;
+      const int half = 30 + (y - 100) * 40 / 160;
+      const bool body = y >= 100 && y < 256 && std::abs(x - 80) <= half;
+      const bool bodyRim = y >= 96 && std::abs(x - 80) <= half + 4;
+      uint32_t px = 0;
+      if (headRim || bodyRim) px = 0xFF202020u;
+      if (head || body) px = 0xFF000000u | rgb;
+      img.pixels[static_cast<size_t>(y) * w + x] = px;
+    }
+  return img;
+}
+
+}  // namespace motiontest

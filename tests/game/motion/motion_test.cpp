@@ -8,6 +8,9 @@
 #include "motion/curves.h"
 #include "motion/motions.h"
 #include "motion_fixture.h"
+#include "core/system_state.h"
+#include "platform/window/png_capture.h"
+#include "render/soft_screen.h"
 
 using motiontest::MotionTest;
 
@@ -281,6 +284,100 @@ TEST_F(MotionProgramTest, NumbersFromOutsideAreChecked) {
   EXPECT_EQ(a->t.f.x, 10);
   motion_free(ctx, n);
   EXPECT_FALSE(ctx->motions.records[n].inUse);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- golden frames
+
+namespace {
+
+class MotionGoldenTest : public MotionTest {
+ protected:
+  void SetUp() override {
+    MotionTest::SetUp();
+    WriteImage("SKY.PGD", motiontest::Sky());
+    WriteImage("BEN.PGD", motiontest::Figure(0x3060C0));
+    WriteImage("AOI.PGD", motiontest::Figure(0xE07090));
+  }
+  void ExpectGolden(const char* name) {
+    const std::string golden = std::string(KIV_GOLDEN_DIR) + "/" + name;
+    const uint32_t* px = g_kiv->soft->backBuffer;
+    if (const char* u = std::getenv("KIV_UPDATE_GOLDEN"); u && std::string(u) == "1") {
+      ASSERT_TRUE(plat::CapturePng(golden, px, 1280, 720, 1280));
+    }
+    std::vector<uint32_t> want;
+    int w = 0, h = 0;
+    ASSERT_TRUE(plat::ReadPng(golden, &want, &w, &h)) << golden << " (KIV_UPDATE_GOLDEN=1 writes it)";
+    ASSERT_EQ(w, 1280);
+    ASSERT_EQ(h, 720);
+    int differ = 0;
+    for (size_t i = 0; i < want.size(); ++i) differ += (want[i] & 0xFFFFFFu) != (px[i] & 0xFFFFFFu);
+    EXPECT_EQ(differ, 0) << "pixels differing from " << golden;
+  }
+};
+
+// Ben comes in from the right in three hops (the demo's action): part way
+// through the first hop, between hops, and at his place.
+TEST_F(MotionGoldenTest, TheHopAtThreeTimes) {
+  Start(R"(
+.file "UNUSED"
+    call sp_set_ex file"SKY", 0, 0, 0
+    call sp_set_ex file"BEN", 11, 1060, 300
+    call run 0, 0, 0
+    call action_move_curve1 0, 11, -440, 0, 900
+    call action_move_curve3 1, 11, 0, -90, 150
+    call action_move_curve2 1, 11, 0, 90, 150
+    call action_move_curve3 1, 11, 0, -70, 150
+    call action_move_curve2 1, 11, 0, 70, 150
+    call action_move_curve3 1, 11, 0, -50, 150
+    call action_move_curve2 1, 11, 0, 50, 150
+    call action_rotate_curve 2, 11, 3, 0, 0, -10, 450
+    call action_rotate_curve 2, 11, 2, 0, 0, 10, 450
+    call action_sync_run 0, 1000
+)");
+  Frame(0);  // the pictures
+  Frame(16);  // the action starts
+  for (int t = 0; t < 128; t += 16) Frame(16);
+  ExpectGolden("motion_hop_1.png");
+  for (int t = 128; t < 448; t += 16) Frame(16);
+  ExpectGolden("motion_hop_2.png");
+  for (int t = 448; t < 1008; t += 16) Frame(16);
+  EXPECT_EQ(action_sync_running(ctx), 0);
+  EXPECT_EQ(Rec(11).t.aX, 620);
+  ExpectGolden("motion_hop_3.png");
+}
+
+// A kept motion's end: Aoi moved, turned, grown and faded by a motion that
+// made its result permanent, after the motion is gone.
+TEST_F(MotionGoldenTest, AKeptMotionsEnd) {
+  WriteMotion("AOI_TURN.ani", R"(
+.entry go
+go: auto
+    keep
+    move_log55 -300, -60, 300
+    rotate 0, 0, 20, 300
+    scale 40, 300
+    alpha -90, 300
+    wait 320
+    end
+)");
+  Start(R"(
+.graphic "AOI_TURN" file="AOI" motion="AOI_TURN"
+.file "UNUSED"
+    call sp_set_ex file"SKY", 0, 0, 0
+    call sp_set_ex file"AOI_TURN", 10, 700, 300
+    call run 0, 0, 0
+)");
+  Frame(0);
+  ASSERT_NE(Rec(10).motionSlot, 0) << log.All();
+  for (int i = 0; i < 30; ++i) Frame(16);
+  EXPECT_EQ(Rec(10).motionSlot, 0) << "ended and freed";
+  EXPECT_EQ(Rec(10).t.bX, -300);
+  EXPECT_EQ(Rec(10).t.bRot[2], 20);
+  EXPECT_NEAR(Rec(10).t.bScale, 0.4f, 1e-5);
+  EXPECT_EQ(Rec(10).t.colour >> 24, 165u);
+  ExpectGolden("motion_kept_end.png");
 }
 
 }  // namespace
