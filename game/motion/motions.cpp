@@ -512,7 +512,15 @@ void motion_frame(VmContext* ctx) {
   if (!OnOwnerThread("motion_frame")) return;
   for (MotionRecord* m = ctx->motions.live; m;) {
     MotionRecord* next = m->next;
-    if (!motion_update(ctx, m)) motion_free(ctx, Number(ctx, m));
+    const int number = Number(ctx, m);
+    if (m->sprite && m->sprite->motionSlot != number) {
+      // Its sprite record was made anew without letting it go: it writes
+      // nowhere any more and goes without touching the record.
+      m->sprite = nullptr;
+      motion_free(ctx, number);
+    } else if (!motion_update(ctx, m)) {
+      motion_free(ctx, number);
+    }
     m = next;
   }
 }

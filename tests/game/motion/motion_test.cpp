@@ -7,6 +7,8 @@
 
 #include "motion/curves.h"
 #include "motion/motions.h"
+#include "data/script_tables.h"
+#include <thread>
 #include "motion_fixture.h"
 #include "core/system_state.h"
 #include "platform/window/png_capture.h"
@@ -378,6 +380,80 @@ go: auto
   EXPECT_NEAR(Rec(10).t.bScale, 0.4f, 1e-5);
   EXPECT_EQ(Rec(10).t.colour >> 24, 165u);
   ExpectGolden("motion_kept_end.png");
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- numbers, threads, records, saves
+
+namespace {
+
+TEST(ImageNumbers, EachKindKeepsToItsOwnRecords) {
+  const struct {
+    uint32_t number;
+    int32_t record;
+  } cases[] = {
+      {0x00000000u, 16},  {0x0000007Fu, 143}, {0x00000080u, -1},  {0x01000000u, 0},  {0x0100000Fu, 15},
+      {0x01000010u, -1},  {0x02000000u, 144}, {0x0270007Fu, 1167}, {0x02800000u, -1}, {0x02000080u, -1},
+      {0x03000000u, -1},  {0xFFFFFFFFu, -1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(image_no_to_index(c.number), c.record) << std::hex << c.number;
+}
+
+TEST_F(MotionProgramTest, LoadsFromAnotherThreadAreRefused) {
+  SpriteRecord* r = Record();
+  std::vector<uint8_t> bytes;
+  std::string error;
+  ASSERT_TRUE(kani::Assemble("auto\n move 5, 0, 0\n wait 1000\n", "t", &bytes, &error));
+  int got = -1;
+  std::thread([&] { got = motion_load_image(ctx, r, bytes, "t"); }).join();
+  EXPECT_EQ(got, 0);
+  EXPECT_EQ(r->motionSlot, 0);
+  EXPECT_TRUE(log.Has(kDebugWindowError, "motions belong to the game thread"));
+  EXPECT_EQ(motion_load_image(ctx, r, bytes, "t"), 1);
+}
+
+TEST_F(MotionProgramTest, ARecordMadeAgainLetsItsMotionGo) {
+  SpriteRecord* r = Record();
+  ASSERT_EQ(Load(r, "auto\n keep\n move 5, 0, 0\n wait 1000\n"), 1);
+  Record();  // the same record, made again without a release
+  EXPECT_EQ(motion_live_count(ctx), 0);
+  EXPECT_EQ(r->t.f.x, 0);
+  // An orphan (its record wiped behind its back) goes on the next frame
+  // without writing into the record.
+  ASSERT_EQ(Load(r, "auto\n move 5, 0, 100\n wait 1000\n"), 1);
+  r->motionSlot = 0;
+  Frame(10);
+  EXPECT_EQ(motion_live_count(ctx), 0);
+  EXPECT_EQ(r->t.frame.dX, 0);
+  EXPECT_EQ(KivMemoryLive(), live0);
+}
+
+TEST_F(MotionGoldenTest, ALayerRestoreLoadsMotionsAfreshAndIgnoresSavedNumbers) {
+  WriteMotion("BOB.ani", ".entry go\ngo: auto\ntop: move 0, -10, 100\n wait 200\n jump top\n");
+  Start(R"(
+.graphic "AOI_BOB" file="AOI" motion="BOB"
+.file "UNUSED"
+    call sp_set_ex file"AOI_BOB", 10, 100, 100
+    call sp_set_ex file"SKY", 11, 0, 0
+    call run 0, 0, 0
+)");
+  Frame(0);
+  ASSERT_NE(Rec(10).motionSlot, 0);
+  // A save that lies: layer 11 names layer 10's motion.
+  Rec(11).motionSlot = Rec(10).motionSlot;
+  std::vector<uint8_t> buf(0x100000);
+  uint32_t used = 0;
+  ASSERT_TRUE(layer_save(ctx, buf, &used));
+  Rec(11).motionSlot = 0;
+  uint32_t cursor = 0;
+  ASSERT_TRUE(layer_restore(ctx, buf, &cursor)) << log.All();
+  EXPECT_EQ(Rec(11).motionSlot, 0);
+  ASSERT_NE(Rec(10).motionSlot, 0);
+  EXPECT_NE(motion_get(ctx, Rec(10).motionSlot), nullptr);
+  EXPECT_EQ(motion_live_count(ctx), 1);
+  for (int i = 0; i < 5; ++i) Frame(50);
+  EXPECT_LT(Rec(10).t.f.y, 0) << "the restored motion runs";
 }
 
 }  // namespace
