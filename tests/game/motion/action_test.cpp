@@ -5,7 +5,9 @@
 // push and pop; and the action block of a save.
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 #include "motion/actions.h"
 #include "motion/curves.h"
@@ -528,6 +530,48 @@ TEST_F(ActionBlockTest, ARestoredSlotStartsAgainFromItsFirstStepsNow) {
   EXPECT_EQ(S(0).lines[0].handle, nullptr);
   for (int i = 0; i < 60; ++i) Frame(20);
   EXPECT_FALSE(S(0).running);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- the demo's scenes
+
+namespace {
+
+// The demo game's action block, run from its label on the demo's own data:
+// Aoi's picture starts its motion, Ben's hop is cut short by a click with
+// him at his place, the swing loops, and the curves end upright.
+TEST_F(ActionTest, TheDemoScenesRunOnTheDemoData) {
+  ASSERT_EQ(std::system(("cp -r '" DEMO_DATA_DIR "'/. '" + dir + "/'").c_str()), 0);
+  std::ifstream in(std::string(KIV_SOURCE_DIR) + "/demo/main.kas");
+  const std::string source((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  Start(source);
+  ctx->script.pc = m->Pc("action_scenes");
+  auto runUntil = [&](const std::function<bool()>& done, int limit) {
+    for (int i = 0; i < limit && !done(); ++i) Frame(16);
+    return done();
+  };
+  ASSERT_TRUE(runUntil([&] { return action_sync_running(ctx) != 0; }, 400)) << log.All();
+  ASSERT_NE(Rec(10).motionSlot, 0) << "Aoi floats by her picture's motion";
+  EXPECT_EQ(ctx->motions.records[Rec(10).motionSlot].state, kMotionStarted);
+  for (int i = 0; i < 10; ++i) Frame(16);
+  EXPECT_TRUE(action_sync_running(ctx));
+  KivInputSetKeyPush(kLeftButton);
+  Frame(16);
+  KivInputClear();
+  EXPECT_FALSE(action_sync_running(ctx)) << "a click cuts the hop short";
+  EXPECT_EQ(Rec(11).t.aX, 1280 - 560);
+  EXPECT_EQ(Rec(11).t.aY, 120);
+  ASSERT_TRUE(runUntil([&] { return S(1).running && S(1).state == kActionLoopRun; }, 200));
+  EXPECT_TRUE(action_sync_running(ctx)) << "the turn and swell";
+  ASSERT_TRUE(runUntil([&] { return !action_sync_running(ctx); }, 200));
+  EXPECT_TRUE(S(1).running) << "the swing loops on";
+  EXPECT_EQ(Rec(11).t.aRot[2], 0);
+  EXPECT_NEAR(Rec(11).t.aScale, 1.0f, 1e-5);
+  EXPECT_EQ(Rec(11).t.colour >> 24, 255u);
+  ASSERT_TRUE(runUntil([&] { return !S(1).running; }, 200)) << "the swing is cleared";
+  EXPECT_FALSE(log.Has(kDebugWindowError, "over")) << log.All();
+  EXPECT_FALSE(log.HasAny("読み込みに失敗")) << log.All();
 }
 
 }  // namespace
