@@ -377,7 +377,7 @@ int motion_update(VmContext* ctx, MotionRecord* m) {
       else m->line.active = 0;
       return 1;
     }
-    if (m->pauseLength && static_cast<uint32_t>(now - m->pauseStart) <= m->pauseLength) return 1;
+    if (static_cast<uint32_t>(now - m->pauseStart) <= m->pauseLength) return 1;
     if (m->wait.active) {
       if (static_cast<uint32_t>(now - m->wait.start) <= m->wait.length) return 1;
       m->wait.active = 0;

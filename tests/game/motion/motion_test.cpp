@@ -102,6 +102,27 @@ TEST_F(MotionProgramTest, A99MsMoveSettlesExactlyAndNeverCountsAFrameTwice) {
   EXPECT_FALSE(M(r).move.active);
 }
 
+TEST_F(MotionProgramTest, WaitsAndPausesHoldTheProgram) {
+  const struct {
+    const char* hold;
+    int notYet, done;  // ms after load: still held, and gone on
+  } cases[] = {
+      {"wait 30", 30, 40}, {"pause 30", 30, 40}, {"wait_random 5, 5", 5, 10}, {"wait_random 10, 20", 10, 40},
+      {"pause 0", 0, 10},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.hold);
+    SpriteRecord* r = Record();
+    ASSERT_EQ(Load(r, std::string("auto\n ") + c.hold + "\n shift 1, 0\n wait 100000\n"), 1);
+    EXPECT_EQ(r->t.f.x, 0);
+    if (c.notYet) Frame(static_cast<uint32_t>(c.notYet));
+    EXPECT_EQ(r->t.f.x, 0);
+    Frame(static_cast<uint32_t>(c.done - c.notYet));
+    EXPECT_EQ(r->t.f.x, 1);
+    sprite_record_release(ctx, r);
+  }
+}
+
 TEST_F(MotionProgramTest, ALoopWithAWaitRunsUntilFreedAndRevertsUnlessKept) {
   for (bool keep : {false, true}) {
     SCOPED_TRACE(keep);
