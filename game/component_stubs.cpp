@@ -4,7 +4,6 @@
 // deletes its stand-in here.
 #include "component_stubs.h"
 
-void motion_reset(VmContext*) {}
 void fx_free(VmContext*) {}
 void text_reveal_task_free(VmContext*) {}
 void text_release(VmContext*) {}
@@ -13,7 +12,6 @@ void btn_release_all(VmContext*) {}
 void save_state_reset(VmContext*) {}
 void voice_release(VmContext*) {}
 void select_release(VmContext*) {}
-void action_free(VmContext*) {}
 void history_reset(VmContext*) {}
 void script_thread_clear(VmContext*) {}
 void effect_release(VmContext*) {}
@@ -33,19 +31,15 @@ void voice_commands_install() {}
 void history_commands_install() {}
 void string_debug_commands_install() {}
 void effect_commands_install() {}
-void action_commands_install() {}
 
 // ---- Per-frame steps ----
 int key_message_poll(VmContext*) { return 0; }
 int effect_frame(VmContext*) { return 0; }
-int action_sync_running(VmContext*) { return 0; }
 int script_thread_poll(VmContext*) { return 0; }
 int btn_frame(VmContext*) { return 0; }
 int system_btn_update(VmContext*) { return 0; }
 void text_frame(VmContext*) {}
 void voice_frame(VmContext*) {}
-void action_frame(VmContext*) {}
-void motion_frame(VmContext*) {}
 void continue_save_write(VmContext*) {}
 int save_init(VmContext*) { return 1; }
 void save_buffers_free(VmContext*) {}
@@ -54,11 +48,8 @@ void player_name_window_destroy(VmContext*) {}
 
 // ---- What the graphic layers ask of other components ----
 void fx_layer_release(VmContext*, int) {}
-int motion_load(VmContext*, SpriteRecord*, const char*) { return 0; }
-void motion_free(VmContext*, int) {}
-void motion_start(VmContext*, int) {}
-void motion_show(VmContext*, int) {}
 int text_face_visible(VmContext*) { return 0; }
 int text_button_group(VmContext*) { return -1; }
 void text_display_applied(VmContext*) {}
 const char* player_name_get(VmContext*) { return ""; }
+

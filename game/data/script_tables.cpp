@@ -332,10 +332,18 @@ bool get_record_operand(VmContext* ctx, uint32_t operand, uint8_t (&out)[kFileRe
 int32_t image_no_to_index(uint32_t image_no) {
   const uint32_t index = image_no & 0xFFFF;
   const uint32_t page = (image_no >> 20) & 0xF;
+  // Each kind has its own range of records; a number past it would name
+  // another kind's record or one past the table.
   switch ((image_no >> 24) & 0xF) {
-    case 0: return static_cast<int32_t>(index + 16);
-    case 1: return static_cast<int32_t>(index);
-    case 2: return static_cast<int32_t>(page * 128 + index + 144);
+    case 0:
+      if (index < 128) return static_cast<int32_t>(index + 16);
+      break;
+    case 1:
+      if (index < 16) return static_cast<int32_t>(index);
+      break;
+    case 2:
+      if (index < 128 && page < 8) return static_cast<int32_t>(page * 128 + index + 144);
+      break;
     default: break;
   }
   game_debug_log(kDebugWindowError, "fail original image no : 0x%08X", image_no);

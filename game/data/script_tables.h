@@ -79,8 +79,9 @@ inline const char* string_operand_text(std::span<const uint8_t> entry) {
 bool get_record_operand(VmContext* ctx, uint32_t operand, uint8_t (&out)[kFileRecordBytes], bool mark);
 
 // Image number (kind bits 24-27, page 20-23, index 0-15) -> sprite slot:
-// kind 0 index + 16, kind 1 index, kind 2 page * 128 + index + 144; any other
-// kind -1, after "fail original image no : 0x%08X" in debug window 0.
+// kind 0 index + 16 (index < 128), kind 1 index (< 16), kind 2 page * 128 +
+// index + 144 (page < 8, index < 128); any other kind or an index past its
+// kind's range -1, after "fail original image no : 0x%08X" in debug window 0.
 int32_t image_no_to_index(uint32_t image_no);
 
 // Hands the script's memory areas to the debug windows (keys 11, 13, 12, 17,

@@ -313,7 +313,9 @@ bool layer_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* curs
       info.cellHeight = now.cellHeight;
     }
     KivSpriteSetInfo(rec->sprite, &info);
-    rec->motionSlot = s.motionSlot;
+    // The saved motion number named a record of the saving process: it only
+    // says that the image had a motion, which is loaded afresh below.
+    rec->motionSlot = 0;
     l.flags = s.flags & ~kLayerFlagLoading;
     l.userWord = s.userWord;
     l.shakeMode = s.shakeMode;
@@ -332,7 +334,7 @@ bool layer_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* curs
     }
     if ((l.flags & kLayerFlagShake) && l.shakeDuration == kShakeEndless) l.shakeStart = KivtimeGetTime();
     if (l.flags & kLayerFlagMovie) KivMSpritePlay(rec->sprite, l.movieLoop);
-    if (at) sprite_attrs_apply(ctx, *at, rec, rec->motionSlot ? kAttrRenderMode | kAttrMotion : kAttrRenderMode);
+    if (at) sprite_attrs_apply(ctx, *at, rec, s.motionSlot ? kAttrRenderMode | kAttrMotion : kAttrRenderMode);
     if (rec->motionSlot) motion_start(ctx, rec->motionSlot);
     rec->imageOperand = s.operand;
     l.record = rec;

@@ -148,6 +148,7 @@ SpriteRecord* sprite_record_init(VmContext* ctx, int kind, int index) {
   if (!index_in(index, kEnd[kind] - kBase[kind], "sprite record")) return nullptr;
   SpriteRecord* r = &ctx->sprites.records[kBase[kind] + index];
   Unlink(ctx, r);  // a record made again without a release leaves the list first
+  if (r->motionSlot) motion_free(ctx, r->motionSlot);  // and lets its motion go
   std::memset(static_cast<void*>(r), 0, sizeof *r);
   r->index = kBase[kind] + index;
   r->t.aScale = 1.0f;

@@ -316,6 +316,21 @@ int CmdSeSetPan(VmContext* ctx) {
 
 }  // namespace
 
+// An action's sound step: plays what se channel n holds, looping when asked,
+// at once or faded in over fade_ms; the channel keeps its other flags.
+void se_action_play(VmContext* ctx, int channel, int loop, int fade_ms) {
+  if (channel < 0 || channel >= kSeChannelCount) return;
+  SeChannel& ch = ctx->sound.se[channel];
+  if (!ch.sound) return;
+  if (loop) ch.flags |= kSeLoop;
+  if (fade_ms == 0) {
+    sound_calls().play(ch.sound, loop ? 1 : 0);
+  } else {
+    ch.flags |= kSeFadeIn;
+    sound_calls().playFade(ch.sound, loop ? 1 : 0, fade_ms);
+  }
+}
+
 void se_info_volume_apply(VmContext* ctx, int32_t sound, const char* name) {
   const size_t length = strnlen(name, kSoundNameBytes);
   for (int i = 0; i < kSeInfoCount; ++i) {

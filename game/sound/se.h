@@ -13,3 +13,6 @@ void se_commands_bind();
 void se_info_volume_apply(VmContext* ctx, int32_t sound, const char* name);
 // Releases a channel's sound (if any) and clears its record and name.
 void se_channel_clear(VmContext* ctx, int channel);
+// Plays se channel n (0..15) as an action's sound step: loop non-zero sets
+// the channel's loop bit; fade 0 plays at once, else fades in over fade ms.
+void se_action_play(VmContext* ctx, int channel, int loop, int fadeMs);

@@ -10,6 +10,8 @@
 #include "layers/layers.h"
 #include "layers/sprite_records.h"
 #include "sound/sound_records.h"
+#include "motion/actions.h"
+#include "motion/motions.h"
 
 // Sizes of the machine's areas.
 constexpr int kValueStackSize = 32;
@@ -134,4 +136,6 @@ struct VmContext {
   SpriteRecordTable sprites;  // sprite records and their live list (sprite_records.h)
   LayerState layers;          // graphic layers, face slots (layers.h)
   SoundState sound;           // bgm and se channels, se wait and pending pan (sound/sound_records.h)
+  ActionState actions;        // action slots (motion/actions.h)
+  MotionTable motions;        // motion records and their live list (motion/motions.h)
 };
