@@ -20,7 +20,6 @@ std::mutex g_mutex;
 std::deque<int> g_script;
 std::vector<LoggedBox> g_log;
 
-int DefaultAnswer(uint32_t type) { return (type & 0xF) == kMbYesNo ? kIdNo : kIdOk; }
 
 // KIV_BOX_ANSWERS="yes,no,ok" answers a headless run's boxes in order, so a
 // whole program can be driven from outside.
@@ -43,10 +42,10 @@ void LoadAnswersFromEnvironment() {
   }
 }
 
-int HeadlessBox(const char* text, const char* caption, uint32_t type) {
+int HeadlessBox(const char* text, const char* caption, uint32_t type, int unshown_answer) {
   std::lock_guard lock(g_mutex);
   LoadAnswersFromEnvironment();
-  int answer = DefaultAnswer(type);
+  int answer = UnshownAnswer(type, unshown_answer);
   if (!g_script.empty()) {
     answer = g_script.front();
     g_script.pop_front();
@@ -58,7 +57,7 @@ int HeadlessBox(const char* text, const char* caption, uint32_t type) {
   return answer;
 }
 
-int SdlBox(const char* text, const char* caption, uint32_t type) {
+int SdlBox(const char* text, const char* caption, uint32_t type, int unshown_answer) {
   std::string t = Cp932ToUtf8(text ? text : "");
   std::string c = Cp932ToUtf8(caption ? caption : "");
   uint32_t icon = type & 0xF0;
@@ -83,17 +82,24 @@ int SdlBox(const char* text, const char* caption, uint32_t type) {
   int rc = SDL_ShowMessageBox(&data, &pressed);
   if (video) SdlVideoRelease();
   if (rc != 0 || pressed < 0) {
-    // No display to show it on: say it on the terminal and take the safe answer.
+    // Nothing to show it on: say it on the terminal and take the answer
+    // that loses nothing and does what the player asked.
     std::fprintf(stderr, "[%s] %s\n", c.c_str(), t.c_str());
-    return DefaultAnswer(type);
+    return UnshownAnswer(type, unshown_answer);
   }
   return pressed;
 }
 }  // namespace
 
-int MessageBox(Window*, const char* text, const char* caption, uint32_t type) {
-  if (MessageBoxBackendKind() == Backend::kHeadless) return HeadlessBox(text, caption, type);
-  return SdlBox(text, caption, type);
+int UnshownAnswer(uint32_t type, int unshown_answer) {
+  const bool yes_no = (type & 0xF) == kMbYesNo;
+  if (yes_no && (unshown_answer == kIdYes || unshown_answer == kIdNo)) return unshown_answer;
+  return yes_no ? kIdNo : kIdOk;
+}
+
+int MessageBox(Window*, const char* text, const char* caption, uint32_t type, int unshown_answer) {
+  if (MessageBoxBackendKind() == Backend::kHeadless) return HeadlessBox(text, caption, type, unshown_answer);
+  return SdlBox(text, caption, type, unshown_answer);
 }
 
 void HeadlessBoxScript(std::vector<int> answers) {
