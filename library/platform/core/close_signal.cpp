@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/core/backend.h"
 #include "platform/window/messages.h"
 #include "platform/window/window.h"
 
@@ -40,12 +41,20 @@ void CloseOnTerminationSignals(Window* window) {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    // A window in memory has no close button anyone can press: SIGUSR1
+    // presses it, so a test can drive a whole headless program from outside.
+    const bool headless = WindowBackendKind() == Backend::kHeadless;
+    if (headless) sigaddset(&set, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     std::thread([set] {
       for (;;) {
         int sig = 0;
         if (sigwait(&set, &sig) != 0) continue;
         std::lock_guard lock(g_mutex);
+        if (sig == SIGUSR1) {
+          if (g_target && g_target->Alive()) g_target->backend()->PressCloseButton();
+          continue;
+        }
         Deliver(g_target);
       }
     }).detach();

@@ -3,6 +3,8 @@
 // (a session manager, `kill`, a service stop or Ctrl+C from the terminal
 // cannot answer one). The signals are blocked in the calling thread, and so
 // in every thread started after it, and taken by one watching thread.
+// With the headless window, SIGUSR1 presses its close button (it has no
+// other), so a test can drive a whole program from outside.
 #pragma once
 
 namespace plat {

@@ -2,11 +2,13 @@
 
 #include <SDL.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <deque>
 #include <mutex>
+#include <thread>
 
 #include "platform/core/backend.h"
 #include "platform/window/messages.h"
@@ -17,12 +19,17 @@ namespace plat {
 
 namespace {
 std::mutex g_mutex;
-std::deque<int> g_script;
+struct Scripted {
+  int answer;
+  int hold_ms;  // how long the player takes to answer
+};
+std::deque<Scripted> g_script;
 std::vector<LoggedBox> g_log;
 
 
 // KIV_BOX_ANSWERS="yes,no,ok" answers a headless run's boxes in order, so a
-// whole program can be driven from outside.
+// whole program can be driven from outside; "ok@500" keeps that box open
+// for 500 ms first, as a player who reads it does.
 void LoadAnswersFromEnvironment() {
   static bool loaded = false;
   if (loaded) return;
@@ -35,25 +42,38 @@ void LoadAnswersFromEnvironment() {
     size_t end = all.find(',', at);
     if (end == std::string::npos) end = all.size();
     std::string word = all.substr(at, end - at);
-    if (word == "yes") g_script.push_back(kIdYes);
-    else if (word == "no") g_script.push_back(kIdNo);
-    else if (word == "ok") g_script.push_back(kIdOk);
+    int hold = 0;
+    if (size_t mark = word.find('@'); mark != std::string::npos) {
+      hold = std::atoi(word.c_str() + mark + 1);
+      if (hold < 0 || hold > 60000) hold = 0;
+      word.resize(mark);
+    }
+    if (word == "yes") g_script.push_back({kIdYes, hold});
+    else if (word == "no") g_script.push_back({kIdNo, hold});
+    else if (word == "ok") g_script.push_back({kIdOk, hold});
     at = end + 1;
   }
 }
 
 int HeadlessBox(const char* text, const char* caption, uint32_t type, int unshown_answer) {
-  std::lock_guard lock(g_mutex);
-  LoadAnswersFromEnvironment();
   int answer = UnshownAnswer(type, unshown_answer);
-  if (!g_script.empty()) {
-    answer = g_script.front();
-    g_script.pop_front();
+  int hold_ms = 0;
+  {
+    std::lock_guard lock(g_mutex);
+    LoadAnswersFromEnvironment();
+    if (!g_script.empty()) {
+      answer = g_script.front().answer;
+      hold_ms = g_script.front().hold_ms;
+      g_script.pop_front();
+    }
+    g_log.push_back(LoggedBox{text ? text : "", caption ? caption : "", type, answer});
+    // Shown on the terminal, since there is no screen to show it on.
+    std::fprintf(stderr, "[%s] %s\n", Cp932ToUtf8(caption ? caption : "").c_str(),
+                 Cp932ToUtf8(text ? text : "").c_str());
+    std::fflush(stderr);
   }
-  g_log.push_back(LoggedBox{text ? text : "", caption ? caption : "", type, answer});
-  // Shown on the terminal, since there is no screen to show it on.
-  std::fprintf(stderr, "[%s] %s\n", Cp932ToUtf8(caption ? caption : "").c_str(),
-               Cp932ToUtf8(text ? text : "").c_str());
+  // The box stays open (this thread waits in it) while the player reads.
+  if (hold_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(hold_ms));
   return answer;
 }
 
@@ -104,7 +124,8 @@ int MessageBox(Window*, const char* text, const char* caption, uint32_t type, in
 
 void HeadlessBoxScript(std::vector<int> answers) {
   std::lock_guard lock(g_mutex);
-  g_script.assign(answers.begin(), answers.end());
+  g_script.clear();
+  for (int a : answers) g_script.push_back({a, 0});
 }
 
 std::vector<LoggedBox> HeadlessBoxLog() {
