@@ -170,6 +170,14 @@ TEST_F(StampQuestion, NoEndsAndKeepsEverything) {
   EXPECT_TRUE(Exists(save + "/save000.dat"));
 }
 
+TEST_F(StampQuestion, AQuestionNobodySawDeletesNothing) {
+  ProcessResult r = RunProgram(kDir + "/orvane_id_ok", {}, {"/DIB"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_NE(r.err.find("検証結果"), std::string::npos) << r.err;
+  EXPECT_TRUE(Exists(save + "/system.dat"));
+  EXPECT_TRUE(Exists(save + "/save000.dat"));
+}
+
 TEST_F(StampQuestion, YesDeletesOnlyDatFiles) {
   ProcessResult r = RunProgram(kDir + "/orvane_id_ok", {"KIV_BOX_ANSWERS=yes"}, {"/DIB"});
   EXPECT_NE(r.err.find("検証結果"), std::string::npos) << r.err;
