@@ -284,7 +284,8 @@ extern "C" KIV_API int KivRun(void) {
   KivWaitEventPumping(&s->gameStart);
 
   // Close requests that came before (during start-up, its boxes, the wait
-  // for the threads) are handled now, in the order of the end they ask for.
+  // for the threads) are handled now, once: a termination signal ends the
+  // game without asking, so it goes before a close button's question.
   s->threadsStarted = true;
   if (s->deferredEnd) s->window->Post(plat::kMsgEndSession, 0, 0);
   else if (s->deferredClose) s->window->Post(plat::kMsgClose, 0, 0);
