@@ -235,6 +235,18 @@ TEST(OrvaneProcess, DemoGameRunsAndEndsWritingItsFiles) {
 
 // ---------------------------------------------------------------- close requests
 
+// A program a failed check left running is killed, not left behind.
+struct ChildGuard {
+  pid_t pid;
+  ~ChildGuard() {
+    if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
+
 // A demo game folder of its own, started and driven from outside: boxes
 // answered (and held open) through KIV_BOX_ANSWERS, the close button pressed
 // with SIGUSR1 (the headless window's only button), signals as a terminal or
@@ -352,6 +364,7 @@ TEST_F(CloseRequest, EveryRequestEndsInOrderOrIsDroppedOnNo) {
     ASSERT_NE(system_before, 0u);
     ASSERT_NE(config_before, 0u);
     pid_t pid = Start(c.dib ? std::vector<std::string>{"/DIB"} : std::vector<std::string>{}, c.answers);
+    const ChildGuard guard{pid};
     for (const Step& step : c.steps) {
       switch (step.kind) {
         case kWaitText:
