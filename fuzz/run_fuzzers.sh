@@ -1,18 +1,31 @@
 #!/usr/bin/env bash
-# Builds the decoder and archive fuzz targets with clang in build-fuzz and runs each for a
-# fixed time (seconds, default 20) from seeds made by our own image writer.
-#   fuzz/run_fuzzers.sh [seconds]
+# Builds the fuzz targets with clang in build-fuzz and runs each for a fixed time (seconds,
+# default 20): the image decoders and the archive reader, text drawing and glyph files, the
+# sound loaders and the mixer, the movie opener, motion programs and the save blocks, the
+# game's script and data-file loaders and the script machine. Every seed is made by the
+# project's own writers and assemblers.
+#   fuzz/run_fuzzers.sh [seconds] [target ...]     (targets without the fuzz_ prefix)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
+shift || true
+image_targets="lz ge pgd bmp_tga pac"
+media_targets="text sound movie"
+save_targets="sound_save ani action_block"
+game_targets="script_src text_dat text_dat_scrambled file_dat point_dat mem_dat graphic_dat archive_dat
+  system_dat config_dat vm_run"
+targets=${*:-$image_targets $media_targets $save_targets $game_targets}
 cmake -S . -B build-fuzz -G Ninja \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DKIV_FUZZ=ON -DKIV_SANITIZE=address -DBUILD_TESTING=OFF -DKIV_BENCH=OFF
-cmake --build build-fuzz --target fuzz_lz fuzz_ge fuzz_pgd fuzz_bmp_tga fuzz_pac fuzz_text fuzz_seeds pac_write \
-  fuzz_sound fuzz_sound_seeds fuzz_movie fuzz_movie_seeds fuzz_sound_save fuzz_ani fuzz_action_block fuzz_motion_seeds
+build_targets="fuzz_seeds fuzz_script_seeds fuzz_sound_seeds fuzz_movie_seeds fuzz_motion_seeds pac_write"
+for t in $targets; do build_targets="$build_targets fuzz_$t"; done
+# shellcheck disable=SC2086
+cmake --build build-fuzz --target $build_targets
 
 corpus=build-fuzz/corpus
 build-fuzz/fuzz/fuzz_seeds "$corpus"
+build-fuzz/fuzz/fuzz_script_seeds "$corpus" demo/main.kas
 # Motion programs and an action block: our own motion assembler and block writer.
 build-fuzz/fuzz/fuzz_motion_seeds "$corpus"
 # Archive seeds: a small archive written by our own archive writer.
@@ -31,12 +44,12 @@ mkdir -p "$corpus/sound_save"
 head -c 648 /dev/zero > "$corpus/sound_save/empty.bin"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-for t in lz ge pgd bmp_tga pac text sound movie sound_save ani action_block; do
+for t in $targets; do
   echo "== fuzz_$t for ${seconds}s"
-  mkdir -p "build-fuzz/artifacts/$t"
+  mkdir -p "build-fuzz/artifacts/$t" "$corpus/$t"
   log="build-fuzz/fuzz_$t.log"
   # The fuzzer's progress goes to a log; on a finding the whole log is shown.
-  if ! build-fuzz/fuzz/fuzz_$t -max_total_time="$seconds" -rss_limit_mb=4096 -print_final_stats=1 \
+  if ! build-fuzz/fuzz/fuzz_$t -max_total_time="$seconds" -rss_limit_mb=4096 -timeout=10 -print_final_stats=1 \
       -artifact_prefix="build-fuzz/artifacts/$t/" "$corpus/$t" > "$log" 2>&1; then
     cat "$log"
     exit 1

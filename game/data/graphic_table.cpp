@@ -56,9 +56,15 @@ bool graphic_dat_load(VmContext* ctx) {
 }
 
 bool graphic_dat_load_image(VmContext* ctx, std::span<const uint8_t> bytes) {
-  if (bytes.size() > kMaxDataFileBytes) return false;
+  if (bytes.size() > kMaxDataFileBytes) {
+    game_debug_log(kDebugWindowError, "graphic.dat: %zu bytes, too large", bytes.size());
+    return false;
+  }
   auto* image = static_cast<uint8_t*>(KivMemoryAlloc(static_cast<int>(bytes.size() + 1), 1));
-  if (!image) return false;
+  if (!image) {
+    game_debug_log(kDebugWindowError, "graphic.dat: no memory for %zu bytes", bytes.size());
+    return false;
+  }
   if (!bytes.empty()) std::memcpy(image, bytes.data(), bytes.size());
   return Accept(ctx, image, static_cast<uint32_t>(bytes.size()));
 }

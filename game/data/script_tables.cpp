@@ -172,7 +172,7 @@ uint8_t* data_file_read(const char* name, uint32_t extra, uint32_t* size) {
 // ---- Script.src ----
 
 bool script_load_image(VmContext* ctx, std::span<const uint8_t> bytes) {
-  script_free(ctx);
+  // A refused file leaves the loaded script as it was.
   plat::ByteReader r(bytes);
   const uint32_t magic = r.U32();
   r.U32();  // build stamp: read by the system data
@@ -203,6 +203,7 @@ bool script_load_image(VmContext* ctx, std::span<const uint8_t> bytes) {
     game_debug_log(kDebugWindowError, "Script.src: no memory for %u bytes", size);
     return false;
   }
+  script_free(ctx);
   ScriptRecord& s = ctx->script;
   s.code = code;
   s.codeSize = size;

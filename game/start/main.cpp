@@ -79,7 +79,8 @@ int main(int argc, char** argv) {
     case StampCheck::kStale: {
       int answer = plat::MessageBox(
           nullptr, plat::Sjis("スクリプトファイルが更新されています。\nシステムデータ/セーブデータを削除しますか？"),
-          plat::Sjis("検証結果"), plat::kMbYesNo | plat::kMbIconQuestion);
+          plat::Sjis("検証結果"), plat::kMbYesNo | plat::kMbIconQuestion,
+          plat::kIdNo);  // a box nobody saw deletes nothing
       if (answer != plat::kIdYes) {
         KivUninit();
         return 0;

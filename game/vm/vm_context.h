@@ -50,6 +50,9 @@ struct ScriptRecord {
   int32_t yield;         // set by an instruction or handler: the run stops for this frame
   uint32_t points[kScriptPointDepth];  // script points: the run stops when pc reaches the top one
   int32_t pointDepth;
+  // Instructions one script_run may take before it stops for the frame;
+  // 0: no bound (the game). Tools that run untrusted code set it.
+  uint32_t stepLimit;
 };
 
 // The four table images, each the whole file as read (header included).

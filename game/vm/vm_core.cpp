@@ -302,7 +302,9 @@ void script_run(VmContext* ctx) {
   ScriptRecord& s = ctx->script;
   if (!s.code || s.pc == s.codeSize) return;
   Cursor c{s.code, s.pc};
+  uint32_t steps = 0;
   for (;;) {
+    if (s.stepLimit != 0 && steps++ == s.stepLimit) [[unlikely]] break;
     if (s.pointDepth > 0 && s.pointDepth <= kScriptPointDepth && c.pc == s.points[s.pointDepth - 1]) break;
     s.yield = 0;
     if (c.pc > s.codeSize || s.codeSize - c.pc < 4) [[unlikely]] {

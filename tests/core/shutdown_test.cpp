@@ -4,6 +4,7 @@
 // thread is left running.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
@@ -118,6 +119,67 @@ TEST_F(ShutdownTest, CloseAnsweredNoChangesNothing) {
   EXPECT_EQ(g_frames.load(), 10) << "the engine ran on after the No";
   EXPECT_EQ(g_end_calls.load(), 1);
   EXPECT_EQ(plat::HeadlessBoxLog().size(), 1u);
+}
+
+// Close requests that reach the window before KivRun has started the game
+// (during KivInit's boxes, the host's own start-up) wait for the game to
+// run and then end it in order; requests that meet are handled once.
+TEST_F(ShutdownTest, RequestsBeforeTheGameRunsEndItOnceInOrder) {
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> requests;  // posted between KivInit and KivRun
+    std::vector<int> answers;        // scripted box answers
+    int questions;                   // close questions asked
+    bool ends;                       // ends by the request (else by the task at frame 10)
+  } cases[] = {
+      {"close, Yes", {plat::kMsgClose}, {plat::kIdYes}, 1, true},
+      {"close, box not shown", {plat::kMsgClose}, {}, 1, true},
+      {"close, No", {plat::kMsgClose}, {plat::kIdNo}, 1, false},
+      {"termination signal", {plat::kMsgEndSession}, {}, 0, true},
+      {"close twice, Yes", {plat::kMsgClose, plat::kMsgClose}, {plat::kIdYes, plat::kIdYes}, 1, true},
+      {"signal, then close", {plat::kMsgEndSession, plat::kMsgClose}, {plat::kIdYes}, 0, true},
+      {"close, then signal", {plat::kMsgClose, plat::kMsgEndSession}, {plat::kIdYes}, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    plat::HeadlessBoxReset();
+    plat::HeadlessBoxScript(c.answers);
+    g_frames = 0;
+    g_end_calls = 0;
+    g_start = StartWithTask;
+    static bool ends_by_request;
+    static std::atomic<bool> ended_by_task;
+    static std::chrono::steady_clock::time_point started;
+    ends_by_request = c.ends;
+    ended_by_task = false;
+    started = std::chrono::steady_clock::now();
+    g_task = [](void*) {
+      const int n = ++g_frames;
+      // After a No the game goes on until it ends itself; a request that
+      // ends the game must do so long before the safety stop (the virtual
+      // clock runs frames as fast as they go, so that stop is in real time).
+      if (ended_by_task) return 1;
+      if ((!ends_by_request && n >= 10 && !plat::HeadlessBoxLog().empty()) ||
+          std::chrono::steady_clock::now() - started > std::chrono::seconds(20)) {
+        ended_by_task = true;
+        KivEnd();
+      }
+      return 1;
+    };
+    ASSERT_EQ(KivInit(&params), 1);
+    auto* w = static_cast<plat::Window*>(KivGetWindowHandle());
+    for (uint32_t m : c.requests) ASSERT_TRUE(w->Post(m, 0, 0));
+    EXPECT_EQ(KivRun(), 0);
+    EXPECT_TRUE(g_kiv->gameThread->Ended());
+    EXPECT_TRUE(g_kiv->workerThread->Ended());
+    EXPECT_EQ(KivUninit(), 1);
+    EXPECT_EQ(g_end_calls.load(), 1) << "the game ended in order, once";
+    EXPECT_GE(g_frames.load(), 1) << "the game ran before it ended";
+    EXPECT_EQ(ended_by_task.load(), !c.ends);
+    int questions = 0;
+    for (const auto& box : plat::HeadlessBoxLog()) questions += box.text == Sj("本当に終了しますか？");
+    EXPECT_EQ(questions, c.questions);
+  }
 }
 
 TEST_F(ShutdownTest, EndCallbackGetsFirstRootTaskData) {

@@ -58,7 +58,13 @@ int Frames(void*) {
   const int f = g_frame++;
   auto* w = static_cast<plat::Window*>(KivGetWindowHandle());
   if (f == 5) KivWindowChangeMode(1);
-  if (f == 40) {
+  // The X server takes its time to place the window (longer on a busy
+  // machine): measure ten frames after full screen has settled on the display.
+  static int settled = -1;
+  if (f >= 10 && settled < 0 && !g_shotWanted && KivCheckWindowMode() == 1 &&
+      w->backend()->ClientRectOnScreen() == g_kiv->soft->monitor && g_kiv->view.right > g_kiv->view.left)
+    settled = f;
+  if (!g_shotWanted && ((settled >= 0 && f == settled + 10) || f == 1500)) {
     g_fullMode = KivCheckWindowMode();
     g_fullClient = w->backend()->ClientRectOnScreen();
     g_display = g_kiv->soft->monitor;
@@ -69,7 +75,7 @@ int Frames(void*) {
     g_shotFrame = f;
     KivWindowChangeMode(0);
   }
-  if (g_shotFrame >= 0 && f == g_shotFrame + 20) {
+  if (g_shotFrame >= 0 && f == g_shotFrame + 60) {
     g_windowedMode = KivCheckWindowMode();
     g_windowedAfter = w->backend()->OuterRect();
     KivEnd();

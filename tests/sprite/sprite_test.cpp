@@ -479,6 +479,36 @@ TEST_F(SpriteTest, DifferenceImagesApplyToTheirBaseAtEveryDepth) {
   ExpectNothingLeft();
 }
 
+TEST_F(SpriteTest, DifferenceImageLargerThanItsBaseIsRefused) {
+  // The difference was made against a 40x30 picture, but the base it names
+  // is 12x9: its rectangle (8..30, 5..12) does not fit.
+  const Image big = Pattern(40, 30, false);
+  Image changed = big;
+  for (int y = 5; y < 12; ++y)
+    for (int x = 8; x < 30; ++x) changed.pixels[y * 40 + x] ^= 0x00102030u;
+  kivtools::GeOptions o;
+  o.method = 1;
+  Write("small.ge", kivtools::EncodeGe(Pattern(12, 9, false), o));
+  const int used = screen->surfacesUsed;
+  for (int bpp : {24, 32}) {
+    kivtools::PgdOptions po;
+    po.bpp = bpp;
+    po.baseName = "SMALL.GE";
+    Bytes pgd;
+    std::string error;
+    ASSERT_TRUE(kivtools::EncodePgd(big, changed, po, &pgd, &error)) << error;
+    Write("wide.pgd", pgd);
+    DebugCapture cap;
+    plat::SetLastError(0);
+    EXPECT_EQ(KivSpriteLoad(list, "wide.pgd", 0), nullptr) << bpp;
+    EXPECT_EQ(plat::GetLastError(), plat::kErrorInvalidParameter) << bpp;
+    EXPECT_NE(cap.text.find("rectangle outside the base image"), std::string::npos) << cap.text;
+    EXPECT_EQ(screen->surfacesUsed, used) << "the base sprite's surface is given back";
+    EXPECT_EQ(list->head.next, nullptr) << "no sprite is left in the list";
+    ExpectNothingLeft();
+  }
+}
+
 // ---------------------------------------------------------------- bad input
 
 TEST_F(SpriteTest, BadImagesGiveNullAndLeakNothing) {

@@ -258,6 +258,8 @@ extern "C" KIV_API int KivUninit(void) {
   }
   KivMovieUninit();
   ReleaseServices(s);
+  plat::CloseOnTerminationSignals(nullptr);
+  plat::TakePendingTerminationRequests();  // the program ends already
   if (s->window) s->window->Destroy();
   FreeRecord(s);
   DrainQueue();

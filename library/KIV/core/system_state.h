@@ -73,6 +73,14 @@ struct KivSystemState {
   const KivRenderer* renderer = nullptr;  // the table of the one in use
   plat::Window* window = nullptr;
   std::atomic<int> running{0};
+  // Set once the end request has begun: a second request (a close, a
+  // termination signal, KivEnd) met while it runs is dropped.
+  std::atomic<int> ending{0};
+  // Close requests that reached the window before KivRun had started the
+  // game thread wait here and are handled once it runs (window thread only).
+  bool threadsStarted = false;
+  bool deferredClose = false;
+  bool deferredEnd = false;
   std::atomic<int> active{0};
   std::atomic<int> moviePlaying{0};
   std::atomic<int> minimised{0};

@@ -130,10 +130,26 @@ intptr_t KivWindowProc(plat::Window* window, uint32_t message, uintptr_t wParam,
       if (wParam == 0) s->active.store(0);
       return 0;
     case plat::kMsgClose:
+      if (s->ending.load()) return 0;  // the end is already under way
+      if (!s->threadsStarted) {
+        // Before the game thread runs there is no game to end in order:
+        // KivRun asks once it runs.
+        s->deferredClose = true;
+        return 0;
+      }
+      // A box that cannot be shown answers Yes: the player asked to end,
+      // and the end writes everything back.
       if (plat::MessageBox(window, KivText("本当に終了しますか？"), s->params.title,
-                           plat::kMbYesNo | plat::kMbIconQuestion) == plat::kIdYes)
+                           plat::kMbYesNo | plat::kMbIconQuestion, plat::kIdYes) == plat::kIdYes)
         return KivWindowProc(window, kMsgApp + 0x69, 0, 0);
       return 0;
+    case plat::kMsgEndSession:
+      // A termination signal: the end, without the question.
+      if (!s->threadsStarted) {
+        s->deferredEnd = true;
+        return 0;
+      }
+      return KivWindowProc(window, kMsgApp + 0x69, 0, 0);
     case plat::kMsgWindowPosChanging:
       return 0;
     case plat::kMsgNcLButtonDblClk:
@@ -212,6 +228,9 @@ intptr_t KivWindowProc(plat::Window* window, uint32_t message, uintptr_t wParam,
     case kMsgApp + 0x68:
       return plat::DefWindowProc(window, message, wParam, lParam);
     case kMsgApp + 0x69:
+      // Once only: a request that arrives while the end pumps messages
+      // (a second close, a signal, KivEnd from a thread) is dropped.
+      if (s->ending.exchange(1)) return 0;
       KivDebugCloseWindows();
       KivWindowOnExit();
       KivStopThreads();
@@ -243,6 +262,8 @@ intptr_t KivWindowProc(plat::Window* window, uint32_t message, uintptr_t wParam,
 extern "C" KIV_API int KivRun(void) {
   KivSystemState* s = g_kiv;
   if (!s) return -1;
+  // Ended before it ran (KivEnd on this thread): nothing to start.
+  if (s->ending.load() || !s->window || !s->window->Alive()) return 0;
   s->workerStart.Reset();
   s->workerHandleStored.Reset();
   s->workerThread = KivFaultHit(KivFault::kWorkerThread) ? nullptr : plat::Thread::Start(KivWorkerThreadProc);
@@ -263,6 +284,14 @@ extern "C" KIV_API int KivRun(void) {
   }
   KivWaitEventPumping(&s->gameStart);
 
+  // Close requests that came before (during start-up, its boxes, the wait
+  // for the threads) are handled now, once: a termination signal ends the
+  // game without asking, so it goes before a close button's question.
+  s->threadsStarted = true;
+  if (s->deferredEnd) s->window->Post(plat::kMsgEndSession, 0, 0);
+  else if (s->deferredClose) s->window->Post(plat::kMsgClose, 0, 0);
+  s->deferredEnd = s->deferredClose = false;
+
   int code = 0;
   while (s->running.load()) {
     plat::Msg m;
@@ -272,6 +301,10 @@ extern "C" KIV_API int KivRun(void) {
         break;
       }
       plat::DispatchMessage(m);
+    } else if (!s->window->Alive()) {
+      // The end has destroyed the window and its quit message was taken
+      // by a pump inside it: nothing more will come.
+      break;
     } else {
       plat::WaitMessage();
     }

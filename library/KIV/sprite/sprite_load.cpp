@@ -31,13 +31,19 @@ int64_t ReadWhole(const char* name, uint8_t* dest, size_t limit) {
   return static_cast<int64_t>(size);
 }
 
+// A difference image that cannot be used: no sprite, and the error says why.
+KivSprite* Malformed() {
+  plat::SetLastError(plat::kErrorInvalidParameter);
+  return nullptr;
+}
+
 KivSprite* LoadDifference(KivRenderList* list, int64_t size, int priority) {
   uint8_t* buf = KivLoadBuffer;
   const std::span<const uint8_t> file(buf, static_cast<size_t>(size));
   KivPgdHeader head;
-  if (!KivPgdReadHeader(file, &head)) return nullptr;
+  if (!KivPgdReadHeader(file, &head)) return Malformed();
   std::span<uint8_t> unpacked(buf + kKivPgdWorkOffset, kKivPgdWorkSize);
-  if (!KivPgdUnpack(file, head, unpacked)) return nullptr;
+  if (!KivPgdUnpack(file, head, unpacked)) return Malformed();
   // The base goes to the start of the buffer, below the unpacked data.
   const int64_t baseSize = ReadWhole(head.baseName, buf, kKivPgdWorkOffset);
   if (baseSize < 0) return nullptr;
@@ -46,12 +52,16 @@ KivSprite* LoadDifference(KivRenderList* list, int64_t size, int priority) {
   s->locked.store(1);
   int w = 0, h = 0;
   uint32_t* px = KivSoftSurfacePixels(static_cast<KivSoftSurface*>(s->surface), &w, &h);
-  if (px) {
-    // The rows are undone into the start of the buffer (the base file is no
-    // longer needed); a rectangle that does not fit leaves the base as it is.
-    if (!KivPgdApply(head, {buf + kKivPgdWorkOffset, head.unpackedSize}, {buf, kKivPgdWorkOffset},
-                     {px, static_cast<size_t>(w) * h}, w, h, w))
-      plat::DebugOutput("KivSpriteLoad : difference image does not fit its base\n");
+  // The rows are undone into the start of the buffer (the base file is no
+  // longer needed). A difference that cannot be applied (its rectangle does
+  // not fit the base, its rows are short) is a broken file: the base alone
+  // would show a picture the script never asked for.
+  if (!px || !KivPgdApply(head, {buf + kKivPgdWorkOffset, head.unpackedSize}, {buf, kKivPgdWorkOffset},
+                          {px, static_cast<size_t>(w) * h}, w, h, w)) {
+    plat::DebugOutput("KivSpriteLoad : difference image does not fit its base\n");
+    s->locked.store(0);
+    KivSpriteRelease(list, s);
+    return Malformed();
   }
   s->locked.store(0);
   return s;

@@ -4,35 +4,68 @@
 #include <signal.h>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
+#include "platform/core/backend.h"
 #include "platform/window/messages.h"
 #include "platform/window/window.h"
 
 namespace plat {
 
 namespace {
-std::atomic<Window*> g_target{nullptr};
+// The target and the requests kept for it change together.
+std::mutex g_mutex;
+Window* g_target = nullptr;
+int g_pending = 0;
+
+void Deliver(Window* w) {
+  // A window that is gone takes nothing: keep the request for the next.
+  if (w && w->Alive() && w->Post(kMsgEndSession, 0, 0)) return;
+  ++g_pending;
+}
 }  // namespace
 
 void CloseOnTerminationSignals(Window* window) {
-  g_target.store(window);
-  static bool started = false;
-  if (started) return;
-  started = true;
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  std::thread([set] {
-    for (;;) {
-      int sig = 0;
-      if (sigwait(&set, &sig) != 0) continue;
-      Window* w = g_target.load();
-      if (w && w->Alive()) w->Post(kMsgClose, 0, 0);
+  {
+    std::lock_guard lock(g_mutex);
+    g_target = window;
+    if (window && g_pending > 0) {
+      g_pending = 0;
+      Deliver(window);
     }
-  }).detach();
+  }
+  static std::once_flag started;
+  std::call_once(started, [] {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    // A window in memory has no close button anyone can press: SIGUSR1
+    // presses it, so a test can drive a whole headless program from outside.
+    const bool headless = WindowBackendKind() == Backend::kHeadless;
+    if (headless) sigaddset(&set, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread([set] {
+      for (;;) {
+        int sig = 0;
+        if (sigwait(&set, &sig) != 0) continue;
+        std::lock_guard lock(g_mutex);
+        if (sig == SIGUSR1) {
+          if (g_target && g_target->Alive()) g_target->backend()->PressCloseButton();
+          continue;
+        }
+        Deliver(g_target);
+      }
+    }).detach();
+  });
+}
+
+int TakePendingTerminationRequests() {
+  std::lock_guard lock(g_mutex);
+  int n = g_pending;
+  g_pending = 0;
+  return n;
 }
 
 }  // namespace plat

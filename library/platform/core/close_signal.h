@@ -1,8 +1,10 @@
-// SIGINT and SIGTERM ask the window to close, as its close button does, so a
-// program told to end from a terminal or a session manager ends in order
-// (and asks first, like the close button). The signals are blocked in the
-// calling thread, and so in every thread started after it, and taken by one
-// watching thread.
+// SIGINT and SIGTERM end the program in order: they reach the window as
+// kMsgEndSession, which ends it without the question the close button asks
+// (a session manager, `kill`, a service stop or Ctrl+C from the terminal
+// cannot answer one). The signals are blocked in the calling thread, and so
+// in every thread started after it, and taken by one watching thread.
+// With the headless window, SIGUSR1 presses its close button (it has no
+// other), so a test can drive a whole program from outside.
 #pragma once
 
 namespace plat {
@@ -10,7 +12,12 @@ namespace plat {
 class Window;
 
 // Call on the window thread before other threads start; later calls move
-// the requests to the new window.
+// the requests to the new window. A request that arrives while there is no
+// window (before it is made, or between two) is kept and handed to the
+// next window set here.
 void CloseOnTerminationSignals(Window* window);
+
+// The requests that came while no window took them (read and cleared).
+int TakePendingTerminationRequests();
 
 }  // namespace plat

@@ -2,12 +2,14 @@
 
 #include <SDL.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <deque>
 #include <mutex>
 #include <atomic>
+#include <thread>
 
 #include "platform/core/backend.h"
 #include "platform/window/messages.h"
@@ -18,14 +20,18 @@ namespace plat {
 
 namespace {
 std::mutex g_mutex;
-std::deque<int> g_script;
+struct Scripted {
+  int answer;
+  int hold_ms;  // how long the player takes to answer
+};
+std::deque<Scripted> g_script;
 std::vector<LoggedBox> g_log;
 std::atomic<BoxHandler> g_handler{nullptr};
 
-int DefaultAnswer(uint32_t type) { return (type & 0xF) == kMbYesNo ? kIdNo : kIdOk; }
 
 // KIV_BOX_ANSWERS="yes,no,ok" answers a headless run's boxes in order, so a
-// whole program can be driven from outside.
+// whole program can be driven from outside; "ok@500" keeps that box open
+// for 500 ms first, as a player who reads it does.
 void LoadAnswersFromEnvironment() {
   static bool loaded = false;
   if (loaded) return;
@@ -38,29 +44,42 @@ void LoadAnswersFromEnvironment() {
     size_t end = all.find(',', at);
     if (end == std::string::npos) end = all.size();
     std::string word = all.substr(at, end - at);
-    if (word == "yes") g_script.push_back(kIdYes);
-    else if (word == "no") g_script.push_back(kIdNo);
-    else if (word == "ok") g_script.push_back(kIdOk);
+    int hold = 0;
+    if (size_t mark = word.find('@'); mark != std::string::npos) {
+      hold = std::atoi(word.c_str() + mark + 1);
+      if (hold < 0 || hold > 60000) hold = 0;
+      word.resize(mark);
+    }
+    if (word == "yes") g_script.push_back({kIdYes, hold});
+    else if (word == "no") g_script.push_back({kIdNo, hold});
+    else if (word == "ok") g_script.push_back({kIdOk, hold});
     at = end + 1;
   }
 }
 
-int HeadlessBox(const char* text, const char* caption, uint32_t type) {
-  std::lock_guard lock(g_mutex);
-  LoadAnswersFromEnvironment();
-  int answer = DefaultAnswer(type);
-  if (!g_script.empty()) {
-    answer = g_script.front();
-    g_script.pop_front();
+int HeadlessBox(const char* text, const char* caption, uint32_t type, int unshown_answer) {
+  int answer = UnshownAnswer(type, unshown_answer);
+  int hold_ms = 0;
+  {
+    std::lock_guard lock(g_mutex);
+    LoadAnswersFromEnvironment();
+    if (!g_script.empty()) {
+      answer = g_script.front().answer;
+      hold_ms = g_script.front().hold_ms;
+      g_script.pop_front();
+    }
+    g_log.push_back(LoggedBox{text ? text : "", caption ? caption : "", type, answer});
+    // Shown on the terminal, since there is no screen to show it on.
+    std::fprintf(stderr, "[%s] %s\n", Cp932ToUtf8(caption ? caption : "").c_str(),
+                 Cp932ToUtf8(text ? text : "").c_str());
+    std::fflush(stderr);
   }
-  g_log.push_back(LoggedBox{text ? text : "", caption ? caption : "", type, answer});
-  // Shown on the terminal, since there is no screen to show it on.
-  std::fprintf(stderr, "[%s] %s\n", Cp932ToUtf8(caption ? caption : "").c_str(),
-               Cp932ToUtf8(text ? text : "").c_str());
+  // The box stays open (this thread waits in it) while the player reads.
+  if (hold_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(hold_ms));
   return answer;
 }
 
-int SdlBox(const char* text, const char* caption, uint32_t type) {
+int SdlBox(const char* text, const char* caption, uint32_t type, int unshown_answer) {
   std::string t = Cp932ToUtf8(text ? text : "");
   std::string c = Cp932ToUtf8(caption ? caption : "");
   uint32_t icon = type & 0xF0;
@@ -85,26 +104,34 @@ int SdlBox(const char* text, const char* caption, uint32_t type) {
   int rc = SDL_ShowMessageBox(&data, &pressed);
   if (video) SdlVideoRelease();
   if (rc != 0 || pressed < 0) {
-    // No display to show it on: say it on the terminal and take the safe answer.
+    // Nothing to show it on: say it on the terminal and take the answer
+    // that loses nothing and does what the player asked.
     std::fprintf(stderr, "[%s] %s\n", c.c_str(), t.c_str());
-    return DefaultAnswer(type);
+    return UnshownAnswer(type, unshown_answer);
   }
   return pressed;
 }
 }  // namespace
 
-int MessageBox(Window*, const char* text, const char* caption, uint32_t type) {
-  if (MessageBoxBackendKind() == Backend::kHeadless) return HeadlessBox(text, caption, type);
+int UnshownAnswer(uint32_t type, int unshown_answer) {
+  const bool yes_no = (type & 0xF) == kMbYesNo;
+  if (yes_no && (unshown_answer == kIdYes || unshown_answer == kIdNo)) return unshown_answer;
+  return yes_no ? kIdNo : kIdOk;
+}
+
+int MessageBox(Window*, const char* text, const char* caption, uint32_t type, int unshown_answer) {
+  if (MessageBoxBackendKind() == Backend::kHeadless) return HeadlessBox(text, caption, type, unshown_answer);
   if (BoxHandler h = g_handler.load())
     return h(Cp932ToUtf8(text ? text : ""), Cp932ToUtf8(caption ? caption : ""), type);
-  return SdlBox(text, caption, type);
+  return SdlBox(text, caption, type, unshown_answer);
 }
 
 void SetMessageBoxHandler(BoxHandler handler) { g_handler.store(handler); }
 
 void HeadlessBoxScript(std::vector<int> answers) {
   std::lock_guard lock(g_mutex);
-  g_script.assign(answers.begin(), answers.end());
+  g_script.clear();
+  for (int a : answers) g_script.push_back({a, 0});
 }
 
 std::vector<LoggedBox> HeadlessBoxLog() {

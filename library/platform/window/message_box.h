@@ -1,7 +1,12 @@
 // Message boxes: Shift-JIS text and caption, an icon, OK or Yes/No.
 // Real backend: SDL's message box (text shown as UTF-8). Headless: every box
-// is logged and answered from a script that a test sets; an unscripted box
-// gets OK, or No for a question (the answer that changes nothing).
+// is logged and answered from a script that a test sets (or KIV_BOX_ANSWERS).
+//
+// A box that cannot be shown (no display, an X server that cannot draw it,
+// a headless run with no scripted answer) is printed on stderr and takes its
+// unshown answer: the one the caller names as losing no data while doing
+// what the player asked (a close question: Yes, the player asked to end; a
+// question about deleting data: No). Without one, OK, or No for a question.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -11,7 +16,13 @@ namespace plat {
 
 class Window;
 
-int MessageBox(Window* owner, const char* text, const char* caption, uint32_t type);
+constexpr int kNoUnshownAnswer = 0;
+
+int MessageBox(Window* owner, const char* text, const char* caption, uint32_t type,
+               int unshown_answer = kNoUnshownAnswer);
+
+// The answer a box of this type takes when it cannot be shown.
+int UnshownAnswer(uint32_t type, int unshown_answer);
 
 struct LoggedBox {
   std::string text;     // Shift-JIS, as given

@@ -15,6 +15,9 @@ constexpr uint32_t kMsgActivate = 0x0006;
 constexpr uint32_t kMsgPaint = 0x000F;
 constexpr uint32_t kMsgClose = 0x0010;
 constexpr uint32_t kMsgQuit = 0x0012;
+// The session ends (SIGTERM from a session manager or `kill`, SIGINT from
+// the terminal): the program ends in order without asking.
+constexpr uint32_t kMsgEndSession = 0x0016;
 constexpr uint32_t kMsgActivateApp = 0x001C;
 constexpr uint32_t kMsgWindowPosChanging = 0x0046;
 constexpr uint32_t kMsgNcLButtonDblClk = 0x00A3;

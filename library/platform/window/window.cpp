@@ -73,6 +73,7 @@ void Window::SetObserver(WindowObserver observer, void* context) {
 intptr_t DefWindowProc(Window* window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   switch (message) {
     case kMsgClose:
+    case kMsgEndSession:
       window->Destroy();
       return 0;
     case kMsgSysCommand:

@@ -264,6 +264,10 @@ TEST_P(CorruptFiles, AreRefusedWithTheirReason) {
   Machine m("nop");
   ASSERT_TRUE(m.ok);
   LogCapture log;
+  // What is loaded now, to show that a refused file changes none of it.
+  const ScriptRecord script = m.ctx->script;
+  const DataFiles data = m.ctx->data;
+  const uint8_t* graphic = m.ctx->graphic.image;
   bool loaded = true;
   switch (c.target) {
     case Target::kScript: loaded = script_load_image(m.ctx, c.bytes); break;
@@ -275,8 +279,14 @@ TEST_P(CorruptFiles, AreRefusedWithTheirReason) {
   }
   EXPECT_FALSE(loaded);
   EXPECT_TRUE(log.Has(kDebugWindowError, c.line)) << log.All();
-  // A refused script leaves nothing to run; the machine stays safe.
+  EXPECT_EQ(m.ctx->script.code, script.code);
+  EXPECT_EQ(m.ctx->script.codeSize, script.codeSize);
+  EXPECT_EQ(m.ctx->script.pc, script.pc);
+  EXPECT_EQ(std::memcmp(&m.ctx->data, &data, sizeof data), 0);
+  EXPECT_EQ(m.ctx->graphic.image, graphic);
+  // The script that was loaded still runs.
   script_run(m.ctx);
+  EXPECT_EQ(m.ctx->script.pc, m.ctx->script.codeSize);
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, CorruptFiles, ::testing::ValuesIn(kCorrupt),

@@ -1,7 +1,9 @@
 // The game program as a process: identity failures, a missing engine, the
-// single-instance lock, and the build-stamp question. Programs built from
-// the game's own sources with different version blocks live in the folder
-// given by ORVANE_TEST_DIR, beside a dll/ link to the engine.
+// single-instance lock, the build-stamp question, and how close requests end
+// it. Programs built from the game's own sources with different version
+// blocks live in the folder given by ORVANE_TEST_DIR, beside a dll/ link to
+// the engine. Every program runs with a private XDG_RUNTIME_DIR, so a game
+// left running on the machine (or another test) never holds its lock.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -25,6 +27,23 @@ extern char** environ;
 namespace {
 
 const std::string kDir = ORVANE_TEST_DIR;
+
+// The single-instance lock lives in $XDG_RUNTIME_DIR: this process and the
+// programs it starts get a folder of their own.
+class PrivateRuntimeDir : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    char pattern[] = "/tmp/orvane-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+ private:
+  std::string dir_;
+};
+[[maybe_unused]] auto* const g_runtime_dir = ::testing::AddGlobalTestEnvironment(new PrivateRuntimeDir);
 
 struct ProcessResult {
   int exit_code = -1;
@@ -151,6 +170,14 @@ TEST_F(StampQuestion, NoEndsAndKeepsEverything) {
   EXPECT_TRUE(Exists(save + "/save000.dat"));
 }
 
+TEST_F(StampQuestion, AQuestionNobodySawDeletesNothing) {
+  ProcessResult r = RunProgram(kDir + "/orvane_id_ok", {}, {"/DIB"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_NE(r.err.find("検証結果"), std::string::npos) << r.err;
+  EXPECT_TRUE(Exists(save + "/system.dat"));
+  EXPECT_TRUE(Exists(save + "/save000.dat"));
+}
+
 TEST_F(StampQuestion, YesDeletesOnlyDatFiles) {
   ProcessResult r = RunProgram(kDir + "/orvane_id_ok", {"KIV_BOX_ANSWERS=yes"}, {"/DIB"});
   EXPECT_NE(r.err.find("検証結果"), std::string::npos) << r.err;
@@ -204,6 +231,172 @@ TEST(OrvaneProcess, DemoGameRunsAndEndsWritingItsFiles) {
   EXPECT_EQ(static_cast<uint8_t>(sys[2]) | static_cast<uint8_t>(sys[3]) << 8 | static_cast<uint8_t>(sys[4]) << 16 |
                 static_cast<uint8_t>(sys[5]) << 24,
             20261210) << "the demo script's build stamp";
+}
+
+// ---------------------------------------------------------------- close requests
+
+// A program a failed check left running is killed, not left behind.
+struct ChildGuard {
+  pid_t pid;
+  ~ChildGuard() {
+    if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
+
+// A demo game folder of its own, started and driven from outside: boxes
+// answered (and held open) through KIV_BOX_ANSWERS, the close button pressed
+// with SIGUSR1 (the headless window's only button), signals as a terminal or
+// session manager sends them.
+class CloseRequest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    game = kDir + "/close";
+    ASSERT_EQ(std::system(("rm -rf '" + game + "' && mkdir -p '" + game + "' && cp '" DEMO_GAME_DIR "/Orvane' '" +
+                           game + "/' && cp -r '" DEMO_GAME_DIR "/data' '" + game + "/' && ln -s '" DEMO_GAME_DIR
+                           "/dll' '" + game + "/dll'").c_str()),
+              0);
+    // One run makes system.dat and config.dat, so each case below shows
+    // whether its end wrote them again.
+    pid_t pid = Start({"/DIB"}, "");
+    for (int i = 0; i < 1000 && !Exists(game + "/save/system.dat"); ++i) usleep(10000);
+    kill(pid, SIGTERM);
+    ASSERT_EQ(WaitExit(pid), 0);
+  }
+
+  static pid_t Start(const std::vector<std::string>& args, const std::string& answers) {
+    const std::string err = game + "/stderr.txt";
+    ::unlink(err.c_str());  // nothing of the last run may be read as this one's
+    pid_t pid = fork();
+    if (pid == 0) {
+      setenv("KIV_HEADLESS", "1", 1);
+      if (!answers.empty()) setenv("KIV_BOX_ANSWERS", answers.c_str(), 1);
+      else unsetenv("KIV_BOX_ANSWERS");
+      int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(fd, 2);
+      std::vector<std::string> argv_s = {"Orvane"};
+      argv_s.insert(argv_s.end(), args.begin(), args.end());
+      std::vector<char*> argv;
+      for (auto& a : argv_s) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv((game + "/Orvane").c_str(), argv.data());
+      _exit(127);
+    }
+    return pid;
+  }
+
+  // The exit code, or -1 when the program did not end within 30 s (then it
+  // is killed: it hung).
+  static int WaitExit(pid_t pid) {
+    for (int i = 0; i < 3000; ++i) {
+      int status = 0;
+      if (waitpid(pid, &status, WNOHANG) == pid)
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+  }
+
+  static std::string Stderr() {
+    std::ifstream f(game + "/stderr.txt");
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  }
+
+  static ino_t Inode(const std::string& name) {
+    struct stat st{};
+    return ::stat((game + "/save/" + name).c_str(), &st) == 0 ? st.st_ino : 0;
+  }
+
+  static std::string Read(const std::string& name) {
+    std::ifstream f(game + "/save/" + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  }
+
+  static std::string game;
+};
+std::string CloseRequest::game;
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(CloseRequest, EveryRequestEndsInOrderOrIsDroppedOnNo) {
+  enum Kind { kWaitText, kSignal, kSleep, kStillRunning };
+  struct Step {
+    Kind kind;
+    int value = 0;  // signal or milliseconds
+    const char* text = nullptr;
+  };
+  const char* const kStartBox = "DIB モード";  // the start-up warning's text
+  struct Case {
+    const char* name;
+    bool dib;             // /DIB: no start-up warning box
+    const char* answers;  // KIV_BOX_ANSWERS
+    std::vector<Step> steps;
+    int questions;  // close questions asked
+  } cases[] = {
+      {"during the start-up box: SIGINT", false, "ok@800", {{kWaitText, 0, kStartBox}, {kSignal, SIGINT}}, 0},
+      {"during the start-up box: close button, Yes", false, "ok@800,yes",
+       {{kWaitText, 0, kStartBox}, {kSignal, SIGUSR1}}, 1},
+      {"before the first frame: SIGTERM", false, "ok", {{kWaitText, 0, kStartBox}, {kSignal, SIGTERM}}, 0},
+      {"mid-game: SIGTERM", true, "", {{kSleep, 1000}, {kSignal, SIGTERM}}, 0},
+      {"mid-game: SIGINT", true, "", {{kSleep, 1000}, {kSignal, SIGINT}}, 0},
+      {"twice in a row: SIGINT, SIGTERM", true, "", {{kSleep, 1000}, {kSignal, SIGINT}, {kSignal, SIGTERM}}, 0},
+      {"twice in a row: close button held open, SIGTERM", true, "yes@500",
+       {{kSleep, 1000}, {kSignal, SIGUSR1}, {kWaitText, 0, "本当に終了しますか"}, {kSignal, SIGTERM}}, 1},
+      {"close button, Yes", true, "yes", {{kSleep, 1000}, {kSignal, SIGUSR1}}, 1},
+      {"close button, No, then SIGTERM", true, "no",
+       {{kSleep, 1000}, {kSignal, SIGUSR1}, {kWaitText, 0, "本当に終了しますか"}, {kSleep, 500}, {kStillRunning},
+        {kSignal, SIGTERM}},
+       1},
+      {"close button, box not shown", true, "", {{kSleep, 1000}, {kSignal, SIGUSR1}}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ino_t system_before = Inode("system.dat"), config_before = Inode("config.dat");
+    ASSERT_NE(system_before, 0u);
+    ASSERT_NE(config_before, 0u);
+    pid_t pid = Start(c.dib ? std::vector<std::string>{"/DIB"} : std::vector<std::string>{}, c.answers);
+    const ChildGuard guard{pid};
+    for (const Step& step : c.steps) {
+      switch (step.kind) {
+        case kWaitText:
+          for (int i = 0; i < 2000 && Stderr().find(step.text) == std::string::npos; ++i) usleep(10000);
+          EXPECT_NE(Stderr().find(step.text), std::string::npos) << step.text;
+          break;
+        case kSignal:
+          kill(pid, step.value);
+          usleep(20000);  // two signals of one kind would merge
+          break;
+        case kSleep:
+          usleep(step.value * 1000);
+          break;
+        case kStillRunning:
+          EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "the No ended the game";
+          break;
+      }
+    }
+    EXPECT_EQ(WaitExit(pid), 0) << Stderr();
+    const std::string err = Stderr();
+    EXPECT_EQ(Count(err, "本当に終了しますか"), c.questions) << err;
+    EXPECT_EQ(err.find("did not end"), std::string::npos) << "every engine thread ended: " << err;
+    // Both files written again at the end, whole.
+    EXPECT_NE(Inode("system.dat"), system_before);
+    EXPECT_NE(Inode("config.dat"), config_before);
+    const std::string sys = Read("system.dat");
+    ASSERT_GT(sys.size(), 3954u);
+    EXPECT_EQ(static_cast<uint8_t>(sys[2]) | static_cast<uint8_t>(sys[3]) << 8 | static_cast<uint8_t>(sys[4]) << 16 |
+                  static_cast<uint8_t>(sys[5]) << 24,
+              20261210);
+    EXPECT_EQ(Read("config.dat").size(), 32u);
+  }
 }
 
 }  // namespace

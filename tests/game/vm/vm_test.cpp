@@ -200,6 +200,16 @@ TEST(Vm, PcOutsideTheCodeEndsTheRun) {
   EXPECT_TRUE(log.Has(kDebugWindowError, "pc outside the code")) << log.All();
 }
 
+TEST(Vm, AStepLimitStopsAnEndlessLoopForTheFrame) {
+  Machine m("loop:\n    add r1, 1\n    jmp @loop");
+  ASSERT_TRUE(m.ok);
+  m.ctx->script.stepLimit = 100;  // 50 turns of the loop
+  m.Run();
+  EXPECT_EQ(m.Reg(1), 50);
+  m.Run();  // the next frame goes on where it stopped
+  EXPECT_EQ(m.Reg(1), 100);
+}
+
 // ---- gosub, ret and return points ----
 
 TEST(Vm, GosubPushesAReturnPointAndLogs) {
