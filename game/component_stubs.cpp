@@ -6,9 +6,6 @@
 
 void motion_reset(VmContext*) {}
 void fx_free(VmContext*) {}
-void text_reveal_task_free(VmContext*) {}
-void text_release(VmContext*) {}
-void text_window_reset_words(VmContext*) {}
 void btn_release_all(VmContext*) {}
 void save_state_reset(VmContext*) {}
 void se_release(VmContext*) {}
@@ -26,7 +23,6 @@ void player_name_record_clear(VmContext*) {}
 void system_btn_table_clear(VmContext*) {}
 void* se_debug_area(VmContext*) { return nullptr; }
 void* bgm_debug_area(VmContext*) { return nullptr; }
-void text_commands_install() {}
 void layer_attribute_commands_install() {}
 void sound_commands_install() {}
 void select_commands_install() {}
@@ -47,7 +43,6 @@ int action_sync_running(VmContext*) { return 0; }
 int script_thread_poll(VmContext*) { return 0; }
 int btn_frame(VmContext*) { return 0; }
 int system_btn_update(VmContext*) { return 0; }
-void text_frame(VmContext*) {}
 void se_frame(VmContext*) {}
 void bgm_frame(VmContext*) {}
 void voice_frame(VmContext*) {}
@@ -65,7 +60,20 @@ int motion_load(VmContext*, SpriteRecord*, const char*) { return 0; }
 void motion_free(VmContext*, int) {}
 void motion_start(VmContext*, int) {}
 void motion_show(VmContext*, int) {}
-int text_face_visible(VmContext*) { return 0; }
-int text_button_group(VmContext*) { return -1; }
-void text_display_applied(VmContext*) {}
 const char* player_name_get(VmContext*) { return ""; }
+
+// What the message window asks of the save system, voices, the backlog,
+// buttons, system commands and actions.
+void save_snapshot_take(VmContext*, uint32_t) {}
+void save_text_set(VmContext*, const char*) {}
+void history_line_add(VmContext*, const char*, const char*, const char*) {}
+int voice_playing_any(VmContext*) { return 0; }
+void voice_stop(VmContext*) {}
+void voice_line_play(VmContext*, const char*, int) {}
+void voice_play_file(VmContext*, const char*, int, int) {}
+void btn_group_clear_word(VmContext*, int) {}
+void btn_group_view(VmContext*, int, int) {}
+void btn_group_current_set(VmContext*, int, int, int) {}
+void system_btn_window_follow(VmContext*, int) {}
+void skip_mode_off_request(VmContext*) {}
+void action_reset(VmContext*) {}

@@ -9,6 +9,7 @@
 #include "kiv.h"
 #include "layers/layers.h"
 #include "layers/sprite_records.h"
+#include "text/message_window.h"
 
 // Sizes of the machine's areas.
 constexpr int kValueStackSize = 32;
@@ -132,4 +133,5 @@ struct VmContext {
   // Keep every block plain data that is valid zero-filled.
   SpriteRecordTable sprites;  // sprite records and their live list (sprite_records.h)
   LayerState layers;          // graphic layers, face slots (layers.h)
+  MessageWindow text;         // the message window (text/message_window.h)
 };

@@ -1,0 +1,476 @@
+// The message window as a player meets it: assembled scripts show lines on
+// the headless engine (virtual clock, injected keys, software renderer),
+// stepped frame by frame; the reveal step and the per-frame state machine as
+// tables; the six line variants; an uninitialised window; bad input.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "component_stubs.h"
+#include "platform/core/clock.h"
+#include "platform/input/input.h"
+#include "platform/window/png_capture.h"
+#include "render/soft_screen.h"
+#include "start/game_record.h"
+#include "start/game_task.h"
+#include "support/engine_fixture.h"
+#include "support/vm_harness.h"
+#include "text/message_window.h"
+#include "text/text_font.h"
+
+using kivtest::EngineTest;
+using kivtest::Sj;
+
+namespace {
+
+// What the window handed to the save system and the backlog.
+struct Seen {
+  int snapshots = 0;
+  uint32_t snapshotPc = 0;
+  int history = 0;
+  std::string lastName, lastText;
+  int voicePlaying = 0;
+};
+Seen g_seen;
+
+void SnapshotTake(VmContext*, uint32_t pc) {
+  ++g_seen.snapshots;
+  g_seen.snapshotPc = pc;
+}
+void HistoryAdd(VmContext*, const char* name, const char* text, const char*) {
+  ++g_seen.history;
+  g_seen.lastName = name;
+  g_seen.lastText = text;
+}
+int VoicePlaying(VmContext*) { return g_seen.voicePlaying; }
+const TextWindowHooks kHooks = {SnapshotTake, HistoryAdd, VoicePlaying};
+
+// Reveals run in 1280 x 720 with a 24-pixel font.
+constexpr const char* kInit = "    call text_init 24, 140, 560, 1000, 120, 140, 520, 0\n";
+
+class MessageWindowTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    params.clientWidth = params.screenWidth = 1280;
+    params.clientHeight = params.screenHeight = 720;
+    g_seen = Seen{};
+    text_window_hooks_set(&kHooks);
+    ASSERT_EQ(KivInit(&params), 1);
+    list = KivRenderInit();
+    KivRenderSetActive(list);
+    KivFontSetType(0);
+    KivFontSetEffect(1);
+    KivFontSetColor(0xFFFFFF, 0x000000);
+    plat::HeadlessInputReset();
+  }
+  void TearDown() override {
+    m.reset();
+    KivMemoryFree(flags);
+    text_window_hooks_set(nullptr);
+    KivRenderSetActive(nullptr);
+    KivRenderUninit(list);
+    plat::HeadlessInputReset();
+    EngineTest::TearDown();
+  }
+
+  void Start(const std::string& script, uint32_t flag_bytes = 64) {
+    m = std::make_unique<vmtest::Machine>(script);
+    ASSERT_TRUE(m->ok);
+    ctx = m->ctx;
+    ctx->renderList = list;
+    game_reset(ctx);
+    GameRecord& g = m->record();
+    flags = static_cast<uint8_t*>(KivMemoryAlloc(static_cast<int>(flag_bytes), 1));
+    g.textReadFlags = flags;
+    g.textReadFlagsSize = flag_bytes;
+    g.system.word[kSysTextSpeed] = 50;
+    g.system.word[kSysAutoTime] = 50;
+  }
+  int32_t* Sys() { return m->record().system.word; }
+  // One game frame as the engine runs it.
+  void Frame(uint32_t ms = 16) {
+    plat::AdvanceVirtualClock(ms);
+    KivUpdateTime();
+    KivInputUpdate();
+    KivRenderLock();
+    game_task_frame(ctx);
+    KivRenderUnlock();
+    ASSERT_EQ(KivRenderFrame(), 1);
+  }
+  // A click: Space down for one frame, then up.
+  void Click(uint32_t ms = 16) {
+    plat::HeadlessSetKey(plat::vk::kSpace, true);
+    Frame(ms);
+    plat::HeadlessSetKey(plat::vk::kSpace, false);
+  }
+  // Pixels of the text box on screen that are brighter than the window.
+  int LitPixels() {
+    int n = 0;
+    for (int y = 560; y < 680; ++y)
+      for (int x = 140; x < 1140; ++x) n += (g_kiv->soft->backBuffer[static_cast<size_t>(y) * 1280 + x] & 0xFF) > 0x80;
+    return n;
+  }
+  MessageWindow& W() { return ctx->text; }
+
+  KivRenderList* list = nullptr;
+  std::unique_ptr<vmtest::Machine> m;
+  VmContext* ctx = nullptr;
+  uint8_t* flags = nullptr;
+  vmtest::LogCapture log;
+};
+
+// ---- The reveal step ----
+
+TEST(TextRevealStep, ThresholdsAndTheSoftEdge) {
+  // {L (reveal length), T (threshold), v (order value), a (kept alpha)} -> alpha shown.
+  struct Row {
+    int t, v, a, want;
+  } rows[] = {
+      {200, 100, 255, 255},  // v < T - 64: fully shown
+      {200, 136, 255, 255},  // v = T - 64: the edge starts at full strength
+      {200, 150, 255, 199},  // inside the 64-unit edge
+      {200, 199, 255, 3},    // the edge's last unit
+      {200, 200, 255, 0},    // v >= T: still hidden
+      {200, 150, 0, 0},      // nothing drawn there
+      {200, 150, 128, 100},  // partial coverage scales
+      {30, 0, 255, 255},     // T < 64: L = 0, the edge starts at 0
+      {30, 10, 255, 215},
+      {30, 29, 255, 139},  // below 64 the edge is cut at T
+      {30, 30, 255, 0},
+      {0, 0, 255, 0},        // T = 0 uncovers nothing
+  };
+  for (const Row& r : rows) {
+    uint8_t alpha[1] = {static_cast<uint8_t>(r.a)};
+    uint16_t order[1] = {static_cast<uint16_t>(r.v)};
+    uint32_t px[1] = {0x00FFFFFF};
+    TextRevealRecord rec{};
+    rec.ready = 1;
+    rec.alpha = alpha;
+    rec.order = order;
+    rec.rowWidth = 1;
+    rec.rows = 1;
+    rec.bandHeight = rec.bandHeightInitial = 1;
+    rec.bufferSize = 1;
+    static uint32_t* g_px;
+    g_px = px;
+    TextFontApi api = text_font_api();
+    api.lock = [](KivSprite*, int* w, int* h) -> uint32_t* {
+      *w = *h = 1;
+      return g_px;
+    };
+    api.unlock = [](KivSprite*) { return 1; };
+    text_font_api_set(&api);
+    text_reveal_apply(&rec, reinterpret_cast<KivSprite*>(px), r.t);
+    text_font_api_set(nullptr);
+    EXPECT_EQ(px[0] >> 24, static_cast<uint32_t>(r.want)) << "T " << r.t << " v " << r.v << " a " << r.a;
+  }
+  // The threshold over a phase: {e, d, L} -> T; d = 0 stands whole.
+  struct Phase {
+    uint32_t e, d;
+    int32_t l;
+    int want;
+  } phases[] = {{0, 1000, 936, 0}, {500, 1000, 936, 500}, {1000, 1000, 936, 1000}, {2000, 1000, 936, 1000},
+                {0, 0, 936, 1000}, {0, 0, 0, 64}};
+  for (const Phase& p : phases) EXPECT_EQ(text_reveal_threshold(p.e, p.d, p.l), p.want) << p.e << "/" << p.d;
+  // The phase length divides by the font size: below 1 it is 0 (stands whole).
+  EXPECT_EQ(text_phase_length(24 * 10 + 64, 24, 50), 12u * 50u);
+  EXPECT_EQ(text_phase_length(500, 0, 50), 0u);
+  EXPECT_EQ(text_phase_length(500, -3, 50), 0u);
+}
+
+// ---- text_frame's state machine ----
+
+TEST_F(MessageWindowTest, TextFrameTransitionsAsATable) {
+  Start(std::string("start:\n") + kInit + "    end\n");
+  m->RunToEnd();
+  constexpr uint32_t R = kTextRevealing, Wt = kTextWaiting;
+  struct Row {
+    const char* what;
+    uint32_t flags;
+    bool click, skip, read, skipUnread, ctrl, autoMode, voice, finish;
+    uint32_t elapsed, speed;
+    uint32_t wantFlags;
+    bool popped;
+    int ret;
+  } rows[] = {
+      {"plain, revealing", kTextKindPlain | R, 0, 0, 0, 0, 0, 0, 0, 0, 100, 50, kTextKindPlain | R, 0, 1},
+      {"plain, click completes", kTextKindPlain | R, 1, 0, 0, 0, 0, 0, 0, 0, 100, 50, kTextKindPlain | Wt, 0, 1},
+      {"plain, revealed in time", kTextKindPlain | R, 0, 0, 0, 0, 0, 0, 0, 0, 5000, 50, kTextKindPlain | Wt, 0, 1},
+      {"speed 0: whole at once", kTextKindPlain | R, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, kTextKindPlain | Wt, 0, 1},
+      {"waiting, click goes on", kTextKindPlain | Wt, 1, 0, 0, 0, 0, 0, 0, 0, 100, 50, 0, 1, 1},
+      {"waiting, no input", kTextKindPlain | Wt, 0, 0, 0, 0, 0, 0, 0, 0, 100, 50, kTextKindPlain | Wt, 0, 0},
+      {"waiting, finish request", kTextKindPlain | Wt, 0, 0, 0, 0, 0, 0, 0, 1, 100, 50, 0, 1, 1},
+      {"no wait ignores clicks", kTextKindNoWait | R, 1, 0, 0, 0, 0, 0, 0, 0, 100, 50, kTextKindNoWait | R, 0, 0},
+      {"no wait ends by itself", kTextKindNoWait | R, 0, 0, 0, 0, 0, 0, 0, 0, 5000, 50, 0, 0, 0},
+      {"go on once revealed", kTextKindGoOn | R, 0, 0, 0, 0, 0, 0, 0, 0, 5000, 50, 0, 1, 1},
+      {"at once", kTextKindAtOnce | R, 0, 0, 0, 0, 0, 0, 0, 0, 0, 50, kTextKindAtOnce | Wt, 0, 1},
+      {"skip passes a read line", kTextKindPlain | R, 0, 1, 1, 0, 0, 0, 0, 0, 0, 50, kTextKindPlain | Wt, 0, 1},
+      {"skip stops at unread", kTextKindPlain | R, 0, 1, 0, 0, 0, 0, 0, 0, 100, 50, kTextKindPlain | R, 0, 1},
+      {"skip unread allowed", kTextKindPlain | R, 0, 1, 0, 1, 0, 0, 0, 0, 100, 50, kTextKindPlain | Wt, 0, 1},
+      {"skip key passes unread", kTextKindPlain | R, 0, 0, 0, 0, 1, 0, 0, 0, 100, 50, kTextKindPlain | Wt, 0, 1},
+      {"skip key ends the wait", kTextKindPlain | Wt, 0, 0, 0, 0, 1, 0, 0, 0, 100, 50, 0, 1, 1},
+      {"skip key + mode, unread", kTextKindPlain | R, 0, 1, 0, 0, 1, 0, 0, 0, 100, 50, kTextKindPlain | Wt, 0, 1},
+      {"auto waits for the voice", kTextKindPlain | Wt, 0, 0, 0, 0, 0, 1, 1, 0, 9000, 50, kTextKindPlain | Wt, 0, 0},
+      {"auto waits for its time", kTextKindPlain | Wt, 0, 0, 0, 0, 0, 1, 0, 0, 100, 50, kTextKindPlain | Wt, 0, 0},
+      {"auto goes on", kTextKindPlain | Wt, 0, 0, 0, 0, 0, 1, 0, 0, 9000, 50, 0, 1, 1},
+  };
+  for (const Row& r : rows) {
+    KivUpdateTime();
+    MessageWindow& w = W();
+    w.visible = 1;
+    w.stateFlags = r.flags;
+    w.read = r.read;
+    w.finishRequest = r.finish;
+    w.timeOverride = 0;
+    w.revealLength = 24 * 20 + 64;
+    Sys()[kSysTextSpeed] = static_cast<int32_t>(r.speed);
+    Sys()[kSysSkipUnread] = r.skipUnread;
+    w.phaseLength = text_phase_length(w.revealLength, w.fontSize, r.speed);
+    if (r.flags & Wt) w.phaseLength = text_phase_length(w.revealLength, w.fontSize, 50) + 500;
+    w.phaseStart = KivtimeGetTime();
+    ctx->skipMode = r.skip;
+    ctx->autoMode = r.autoMode;
+    g_seen.voicePlaying = r.voice;
+    ctx->script.pointDepth = 0;
+    script_point_push(ctx);
+    // A held key counts from its second sample on; a push on its first.
+    plat::HeadlessSetKey(plat::vk::kControl, r.ctrl);
+    KivInputUpdate();
+    plat::HeadlessSetKey(plat::vk::kSpace, r.click);
+    plat::AdvanceVirtualClock(r.elapsed);
+    KivUpdateTime();
+    KivInputUpdate();
+    const int ret = text_frame_step(ctx);
+    EXPECT_EQ(w.stateFlags, r.wantFlags) << r.what;
+    EXPECT_EQ(ctx->script.pointDepth == 0, r.popped) << r.what;
+    EXPECT_EQ(ret, r.ret) << r.what;
+    plat::HeadlessSetKey(plat::vk::kSpace, false);
+    plat::HeadlessSetKey(plat::vk::kControl, false);
+    KivInputUpdate();
+  }
+  ctx->skipMode = 0;
+  ctx->autoMode = 0;
+  ctx->script.pointDepth = 0;
+}
+
+// A line revealed over time on screen: a click completes the reveal, a
+// second click goes on; the script stays at the line until then.
+TEST_F(MessageWindowTest, AClickCompletesTheRevealAndASecondClickGoesOn) {
+  Start(std::string("start:\n") + kInit +
+        "    call _text_show 0\n"
+        "    call text none, \"葵\", \"月の光が静かに庭を照らしていた。\", 0\n"
+        "    mov r1, 1\n"
+        "    call text none, none, \"次の行。\", 0\n"
+        "    mov r1, 2\n"
+        "    end\n");
+  Frame();
+  EXPECT_EQ(W().stateFlags, kTextKindPlain | kTextRevealing);
+  EXPECT_EQ(W().read, 0u);
+  Frame();
+  const int early = LitPixels();
+  for (int i = 0; i < 10; ++i) Frame();
+  const int later = LitPixels();
+  EXPECT_GT(later, early) << "the text is uncovered over time";
+  Click();
+  EXPECT_EQ(W().stateFlags, kTextKindPlain | kTextWaiting);
+  const int whole = LitPixels();
+  EXPECT_GT(whole, later);
+  for (int i = 0; i < 100; ++i) Frame();
+  EXPECT_EQ(m->Reg(1), 0) << "the script waits for the click";
+  EXPECT_EQ(LitPixels(), whole);
+  Click();
+  Frame();
+  EXPECT_EQ(m->Reg(1), 1);
+  EXPECT_EQ(W().stateFlags, kTextKindPlain | kTextRevealing) << "the next line reveals";
+  EXPECT_TRUE(log.Has(kDebugWindowCommand, "text  月の光が静かに庭を照らしていた。"));
+}
+
+TEST_F(MessageWindowTest, TextSpeedZeroShowsTheLineWholeAndWaitsAtOnce) {
+  Start(std::string("start:\n") + kInit +
+        "    call _text_show 0\n"
+        "    call text none, none, \"一度に全部。\", 0\n"
+        "    end\n");
+  Sys()[kSysTextSpeed] = 0;
+  Frame();
+  EXPECT_EQ(W().stateFlags, kTextKindPlain | kTextWaiting);
+  const int whole = LitPixels();
+  EXPECT_GT(whole, 100);
+}
+
+// ---- The six variants ----
+
+TEST_F(MessageWindowTest, TheSixLineVariants) {
+  struct Row {
+    const char* call;
+    bool snapshot;
+    uint32_t flags;  // right after the command
+    bool point;
+    int history;
+  } rows[] = {
+      {"text none, \"名\", \"行。\", 0", true, kTextKindPlain | kTextRevealing, true, 1},
+      {"text_w none, \"名\", \"行。\", 0", true, kTextKindNoWait | kTextRevealing, false, 1},
+      {"text_a none, \"名\", \"行。\"", true, kTextKindAtOnce | kTextRevealing, true, 1},
+      {"text_wa none, \"名\", \"行。\"", true, kTextKindNoWait | kTextKindAtOnce | kTextRevealing, false, 1},
+      {"_text_n none, \"名\", \"行。\", 0", false, kTextKindGoOn | kTextRevealing, true, 0},
+      {"text_cat none, \"名\", \"続き。\", 0", false, kTextKindPlain | kTextRevealing, true, 0},
+  };
+  for (const Row& r : rows) {
+    g_seen = Seen{};
+    Start(std::string("start:\n") + kInit + "line:\n    call " + r.call + "\nafter:\n    end\n");
+    m->Run();  // text_init
+    const uint32_t at = m->Pc("line");
+    const uint32_t call = m->Pc("after") - 12;
+    while (ctx->script.pc < at) m->Run();
+    m->Run();
+    EXPECT_EQ(g_seen.snapshots, r.snapshot ? 1 : 0) << r.call;
+    if (r.snapshot) {
+      EXPECT_EQ(g_seen.snapshotPc, call) << r.call << ": the snapshot resumes at the call, its arguments stacked";
+    }
+    EXPECT_EQ(W().stateFlags, r.flags) << r.call;
+    EXPECT_EQ(ctx->script.pointDepth, r.point ? 1 : 0) << r.call;
+    EXPECT_EQ(g_seen.history, r.history) << r.call;
+    EXPECT_EQ(W().visible, 1u) << r.call;
+    m.reset();
+    KivMemoryFree(flags);
+    flags = nullptr;
+  }
+}
+
+// ---- Uninitialised window ----
+
+TEST_F(MessageWindowTest, AnUninitialisedWindowRefusesItsCommands) {
+  const char* gated[] = {
+      "text_set_icon 0, file\"ICON\", 0, 0", "text none, none, \"a\", 0", "text_hide 0", "_text_show 0",
+      "text_set_btn 0", "text_uninit", "text_set_rect 0, 1, 1, 1, 1", "text_clear",
+      "text_window_set_alpha 1, 0", "text_voice_play 0", "text_set_icon_animation_time 0, 5",
+      "text_w none, none, \"a\", 0", "text_a none, none, \"a\"", "text_wa none, none, \"a\"",
+      "_text_n none, none, \"a\", 0", "text_cat 0, none, \"a\", 0", "is_text_visible",
+      "text_set_base file\"BASE\", 0, 0, 0",
+  };
+  for (const char* call : gated) {
+    log.lines.clear();
+    Start(std::string("start:\n    call ") + call + "\n    end\n");
+    m->RunToEnd(5);
+    const std::string name = std::string(call).substr(0, std::string(call).find(' '));
+    EXPECT_TRUE(log.Has(kDebugWindowError, "text initialize error : " + name)) << call << "\n" << log.All();
+    EXPECT_EQ(W().visible, 0u);
+    EXPECT_EQ(W().stateFlags, 0u);
+    m.reset();
+    KivMemoryFree(flags);
+    flags = nullptr;
+  }
+  Start(
+      "start:\n"
+      "    call text_set_time 250\n"
+      "    call text_get_time -> r1\n"
+      "    call text_set_time -1\n"
+      "    call text_get_time -> r2\n"
+      "    call text_set_time 30\n"
+      "    call text_get_time -> r3\n"
+      "    call text_reveal_finish\n"
+      "    end\n");
+  m->RunToEnd();
+  EXPECT_EQ(m->Reg(1), 100);
+  EXPECT_EQ(m->Reg(2), 100);
+  EXPECT_EQ(m->Reg(3), 30);
+  EXPECT_FALSE(log.HasAny("text initialize error : text_reveal_finish"));
+}
+
+// ---- Bad input ----
+
+TEST_F(MessageWindowTest, BadInputIsRefusedAndNothingIsWrittenThrough) {
+  Start(
+      "start:\n"
+      "    call text_init 0, 0, 0, 100, 100, 0, 0, 0\n"
+      "    mov r1, 1\n" +
+      std::string(kInit) +
+      "    call text_set_btn 8\n"
+      "    call text_set_btn -1\n"
+      "    call text_set_icon 3, file\"ICON\", 0, 0\n"
+      "    call text_set_color 16, \"x\", 0, 0\n"
+      "    call text_caption_stop\n"
+      "    mov r2, 1\n"
+      "    end\n");
+  m->RunToEnd();
+  EXPECT_EQ(m->Reg(1), 1);
+  EXPECT_EQ(m->Reg(2), 1) << "text_caption_stop without a caption does nothing";
+  EXPECT_TRUE(log.HasAny("text_init : invalid param"));
+  EXPECT_EQ(W().fontSize, 24);
+  EXPECT_EQ(W().buttonGroup, 0xFFFF);
+  EXPECT_TRUE(log.HasAny("text_set_btn group out of range"));
+  EXPECT_TRUE(log.HasAny("text_set_icon slot out of range"));
+  EXPECT_TRUE(log.HasAny("over : text_set_color 16"));
+}
+
+TEST_F(MessageWindowTest, AReadFlagOutsideTheBlockCountsAsUnreadAndWritesNothing) {
+  Start(std::string("start:\n") + kInit + "    call text none, none, \"読む。\", 0\n    end\n", 1);
+  m->record().textReadFlagsSize = 0;  // a block too small for text word 0
+  m->RunToEnd(3);
+  EXPECT_EQ(W().read, 0u);
+  EXPECT_EQ(flags[0], 0u);
+  EXPECT_TRUE(log.HasAny("text read flag out of range"));
+}
+
+TEST_F(MessageWindowTest, ASecondShowingOfALineIsRead) {
+  Start(std::string("start:\n") + kInit + "again:\n    call text none, none, \"同じ行。\", 0\n    end\n");
+  m->Run();
+  while (ctx->script.pc < m->Pc("again")) m->Run();
+  m->Run();
+  EXPECT_EQ(W().read, 0u);
+  const uint8_t before = flags[0];
+  ctx->script.pointDepth = 0;
+  ctx->script.pc = m->Pc("again");
+  m->Run();
+  EXPECT_EQ(W().read, 1u);
+  EXPECT_EQ(flags[0], before);
+}
+
+TEST_F(MessageWindowTest, AppendedTextAndTheNovelPageStayInsideTheirBuffers) {
+  std::string script = std::string("start:\n") + kInit +
+                       "    call text_init_visualnovelmode 100, 40, 1080, 100000\n"
+                       "    call set_text_mode 1\n"
+                       "    call text none, none, \"始め。\", 0\n"
+                       "    mov r5, 200\n"
+                       "loop:\n"
+                       "    call text_cat 0, none, \"長い長い続きの文。\", 0\n"
+                       "    call text_w none, \"名前\", \"ページの行、ページの行。\", 0\n"
+                       "    sub r5, 1\n"
+                       "    jz @done, r5\n"
+                       "    jmp @loop\n"
+                       "done:\n"
+                       "    end\n";
+  Start(script);
+  for (int i = 0; i < 2000 && ctx->script.pc != ctx->script.codeSize; ++i) {
+    ctx->script.pointDepth = 0;  // go on without clicks
+    m->Run();
+    ASSERT_LT(std::strlen(W().text), sizeof W().text);
+    ASSERT_LT(std::strlen(W().novelPage), sizeof W().novelPage);
+  }
+  EXPECT_EQ(ctx->script.pc, ctx->script.codeSize);
+  // Cut at a whole character: no lone lead byte at the end.
+  const size_t n = std::strlen(W().text);
+  size_t i = 0;
+  while (i < n) {
+    const auto b = static_cast<unsigned char>(W().text[i]);
+    i += ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) ? 2 : 1;
+  }
+  EXPECT_EQ(i, n);
+}
+
+TEST_F(MessageWindowTest, AFullValueStackDoesNotFeedTheShowAStaleValue) {
+  std::string pushes;
+  for (int i = 0; i < 28; ++i) pushes += "    push 7\n";
+  Start(std::string("start:\n") + kInit + pushes + "    call text none, none, \"満杯。\", 0\n    end\n");
+  m->Run();
+  for (int i = 0; i < 5 && ctx->script.pc != ctx->script.codeSize && !W().visible; ++i) m->Run();
+  EXPECT_EQ(W().visible, 1u);
+  EXPECT_EQ(ctx->valueStackDepth, 28) << "the show takes nothing from the stack";
+  EXPECT_EQ(ctx->valueStack[27], 7);
+}
+
+}  // namespace
