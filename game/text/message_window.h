@@ -160,6 +160,16 @@ void text_input_clear(VmContext* ctx);
 void text_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);
 bool text_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 
+// ---- Sprites of the window ----
+// A window record (kTextRecord*) with an empty w x h sprite at (x, y).
+SpriteRecord* text_record_make(VmContext* ctx, int index, int w, int h, int32_t priority, int x, int y);
+// The text and name sprites and the reveal buffers for the window's metrics.
+bool text_sprites_build(VmContext* ctx);
+// An image (base or icon) loaded hidden into its record at (x, y), or where
+// the image puts itself when both are 0x0FFFFFFF; name receives its name.
+SpriteRecord* text_image_load(VmContext* ctx, int index, uint32_t operand, int32_t priority, int32_t x, int32_t y,
+                              char (&name)[33]);
+
 // ---- The caption task ----
 KivTask* text_time_check_start(VmContext* ctx, const char* text, int x, int y, int width, int height);
 // Hides the caption's sprite and reapplies its threshold; false when it cannot.

@@ -35,7 +35,9 @@ int NextPow2(int v) {
 int32_t Priority(const VmContext* ctx, int32_t p) { return ctx->priorityBase + p; }
 
 // A sprite record of the window made fresh with an empty sprite of w x h.
-SpriteRecord* MakeRecord(VmContext* ctx, int index, int w, int h, int32_t priority, int x, int y) {
+}  // namespace
+
+SpriteRecord* text_record_make(VmContext* ctx, int index, int w, int h, int32_t priority, int x, int y) {
   if (SpriteRecord* old = sprite_record_get(ctx, index); old && old->linked) sprite_record_release(ctx, old);
   SpriteRecord* r = sprite_record_init(ctx, kSpriteKindGame, index);
   if (!r) return nullptr;
@@ -52,13 +54,17 @@ SpriteRecord* MakeRecord(VmContext* ctx, int index, int w, int h, int32_t priori
   return r;
 }
 
+namespace {
+
 void ReleaseRecord(VmContext* ctx, SpriteRecord*& r) {
   if (r) sprite_record_release(ctx, r);
   r = nullptr;
 }
 
+}  // namespace
+
 // An image of the window (base image or icon) loaded hidden into its record.
-SpriteRecord* LoadImage(VmContext* ctx, int index, uint32_t operand, int32_t priority, int32_t x, int32_t y,
+SpriteRecord* text_image_load(VmContext* ctx, int index, uint32_t operand, int32_t priority, int32_t x, int32_t y,
                         char (&name)[33]) {
   uint8_t raw[kFileRecordBytes];
   std::memset(name, 0, sizeof name);
@@ -89,16 +95,18 @@ SpriteRecord* LoadImage(VmContext* ctx, int index, uint32_t operand, int32_t pri
 
 // Sets up the text sprite, the name sprite and the reveal buffers for the
 // window's metrics.
-bool BuildSprites(VmContext* ctx) {
+bool text_sprites_build(VmContext* ctx) {
   MessageWindow& w = ctx->text;
   const int band = w.rubySize ? w.fontSize + w.rubySize : w.fontSize + 2;
   if (!text_reveal_alloc(&w.reveal, w.textW, w.fontSize, w.textH, band)) return false;
-  w.textSprite = MakeRecord(ctx, kTextRecordText, NextPow2(w.textW + w.fontSize), NextPow2(w.textH),
+  w.textSprite = text_record_make(ctx, kTextRecordText, NextPow2(w.textW + w.fontSize), NextPow2(w.textH),
                             Priority(ctx, kTextPriorityText), w.textX, w.textY);
-  w.nameSprite = MakeRecord(ctx, kTextRecordName, kNameBoxW, kNameBoxH, Priority(ctx, kTextPriorityName), w.nameX,
+  w.nameSprite = text_record_make(ctx, kTextRecordName, kNameBoxW, kNameBoxH, Priority(ctx, kTextPriorityName), w.nameX,
                             w.nameY);
   return w.textSprite && w.nameSprite;
 }
+
+namespace {
 
 // ---- Lines ----
 
@@ -299,7 +307,7 @@ int CmdTextInit(VmContext* ctx) {
   w.visible = 0;
   w.initialised = 1;
   KivFontSetFontSize(font);
-  if (!BuildSprites(ctx)) {
+  if (!text_sprites_build(ctx)) {
     game_debug_log(kDebugWindowError, "text_init : sprite create error");
     return 0;
   }
@@ -315,7 +323,7 @@ int CmdTextSetIcon(VmContext* ctx) {
   TextIcon& icon = ctx->text.icons[slot];
   char name[33];
   icon.record =
-      LoadImage(ctx, kTextRecordIcon0 + slot, image, Priority(ctx, kTextPriorityIcon0 - slot), x, y, name);
+      text_image_load(ctx, kTextRecordIcon0 + slot, image, Priority(ctx, kTextPriorityIcon0 - slot), x, y, name);
   icon.imageOperand = icon.record ? image : 0;
   icon.animationTime = 100;
   game_debug_log(kDebugWindowCommand, "text_set_icon %d, %s, %d, %d", slot, name, x, y);
@@ -328,7 +336,7 @@ int CmdTextSetBase(VmContext* ctx) {
   if (!Ready(ctx, "text_set_base")) return 0;
   MessageWindow& w = ctx->text;
   char name[33];
-  w.baseImage = LoadImage(ctx, kTextRecordBase, image, Priority(ctx, kTextPriorityBase), x, y, name);
+  w.baseImage = text_image_load(ctx, kTextRecordBase, image, Priority(ctx, kTextPriorityBase), x, y, name);
   w.baseImageOperand = w.baseImage ? image : 0;
   if (keep == 1) text_system_words(ctx)[kSysWindowImage] = static_cast<int32_t>(image);
   if (w.baseImage) {
@@ -546,7 +554,7 @@ int CmdSetTextMode(VmContext* ctx) {
       KivSpriteSetPos(w.textSprite->sprite, static_cast<float>(w.textX), static_cast<float>(w.textY));
     return 1;
   }
-  w.novelSprite = MakeRecord(ctx, kTextRecordNovel, kNovelW, kNovelH, Priority(ctx, kTextPriorityText + 1), w.novelX,
+  w.novelSprite = text_record_make(ctx, kTextRecordNovel, kNovelW, kNovelH, Priority(ctx, kTextPriorityText + 1), w.novelX,
                              w.novelY);
   return w.novelSprite ? 1 : 0;
 }

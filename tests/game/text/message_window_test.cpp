@@ -474,3 +474,102 @@ TEST_F(MessageWindowTest, AFullValueStackDoesNotFeedTheShowAStaleValue) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MessageWindowTest, TheSaveBlockComesBackWholeAndABadOneIsRefused) {
+  Start(std::string(".file \"UNUSED\"\nstart:\n") + kInit +
+        "    call text_set_base file\"#C0102040\", 0, 540, 0\n"
+        "    call text_set_icon 0, file\"#FFFFFFFF\", 1200, 680\n"
+        "    call text_set_icon_mode 1\n"
+        "    call text_init_visualnovelmode 100, 40, 1080, 640\n"
+        "    call set_text_mode 1\n"
+        "    call text_vn_br\n"
+        "    end\n");
+  m->RunToEnd();
+  ASSERT_NE(W().baseImage, nullptr);
+  ASSERT_NE(W().icons[0].record, nullptr);
+  std::vector<uint8_t> buf(0x10000);
+  uint32_t used = 0;
+  text_save(ctx, buf, &used);
+  EXPECT_EQ(used, 4u + 4 + 4 + 36 + 2084 + 60 + 60 + 60 + (4 + 72 + 60) + (4 + 72 + 60 + 4) + 4 + 4);
+  const std::vector<uint8_t> first(buf.begin(), buf.begin() + used);
+
+  // A short block changes nothing.
+  uint32_t cursor = 0;
+  EXPECT_FALSE(text_restore(ctx, std::span<const uint8_t>(first).first(100), &cursor));
+  EXPECT_EQ(cursor, 0u);
+  EXPECT_EQ(W().textMode, 1u);
+  ASSERT_NE(W().baseImage, nullptr);
+
+  text_release(ctx);
+  EXPECT_EQ(W().initialised, 0u);
+  cursor = 0;
+  ASSERT_TRUE(text_restore(ctx, first, &cursor));
+  EXPECT_EQ(cursor, used);
+  EXPECT_EQ(W().fontSize, 24);
+  EXPECT_EQ(W().textW, 1000);
+  EXPECT_EQ(W().iconPlacement, 1u);
+  EXPECT_STREQ(W().novelPage, "<br>");
+  ASSERT_NE(W().baseImage, nullptr);
+  ASSERT_NE(W().icons[0].record, nullptr);
+  EXPECT_EQ(W().icons[0].record->t.aX, 1200);
+  EXPECT_EQ(KivSpriteViewIs(W().baseImage->sprite), 0) << "restored hidden";
+  std::vector<uint8_t> again(0x10000);
+  uint32_t used2 = 0;
+  text_save(ctx, again, &used2);
+  ASSERT_EQ(used2, used);
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), again.begin()));
+
+  // A piece that does not fit is skipped with a line, the rest goes on.
+  std::vector<uint8_t> small(100);
+  uint32_t used3 = 0;
+  text_save(ctx, small, &used3);
+  EXPECT_TRUE(log.HasAny("save buffer over"));
+  EXPECT_LE(used3, 100u);
+}
+
+// The caption reveals, stands, vanishes and reveals again while its task
+// lives; stopping it releases its sprite.
+TEST_F(MessageWindowTest, TheCaptionTaskRevealsAgainUntilStopped) {
+  Start(std::string("start:\n") + kInit +
+        "    call text_caption_start \"字幕の文。\", 200, 100, 600, 40\n"
+        "    end\n");
+  m->RunToEnd();
+  ASSERT_NE(W().captionTask, nullptr);
+  auto lit = [] {
+    int n = 0;
+    for (int y = 100; y < 140; ++y)
+      for (int x = 200; x < 800; ++x) n += (g_kiv->soft->backBuffer[static_cast<size_t>(y) * 1280 + x] & 0xFF) > 0x80;
+    return n;
+  };
+  auto step = [&](uint32_t ms) {
+    plat::AdvanceVirtualClock(ms);
+    KivUpdateTime();
+    KivTaskReProcess(W().captionTask);
+    ASSERT_EQ(KivRenderFrame(), 1);
+  };
+  // 184 reveal units (5 characters + 64) at speed 50: (184 / 24) x 50 = 350 ms
+  // of reveal, then 350 + 500 ms standing.
+  step(16);
+  const int start = lit();
+  step(100);
+  const int mid = lit();
+  step(200);
+  const int whole = lit();
+  EXPECT_LT(start, mid);
+  EXPECT_LT(mid, whole);
+  step(500);
+  EXPECT_EQ(lit(), whole) << "it stands";
+  step(900);
+  step(16);
+  EXPECT_LT(lit(), whole) << "and reveals again";
+  m->Run();
+  ctx->script.pc = 0;
+  text_reveal_task_free(ctx);
+  EXPECT_EQ(W().captionTask, nullptr);
+  ASSERT_EQ(KivRenderFrame(), 1);
+  EXPECT_EQ(lit(), 0);
+}
+
+}  // namespace
