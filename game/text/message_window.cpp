@@ -32,6 +32,14 @@ void Show(const SpriteRecord* r, int on) {
   if (KivSprite* s = SpriteOf(r)) KivSpriteViewCtrl(s, on);
 }
 
+// Places a record: its own position component, pushed into its sprite.
+void MoveTo(VmContext* ctx, SpriteRecord* r, int x, int y) {
+  if (!r) return;
+  r->t.aX = x;
+  r->t.aY = y;
+  if (r->sprite) sprite_transform_apply(ctx, r);
+}
+
 void Paint(const SpriteRecord* r) {
   if (KivSprite* s = SpriteOf(r)) KivSpritePaint(s, 0);
 }
@@ -348,7 +356,7 @@ void text_novel_append(VmContext* ctx) {
       AppendCut(w.novelPage, page, "<br>");
       y += w.fontSize + w.rubySize;
     }
-    if (KivSprite* n = SpriteOf(w.nameSprite)) KivSpriteSetPos(n, static_cast<float>(w.novelX), static_cast<float>(y));
+    MoveTo(ctx, w.nameSprite, w.novelX, y);
     AppendCut(w.novelPage, page, w.name);
     AppendCut(w.novelPage, page, "<br>");
     y += w.fontSize + 2;
@@ -357,7 +365,7 @@ void text_novel_append(VmContext* ctx) {
     AppendCut(w.novelPage, page, "<br>");
     y += w.fontSize + w.rubySize;
   }
-  if (text) KivSpriteSetPos(text, static_cast<float>(w.novelX), static_cast<float>(y));
+  MoveTo(ctx, w.textSprite, w.novelX, y);
   AppendCut(w.novelPage, page, w.text);
   AppendCut(w.novelPage, page, "<br>");
   AppendCut(w.novelPage, page, "<reset>");

@@ -3,6 +3,7 @@
 // window's images, colours, modes and caption.
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "component_stubs.h"
 #include "data/script_tables.h"
@@ -548,10 +549,12 @@ int CmdSetTextMode(VmContext* ctx) {
   if (mode == 0) {
     NovelClear(w);
     w.novelX = w.novelY = w.novelW = w.novelH = 0;
-    if (w.nameSprite && w.nameSprite->sprite)
-      KivSpriteSetPos(w.nameSprite->sprite, static_cast<float>(w.nameX), static_cast<float>(w.nameY));
-    if (w.textSprite && w.textSprite->sprite)
-      KivSpriteSetPos(w.textSprite->sprite, static_cast<float>(w.textX), static_cast<float>(w.textY));
+    for (auto [r, x, y] : {std::tuple{w.nameSprite, w.nameX, w.nameY}, std::tuple{w.textSprite, w.textX, w.textY}}) {
+      if (!r || !r->sprite) continue;
+      r->t.aX = x;
+      r->t.aY = y;
+      sprite_transform_apply(ctx, r);
+    }
     return 1;
   }
   w.novelSprite = text_record_make(ctx, kTextRecordNovel, kNovelW, kNovelH, Priority(ctx, kTextPriorityText + 1), w.novelX,

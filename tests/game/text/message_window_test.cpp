@@ -90,6 +90,8 @@ class MessageWindowTest : public EngineTest {
     g.textReadFlagsSize = flag_bytes;
     g.system.word[kSysTextSpeed] = 50;
     g.system.word[kSysAutoTime] = 50;
+    g.system.word[kSysWindowImage] = -1;  // as a new system.dat holds them
+    g.system.word[kSysWindowAlpha] = -1;
   }
   int32_t* Sys() { return m->record().system.word; }
   // One game frame as the engine runs it.
@@ -570,6 +572,81 @@ TEST_F(MessageWindowTest, TheCaptionTaskRevealsAgainUntilStopped) {
   EXPECT_EQ(W().captionTask, nullptr);
   ASSERT_EQ(KivRenderFrame(), 1);
   EXPECT_EQ(lit(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+class MessageWindowGoldenTest : public MessageWindowTest {
+ protected:
+  // Compares the drawn frame with a reviewed golden picture
+  // (KIV_UPDATE_GOLDEN=1 writes it anew).
+  void ExpectGolden(const std::string& name) {
+    const std::string golden = std::string(KIV_GOLDEN_DIR) + "/" + name;
+    const uint32_t* px = g_kiv->soft->backBuffer;
+    if (const char* u = std::getenv("KIV_UPDATE_GOLDEN"); u && std::string(u) == "1") {
+      ASSERT_TRUE(plat::CapturePng(golden, px, 1280, 720, 1280));
+    }
+    std::vector<uint32_t> want;
+    int w = 0, h = 0;
+    ASSERT_TRUE(plat::ReadPng(golden, &want, &w, &h)) << golden << " (KIV_UPDATE_GOLDEN=1 writes it)";
+    ASSERT_EQ(w, 1280);
+    ASSERT_EQ(h, 720);
+    int differ = 0;
+    for (size_t i = 0; i < want.size(); ++i) differ += (want[i] & 0xFFFFFFu) != (px[i] & 0xFFFFFFu);
+    EXPECT_EQ(differ, 0) << "pixels differing from " << golden;
+  }
+  static constexpr const char* kWindow =
+      ".file \"UNUSED\"\n"
+      "start:\n"
+      "    call text_init 28, 220, 580, 840, 110, 220, 544, 12\n"
+      "    call text_set_base file\"#C8101828\", 0, 530, 0\n"
+      "    call text_set_rect 0, 1280, 190, 0, 0\n"
+      "    call text_set_icon 0, file\"#FFFFE080\", 0, 0\n"
+      "    call text_set_rect 1, 14, 14, 0, 0\n"
+      "    call text_set_icon_mode 1\n"
+      "    call text_set_color 0, \"葵\", 0xFFC0D8, 0x401828\n"
+      "    call _text_show 0\n";
+};
+
+// A line revealing as the player sees it: a quarter in, three quarters in,
+// and standing whole with its click-wait icon after the text.
+TEST_F(MessageWindowGoldenTest, ALineRevealsFrameByFrame) {
+  Start(std::string(kWindow) +
+        "    call text none, \"葵\", \"ねえ、ベン。今日の空、<rいつも>普段</r>より青いと思わない？\", 0\n"
+        "    end\n");
+  Frame();
+  const uint32_t length = W().phaseLength;
+  ASSERT_GT(length, 800u);
+  Frame(length / 4 - 16);
+  ExpectGolden("text_reveal_quarter.png");
+  Frame(length / 2);
+  ExpectGolden("text_reveal_three_quarters.png");
+  Frame(length / 4 + 32);
+  EXPECT_EQ(W().stateFlags, kTextKindPlain | kTextWaiting);
+  ExpectGolden("text_reveal_whole.png");
+}
+
+// The novel page: three lines stacked into one screen, names on their own
+// lines, the icon after the last text.
+TEST_F(MessageWindowGoldenTest, TheNovelPageStacksTheLines) {
+  Start(std::string(kWindow) +
+        "    call text_init_visualnovelmode 160, 60, 960, 600\n"
+        "    call set_text_mode 1\n"
+        "    call text_a none, \"葵\", \"ねえ、ベン。夜になったら、星を見に行こうよ。\"\n"
+        "    call text_a none, \"ベン\", \"いいよ。約束だ。\"\n"
+        "    call text_a none, none, \"二人は顔を見合わせて笑った。\"\n"
+        "    end\n");
+  for (int i = 0; i < 2; ++i) {
+    Frame();
+    Frame();
+    Click();
+  }
+  Frame();
+  Frame();
+  EXPECT_EQ(W().stateFlags, kTextKindAtOnce | kTextWaiting);
+  ExpectGolden("text_novel_page.png");
 }
 
 }  // namespace
