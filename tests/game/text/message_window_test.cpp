@@ -650,3 +650,48 @@ TEST_F(MessageWindowGoldenTest, TheNovelPageStacksTheLines) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::string s;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    std::fclose(f);
+  }
+  return s;
+}
+
+// The demo game's story, played as a player would: every line shows in the
+// window, clicks move it on, the auto-mode lines go on by themselves (once
+// auto mode can be set), and the stage goes on after the last line.
+TEST_F(MessageWindowTest, TheDemoGameTellsItsStory) {
+  std::string source = ReadText(std::string(DEMO_SOURCE_DIR) + "/main.kas");
+  const std::string story = ReadText(std::string(DEMO_SOURCE_DIR) + "/story.kas");
+  const std::string include = ".include \"story.kas\"";
+  const size_t at = source.find(include);
+  ASSERT_NE(at, std::string::npos);
+  source.replace(at, include.size(), story);
+  ASSERT_EQ(KivSystemPathSet((std::string(DEMO_GAME_DIR) + "/data").c_str()), 1);
+  Start(source, 25001);
+  const char* lines[] = {"text  ねえ、ベン。", "text  そうかな。", "text_w  風が二人のあいだ", "text_a  夜になったら",
+                         "text  いいよ。約束だ。", "text  ほんとに？", "text_n  ……その約束が"};
+  int shown = 0;
+  for (int frame = 0; frame < 3000 && shown < 7; ++frame) {
+    if (W().stateFlags & kTextWaiting)
+      Click();
+    else
+      Frame();
+    if (log.HasAny(lines[shown])) ++shown;
+  }
+  EXPECT_EQ(shown, 7) << log.All();
+  for (int frame = 0; frame < 300 && W().initialised; ++frame) Frame();
+  EXPECT_EQ(W().initialised, 0u) << "the story ends and the stage goes on";
+  int read = 0;
+  for (uint32_t i = 0; i < 25001; ++i) read += __builtin_popcount(flags[i]);
+  EXPECT_EQ(read, 7) << "the seven lines are read";
+}
+
+}  // namespace
