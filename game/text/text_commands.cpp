@@ -3,6 +3,7 @@
 // window's images, colours, modes and caption.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <tuple>
 
 #include "component_stubs.h"
@@ -382,6 +383,14 @@ int CmdTextSetBtn(VmContext* ctx) {
 
 int CmdTextUninit(VmContext* ctx) {
   if (!Ready(ctx, "text_uninit")) return 0;
+  // The sprites leave with the next run, like every other queued change.
+  MessageWindow& w = ctx->text;
+  for (SpriteRecord*& r : {std::ref(w.baseImage), std::ref(w.icons[0].record), std::ref(w.icons[1].record),
+                           std::ref(w.icons[2].record), std::ref(w.nameSprite), std::ref(w.textSprite),
+                           std::ref(w.novelSprite)}) {
+    sprite_record_reset(ctx, r);
+    r = nullptr;
+  }
   text_release(ctx);
   return 1;
 }
