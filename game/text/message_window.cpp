@@ -434,6 +434,7 @@ int text_face_visible(VmContext* ctx) { return ctx->text.visible ? 1 : 0; }
 int text_button_group(VmContext* ctx) { return ctx->text.buttonGroup == 0xFFFF ? -1 : ctx->text.buttonGroup; }
 void text_display_applied(VmContext* ctx) { text_input_clear(ctx); }
 void text_window_reset_words(VmContext* ctx) {
+  ctx->text.buttonGroup = 0xFFFF;
   ctx->text.pendingInput = 0;
   ctx->text.noHistory = 0;
 }
