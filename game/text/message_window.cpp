@@ -266,9 +266,11 @@ void text_wait_end(VmContext* ctx) {
 
 int text_frame_step(VmContext* ctx) {
   MessageWindow& w = ctx->text;
-  if (w.stateFlags == 0 || !w.visible) return 0;
   uint32_t m = get_skip_state(ctx);
+  // Every click is noted for the waits, whether or not a line is shown; a
+  // click the line uses is taken back below.
   if (m & kSkipStatePushed) text_input_set(ctx);
+  if (w.stateFlags == 0 || !w.visible) return 0;
   if (!(m & kSkipStateCtrl) && (m & kSkipStateMode) && !text_system_words(ctx)[kSysSkipUnread] && !w.read)
     m &= ~kSkipStateMode;
   if (w.finishRequest) m |= 0x2;

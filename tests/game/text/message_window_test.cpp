@@ -695,3 +695,28 @@ TEST_F(MessageWindowTest, TheDemoGameTellsItsStory) {
 }
 
 }  // namespace
+
+namespace {
+
+// The pending-input word: a click with no line to take it stays noted for
+// the waits until a run of the display queue (or input_clear) clears it; a
+// click that moves a line on is used up.
+TEST_F(MessageWindowTest, APendingClickIsNotedUntilCleared) {
+  Start(std::string("start:\n") + kInit +
+        "    call _text_show 0\n"
+        "    call text_a none, none, \"行。\"\n"
+        "    end\n");
+  Frame();
+  EXPECT_EQ(W().stateFlags, kTextKindAtOnce | kTextWaiting);
+  EXPECT_EQ(text_input_pending(ctx), 0u);
+  Click();
+  EXPECT_EQ(W().stateFlags, 0u);
+  EXPECT_EQ(text_input_pending(ctx), 0u) << "the line used the click";
+  Frame();
+  Click();
+  EXPECT_EQ(text_input_pending(ctx), 1u) << "no line: the click waits for someone to read it";
+  display_queue_apply(ctx);
+  EXPECT_EQ(text_input_pending(ctx), 0u);
+}
+
+}  // namespace
