@@ -225,6 +225,7 @@ bool text_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* curso
   w.captionTask = const_cast<KivTask*>(caption);
   w.initialised = 1;
   w.visible = 0;
+  if (w.buttonGroup != 0xFFFF) btn_group_view(ctx, w.buttonGroup, 0);
   if (!text_sprites_build(ctx)) return false;
   Reapply(ctx, w.textSprite, textT);
   Reapply(ctx, w.nameSprite, nameT);
