@@ -8,7 +8,7 @@ seconds=${1:-20}
 cmake -S . -B build-fuzz -G Ninja \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DKIV_FUZZ=ON -DKIV_SANITIZE=address -DBUILD_TESTING=OFF -DKIV_BENCH=OFF
-cmake --build build-fuzz --target fuzz_lz fuzz_ge fuzz_pgd fuzz_bmp_tga fuzz_pac fuzz_text fuzz_seeds pac_write \
+cmake --build build-fuzz --target fuzz_lz fuzz_ge fuzz_pgd fuzz_bmp_tga fuzz_pac fuzz_text fuzz_text_save fuzz_seeds pac_write \
   fuzz_sound fuzz_sound_seeds
 
 corpus=build-fuzz/corpus
@@ -21,9 +21,12 @@ printf 'x' > build-fuzz/pac_src/z
 build-fuzz/tools/pac_writer/pac_write build-fuzz/pac_src "$corpus/pac/seed.pac"
 # Sound seeds: WAV and raw PCM files from our own fixture writer.
 build-fuzz/fuzz/fuzz_sound_seeds "$corpus/sound"
+# Message-window save block: an empty block (the fuzzer grows the rest).
+mkdir -p "$corpus/text_save"
+printf '\0\0\0\0' > "$corpus/text_save/empty"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-for t in lz ge pgd bmp_tga pac text sound; do
+for t in lz ge pgd bmp_tga pac text text_save sound; do
   echo "== fuzz_$t for ${seconds}s"
   mkdir -p "build-fuzz/artifacts/$t"
   log="build-fuzz/fuzz_$t.log"

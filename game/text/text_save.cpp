@@ -20,8 +20,6 @@
 namespace {
 
 constexpr uint32_t kSnapshotLimit = 0x100000;
-constexpr size_t kInfoBytes = 72;
-constexpr size_t kTransformBytes = 60;
 
 uint32_t FloatBits(float f) {
   uint32_t u;
