@@ -720,3 +720,30 @@ TEST_F(MessageWindowTest, APendingClickIsNotedUntilCleared) {
 }
 
 }  // namespace
+
+namespace {
+
+// text_cat after text: the earlier part stays shown while the appended part
+// reveals after it; set_history gives the entry text_cat continues.
+TEST_F(MessageWindowTest, AppendedTextRevealsAfterTheFirstPartWithoutHidingIt) {
+  Start(std::string("start:\n") + kInit +
+        "    call _text_show 0\n"
+        "    call text none, \"葵\", \"星がひとつ、\", 0\n"
+        "    call text_cat 0, \"葵\", \"またひとつ流れていった。\", 0\n"
+        "    end\n");
+  Frame();
+  Click();  // the first part stands whole
+  const int first = LitPixels();
+  ASSERT_GT(first, 100);
+  Frame();
+  Click();  // and goes on
+  Frame();
+  ASSERT_EQ(W().stateFlags, kTextKindPlain | kTextRevealing) << "the appended part reveals";
+  EXPECT_GE(LitPixels(), first * 95 / 100) << "the first part stays shown";
+  for (int i = 0; i < 200 && (W().stateFlags & kTextRevealing); ++i) Frame();
+  EXPECT_GT(LitPixels(), first * 2) << "the appended part shows after it";
+  EXPECT_STREQ(W().text, Sj("星がひとつ、またひとつ流れていった。").c_str());
+  EXPECT_EQ(g_seen.history, 1) << "text_cat enters no backlog line";
+}
+
+}  // namespace
