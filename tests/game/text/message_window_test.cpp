@@ -747,3 +747,35 @@ TEST_F(MessageWindowTest, AppendedTextRevealsAfterTheFirstPartWithoutHidingIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// set_history enters a backlog line without showing one (snapshot taken at
+// the call); text_redraw draws the current line again whole, entering
+// nothing.
+TEST_F(MessageWindowTest, SetHistoryAndRedraw) {
+  Start(std::string("start:\n") + kInit +
+        "    call text_set_color 3, \"葵\", 0xFFC0D8, 0x401828\n"
+        "    call _text_show 0\n"
+        "    call set_history \"v001\", \"葵\", \"記録だけの行。\"\n"
+        "    call text none, \"葵\", \"描き直す行。\", 0\n"
+        "    call text_redraw\n"
+        "    end\n");
+  Frame();
+  EXPECT_EQ(g_seen.history, 2);
+  EXPECT_EQ(g_seen.snapshots, 2);
+  EXPECT_EQ(g_seen.lastText, Sj("描き直す行。"));
+  EXPECT_STREQ(W().voice, "") << "the shown line has no voice";
+  EXPECT_EQ(W().colours.text, 0xFFFFFF) << "colours come back after the line";
+  Click();
+  Frame();
+  Click();
+  Frame();
+  EXPECT_EQ(ctx->script.pc, ctx->script.codeSize) << "text_redraw ran";
+  EXPECT_EQ(W().phaseLength, 0u);
+  EXPECT_EQ(g_seen.history, 2) << "redraw enters nothing";
+  EXPECT_EQ(W().noHistory, 0u);
+  EXPECT_GT(LitPixels(), 100) << "the line stands whole again";
+}
+
+}  // namespace
