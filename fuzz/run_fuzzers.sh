@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-20}
 shift || true
 image_targets="lz ge pgd bmp_tga pac"
-media_targets="text sound movie"
+media_targets="text text_save sound movie"
 save_targets="sound_save ani action_block"
 game_targets="script_src text_dat text_dat_scrambled file_dat point_dat mem_dat graphic_dat archive_dat
   system_dat config_dat vm_run"
@@ -42,6 +42,9 @@ build-fuzz/fuzz/fuzz_movie_seeds "$corpus/movie"
 # Save-block seeds: an empty bgm block and se block (all channels empty).
 mkdir -p "$corpus/sound_save"
 head -c 648 /dev/zero > "$corpus/sound_save/empty.bin"
+# Message-window save block: an empty block (the fuzzer grows the rest).
+mkdir -p "$corpus/text_save"
+printf '\0\0\0\0' > "$corpus/text_save/empty"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 for t in $targets; do

@@ -94,6 +94,29 @@ void motion_show(VmContext* ctx, int motion);
 int text_face_visible(VmContext* ctx);
 int text_button_group(VmContext* ctx);
 void text_display_applied(VmContext* ctx);
+// What the message window asks of other components:
+// Save: the snapshot of a shown line, resumed at resume_pc on load; the
+// text shown in the save list (at most 511 bytes).
+void save_snapshot_take(VmContext* ctx, uint32_t resume_pc);
+void save_text_set(VmContext* ctx, const char* text);
+// Backlog: a new entry 0 {name ("" none), text, voice ("" none)}, count + 1.
+void history_line_add(VmContext* ctx, const char* name, const char* text, const char* voice);
+// Voices: whether any of the 8 channels plays; stop the playing voice; the
+// line's voice "%s.mix" as a group or the single voice (play 0: only check
+// that its files can be read, as while skipping); a replay by name.
+int voice_playing_any(VmContext* ctx);
+void voice_stop(VmContext* ctx);
+void voice_line_play(VmContext* ctx, const char* name, int play);
+void voice_play_file(VmContext* ctx, const char* name, int a, int b);
+// Buttons: clear the fourth word of a group's record; its view follows the
+// window; its current button enabled in cell 0 or disabled in cell 3; the
+// system buttons' colour and with-window flag.
+void btn_group_clear_word(VmContext* ctx, int group);
+void btn_group_view(VmContext* ctx, int group, int visible);
+void btn_group_current_set(VmContext* ctx, int group, int enabled, int cell);
+void system_btn_window_follow(VmContext* ctx, int shown);
+// System commands: the request that turns skip mode off (an unread line).
+void skip_mode_off_request(VmContext* ctx);
 // Player name: the name the player entered (Shift-JIS, "" when none), which
 // text expands for "/n".
 const char* player_name_get(VmContext* ctx);

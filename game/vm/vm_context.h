@@ -12,6 +12,7 @@
 #include "sound/sound_records.h"
 #include "motion/actions.h"
 #include "motion/motions.h"
+#include "text/message_window.h"
 
 // Sizes of the machine's areas.
 constexpr int kValueStackSize = 32;
@@ -141,4 +142,5 @@ struct VmContext {
   SoundState sound;           // bgm and se channels, se wait and pending pan (sound/sound_records.h)
   ActionState actions;        // action slots (motion/actions.h)
   MotionTable motions;        // motion records and their live list (motion/motions.h)
+  MessageWindow text;         // the message window (text/message_window.h)
 };
