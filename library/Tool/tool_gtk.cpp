@@ -331,6 +331,12 @@ void Pump() {
 
 void GtkUi::SavePages(const std::string& folder) {
   static const char* kNames[] = {"system", "graphics", "info"};
+  // On a busy machine the window manager or X server may map the window
+  // late: wait (up to 10 s) until it is on the screen before taking pictures.
+  for (int i = 0; i < 1000 && window_ && !gtk_widget_get_mapped(window_); ++i) {
+    Pump();
+    g_usleep(10000);
+  }
   for (int page = 0; page < 3 && window_; ++page) {
     gtk_notebook_set_current_page(GTK_NOTEBOOK(notebook_), page);
     gtk_widget_queue_draw(window_);
