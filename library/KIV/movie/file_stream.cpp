@@ -11,7 +11,8 @@
 #include "platform/core/error.h"
 #include "platform/core/file.h"
 
-KivMovieAudioOut g_kivMovieAudio{nullptr, nullptr, nullptr};
+KivMovieAudioOut g_kivMovieAudio{KivMovieSoundOpen, KivMovieSoundWrite, KivMovieSoundClose, KivMovieSoundTend,
+                                 KivMovieSoundFlush};
 std::atomic<int64_t> g_kivMovieAudioDropped{0};
 
 int CFileStream::Read(void* buf, int n) {
@@ -83,4 +84,12 @@ void KivMovieCloseDecoder(std::unique_ptr<plat::MovieDecoder>* graph, intptr_t* 
   *file = KIV_INVALID_FILE;
   if (tap->stream && g_kivMovieAudio.close) g_kivMovieAudio.close(tap->stream);
   tap->stream = nullptr;
+}
+
+void KivMovieAudioTend(KivMovieAudioTap* tap, bool running) {
+  if (tap->stream && g_kivMovieAudio.tend) g_kivMovieAudio.tend(tap->stream, running ? 1 : 0);
+}
+
+void KivMovieAudioFlush(KivMovieAudioTap* tap) {
+  if (tap->stream && g_kivMovieAudio.flush) g_kivMovieAudio.flush(tap->stream);
 }

@@ -73,6 +73,10 @@ struct KivMovie {
 std::unique_ptr<plat::MovieDecoder> KivMovieOpenDecoder(const char* name, intptr_t* file, KivMovieAudioTap* tap,
                                                         const char* logPrefix);
 void KivMovieCloseDecoder(std::unique_ptr<plat::MovieDecoder>* graph, intptr_t* file, KivMovieAudioTap* tap);
+// The sound follows the movie: running while it runs, held where it stands
+// otherwise (once a frame, game thread); flushed when the movie jumps back.
+void KivMovieAudioTend(KivMovieAudioTap* tap, bool running);
+void KivMovieAudioFlush(KivMovieAudioTap* tap);
 
 int KivMovieBuildGraph(KivMovie* m, const char* name);
 int KivMSpriteDrawProc(void* core, void* object);
