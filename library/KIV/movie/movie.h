@@ -14,9 +14,10 @@ struct KivSprite;
 struct KivMovieAudioStream;
 
 // A movie's way into the sound output: the stream opens with the first
-// decoded samples.
+// decoded samples (on the decode thread when there is one) and the game
+// thread tends it, so the pointer is atomic.
 struct KivMovieAudioTap {
-  KivMovieAudioStream* stream = nullptr;
+  std::atomic<KivMovieAudioStream*> stream{nullptr};
   int volumeGroup = 3;
 };
 
