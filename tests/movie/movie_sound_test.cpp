@@ -6,12 +6,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <chrono>
+#include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/system_state.h"
 #include "movie/movie.h"
+#include "movie/movie_audio.h"
 #include "movie_maker.h"
 #include "platform/audio/audio.h"
 #include "platform/core/clock.h"
@@ -24,6 +29,32 @@ using namespace kivtest;
 
 namespace {
 
+class MemorySource final : public plat::MovieSource {
+ public:
+  explicit MemorySource(std::vector<uint8_t> b) : b_(std::move(b)) {}
+  int Read(void* buf, int n) override {
+    const int64_t k = std::min<int64_t>(n, static_cast<int64_t>(b_.size()) - pos_);
+    std::memcpy(buf, b_.data() + pos_, static_cast<size_t>(k));
+    pos_ += k;
+    return static_cast<int>(k);
+  }
+  bool SetPointer(int64_t p) override {
+    if (p < 0 || p > static_cast<int64_t>(b_.size())) return false;
+    pos_ = p;
+    return true;
+  }
+  int64_t Position() override { return pos_; }
+  int64_t Size() override { return static_cast<int64_t>(b_.size()); }
+
+ private:
+  std::vector<uint8_t> b_;
+  int64_t pos_ = 0;
+};
+
+void IntoStream(void* user, const int16_t* samples, int frames, int, int) {
+  KivMovieSoundWrite(static_cast<KivMovieAudioStream*>(user), samples, frames);
+}
+
 class MovieSoundTest : public SpriteSceneTest {
  protected:
   void SetUp() override {
@@ -35,6 +66,7 @@ class MovieSoundTest : public SpriteSceneTest {
     std::vector<uint8_t> bytes;
     std::string error;
     ASSERT_TRUE(kivtools::MakeMovie(spec, &bytes, &error)) << error;
+    tone = bytes;
     std::ofstream f(folder + "/TONE.MPG", std::ios::binary);
     f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     f.close();
@@ -80,6 +112,7 @@ class MovieSoundTest : public SpriteSceneTest {
     return p;
   }
   int baseBuffers = 0;
+  std::vector<uint8_t> tone;
 };
 
 }  // namespace
@@ -138,5 +171,30 @@ TEST_F(MovieSoundTest, StopSilencesPlayResumesLoopKeepsSounding) {
   EXPECT_EQ(KivMSpriteGetState(s), 6);
   EXPECT_EQ(Peak(Run(300)), 0);
   KivSpriteRelease(list, s);
+  EXPECT_EQ(KivSoundDevice()->mixer().BufferCount(), baseBuffers);
+}
+
+// The real backend's decode thread writes the sound while the game thread
+// tends the stream: the tone arrives whole.
+TEST_F(MovieSoundTest, DecodeThreadFeedsTheStreamTheGameThreadTends) {
+  KivMovieAudioStream* stream = KivMovieSoundOpen(44100, 2, 3);
+  ASSERT_NE(stream, nullptr);
+  std::string error;
+  auto movie = plat::OpenMovie(std::make_unique<MemorySource>(tone), IntoStream, stream, &error,
+                               plat::MovieDecoding::kDecodeThread);
+  ASSERT_TRUE(movie) << error;
+  plat::HeadlessAudioTake();
+  for (int t = 10; t <= 1000; t += 10) {
+    plat::AdvanceVirtualClock(10);
+    const int64_t due = t / 40;
+    for (int tries = 0; tries < 400 && !(movie->Advance(due) == 1 && movie->CurrentIndex() == due); ++tries)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    KivMovieSoundTend(stream, 1);
+    ASSERT_TRUE(KivSoundSync());
+  }
+  const std::vector<int16_t> out = plat::HeadlessAudioTake();
+  EXPECT_NEAR(Rms(out, 400, 950), 0.5 / std::sqrt(2.0), 0.5 / std::sqrt(2.0) * 0.02);
+  movie.reset();
+  KivMovieSoundClose(stream);
   EXPECT_EQ(KivSoundDevice()->mixer().BufferCount(), baseBuffers);
 }
