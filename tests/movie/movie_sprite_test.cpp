@@ -202,6 +202,12 @@ TEST_F(MovieSpriteTest, MovieInsideAnArchiveBetweenNeighbours) {
 }
 
 TEST_F(MovieSpriteTest, AudioIsDecodedOnlyWhereThereIsSound) {
+  // Without a sound output the samples are counted and dropped.
+  struct Unhook {
+    KivMovieAudioOut saved = g_kivMovieAudio;
+    ~Unhook() { g_kivMovieAudio = saved; }
+  } unhook;
+  g_kivMovieAudio = {};
   for (auto [file, any] : {std::pair{"movie.mpg", true}, std::pair{"silent.mpg", false}}) {
     g_kivMovieAudioDropped = 0;
     KivSprite* s = KivMSpriteLoad(list, file, 0);
@@ -380,10 +386,11 @@ void HeardClose(KivMovieAudioStream*) { ++g_heard.closed; }
 // the full-window group (2).
 TEST_F(MovieSpriteTest, TheToneReachesTheSoundOutputIntact) {
   g_heard = Heard{};
-  g_kivMovieAudio = {HeardOpen, HeardWrite, HeardClose};
   struct Unhook {
-    ~Unhook() { g_kivMovieAudio = {nullptr, nullptr, nullptr}; }
+    KivMovieAudioOut saved = g_kivMovieAudio;
+    ~Unhook() { g_kivMovieAudio = saved; }
   } unhook;
+  g_kivMovieAudio = {HeardOpen, HeardWrite, HeardClose, nullptr, nullptr};
   KivSprite* s = KivMSpriteLoad(list, "movie.mpg", 0);
   ASSERT_NE(s, nullptr);
   KivMSpritePlay(s, 0);

@@ -11,7 +11,8 @@
 #include "platform/core/error.h"
 #include "platform/core/file.h"
 
-KivMovieAudioOut g_kivMovieAudio{nullptr, nullptr, nullptr};
+KivMovieAudioOut g_kivMovieAudio{KivMovieSoundOpen, KivMovieSoundWrite, KivMovieSoundClose, KivMovieSoundTend,
+                                 KivMovieSoundFlush};
 std::atomic<int64_t> g_kivMovieAudioDropped{0};
 
 int CFileStream::Read(void* buf, int n) {
@@ -41,8 +42,12 @@ namespace {
 
 void AudioSink(void* user, const int16_t* samples, int frames, int channels, int rate) {
   auto* tap = static_cast<KivMovieAudioTap*>(user);
-  if (!tap->stream && g_kivMovieAudio.open) tap->stream = g_kivMovieAudio.open(rate, channels, tap->volumeGroup);
-  if (tap->stream && g_kivMovieAudio.write) g_kivMovieAudio.write(tap->stream, samples, frames);
+  KivMovieAudioStream* stream = tap->stream.load();
+  if (!stream && g_kivMovieAudio.open) {
+    stream = g_kivMovieAudio.open(rate, channels, tap->volumeGroup);
+    tap->stream.store(stream);
+  }
+  if (stream && g_kivMovieAudio.write) g_kivMovieAudio.write(stream, samples, frames);
   else g_kivMovieAudioDropped.fetch_add(frames);
 }
 
@@ -81,6 +86,18 @@ void KivMovieCloseDecoder(std::unique_ptr<plat::MovieDecoder>* graph, intptr_t* 
   graph->reset();
   if (*file != KIV_INVALID_FILE) plat::FileClose(*file);
   *file = KIV_INVALID_FILE;
-  if (tap->stream && g_kivMovieAudio.close) g_kivMovieAudio.close(tap->stream);
-  tap->stream = nullptr;
+  // The decoder is gone, so nothing writes any more.
+  if (KivMovieAudioStream* stream = tap->stream.exchange(nullptr)) {
+    if (g_kivMovieAudio.close) g_kivMovieAudio.close(stream);
+  }
+}
+
+void KivMovieAudioTend(KivMovieAudioTap* tap, bool running) {
+  KivMovieAudioStream* stream = tap->stream.load();
+  if (stream && g_kivMovieAudio.tend) g_kivMovieAudio.tend(stream, running ? 1 : 0);
+}
+
+void KivMovieAudioFlush(KivMovieAudioTap* tap) {
+  KivMovieAudioStream* stream = tap->stream.load();
+  if (stream && g_kivMovieAudio.flush) g_kivMovieAudio.flush(stream);
 }

@@ -14,9 +14,10 @@ struct KivSprite;
 struct KivMovieAudioStream;
 
 // A movie's way into the sound output: the stream opens with the first
-// decoded samples.
+// decoded samples (on the decode thread when there is one) and the game
+// thread tends it, so the pointer is atomic.
 struct KivMovieAudioTap {
-  KivMovieAudioStream* stream = nullptr;
+  std::atomic<KivMovieAudioStream*> stream{nullptr};
   int volumeGroup = 3;
 };
 
@@ -73,6 +74,10 @@ struct KivMovie {
 std::unique_ptr<plat::MovieDecoder> KivMovieOpenDecoder(const char* name, intptr_t* file, KivMovieAudioTap* tap,
                                                         const char* logPrefix);
 void KivMovieCloseDecoder(std::unique_ptr<plat::MovieDecoder>* graph, intptr_t* file, KivMovieAudioTap* tap);
+// The sound follows the movie: running while it runs, held where it stands
+// otherwise (once a frame, game thread); flushed when the movie jumps back.
+void KivMovieAudioTend(KivMovieAudioTap* tap, bool running);
+void KivMovieAudioFlush(KivMovieAudioTap* tap);
 
 int KivMovieBuildGraph(KivMovie* m, const char* name);
 int KivMSpriteDrawProc(void* core, void* object);

@@ -58,6 +58,7 @@ void Present(KivMovie* m) {
 void Step(KivMovie* m) {
   if (!m->graph) return;
   if (Running(m)) KivMpegHandleEvents(m);
+  KivMovieAudioTend(&m->tap, Running(m));
   Present(m);
 }
 
@@ -94,6 +95,8 @@ int KivMpegHandleEvents(KivMovie* m) {
   int r = m->graph->Advance(FrameDue(m, now));
   if (r > 0) return 1;
   if (r == 0 && m->loop) {
+    // The sound starts again with the picture.
+    KivMovieAudioFlush(&m->tap);
     m->startFrame = m->loopFrame;
     m->startMs = now;
     if (m->graph->Advance(m->loopFrame) > 0) return 1;
@@ -110,6 +113,7 @@ int KivMpegRun(KivMovie* m) {
   m->startMs = plat::TimeGetMs();
   SetState(m, kKivMoviePlaying);
   if (m->graph) m->graph->Advance(m->startFrame);
+  KivMovieAudioTend(&m->tap, true);
   return 1;
 }
 
@@ -118,6 +122,7 @@ int KivMpegStop(KivMovie* m) {
   plat::DebugOutput("Mpeg Stop\n");
   m->position = m->graph ? std::max<int64_t>(0, m->graph->CurrentIndex()) : 0;
   SetState(m, kKivMovieStopped);
+  KivMovieAudioTend(&m->tap, false);
   return 1;
 }
 

@@ -100,19 +100,26 @@ void KivVideoStep(void) {
   KivSystemState* s = g_kiv;
   KivVideoPlayer& p = g_player;
   std::lock_guard<std::mutex> hold(p.cs);
-  if (!p.graph || p.ending) return;
+  if (!p.graph) return;
+  if (p.ending) {
+    KivMovieAudioTend(&p.tap, false);
+    return;
+  }
   const int64_t due = p.startFrame + static_cast<int64_t>(plat::TimeGetMs() - p.startMs) * 10000 / Pace(p);
   const int r = p.graph->Advance(due);
   if (p.graph->CurrentIndex() > 0) p.current = p.graph->CurrentIndex() * Pace(p);
   if (p.graph->Info().duration > 0) p.stop = p.graph->Info().duration;
   if (KivInputGetKeyPush() & (1 | 1 << 24)) {
+    KivMovieAudioTend(&p.tap, false);
     Notify(p, kEcUserAbort);
     return;
   }
   if (r <= 0) {
+    KivMovieAudioTend(&p.tap, false);
     Notify(p, r == 0 ? kEcComplete : kEcErrorAbort);
     return;
   }
+  KivMovieAudioTend(&p.tap, true);
   KivSoftScreen* screen = s ? s->soft : nullptr;
   if (!screen || !screen->backBuffer || (s->params.mode & KIV_MODE_GPU)) return;
   KivSoftBeginClear(screen, 0);

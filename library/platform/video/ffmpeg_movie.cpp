@@ -7,6 +7,7 @@
 // Lacks: hardware decoding (MPEG-1 needs none).
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <vector>
 
 #include "platform/video/movie.h"
@@ -53,6 +54,7 @@ class FfmpegMovie final : public MovieDecoder {
   FfmpegMovie(std::unique_ptr<MovieSource> source, MovieAudioSink sink, void* user)
       : source_(std::move(source)), sink_(sink), user_(user) {}
   ~FfmpegMovie() override {
+    DropHeld();
     av_packet_free(&packet_);
     av_frame_free(&frame_);
     av_frame_free(&current_);
@@ -148,6 +150,7 @@ class FfmpegMovie final : public MovieDecoder {
       int r = DecodeOne();
       if (r < 0) return -1;
     }
+    ReadSoundAhead(index);
     if (currentIndex_ < 0) return ended_ ? 0 : -1;
     return currentIndex_ >= index ? 1 : 0;
   }
@@ -208,6 +211,9 @@ class FfmpegMovie final : public MovieDecoder {
     decodedFrames_ = 0;
     currentIndex_ = -1;
     ended_ = false;
+    DropHeld();
+    readEnd_ = false;
+    audioUntil_ = 0;
     draining_ = false;
     // Audio before the frame the movie resumes at is not played again.
     audioFrom_ = info_.frameTime > 0 ? target * info_.frameTime : 0;
@@ -245,7 +251,7 @@ class FfmpegMovie final : public MovieDecoder {
         ended_ = true;
         return 1;
       }
-      int rd = av_read_frame(format_, packet_);
+      int rd = NextPacket();
       if (rd < 0) {
         // End of the stream or a cut-off one: drain what was decoded.
         draining_ = true;
@@ -265,12 +271,65 @@ class FfmpegMovie final : public MovieDecoder {
     }
   }
 
+  // The next packet: a video packet held back by ReadSoundAhead first, then
+  // the demuxer's.
+  int NextPacket() {
+    if (!held_.empty()) {
+      AVPacket* p = held_.front();
+      held_.pop_front();
+      av_packet_move_ref(packet_, p);
+      av_packet_free(&p);
+      return 0;
+    }
+    if (readEnd_) return AVERROR_EOF;
+    const int r = av_read_frame(format_, packet_);
+    if (r < 0) readEnd_ = true;
+    return r;
+  }
+
+  void DropHeld() {
+    for (AVPacket* p : held_) av_packet_free(&p);
+    held_.clear();
+  }
+
+  // A system stream may carry a picture's sound well after the picture (the
+  // multiplexer's buffers decide). Sound is wanted before it is due, so
+  // packets are read on until the sound reaches a little past the frame
+  // asked for; the video packets met on the way are held for DecodeOne.
+  void ReadSoundAhead(int64_t index) {
+    constexpr int64_t kAhead = 2000000;  // 200 ms in 100 ns units
+    constexpr size_t kMaxHeld = 256;
+    if (!audio_ || info_.frameTime <= 0) return;
+    const int64_t want = (index + 1) * info_.frameTime + kAhead;
+    while (audioUntil_ < want && held_.size() < kMaxHeld && !readEnd_) {
+      if (av_read_frame(format_, packet_) < 0) {
+        readEnd_ = true;
+        break;
+      }
+      if (packet_->stream_index == videoIndex_) {
+        AVPacket* p = av_packet_alloc();
+        if (!p) {
+          av_packet_unref(packet_);
+          break;
+        }
+        av_packet_move_ref(p, packet_);
+        held_.push_back(p);
+        continue;
+      }
+      if (packet_->stream_index == audioIndex_) DecodeAudio();
+      av_packet_unref(packet_);
+    }
+  }
+
   void DecodeAudio() {
     AVStream* as = format_->streams[audioIndex_];
-    if (audioFrom_ > 0 && packet_->pts != AV_NOPTS_VALUE) {
-      int64_t at = av_rescale_q(packet_->pts - (as->start_time != AV_NOPTS_VALUE ? as->start_time : 0),
-                                as->time_base, AVRational{1, 10000000});
-      if (at < audioFrom_) return;
+    if (packet_->pts != AV_NOPTS_VALUE) {
+      const int64_t at = av_rescale_q(packet_->pts - (as->start_time != AV_NOPTS_VALUE ? as->start_time : 0),
+                                      as->time_base, AVRational{1, 10000000});
+      const int64_t length = packet_->duration > 0 ? av_rescale_q(packet_->duration, as->time_base,
+                                                                  AVRational{1, 10000000}) : 0;
+      audioUntil_ = std::max(audioUntil_, at + length);
+      if (audioFrom_ > 0 && at < audioFrom_) return;
     }
     audioFrom_ = 0;
     if (avcodec_send_packet(audio_, packet_) < 0) return;
@@ -332,6 +391,9 @@ class FfmpegMovie final : public MovieDecoder {
   int64_t decodedFrames_ = 0;
   int64_t currentIndex_ = -1;
   int64_t audioFrom_ = 0;
+  int64_t audioUntil_ = 0;  // 100 ns units: how far the sound has been read
+  std::deque<AVPacket*> held_;
+  bool readEnd_ = false;
   int badPackets_ = 0;
   bool ended_ = false, draining_ = false;
   std::vector<int16_t> pcm_;
