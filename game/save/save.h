@@ -67,6 +67,12 @@ bool save_file_read(VmContext* ctx, const char* path);
 // for any other number.
 std::string save_slot_path(int slot);
 
+// A new thumbnail buffer of width x height (at most the screen); on failure
+// no thumbnail exists until a later size succeeds.
+bool save_thumbnail_resize(VmContext* ctx, int32_t width, int32_t height);
+// The thumbnail of the current screen (a mosaic when asked for).
+void save_thumbnail_from_screen(VmContext* ctx);
+
 // Test seam: replaces the atomic file write (null restores it).
 using SaveFileWriter = bool (*)(const std::string& path, const void* data, size_t size);
 void save_set_file_writer(SaveFileWriter writer);

@@ -23,8 +23,6 @@
 #include "vm/checked_index.h"
 #include "vm/vm.h"
 
-bool save_thumbnail_resize(VmContext* ctx, int32_t width, int32_t height);  // save_file.cpp
-void save_thumbnail_from_screen(VmContext* ctx);
 
 namespace {
 
