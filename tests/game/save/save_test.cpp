@@ -312,3 +312,112 @@ TEST_F(SaveTest, KillDuringSavesNeverLeavesATruncatedSlot) {
 }
 
 }  // namespace
+
+namespace {
+
+// Group 10 through its handlers, arguments given in pop order.
+class SaveCommandTest : public SaveTest {
+ protected:
+  int Call(const char* name, std::initializer_list<int32_t> args) {
+    const uint32_t word = CommandWord(name);
+    CommandHandler h = command_handler(word);
+    EXPECT_NE(h, nullptr) << name;
+    if (!h) return -1;
+    std::vector<int32_t> a(args);
+    for (auto it = a.rbegin(); it != a.rend(); ++it) value_stack_push(ctx, *it);
+    ctx->resultIndex = 200;
+    ctx->registers[200] = -77;
+    return h(ctx);
+  }
+  static uint32_t CommandWord(const char* name) {
+    static const std::pair<const char*, uint32_t> kWords[] = {
+        {"save", 0}, {"load", 1}, {"GetSaveTime", 3}, {"GetSaveDay", 8}, {"save_is", 9},
+        {"save_get_usermemory", 10}, {"save_point", 11}, {"get_new_savefile", 17}, {"is_autosave", 19},
+        {"autosave_load", 20}, {"delete_file", 28}, {"move_file", 29}, {"copy_file", 30}};
+    for (auto& [n, i] : kWords)
+      if (std::strcmp(n, name) == 0) return 0x000A0000u | i;
+    return 0;
+  }
+  int32_t Result() const { return ctx->registers[200]; }
+  bool Exists(const char* name) { return access(Path(name).c_str(), F_OK) == 0; }
+};
+
+TEST_F(SaveCommandTest, SaveLoadAndTheSlotFiles) {
+  ASSERT_NO_FATAL_FAILURE(Play());
+  const uint32_t resume = m->Pc("here");
+  ctx->script.pc = resume;
+  EXPECT_EQ(Call("save_point", {}), 1);
+  const std::vector<uint8_t> saved = Dump(resume);
+
+  EXPECT_EQ(Call("save", {-1, 0}), 1);  // autosave is off: nothing
+  EXPECT_FALSE(Exists("continue.dat"));
+  EXPECT_EQ(Call("save", {1000, 0}), 0);
+  EXPECT_TRUE(log.Has(kDebugWindowError, "caution : save file no [1000]")) << log.All();
+  EXPECT_EQ(Call("save", {3, 1}), 1);
+  ASSERT_TRUE(Exists("save003.dat"));
+  Call("save_is", {3});
+  EXPECT_EQ(Result(), 1);
+  Call("save_is", {4});
+  EXPECT_EQ(Result(), 0);
+  Call("save_is", {-1});
+  EXPECT_EQ(Result(), 1);
+  Call("save_get_usermemory", {3, 10});
+  EXPECT_EQ(Result(), 10 * 7 - 300);
+  Call("save_get_usermemory", {3, 5000});  // outside user memory: 0, logged
+  EXPECT_EQ(Result(), 0);
+  // Cells outside the temporary area are refused, the others written.
+  EXPECT_EQ(Call("GetSaveDay", {3, 0, 1, 2, 99999}), 1);
+  EXPECT_GE(ctx->tempArea[0], 2000);
+  EXPECT_GE(ctx->tempArea[1], 1);
+
+  // The game moves on; a damaged slot is refused and changes nothing.
+  ctx->userMemory[10] = 1;
+  ctx->script.pc = m->Pc("back");
+  value_stack_push(ctx, 5);  // what the call leaves in the stack's free slot
+  value_stack_pop(ctx);
+  const std::vector<uint8_t> moved = Dump(ctx->script.pc);
+  std::vector<uint8_t> cut = ReadFile(Path("save003.dat"));
+  cut.resize(cut.size() - 100);
+  WriteFile(Path("save005.dat"), cut);
+  ctx->script.yield = 0;
+  EXPECT_EQ(Call("load", {5}), 1);
+  EXPECT_EQ(ctx->script.pc, m->Pc("back"));
+  EXPECT_EQ(ctx->script.yield, 0);
+  EXPECT_TRUE(Dump(ctx->script.pc) == moved) << FirstDifference(Dump(ctx->script.pc), moved);
+
+  // The good slot: the saved state at the saved line, resumed next frame.
+  EXPECT_EQ(Call("load", {3}), 1);
+  EXPECT_EQ(ctx->script.pc, resume);
+  EXPECT_EQ(ctx->script.yield, 1);
+  EXPECT_EQ(ctx->save.snapshotPresent, 1);
+  EXPECT_TRUE(Dump(resume) == saved) << FirstDifference(Dump(resume), saved);
+
+  // Exchange with an empty slot moves the file; copy is whole; delete.
+  const std::vector<uint8_t> file3 = ReadFile(Path("save003.dat"));
+  EXPECT_EQ(Call("move_file", {3, 7}), 1);
+  EXPECT_FALSE(Exists("save003.dat"));
+  EXPECT_EQ(ReadFile(Path("save007.dat")), file3);
+  EXPECT_EQ(Call("move_file", {7, 5}), 1);  // both exist: exchanged
+  EXPECT_EQ(ReadFile(Path("save005.dat")), file3);
+  EXPECT_EQ(ReadFile(Path("save007.dat")), cut);
+  EXPECT_EQ(Call("move_file", {-1, 5}), 1);  // refused
+  EXPECT_EQ(ReadFile(Path("save005.dat")), file3);
+  EXPECT_EQ(Call("copy_file", {8, 5}), 1);
+  EXPECT_EQ(ReadFile(Path("save008.dat")), file3);
+  EXPECT_EQ(Call("delete_file", {8}), 1);
+  EXPECT_FALSE(Exists("save008.dat"));
+
+  // autosave_load: a damaged continue.dat stays on disk and changes
+  // nothing; a good one loads and is then deleted.
+  WriteFile(Path("continue.dat"), cut);
+  Call("is_autosave", {});
+  EXPECT_EQ(Result(), 1);
+  EXPECT_EQ(Call("autosave_load", {}), 1);
+  EXPECT_TRUE(Exists("continue.dat"));
+  WriteFile(Path("continue.dat"), file3);
+  EXPECT_EQ(Call("autosave_load", {}), 1);
+  EXPECT_FALSE(Exists("continue.dat"));
+  EXPECT_EQ(ctx->script.pc, resume);
+}
+
+}  // namespace
