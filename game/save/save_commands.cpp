@@ -24,6 +24,8 @@
 #include "vm/vm.h"
 
 
+void save_menu_commands_install();  // save_menu.cpp
+
 namespace {
 
 // The system data record, when this context is the game's.
@@ -390,4 +392,5 @@ void save_commands_install() {
       {"copy_file", CmdCopyFile},
   };
   command_bind_all(kCommands);
+  save_menu_commands_install();
 }

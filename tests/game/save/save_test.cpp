@@ -333,7 +333,8 @@ class SaveCommandTest : public SaveTest {
     static const std::pair<const char*, uint32_t> kWords[] = {
         {"save", 0}, {"load", 1}, {"GetSaveTime", 3}, {"GetSaveDay", 8}, {"save_is", 9},
         {"save_get_usermemory", 10}, {"save_point", 11}, {"get_new_savefile", 17}, {"is_autosave", 19},
-        {"autosave_load", 20}, {"delete_file", 28}, {"move_file", 29}, {"copy_file", 30}};
+        {"autosave_load", 20}, {"delete_file", 28}, {"thumbnail_set", 5}, {"save_get_title", 6},
+        {"SetSaveTime", 13}, {"SetSaveDay", 14}, {"get_save_text", 16}, {"move_file", 29}, {"copy_file", 30}};
     for (auto& [n, i] : kWords)
       if (std::strcmp(n, name) == 0) return 0x000A0000u | i;
     return 0;
@@ -418,6 +419,47 @@ TEST_F(SaveCommandTest, SaveLoadAndTheSlotFiles) {
   EXPECT_EQ(Call("autosave_load", {}), 1);
   EXPECT_FALSE(Exists("continue.dat"));
   EXPECT_EQ(ctx->script.pc, resume);
+}
+
+// The save menu: a slot's thumbnail comes back as its pixels; sizes in the
+// file that do not agree are refused; text sprites appear in their layers.
+TEST_F(SaveCommandTest, SaveMenuSpritesShowTheSlotAndRefuseLyingSizes) {
+  ASSERT_NO_FATAL_FAILURE(Play());
+  for (uint32_t i = 0; i < ctx->save.thumbBytes / 4; ++i) ctx->save.thumbPixels[i] = 0xFF000000u | i;
+  ASSERT_TRUE(save_snapshot_build(ctx, ctx->script.pc));
+  for (uint32_t i = 0; i < ctx->save.thumbBytes / 4; ++i) ctx->save.thumbPixels[i] = 0xFF000000u | i;
+  ASSERT_TRUE(save_file_write(ctx, Path("save010.dat").c_str()));
+
+  EXPECT_EQ(Call("thumbnail_set", {20, 10, 5, 6}), 1);
+  ASSERT_NE(Rec(20).sprite, nullptr);
+  int w = 0, h = 0;
+  const uint32_t* px = KivSpriteLock(Rec(20).sprite, &w, &h);
+  ASSERT_NE(px, nullptr);
+  EXPECT_EQ(w, 80);
+  EXPECT_EQ(h, 60);
+  EXPECT_EQ(px[0], 0xFF000000u);
+  EXPECT_EQ(px[80 * 60 - 1], 0xFF000000u | (80 * 60 - 1));
+  KivSpriteUnlock(Rec(20).sprite);
+
+  std::vector<uint8_t> lie = ReadFile(Path("save010.dat"));
+  PutU32(lie, 528, 0x40000000u);  // width x height x 4 overflows 32 bits
+  PutU32(lie, 532, 0x40000000u);
+  WriteFile(Path("save011.dat"), lie);
+  EXPECT_EQ(Call("thumbnail_set", {21, 11, 0, 0}), 1);
+  EXPECT_EQ(Rec(21).sprite, nullptr);
+  EXPECT_TRUE(log.Has(kDebugWindowError, "ThumbnailSet error")) << log.All();
+
+  EXPECT_EQ(Call("thumbnail_set", {22, 12, 0, 0}), 1);  // no such slot
+  EXPECT_EQ(Rec(22).sprite, nullptr);
+  EXPECT_TRUE(log.Has(kDebugWindowCommand, "No SaveData. Therefore disregards")) << log.All();
+
+  EXPECT_EQ(Call("get_save_text", {23, 10, 0, 0}), 1);
+  EXPECT_NE(Rec(23).sprite, nullptr);
+  EXPECT_EQ(Call("SetSaveTime", {24, 10, 0, 0, 1}), 1);
+  EXPECT_NE(Rec(24).sprite, nullptr);
+  EXPECT_EQ(Call("SetSaveDay", {25, 10, 0, 0, 1}), 1);
+  EXPECT_NE(Rec(25).sprite, nullptr);
+  EXPECT_EQ(Call("save_get_title", {26, 10, 0, 0}), 1);
 }
 
 }  // namespace
