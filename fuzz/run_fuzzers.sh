@@ -9,7 +9,8 @@ cmake -S . -B build-fuzz -G Ninja \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DKIV_FUZZ=ON -DKIV_SANITIZE=address -DBUILD_TESTING=OFF -DKIV_BENCH=OFF
 cmake --build build-fuzz --target fuzz_lz fuzz_ge fuzz_pgd fuzz_bmp_tga fuzz_pac fuzz_text fuzz_seeds pac_write \
-  fuzz_sound fuzz_sound_seeds fuzz_movie fuzz_movie_seeds fuzz_sound_save fuzz_ani fuzz_action_block fuzz_motion_seeds
+  fuzz_sound fuzz_sound_seeds fuzz_movie fuzz_movie_seeds fuzz_sound_save fuzz_ani fuzz_action_block fuzz_motion_seeds \
+  fuzz_save_file fuzz_save_seeds
 
 corpus=build-fuzz/corpus
 build-fuzz/fuzz/fuzz_seeds "$corpus"
@@ -29,9 +30,12 @@ build-fuzz/fuzz/fuzz_movie_seeds "$corpus/movie"
 # Save-block seeds: an empty bgm block and se block (all channels empty).
 mkdir -p "$corpus/sound_save"
 head -c 648 /dev/zero > "$corpus/sound_save/empty.bin"
+# Whole save files: one written by our own save writer.
+mkdir -p "$corpus/save_file"
+build-fuzz/fuzz/fuzz_save_seeds "$corpus/save_file/seed.dat"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-for t in lz ge pgd bmp_tga pac text sound movie sound_save ani action_block; do
+for t in lz ge pgd bmp_tga pac text sound movie sound_save ani action_block save_file; do
   echo "== fuzz_$t for ${seconds}s"
   mkdir -p "build-fuzz/artifacts/$t"
   log="build-fuzz/fuzz_$t.log"
