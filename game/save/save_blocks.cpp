@@ -252,11 +252,12 @@ bool save_state_load(VmContext* ctx, std::span<const uint8_t> data) {
   uint32_t keepUsed = 0;
   if (!save_state_write(ctx, ctx->script.pc, keep, &keepUsed)) return Refuse("the running game cannot be kept");
   keep.resize(keepUsed);
+  Header k;
+  if (!ReadHeader(ctx, keep, &k)) return Refuse("the running game cannot be kept");
   const int32_t hadSnapshot = ctx->save.snapshotPresent;
   const uint32_t pc = ctx->script.pc;
   if (LoadChecked(ctx, data, h)) return true;
-  Header k;
-  bool back = ReadHeader(ctx, keep, &k) && LoadChecked(ctx, keep, k);
+  const bool back = LoadChecked(ctx, keep, k);
   ctx->save.snapshotPresent = hadSnapshot;
   ctx->script.pc = pc;
   if (!back) game_debug_puts(kDebugWindowError, "load error : the running game could not be brought back");
