@@ -462,4 +462,44 @@ TEST_F(SaveCommandTest, SaveMenuSpritesShowTheSlotAndRefuseLyingSizes) {
   EXPECT_EQ(Call("save_get_title", {26, 10, 0, 0}), 1);
 }
 
+// The script itself: a save point, a save, the game changes, a load; the
+// script resumes after the save point with the saved pictures and memory.
+TEST_F(SaveCommandTest, AScriptSavesChangesLoadsAndResumesAtTheSavedLine) {
+  Start(R"(
+.file "UNUSED"
+    call sp_set_ex file"RED", 3, 100, 200
+    call run 0, 0, 0
+    mov r4, 10
+    mov u[r4], 5
+    call save_point
+line:
+    mov r6, 0
+    mov r5, t[r6 + 0]
+    jz @first, r5
+    mov r4, 11
+    mov u[r4], 77
+    jmp @done
+first:
+    mov t[r6 + 0], 1
+    call save 1, 1
+    mov r4, 10
+    mov u[r4], 6
+    call sp_set_ex file"BLUE", 3, 0, 0
+    call run 0, 0, 0
+    call load 1
+done:
+    call wait_frame
+    jmp @done
+)");
+  ASSERT_EQ(save_init(ctx), 1);
+  Frame(0);
+  const uint32_t red = Rec(3).imageOperand;
+  for (int i = 0; i < 6; ++i) Frame(20);
+  ASSERT_TRUE(Exists("save001.dat"));
+  EXPECT_EQ(ctx->userMemory[11], 77) << log.All();
+  EXPECT_EQ(ctx->userMemory[10], 5);
+  EXPECT_EQ(Rec(3).imageOperand, red);
+  EXPECT_EQ(Rec(3).t.aX, 100);
+}
+
 }  // namespace
