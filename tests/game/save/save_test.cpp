@@ -3,6 +3,7 @@
 // with the running game untouched, a snapshot that does not fit keeps the
 // previous one, and a failed or killed write never leaves a broken slot.
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -277,6 +278,32 @@ TEST_F(SaveTest, AFailedWriteKeepsTheOldSlot) {
   save_set_file_writer(nullptr);
   const std::string missing = dir + "/no such folder/save001.dat";
   EXPECT_FALSE(save_file_write(ctx, missing.c_str()));
+}
+
+// A real full disk: a small filesystem holds one save but not a second
+// beside it, so the next save fails and the old slot is kept whole.
+// Needs the right to mount; skipped without it.
+TEST_F(SaveTest, AFullDiskKeepsTheOldSlot) {
+  ASSERT_NO_FATAL_FAILURE(Play());
+  const std::string small = dir + "/small";
+  ASSERT_EQ(::mkdir(small.c_str(), 0755), 0);
+  ASSERT_TRUE(save_snapshot_build(ctx, ctx->script.pc));
+  const uint32_t bytes = ctx->save.used;
+  const std::string size = "size=" + std::to_string((bytes + bytes / 2) / 4096 * 4096 + 4096);
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, size.c_str()) != 0) GTEST_SKIP() << "cannot mount a tmpfs";
+  struct Unmount {
+    std::string at;
+    ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+  } unmount{small};
+  const std::string path = small + "/save001.dat";
+  EXPECT_TRUE(save_file_write(ctx, path.c_str()));
+  const std::vector<uint8_t> old = ReadFile(path);
+  EXPECT_EQ(old.size(), bytes);
+  ctx->userMemory[0] = 4242;
+  ASSERT_TRUE(save_snapshot_build(ctx, ctx->script.pc));
+  EXPECT_FALSE(save_file_write(ctx, path.c_str()));
+  EXPECT_EQ(ReadFile(path), old);
+  EXPECT_EQ(access((path + ".tmp").c_str(), F_OK), -1);  // no leftover
 }
 
 // Killed at any moment during a loop of saves, the slot holds one whole
