@@ -11,14 +11,14 @@ seconds=${1:-20}
 shift || true
 image_targets="lz ge pgd bmp_tga pac"
 media_targets="text text_save sound movie"
-save_targets="sound_save ani action_block"
+save_targets="sound_save ani action_block save_file"
 game_targets="script_src text_dat text_dat_scrambled file_dat point_dat mem_dat graphic_dat archive_dat
   system_dat config_dat vm_run"
 targets=${*:-$image_targets $media_targets $save_targets $game_targets}
 cmake -S . -B build-fuzz -G Ninja \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DKIV_FUZZ=ON -DKIV_SANITIZE=address -DBUILD_TESTING=OFF -DKIV_BENCH=OFF
-build_targets="fuzz_seeds fuzz_script_seeds fuzz_sound_seeds fuzz_movie_seeds fuzz_motion_seeds pac_write"
+build_targets="fuzz_seeds fuzz_script_seeds fuzz_sound_seeds fuzz_movie_seeds fuzz_motion_seeds fuzz_save_seeds pac_write"
 for t in $targets; do build_targets="$build_targets fuzz_$t"; done
 # shellcheck disable=SC2086
 cmake --build build-fuzz --target $build_targets
@@ -45,6 +45,9 @@ head -c 648 /dev/zero > "$corpus/sound_save/empty.bin"
 # Message-window save block: an empty block (the fuzzer grows the rest).
 mkdir -p "$corpus/text_save"
 printf '\0\0\0\0' > "$corpus/text_save/empty"
+# Whole save files: one written by our own save writer.
+mkdir -p "$corpus/save_file"
+build-fuzz/fuzz/fuzz_save_seeds "$corpus/save_file/seed.dat"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 for t in $targets; do

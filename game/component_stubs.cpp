@@ -4,9 +4,14 @@
 // deletes its stand-in here.
 #include "component_stubs.h"
 
+#include <cstring>
+
+#include "platform/core/byte_io.h"
+#include "save/save.h"
+#include "start/game_debug_log.h"
+
 void fx_free(VmContext*) {}
 void btn_release_all(VmContext*) {}
-void save_state_reset(VmContext*) {}
 void voice_release(VmContext*) {}
 void select_release(VmContext*) {}
 void history_reset(VmContext*) {}
@@ -22,7 +27,6 @@ void select_commands_install() {}
 void wait_thread_commands_install() {}
 void button_commands_install() {}
 void system_commands_install() {}
-void save_commands_install() {}
 void voice_commands_install() {}
 void history_commands_install() {}
 void string_debug_commands_install() {}
@@ -35,9 +39,6 @@ int script_thread_poll(VmContext*) { return 0; }
 int btn_frame(VmContext*) { return 0; }
 int system_btn_update(VmContext*) { return 0; }
 void voice_frame(VmContext*) {}
-void continue_save_write(VmContext*) {}
-int save_init(VmContext*) { return 1; }
-void save_buffers_free(VmContext*) {}
 void sub_voice_start(VmContext*) {}
 void player_name_window_destroy(VmContext*) {}
 
@@ -45,10 +46,8 @@ void player_name_window_destroy(VmContext*) {}
 void fx_layer_release(VmContext*, int) {}
 const char* player_name_get(VmContext*) { return ""; }
 
-// What the message window asks of the save system, voices, the backlog,
-// buttons, system commands and actions.
-void save_snapshot_take(VmContext*, uint32_t) {}
-void save_text_set(VmContext*, const char*) {}
+// What the message window asks of voices, the backlog, buttons and system
+// commands.
 void history_line_add(VmContext*, const char*, const char*, const char*) {}
 int voice_playing_any(VmContext*) { return 0; }
 void voice_stop(VmContext*) {}
@@ -59,3 +58,83 @@ void btn_group_view(VmContext*, int, int) {}
 void btn_group_current_set(VmContext*, int, int, int) {}
 void system_btn_window_follow(VmContext*, int) {}
 void skip_mode_off_request(VmContext*) {}
+
+// ---- Save blocks in their empty form ----
+namespace {
+bool AppendZeros(std::span<uint8_t> buffer, uint32_t* used, size_t n) {
+  static const uint8_t kZeros[69380] = {};
+  return save_block_append(buffer, used, kZeros, n);
+}
+// Steps over a fixed-size block whose content no component reads yet.
+bool SkipFixed(std::span<const uint8_t> data, uint32_t* cursor, size_t n, const char* what) {
+  if (*cursor > data.size() || n > data.size() - *cursor) {
+    game_debug_log(kDebugWindowError, "load error : %s block short", what);
+    return false;
+  }
+  *cursor += static_cast<uint32_t>(n);
+  return true;
+}
+}  // namespace
+
+bool select_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 16); }
+bool select_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) { return SkipFixed(d, c, 16, "choice"); }
+bool voice_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 404); }
+bool voice_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) { return SkipFixed(d, c, 404, "voice"); }
+bool player_name_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 40); }
+bool player_name_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
+  return SkipFixed(d, c, 40, "player name");
+}
+bool history_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 4 + 128 * 542); }
+bool history_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
+  return SkipFixed(d, c, 4 + 128 * 542, "backlog");
+}
+bool script_thread_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 16); }
+bool script_thread_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
+  return SkipFixed(d, c, 16, "script thread");
+}
+bool btn_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 16); }
+bool btn_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
+  // Only uninitialised groups can be stepped over without the buttons.
+  if (!SkipFixed(d, c, 0, "button")) return false;
+  plat::ByteReader r(d.subspan(*c));
+  for (int g = 0; g < 4; ++g)
+    if (r.U32() != 0 || !r.ok()) {
+      game_debug_log(kDebugWindowError, "load error : button block %d", g);
+      return false;
+    }
+  *c += 16;
+  return true;
+}
+bool effect_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 4); }
+bool effect_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
+  // The bits word, then four words per running effect; nothing restarts.
+  if (!SkipFixed(d, c, 0, "screen effect")) return false;
+  plat::ByteReader r(d.subspan(*c));
+  uint32_t bits = r.U32();
+  if (!r.ok() || (bits & ~0x1Du)) return SkipFixed(d, c, SIZE_MAX, "screen effect");
+  size_t n = 4 + 16 * static_cast<size_t>(__builtin_popcount(bits));
+  return SkipFixed(d, c, n, "screen effect");
+}
+bool fx_save(VmContext*, std::span<uint8_t> b, uint32_t* u) {
+  const uint8_t end[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+  return save_block_append(b, u, end, 4);
+}
+bool fx_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
+  if (!SkipFixed(d, c, 0, "fx")) return false;
+  plat::ByteReader r(d.subspan(*c));
+  for (int i = 0; i <= 8; ++i) {
+    uint32_t state = r.U32();
+    if (!r.ok()) break;
+    if (state == 0xFFFFFFFFu) {
+      *c += static_cast<uint32_t>(r.pos());
+      return true;
+    }
+    if (i == 8) break;
+    if (state == 1) {
+      r.U32();
+      if (r.U32() == 0) r.Skip(12);
+    }
+  }
+  game_debug_puts(kDebugWindowError, "load error : fx block");
+  return false;
+}

@@ -7,6 +7,7 @@
 // declaration into its own header.
 #pragma once
 #include <cstdint>
+#include <span>
 
 struct VmContext;
 struct SpriteRecord;
@@ -63,6 +64,30 @@ void save_buffers_free(VmContext* ctx);       // and their release
 void sub_voice_start(VmContext* ctx);         // the sub-voice start values
 void player_name_window_destroy(VmContext* ctx);  // the player-name edit window, when it exists
 
+// ---- Save blocks of components not written yet ----
+// Each pair writes and reads its component's block in the save file (the
+// order is save_blocks(), save/save.h). Until the component lands, its
+// stand-in writes the documented empty form and its reader accepts a block
+// of that layout, refusing one it cannot step over.
+bool select_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);      // choice style: 16 bytes
+bool select_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool voice_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);       // pan table and sub voice: 404 bytes
+bool voice_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool btn_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);         // groups 0-3: a zero word each
+bool btn_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool player_name_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);  // name, two words: 40 bytes
+bool player_name_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool text_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);        // message window: a zero word
+bool text_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool history_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);     // backlog: 4 + 69,376 bytes
+bool history_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool script_thread_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);  // 16 bytes
+bool script_thread_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool effect_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);      // screen effects: a zero word
+bool effect_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool fx_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);          // layer rasters: 0xFFFFFFFF
+bool fx_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+
 // ---- Command handler installation, one per component that owns commands ----
 void text_commands_install();             // group 2
 void layer_image_commands_install();      // group 3 image members, group 11 movies
@@ -95,10 +120,6 @@ int text_face_visible(VmContext* ctx);
 int text_button_group(VmContext* ctx);
 void text_display_applied(VmContext* ctx);
 // What the message window asks of other components:
-// Save: the snapshot of a shown line, resumed at resume_pc on load; the
-// text shown in the save list (at most 511 bytes).
-void save_snapshot_take(VmContext* ctx, uint32_t resume_pc);
-void save_text_set(VmContext* ctx, const char* text);
 // Backlog: a new entry 0 {name ("" none), text, voice ("" none)}, count + 1.
 void history_line_add(VmContext* ctx, const char* name, const char* text, const char* voice);
 // Voices: whether any of the 8 channels plays; stop the playing voice; the

@@ -12,6 +12,7 @@
 #include "component_stubs.h"
 #include "data/script_tables.h"
 #include "layers/layers.h"
+#include "save/save.h"
 #include "start/game_debug_log.h"
 #include "start/game_record.h"
 #include "vm/checked_index.h"
@@ -19,7 +20,10 @@
 
 namespace {
 
-const TextWindowHooks kDefaultHooks = {save_snapshot_take, history_line_add, voice_playing_any};
+// A shown line takes the snapshot a save made now resumes at.
+void SnapshotAtLine(VmContext* ctx, uint32_t resume_pc) { save_snapshot_build(ctx, resume_pc); }
+
+const TextWindowHooks kDefaultHooks = {SnapshotAtLine, history_line_add, voice_playing_any};
 const TextWindowHooks* g_hooks = &kDefaultHooks;
 
 GameRecord* RecordOf(VmContext* ctx) {

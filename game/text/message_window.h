@@ -157,7 +157,7 @@ void text_input_clear(VmContext* ctx);
 // Appends the window's block at buffer[*used] ("save buffer over" for a piece
 // that does not fit, which is skipped). Reads it back: a block that is short
 // or holds values no save could hold is refused, nothing changed.
-void text_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);
+bool text_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);
 bool text_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 
 // ---- Sprites of the window ----

@@ -80,15 +80,16 @@ void GetTransform(plat::ByteReader& r, SpriteTransform* t) {
 }
 
 // Appends one piece when it fits, else logs and skips it.
-void Piece(std::span<uint8_t> buffer, uint32_t* used, plat::ByteWriter& w) {
+bool Piece(std::span<uint8_t> buffer, uint32_t* used, plat::ByteWriter& w) {
   const std::vector<uint8_t>& b = w.bytes();
   const uint64_t limit = std::min<uint64_t>(buffer.size(), kSnapshotLimit);
   if (*used + static_cast<uint64_t>(b.size()) > limit) {
     game_debug_puts(kDebugWindowError, "save buffer over");
-    return;
+    return false;
   }
   std::memcpy(buffer.data() + *used, b.data(), b.size());
   *used += static_cast<uint32_t>(b.size());
+  return true;
 }
 
 void PutImage(plat::ByteWriter& w, const SpriteRecord* rec, uint32_t operand) {
@@ -125,25 +126,26 @@ void Reapply(VmContext* ctx, SpriteRecord* rec, const SpriteTransform& t) {
 
 }  // namespace
 
-void text_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
+bool text_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
   const MessageWindow& s = ctx->text;
+  bool ok = true;
   {
     plat::ByteWriter w;
     w.U32(s.initialised);
-    Piece(buffer, used, w);
+    ok = Piece(buffer, used, w) && ok;
   }
-  if (!s.initialised) return;
+  if (!s.initialised) return ok;
   for (uint32_t v : {s.textMode, s.iconPlacement}) {
     plat::ByteWriter w;
     w.U32(v);
-    Piece(buffer, used, w);
+    ok = Piece(buffer, used, w) && ok;
   }
   {
     plat::ByteWriter w;
     for (int32_t v : {s.fontSize, s.rubySize, s.textX, s.textY, s.textW, s.textH, s.nameX, s.nameY}) w.I32(v);
     w.U16(s.buttonGroup);
     w.U16(0);
-    Piece(buffer, used, w);
+    ok = Piece(buffer, used, w) && ok;
   }
   {
     plat::ByteWriter w;
@@ -151,29 +153,30 @@ void text_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
                       s.novelEndY})
       w.I32(v);
     w.Bytes(s.novelPage, sizeof s.novelPage);
-    Piece(buffer, used, w);
+    ok = Piece(buffer, used, w) && ok;
   }
   for (const SpriteRecord* rec : {s.textSprite, s.nameSprite}) {
     plat::ByteWriter w;
     PutTransform(w, rec);
-    Piece(buffer, used, w);
+    ok = Piece(buffer, used, w) && ok;
   }
   if (s.textMode == 1) {
     plat::ByteWriter w;
     PutTransform(w, s.novelSprite);
-    Piece(buffer, used, w);
+    ok = Piece(buffer, used, w) && ok;
   }
   {
     plat::ByteWriter w;
     PutImage(w, s.baseImage, s.baseImageOperand);
-    Piece(buffer, used, w);
+    ok = Piece(buffer, used, w) && ok;
   }
   for (const TextIcon& icon : s.icons) {
     plat::ByteWriter w;
     PutImage(w, icon.record, icon.imageOperand);
     if (icon.record && icon.record->sprite && icon.imageOperand) w.I32(icon.animationTime);
-    Piece(buffer, used, w);
+    ok = Piece(buffer, used, w) && ok;
   }
+  return ok;
 }
 
 bool text_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {

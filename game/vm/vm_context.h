@@ -13,6 +13,7 @@
 #include "motion/actions.h"
 #include "motion/motions.h"
 #include "text/message_window.h"
+#include "save/save_state.h"
 
 // Sizes of the machine's areas.
 constexpr int kValueStackSize = 32;
@@ -143,4 +144,5 @@ struct VmContext {
   ActionState actions;        // action slots (motion/actions.h)
   MotionTable motions;        // motion records and their live list (motion/motions.h)
   MessageWindow text;         // the message window (text/message_window.h)
+  SaveState save;             // snapshot, thumbnail and save-menu settings (save/save_state.h)
 };

@@ -1,0 +1,532 @@
+// Save and load: every block reads back exactly what it wrote, a whole save
+// goes through a file and back to the same bytes, damaged files are refused
+// with the running game untouched, a snapshot that does not fit keeps the
+// previous one, and a failed or killed write never leaves a broken slot.
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "motion/actions.h"
+#include "motion_fixture.h"
+#include "save/save.h"
+#include "start/program_identity.h"
+
+using motiontest::MotionTest;
+
+namespace {
+
+const char* kScript = R"(
+.file "UNUSED"
+    call sp_set_ex file"RED", 3, 100, 200
+    call sp_set_ex file"BLUE", 7, 300, 40
+    call run 0, 0, 0
+    call action_move 0, 3, 60, 0, 1000
+    call action_run 0, 2000
+    call wait_frame
+here:
+    call wait_frame
+back:
+    call wait_frame
+)";
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), {}};
+}
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+uint32_t U32At(const std::vector<uint8_t>& b, size_t at) {
+  return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+}
+// The first offset where two dumps differ, for the failure message.
+std::string FirstDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  if (a == b) return "same";
+  size_t i = 0;
+  while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
+  return "sizes " + std::to_string(a.size()) + "/" + std::to_string(b.size()) + ", first difference at " +
+         std::to_string(i);
+}
+void PutU32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+class SaveTest : public MotionTest {
+ protected:
+  void SetUp() override {
+    MotionTest::SetUp();
+    program_identity().saveFolder = dir;
+  }
+  void TearDown() override {
+    if (ctx) save_buffers_free(ctx);
+    save_set_file_writer(nullptr);
+    MotionTest::TearDown();
+  }
+  // A game with two pictures, a running action, machine state and two
+  // return points, stopped at a line.
+  void Play() {
+    Start(kScript);
+    ASSERT_EQ(save_init(ctx), 1);
+    Frame(0);
+    Frame(100);
+    Frame(100);
+    ASSERT_TRUE(ctx->actions.slots[0].running);
+    if (!keepActionRunning) Frame(2500);  // a running slot comes back restarted
+    for (int i = 0; i < kUserMemoryWords; ++i) ctx->userMemory[i] = i * 7 - 300;
+    std::strcpy(ctx->stringVariables[2], "\x83\x65\x83\x58\x83\x67");  // テスト
+    ctx->valueStackDepth = 3;
+    ctx->valueStack[0] = 11, ctx->valueStack[1] = 22, ctx->valueStack[2] = 33;
+    ctx->framePointer = 5;
+    ctx->frameSlots[4] = -9;
+    ctx->memoryStackDepth = 1;
+    ctx->memoryStackStore[100] = 1234;
+    ctx->priorityBase = 40;
+    ctx->keyCancelKeys = 0x12;
+    ASSERT_TRUE(return_point_push(ctx, kGameListReturnPoints, m->Pc("back"), kReturnKindGosub));
+    ASSERT_TRUE(return_point_push(ctx, kGameListReturnPoints, m->Pc("here"), kReturnKindGosub));
+    std::strcpy(ctx->save.saveText, "line of the save");
+    ctx->save.titleOperand = 0x10000000;
+  }
+  // The whole state as a save writes it: the dump that tests compare.
+  std::vector<uint8_t> Dump(uint32_t pc) {
+    std::vector<uint8_t> b(kSaveSnapshotBytes);
+    uint32_t used = 0;
+    EXPECT_TRUE(save_state_write(ctx, pc, b, &used));
+    b.resize(used);
+    return b;
+  }
+  bool keepActionRunning = false;
+  std::string Path(const char* name) { return dir + "/" + name; }
+};
+
+// Each block alone: writer -> reader consumes exactly its bytes -> writer
+// gives the same bytes; then the whole save through a file and back.
+TEST_F(SaveTest, EveryBlockAndTheWholeFileRoundTripByteForByte) {
+  keepActionRunning = true;
+  ASSERT_NO_FATAL_FAILURE(Play());
+  for (const SaveBlock& b : save_blocks()) {
+    SCOPED_TRACE(b.name);
+    std::vector<uint8_t> first(kSaveSnapshotBytes);
+    uint32_t used = 0;
+    ASSERT_TRUE(b.write(ctx, first, &used));
+    first.resize(used);
+    ASSERT_GT(used, 0u);
+    if (std::string(b.name) == "return points") {
+      // Restoring pushes onto the list: start from an empty key.
+      while (void* p = reinterpret_cast<void*>(KivListPop(ctx->gameList, kGameListReturnPoints))) KivMemoryFree(p);
+    }
+    uint32_t cursor = 0;
+    b.read(ctx, first, &cursor);
+    EXPECT_EQ(cursor, used);
+    // A running action slot starts again from its first step when it comes
+    // back, so its words differ by design; its size must not.
+    if (std::string(b.name) == "actions") continue;
+    std::vector<uint8_t> again(kSaveSnapshotBytes);
+    uint32_t used2 = 0;
+    ASSERT_TRUE(b.write(ctx, again, &used2));
+    again.resize(used2);
+    EXPECT_TRUE(again == first) << FirstDifference(again, first);
+  }
+
+  Frame(2500);  // the action ends: the whole state comes back byte for byte
+  ASSERT_FALSE(ctx->actions.slots[0].running);
+  const uint32_t pc = ctx->script.pc;
+  ASSERT_TRUE(save_snapshot_build(ctx, pc));
+  const std::string path = Path("save003.dat");
+  ASSERT_TRUE(save_file_write(ctx, path.c_str()));
+  const std::vector<uint8_t> file = ReadFile(path);
+  // Header offsets.
+  ASSERT_GT(file.size(), 544u + 19200 + 4096);
+  EXPECT_EQ(U32At(file, 0), 0x10000000u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.data() + 4)), "line of the save");
+  EXPECT_EQ(U32At(file, 520), pc);
+  EXPECT_EQ(U32At(file, 524), 0xFFFFFFFFu);
+  EXPECT_EQ(U32At(file, 528), 80u);
+  EXPECT_EQ(U32At(file, 532), 60u);
+  EXPECT_EQ(U32At(file, 536), 19200u);
+  EXPECT_EQ(U32At(file, 540), 1u);
+  EXPECT_EQ(static_cast<int32_t>(U32At(file, 544 + 19200 + 4 * 10)), 10 * 7 - 300);  // user memory
+  EXPECT_EQ(std::string(file.end() - 3, file.end()), "end");
+  const std::vector<uint8_t> before = Dump(pc);
+
+  // Another state, then the load brings the saved one back.
+  ctx->userMemory[10] = 5;
+  layer_release(ctx, 7);
+  ctx->script.pc = m->Pc("back");
+  ASSERT_TRUE(save_file_read(ctx, path.c_str()));
+  EXPECT_EQ(ctx->script.pc, pc);
+  EXPECT_EQ(ctx->userMemory[10], 10 * 7 - 300);
+  ASSERT_NE(Rec(7).sprite, nullptr);
+  EXPECT_EQ(Dump(pc), before);
+  // Written again, the file is the same bytes.
+  ASSERT_TRUE(save_snapshot_build(ctx, ctx->script.pc));
+  ASSERT_TRUE(save_file_write(ctx, Path("save004.dat").c_str()));
+  EXPECT_EQ(ReadFile(Path("save004.dat")), file);
+}
+
+// Damaged files: each is refused and the running game is what it was.
+TEST_F(SaveTest, DamagedFilesAreRefusedAndTheGameIsUntouched) {
+  ASSERT_NO_FATAL_FAILURE(Play());
+  const uint32_t pc = ctx->script.pc;
+  ASSERT_TRUE(save_snapshot_build(ctx, pc));
+  const std::string good = Path("good.dat");
+  ASSERT_TRUE(save_file_write(ctx, good.c_str()));
+  const std::vector<uint8_t> file = ReadFile(good);
+
+  // Block boundaries, found by the writers themselves.
+  std::vector<std::pair<std::string, uint32_t>> starts;
+  {
+    std::vector<uint8_t> b(kSaveSnapshotBytes);
+    uint32_t used = 544 + 19200;
+    for (const SaveBlock& blk : save_blocks()) {
+      starts.emplace_back(blk.name, used);
+      ASSERT_TRUE(blk.write(ctx, b, &used));
+    }
+    ASSERT_EQ(used + 3, file.size());
+  }
+  const uint32_t machine = 544 + 19200;
+  const uint32_t valueDepthAt = machine + 4096 + 4 + 16384 + 2040 + 8;
+  const uint32_t fpAt = valueDepthAt + 4 + 128 + 4;
+  const uint32_t returnsAt = fpAt + 4 + 1024;
+
+  struct Case {
+    std::string name;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"empty", {}});
+  cases.push_back({"543 bytes", {file.begin(), file.begin() + 543}});
+  for (size_t i = 0; i < starts.size(); ++i) {
+    const uint32_t end = i + 1 < starts.size() ? starts[i + 1].second : static_cast<uint32_t>(file.size() - 3);
+    const uint32_t cut = starts[i].second + (end - starts[i].second) / 2;
+    cases.push_back({"cut inside " + starts[i].first, {file.begin(), file.begin() + cut}});
+  }
+  auto patched = [&](const char* name, size_t at, uint32_t v) {
+    std::vector<uint8_t> b = file;
+    PutU32(b, at, v);
+    cases.push_back({name, b});
+  };
+  patched("huge S", 536, 0xFFFFFFF0u);
+  patched("S not w x h x 4", 536, 19204);
+  patched("huge width", 528, 0x40000001u);
+  patched("resume pc past the code", 520, 0x7FFFFFFF);
+  patched("value stack depth 99", valueDepthAt, 99);
+  patched("frame pointer 257", fpAt, 257);
+  patched("memory stack depth 2", machine + 4096, 2);
+  patched("huge return-point count", returnsAt, 0xFFFFFFFFu);
+  patched("return point outside the code", returnsAt + 4, 0x7FFFFFF0);
+  cases.push_back({"missing end", {file.begin(), file.end() - 3}});
+  {
+    std::vector<uint8_t> b = file;
+    b[b.size() - 1] = 'x';
+    cases.push_back({"wrong end", b});
+    b = file;
+    b.push_back(0);
+    cases.push_back({"bytes after end", b});
+  }
+
+  const std::vector<uint8_t> before = Dump(pc);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Path("bad.dat");
+    WriteFile(path, c.bytes);
+    EXPECT_FALSE(save_file_read(ctx, path.c_str()));
+    EXPECT_EQ(ctx->script.pc, pc);
+    EXPECT_EQ(ctx->save.snapshotPresent, 1);
+    ASSERT_NE(Rec(7).sprite, nullptr);
+    const std::vector<uint8_t> now = Dump(pc);
+    EXPECT_TRUE(now == before) << FirstDifference(now, before);
+  }
+  // The good file still loads after all that.
+  EXPECT_TRUE(save_file_read(ctx, good.c_str()));
+  EXPECT_EQ(Dump(pc), before);
+}
+
+TEST_F(SaveTest, ASnapshotThatDoesNotFitKeepsThePreviousOne) {
+  ASSERT_NO_FATAL_FAILURE(Play());
+  ASSERT_TRUE(save_snapshot_build(ctx, m->Pc("here")));
+  const std::vector<uint8_t> kept(ctx->save.snapshot, ctx->save.snapshot + ctx->save.used);
+  // A screen-sized thumbnail alone is 3.6 MB: the snapshot cannot fit.
+  ASSERT_TRUE(save_thumbnail_resize(ctx, 1280, 720));
+  EXPECT_FALSE(save_snapshot_build(ctx, m->Pc("back")));
+  EXPECT_TRUE(log.Has(kDebugWindowError, "save buffer over")) << log.All();
+  EXPECT_EQ(ctx->save.resumePc, m->Pc("here"));
+  EXPECT_EQ(std::vector<uint8_t>(ctx->save.snapshot, ctx->save.snapshot + ctx->save.used), kept);
+}
+
+bool FailingWriter(const std::string&, const void*, size_t) { return false; }
+
+TEST_F(SaveTest, AFailedWriteKeepsTheOldSlot) {
+  ASSERT_NO_FATAL_FAILURE(Play());
+  ASSERT_TRUE(save_snapshot_build(ctx, ctx->script.pc));
+  const std::string path = Path("save001.dat");
+  ASSERT_TRUE(save_file_write(ctx, path.c_str()));
+  const std::vector<uint8_t> old = ReadFile(path);
+  ctx->userMemory[0] = 999;
+  ASSERT_TRUE(save_snapshot_build(ctx, ctx->script.pc));
+  save_set_file_writer(FailingWriter);
+  EXPECT_FALSE(save_file_write(ctx, path.c_str()));
+  EXPECT_TRUE(log.Has(kDebugWindowError, "save error")) << log.All();
+  EXPECT_EQ(ReadFile(path), old);
+  // A folder that cannot be written to: the real writer fails the same way.
+  save_set_file_writer(nullptr);
+  const std::string missing = dir + "/no such folder/save001.dat";
+  EXPECT_FALSE(save_file_write(ctx, missing.c_str()));
+}
+
+// A real full disk: a small filesystem holds one save but not a second
+// beside it, so the next save fails and the old slot is kept whole.
+// Needs the right to mount; skipped without it.
+TEST_F(SaveTest, AFullDiskKeepsTheOldSlot) {
+  ASSERT_NO_FATAL_FAILURE(Play());
+  const std::string small = dir + "/small";
+  ASSERT_EQ(::mkdir(small.c_str(), 0755), 0);
+  ASSERT_TRUE(save_snapshot_build(ctx, ctx->script.pc));
+  const uint32_t bytes = ctx->save.used;
+  const std::string size = "size=" + std::to_string((bytes + bytes / 2) / 4096 * 4096 + 4096);
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, size.c_str()) != 0) GTEST_SKIP() << "cannot mount a tmpfs";
+  struct Unmount {
+    std::string at;
+    ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+  } unmount{small};
+  const std::string path = small + "/save001.dat";
+  EXPECT_TRUE(save_file_write(ctx, path.c_str()));
+  const std::vector<uint8_t> old = ReadFile(path);
+  EXPECT_EQ(old.size(), bytes);
+  ctx->userMemory[0] = 4242;
+  ASSERT_TRUE(save_snapshot_build(ctx, ctx->script.pc));
+  EXPECT_FALSE(save_file_write(ctx, path.c_str()));
+  EXPECT_EQ(ReadFile(path), old);
+  EXPECT_EQ(access((path + ".tmp").c_str(), F_OK), -1);  // no leftover
+}
+
+// Killed at any moment during a loop of saves, the slot holds one whole
+// save: the old one or the new one, never a part.
+TEST_F(SaveTest, KillDuringSavesNeverLeavesATruncatedSlot) {
+  ASSERT_NO_FATAL_FAILURE(Play());
+  const std::string path = Path("save002.dat");
+  std::vector<std::vector<uint8_t>> versions;
+  for (int v = 0; v < 2; ++v) {
+    ctx->userMemory[1] = v;
+    ASSERT_TRUE(save_snapshot_build(ctx, ctx->script.pc));
+    ASSERT_TRUE(save_file_write(ctx, path.c_str()));
+    versions.push_back(ReadFile(path));
+  }
+  for (int round = 0; round < 12; ++round) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (int i = 0;; ++i) {
+        ctx->userMemory[1] = i & 1;
+        save_file_write(ctx, path.c_str());  // the snapshot as built: version 1
+      }
+    }
+    usleep(2000 + round * 1500);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    const std::vector<uint8_t> now = ReadFile(path);
+    EXPECT_TRUE(now == versions[0] || now == versions[1]) << "round " << round << ": " << now.size() << " bytes";
+    // And it loads.
+    EXPECT_TRUE(save_file_read(ctx, path.c_str())) << "round " << round;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Group 10 through its handlers, arguments given in pop order.
+class SaveCommandTest : public SaveTest {
+ protected:
+  int Call(const char* name, std::initializer_list<int32_t> args) {
+    const uint32_t word = CommandWord(name);
+    CommandHandler h = command_handler(word);
+    EXPECT_NE(h, nullptr) << name;
+    if (!h) return -1;
+    std::vector<int32_t> a(args);
+    for (auto it = a.rbegin(); it != a.rend(); ++it) value_stack_push(ctx, *it);
+    ctx->resultIndex = 200;
+    ctx->registers[200] = -77;
+    return h(ctx);
+  }
+  static uint32_t CommandWord(const char* name) {
+    static const std::pair<const char*, uint32_t> kWords[] = {
+        {"save", 0}, {"load", 1}, {"GetSaveTime", 3}, {"GetSaveDay", 8}, {"save_is", 9},
+        {"save_get_usermemory", 10}, {"save_point", 11}, {"get_new_savefile", 17}, {"is_autosave", 19},
+        {"autosave_load", 20}, {"delete_file", 28}, {"thumbnail_set", 5}, {"save_get_title", 6},
+        {"SetSaveTime", 13}, {"SetSaveDay", 14}, {"get_save_text", 16}, {"move_file", 29}, {"copy_file", 30}};
+    for (auto& [n, i] : kWords)
+      if (std::strcmp(n, name) == 0) return 0x000A0000u | i;
+    return 0;
+  }
+  int32_t Result() const { return ctx->registers[200]; }
+  bool Exists(const char* name) { return access(Path(name).c_str(), F_OK) == 0; }
+};
+
+TEST_F(SaveCommandTest, SaveLoadAndTheSlotFiles) {
+  ASSERT_NO_FATAL_FAILURE(Play());
+  const uint32_t resume = m->Pc("here");
+  ctx->script.pc = resume;
+  EXPECT_EQ(Call("save_point", {}), 1);
+  const std::vector<uint8_t> saved = Dump(resume);
+
+  EXPECT_EQ(Call("save", {-1, 0}), 1);  // autosave is off: nothing
+  EXPECT_FALSE(Exists("continue.dat"));
+  EXPECT_EQ(Call("save", {1000, 0}), 0);
+  EXPECT_TRUE(log.Has(kDebugWindowError, "caution : save file no [1000]")) << log.All();
+  EXPECT_EQ(Call("save", {3, 1}), 1);
+  ASSERT_TRUE(Exists("save003.dat"));
+  Call("save_is", {3});
+  EXPECT_EQ(Result(), 1);
+  Call("save_is", {4});
+  EXPECT_EQ(Result(), 0);
+  Call("save_is", {-1});
+  EXPECT_EQ(Result(), 1);
+  Call("save_get_usermemory", {3, 10});
+  EXPECT_EQ(Result(), 10 * 7 - 300);
+  Call("save_get_usermemory", {3, 5000});  // outside user memory: 0, logged
+  EXPECT_EQ(Result(), 0);
+  // Cells outside the temporary area are refused, the others written.
+  EXPECT_EQ(Call("GetSaveDay", {3, 0, 1, 2, 99999}), 1);
+  EXPECT_GE(ctx->tempArea[0], 2000);
+  EXPECT_GE(ctx->tempArea[1], 1);
+
+  // The game moves on; a damaged slot is refused and changes nothing.
+  ctx->userMemory[10] = 1;
+  ctx->script.pc = m->Pc("back");
+  value_stack_push(ctx, 5);  // what the call leaves in the stack's free slot
+  value_stack_pop(ctx);
+  const std::vector<uint8_t> moved = Dump(ctx->script.pc);
+  std::vector<uint8_t> cut = ReadFile(Path("save003.dat"));
+  cut.resize(cut.size() - 100);
+  WriteFile(Path("save005.dat"), cut);
+  ctx->script.yield = 0;
+  EXPECT_EQ(Call("load", {5}), 1);
+  EXPECT_EQ(ctx->script.pc, m->Pc("back"));
+  EXPECT_EQ(ctx->script.yield, 0);
+  EXPECT_TRUE(Dump(ctx->script.pc) == moved) << FirstDifference(Dump(ctx->script.pc), moved);
+
+  // The good slot: the saved state at the saved line, resumed next frame.
+  EXPECT_EQ(Call("load", {3}), 1);
+  EXPECT_EQ(ctx->script.pc, resume);
+  EXPECT_EQ(ctx->script.yield, 1);
+  EXPECT_EQ(ctx->save.snapshotPresent, 1);
+  EXPECT_TRUE(Dump(resume) == saved) << FirstDifference(Dump(resume), saved);
+
+  // Exchange with an empty slot moves the file; copy is whole; delete.
+  const std::vector<uint8_t> file3 = ReadFile(Path("save003.dat"));
+  EXPECT_EQ(Call("move_file", {3, 7}), 1);
+  EXPECT_FALSE(Exists("save003.dat"));
+  EXPECT_EQ(ReadFile(Path("save007.dat")), file3);
+  EXPECT_EQ(Call("move_file", {7, 5}), 1);  // both exist: exchanged
+  EXPECT_EQ(ReadFile(Path("save005.dat")), file3);
+  EXPECT_EQ(ReadFile(Path("save007.dat")), cut);
+  EXPECT_EQ(Call("move_file", {-1, 5}), 1);  // refused
+  EXPECT_EQ(ReadFile(Path("save005.dat")), file3);
+  EXPECT_EQ(Call("copy_file", {8, 5}), 1);
+  EXPECT_EQ(ReadFile(Path("save008.dat")), file3);
+  EXPECT_EQ(Call("delete_file", {8}), 1);
+  EXPECT_FALSE(Exists("save008.dat"));
+
+  // autosave_load: a damaged continue.dat stays on disk and changes
+  // nothing; a good one loads and is then deleted.
+  WriteFile(Path("continue.dat"), cut);
+  Call("is_autosave", {});
+  EXPECT_EQ(Result(), 1);
+  EXPECT_EQ(Call("autosave_load", {}), 1);
+  EXPECT_TRUE(Exists("continue.dat"));
+  WriteFile(Path("continue.dat"), file3);
+  EXPECT_EQ(Call("autosave_load", {}), 1);
+  EXPECT_FALSE(Exists("continue.dat"));
+  EXPECT_EQ(ctx->script.pc, resume);
+}
+
+// The save menu: a slot's thumbnail comes back as its pixels; sizes in the
+// file that do not agree are refused; text sprites appear in their layers.
+TEST_F(SaveCommandTest, SaveMenuSpritesShowTheSlotAndRefuseLyingSizes) {
+  ASSERT_NO_FATAL_FAILURE(Play());
+  for (uint32_t i = 0; i < ctx->save.thumbBytes / 4; ++i) ctx->save.thumbPixels[i] = 0xFF000000u | i;
+  ASSERT_TRUE(save_snapshot_build(ctx, ctx->script.pc));
+  for (uint32_t i = 0; i < ctx->save.thumbBytes / 4; ++i) ctx->save.thumbPixels[i] = 0xFF000000u | i;
+  ASSERT_TRUE(save_file_write(ctx, Path("save010.dat").c_str()));
+
+  EXPECT_EQ(Call("thumbnail_set", {20, 10, 5, 6}), 1);
+  ASSERT_NE(Rec(20).sprite, nullptr);
+  int w = 0, h = 0;
+  const uint32_t* px = KivSpriteLock(Rec(20).sprite, &w, &h);
+  ASSERT_NE(px, nullptr);
+  EXPECT_EQ(w, 80);
+  EXPECT_EQ(h, 60);
+  EXPECT_EQ(px[0], 0xFF000000u);
+  EXPECT_EQ(px[80 * 60 - 1], 0xFF000000u | (80 * 60 - 1));
+  KivSpriteUnlock(Rec(20).sprite);
+
+  std::vector<uint8_t> lie = ReadFile(Path("save010.dat"));
+  PutU32(lie, 528, 0x40000000u);  // width x height x 4 overflows 32 bits
+  PutU32(lie, 532, 0x40000000u);
+  WriteFile(Path("save011.dat"), lie);
+  EXPECT_EQ(Call("thumbnail_set", {21, 11, 0, 0}), 1);
+  EXPECT_EQ(Rec(21).sprite, nullptr);
+  EXPECT_TRUE(log.Has(kDebugWindowError, "ThumbnailSet error")) << log.All();
+
+  EXPECT_EQ(Call("thumbnail_set", {22, 12, 0, 0}), 1);  // no such slot
+  EXPECT_EQ(Rec(22).sprite, nullptr);
+  EXPECT_TRUE(log.Has(kDebugWindowCommand, "No SaveData. Therefore disregards")) << log.All();
+
+  EXPECT_EQ(Call("get_save_text", {23, 10, 0, 0}), 1);
+  EXPECT_NE(Rec(23).sprite, nullptr);
+  EXPECT_EQ(Call("SetSaveTime", {24, 10, 0, 0, 1}), 1);
+  EXPECT_NE(Rec(24).sprite, nullptr);
+  EXPECT_EQ(Call("SetSaveDay", {25, 10, 0, 0, 1}), 1);
+  EXPECT_NE(Rec(25).sprite, nullptr);
+  EXPECT_EQ(Call("save_get_title", {26, 10, 0, 0}), 1);
+}
+
+// The script itself: a save point, a save, the game changes, a load; the
+// script resumes after the save point with the saved pictures and memory.
+TEST_F(SaveCommandTest, AScriptSavesChangesLoadsAndResumesAtTheSavedLine) {
+  Start(R"(
+.file "UNUSED"
+    call sp_set_ex file"RED", 3, 100, 200
+    call run 0, 0, 0
+    mov r4, 10
+    mov u[r4], 5
+    call save_point
+line:
+    mov r6, 0
+    mov r5, t[r6 + 0]
+    jz @first, r5
+    mov r4, 11
+    mov u[r4], 77
+    jmp @done
+first:
+    mov t[r6 + 0], 1
+    call save 1, 1
+    mov r4, 10
+    mov u[r4], 6
+    call sp_set_ex file"BLUE", 3, 0, 0
+    call run 0, 0, 0
+    call load 1
+done:
+    call wait_frame
+    jmp @done
+)");
+  ASSERT_EQ(save_init(ctx), 1);
+  Frame(0);
+  const uint32_t red = Rec(3).imageOperand;
+  for (int i = 0; i < 6; ++i) Frame(20);
+  ASSERT_TRUE(Exists("save001.dat"));
+  EXPECT_EQ(ctx->userMemory[11], 77) << log.All();
+  EXPECT_EQ(ctx->userMemory[10], 5);
+  EXPECT_EQ(Rec(3).imageOperand, red);
+  EXPECT_EQ(Rec(3).t.aX, 100);
+}
+
+}  // namespace
