@@ -3,8 +3,8 @@
 // the machine runs before its components exist; a component that lands
 // deletes its stand-in here.
 #include "component_stubs.h"
+#include "effect/screen_effects.h"
 
-void fx_free(VmContext*) {}
 void text_reveal_task_free(VmContext*) {}
 void text_release(VmContext*) {}
 void text_window_reset_words(VmContext*) {}
@@ -14,14 +14,12 @@ void voice_release(VmContext*) {}
 void select_release(VmContext*) {}
 void history_reset(VmContext*) {}
 void script_thread_clear(VmContext*) {}
-void effect_release(VmContext*) {}
 void player_name_release(VmContext*) {}
 void wait_timers_clear(VmContext*) {}
 void key_message_clear(VmContext*) {}
 void player_name_record_clear(VmContext*) {}
 void system_btn_table_clear(VmContext*) {}
 void text_commands_install() {}
-void layer_attribute_commands_install() {}
 void select_commands_install() {}
 void wait_thread_commands_install() {}
 void button_commands_install() {}
@@ -30,11 +28,9 @@ void save_commands_install() {}
 void voice_commands_install() {}
 void history_commands_install() {}
 void string_debug_commands_install() {}
-void effect_commands_install() {}
 
 // ---- Per-frame steps ----
 int key_message_poll(VmContext*) { return 0; }
-int effect_frame(VmContext*) { return 0; }
 int script_thread_poll(VmContext*) { return 0; }
 int btn_frame(VmContext*) { return 0; }
 int system_btn_update(VmContext*) { return 0; }
@@ -47,9 +43,11 @@ void sub_voice_start(VmContext*) {}
 void player_name_window_destroy(VmContext*) {}
 
 // ---- What the graphic layers ask of other components ----
-void fx_layer_release(VmContext*, int) {}
 int text_face_visible(VmContext*) { return 0; }
 int text_button_group(VmContext*) { return -1; }
 void text_display_applied(VmContext*) {}
 const char* player_name_get(VmContext*) { return ""; }
+
+// ---- What the screen effects ask of other components ----
+SpriteRecord* text_window_record(VmContext*) { return nullptr; }
 

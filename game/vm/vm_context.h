@@ -12,6 +12,7 @@
 #include "sound/sound_records.h"
 #include "motion/actions.h"
 #include "motion/motions.h"
+#include "effect/screen_effects.h"
 
 // Sizes of the machine's areas.
 constexpr int kValueStackSize = 32;
@@ -138,4 +139,6 @@ struct VmContext {
   SoundState sound;           // bgm and se channels, se wait and pending pan (sound/sound_records.h)
   ActionState actions;        // action slots (motion/actions.h)
   MotionTable motions;        // motion records and their live list (motion/motions.h)
+  EffectState effects;        // screen effects (effect/screen_effects.h)
+  FxState fx;                 // layer raster slots (effect/screen_effects.h)
 };
