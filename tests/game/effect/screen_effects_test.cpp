@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "image_encoder.h"
 #include "layers/layers.h"
 #include "platform/core/clock.h"
+#include "platform/window/png_capture.h"
 #include "render/soft_screen.h"
 #include "start/game_task.h"
 #include "support/engine_fixture.h"
@@ -64,7 +66,24 @@ class EffectTest : public EngineTest {
     WriteImage(dir + "/BLUE.PGD", Solid(100, 50, 0xFF0000FF));
     WriteImage(dir + "/BADGE.PGD", Solid(40, 40, 0xFF00FF00));
     WriteImage(dir + "/FLAKE.PGD", Solid(48, 16, 0xFFF0F0FF), 16, 16);   // three flake cells
-    WriteImage(dir + "/PETAL.PGD", Solid(64, 16, 0xFFFFC0D0), 8, 8);  // two rows of 8 cells
+    Image sky{1280, 720, std::vector<uint32_t>(1280 * 720)};
+    for (int y = 0; y < 720; ++y)
+      for (int x = 0; x < 1280; ++x)
+        sky.pixels[static_cast<size_t>(y) * 1280 + x] =
+            0xFF000000u | static_cast<uint32_t>(20 + y / 8) << 16 | static_cast<uint32_t>(30 + y / 10) << 8 |
+            static_cast<uint32_t>(((x / 40 + y / 40) & 1) ? 140 : 90);
+    WriteImage(dir + "/SKY.PGD", sky);
+    Image card = Solid(300, 200, 0xFFE0C080);
+    for (int y = 0; y < 200; ++y)
+      for (int x = 0; x < 300; x += 20) card.pixels[static_cast<size_t>(y) * 300 + x] = 0xFF402010;
+    WriteImage(dir + "/CARD.PGD", card);
+    Image petal{64, 16, std::vector<uint32_t>(64 * 16, 0)};
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 64; ++x) {
+        const int cx = x % 8 - 4, cy = y % 8 - 4, r = 1 + (x / 8) % 4;  // each cell a little wider
+        if (cx * cx / (r * r + 1) + cy * cy / 9 <= 1) petal.pixels[static_cast<size_t>(y) * 64 + x] = y < 8 ? 0xFFFFB0C8 : 0xFFF090B0;
+      }
+    WriteImage(dir + "/PETAL.PGD", petal, 8, 8);  // two rows of 8 cells
   }
   void TearDown() override {
     m.reset();
@@ -80,7 +99,11 @@ class EffectTest : public EngineTest {
     if (!g_kiv) {
       ASSERT_EQ(KivInit(&params), 1);
       ASSERT_EQ(KivSystemPathSet(dir.c_str()), 1);
-      KivRandomReset();
+      // A fixed random table, so that every run draws the same frames.
+      std::vector<int> seed(static_cast<size_t>(std::max(params.randomTableSize, 1)));
+      uint32_t v = 12345;
+      for (int& x : seed) x = static_cast<int>((v = v * 1103515245u + 12345u) >> 16 & 0x7FFF);
+      KivRandomSetSeed(seed.data(), static_cast<int>(seed.size()));
     }
     if (!list) {
       list = KivRenderInit();
@@ -109,6 +132,23 @@ class EffectTest : public EngineTest {
     ctx->script.yield = 0;
     script_run(ctx);
     ctx->script.pc = ctx->script.codeSize;  // later frames run no script
+  }
+
+  // Compares the drawn frame with a reviewed golden picture
+  // (KIV_UPDATE_GOLDEN=1 writes it anew).
+  void ExpectGolden(const char* name) {
+    const std::string golden = std::string(KIV_GOLDEN_DIR) + "/" + name;
+    const uint32_t* px = g_kiv->soft->backBuffer;
+    if (const char* u = std::getenv("KIV_UPDATE_GOLDEN"); u && std::string(u) == "1") {
+      ASSERT_TRUE(plat::CapturePng(golden, px, 1280, 720, 1280));
+    }
+    std::vector<uint32_t> want;
+    int w = 0, h = 0;
+    ASSERT_TRUE(plat::ReadPng(golden, &want, &w, &h)) << golden << " (KIV_UPDATE_GOLDEN=1 writes it)";
+    ASSERT_EQ(w * h, 1280 * 720);
+    int differ = 0;
+    for (size_t i = 0; i < want.size(); ++i) differ += (want[i] & 0xFFFFFFu) != (px[i] & 0xFFFFFFu);
+    EXPECT_EQ(differ, 0) << "pixels differing from " << golden;
   }
 
   vmtest::ScopedBinding wait{"wait_frame", WaitFrame};
@@ -547,6 +587,65 @@ unshake:
   RunFrom("unshake");
   EXPECT_EQ(Layer(3).flags & kLayerFlagShake, 0u);
   EXPECT_EQ(Layer(3).shakeDuration, 0u);
+}
+
+// Golden frames on a seeded random and the virtual clock: snow and petals
+// after a second, a flash half-way, a shake, a screen raster at a fixed
+// phase and half-way through its stop, and a raster on one layer.
+TEST_F(EffectTest, EffectsMatchTheGoldenFrames) {
+  Start(R"(
+    call sp_set_ex file"SKY", 0, 0, 0
+    call sp_set_ex file"CARD", 5, 490, 260
+    call run 0, 0, 0
+    end
+snow:
+    call snow 255, -40, 0, file"FLAKE"
+    call sakura 127, 60, 0, file"PETAL"
+    end
+flash:
+    call flush 400, 255, 255, 255
+    end
+shake:
+    call shake 2, 1000, 15, 2
+    end
+raster:
+    call raster 1000, 0, 800, 10
+    end
+rstop:
+    call effect_stop 400, 16
+    end
+layer:
+    call fx_raster_start 500, 0, 1500, 5
+    end
+)");
+  Frame();
+  RunFrom("snow");
+  for (int i = 0; i < 60; ++i) Frame(16);
+  ExpectGolden("effect_snow_sakura.png");
+  game_reset(ctx);
+  ctx->script.pc = 0;
+  Frame();
+  ctx->script.pc = ctx->script.codeSize;
+  RunFrom("flash");
+  Frame(200);
+  ExpectGolden("effect_flash_halfway.png");
+  for (int i = 0; i < 3; ++i) Frame(200);
+  EXPECT_EQ(ctx->effects.active, 0u);
+  RunFrom("shake");
+  Frame(100);
+  ExpectGolden("effect_shake.png");
+  for (int i = 0; i < 10; ++i) Frame(100);
+  RunFrom("raster");
+  Frame(250);
+  ExpectGolden("effect_raster_screen.png");
+  RunFrom("rstop");
+  Frame(200);
+  ExpectGolden("effect_raster_screen_stopping.png");
+  for (int i = 0; i < 5; ++i) Frame(100);
+  EXPECT_EQ(ctx->effects.active, 0u);
+  RunFrom("layer");
+  Frame(125);
+  ExpectGolden("effect_raster_layer.png");
 }
 
 }  // namespace
