@@ -648,4 +648,50 @@ layer:
   ExpectGolden("effect_raster_layer.png");
 }
 
+// A composed layer: a copy from another layer, a mixed-in image file, a
+// child name tag and a sepia filter, drawn the same after the layer block
+// was saved and read back.
+TEST_F(EffectTest, AComposedLayerComesBackFromItsSaveTheSame) {
+  Start(R"(
+.file "UNUSED"
+    call sp_set_ex file"SKY", 0, 0, 0
+    call sp_set_ex file"CARD", 5, 490, 260
+    call sp_set_ex file"BLUE", 6, 0, 0
+    call sp_set_ex file"RED", 7, 0, 0
+    call run 0, 0, 0
+    end
+compose:
+    call sp_bitblt 5, 20, 20, 100, 50, 6, 0, 0, 0
+    call sp_mix_file_to_sprite 5, 150, 100, 40, 40, file"BADGE", 0, 0, 1
+    call set_filter 5, 1
+    call sp_set_child 5, 7, 50, -120, 2
+    call sp_set_rotate 5, 0, 0, 10
+    call sp_set_alpha 5, 200
+    end
+)");
+  Frame();
+  Frame();
+  RunFrom("compose");
+  Frame();
+  {
+    SCOPED_TRACE("composed");
+    ExpectGolden("effect_composed_layer.png");
+  }
+  const std::vector<uint32_t> before(g_kiv->soft->backBuffer, g_kiv->soft->backBuffer + 1280 * 720);
+  std::vector<uint8_t> buf(1 << 20);
+  uint32_t used = 0;
+  ASSERT_TRUE(layer_save(ctx, buf, &used));
+  for (int l = 0; l < kLayerCount; ++l) layer_release(ctx, l);
+  Frame();
+  EXPECT_EQ(SpritesIn(list), 0);
+  uint32_t cursor = 0;
+  ASSERT_TRUE(layer_restore(ctx, std::span(buf.data(), used), &cursor)) << log.All();
+  Frame();
+  Frame();
+  if (std::getenv("KIV_DEBUG_CAPTURE")) plat::CapturePng("/tmp/after_restore.png", g_kiv->soft->backBuffer, 1280, 720, 1280);
+  int differ = 0;
+  for (size_t i = 0; i < before.size(); ++i) differ += (before[i] & 0xFFFFFFu) != (g_kiv->soft->backBuffer[i] & 0xFFFFFFu);
+  EXPECT_EQ(differ, 0) << "the restored frame differs from the composed one";
+}
+
 }  // namespace
