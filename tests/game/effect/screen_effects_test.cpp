@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "component_stubs.h"
+#include "core/system_state.h"
 #include "effect/screen_effects.h"
 #include "image_encoder.h"
 #include "layers/layers.h"
@@ -296,6 +297,7 @@ stop:
     call effect_stop 100, 12
     end
 )");
+  const int liveAtStart = KivMemoryLive();
   RunFrom("snow");
   EXPECT_EQ(SpritesIn(list), kSnowFlakeCount) << log.All();
   EXPECT_EQ(ctx->effects.snow.count, 40);
@@ -333,6 +335,7 @@ stop:
   RunFrom("sakura");
   game_reset(ctx);
   EXPECT_EQ(SpritesIn(list), 0);
+  EXPECT_EQ(KivMemoryLive(), liveAtStart) << "every allocation of the effects is back";
 }
 
 TEST_F(EffectTest, EffectBlockRoundTripsAndRefusesDamage) {
