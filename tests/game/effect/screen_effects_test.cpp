@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -695,6 +697,33 @@ compose:
   int differ = 0;
   for (size_t i = 0; i < before.size(); ++i) differ += (before[i] & 0xFFFFFFu) != (g_kiv->soft->backBuffer[i] & 0xFFFFFFu);
   EXPECT_EQ(differ, 0) << "the restored frame differs from the composed one";
+}
+
+// The demo's effect scenes run whole on the demo data: every effect starts
+// and ends, and nothing is left behind.
+TEST_F(EffectTest, TheDemoEffectScenesRunOnTheDemoData) {
+  ASSERT_EQ(std::system(("cp -r '" DEMO_DATA_DIR "'/. '" + dir + "/'").c_str()), 0);
+  std::ifstream in(std::string(KIV_SOURCE_DIR) + "/demo/main.kas");
+  const std::string source((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  Start(source);
+  ctx->script.pc = m->Pc("effect_scenes");
+  uint32_t seen = 0;
+  bool tagged = false, sepia = false;
+  for (int i = 0; i < 3000 && ctx->script.pointDepth >= 0; ++i) {
+    Frame(16);
+    seen |= ctx->effects.active;
+    tagged |= (Layer(10).flags & kLayerFlagLinks) && Layer(20).record && Layer(20).record->t.aX == Layer(10).record->t.aX + 60;
+    sepia |= (Layer(0).flags & 2u) != 0;
+    if (ctx->fx.head) seen |= 0x100;
+    if (log.HasAny("sp_cls  -1") && ctx->effects.active == 0 && i > 100) break;
+  }
+  EXPECT_EQ(seen, kEffectShake | kEffectFlash | kEffectSnow | kEffectSakura | kEffectRaster | 0x100u) << log.All();
+  EXPECT_TRUE(tagged) << "the name tag follows Aoi";
+  EXPECT_TRUE(sepia);
+  EXPECT_EQ(ctx->effects.active, 0u);
+  EXPECT_EQ(ctx->script.pointDepth, 0);
+  EXPECT_FALSE(log.HasAny("error")) << log.All();
+  EXPECT_FALSE(log.HasAny("読み込みに失敗")) << log.All();
 }
 
 }  // namespace
