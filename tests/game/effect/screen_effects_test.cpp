@@ -518,6 +518,8 @@ refused:
     call sp_bitblt 2, 0, 0, 5, 5, 3, 0, 0, -1
     call sp_get_rotate 2, 7 -> r1
     call set_priority -100
+    call sp_set_alpha 0x05000000, 3
+    call sp_set_pos_move 0x00000080, 3, 3
     end
 shake:
     call sp_set_shake 3, 2, 0, 0xFFFFFFFF
@@ -578,7 +580,8 @@ unshake:
   const int32_t temp5000 = ctx->tempArea[1], base = ctx->priorityBase;
   RunFrom("refused");
   for (const char* line : {"no = 128", "sp_get_pos x cell out of range", "link slot out of range",
-                           "sp_get_rotate axis out of range"})
+                           "sp_get_rotate axis out of range", "fail original image no : 0x05000000",
+                           "fail original image no : 0x00000080"})
     EXPECT_TRUE(log.HasAny(line)) << line;
   EXPECT_EQ(std::memcmp(&keep2, &Layer(2), sizeof keep2), 0);
   EXPECT_EQ(ctx->tempArea[1], temp5000);
