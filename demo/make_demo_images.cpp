@@ -162,9 +162,60 @@ Image Character(const Look& k) {
   return c.ToImage();
 }
 
-bool Write(const std::string& dir, const char* name, const Image& img, int method) {
+// The snow sheet: three round flakes side by side (small, middle, large),
+// each in a 16 x 16 cell with a soft edge.
+Image SnowSheet() {
+  Image img{48, 16, std::vector<uint32_t>(48 * 16, 0)};
+  for (int cell = 0; cell < 3; ++cell) {
+    const float r = 3.0f + 2.0f * cell;
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) {
+        const float d = std::hypot(x + 0.5f - 8.0f, y + 0.5f - 8.0f) - r;
+        const float a = std::clamp(0.5f - d, 0.0f, 1.0f);
+        img.pixels[static_cast<size_t>(y) * 48 + cell * 16 + x] =
+            static_cast<uint32_t>(a * 235.0f) << 24 | 0xF4F8FFu;
+      }
+  }
+  return img;
+}
+
+// The sakura sheet: two rows of 8 cells (24 x 24), a petal turning over
+// (narrow to wide to narrow), the second row a deeper pink.
+Image SakuraSheet() {
+  Image img{192, 48, std::vector<uint32_t>(192 * 48, 0)};
+  for (int row = 0; row < 2; ++row)
+    for (int cell = 0; cell < 8; ++cell) {
+      const float w = 2.5f + 7.0f * std::fabs(std::sin(3.14159265f * (cell + 0.5f) / 8.0f));
+      for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 24; ++x) {
+          const float dx = (x + 0.5f - 12.0f) / w, dy = (y + 0.5f - 12.0f) / 9.0f;
+          const float a = std::clamp((1.0f - (dx * dx + dy * dy)) * 4.0f, 0.0f, 1.0f);
+          const uint32_t colour = row ? 0xF29AB8u : 0xFFC8D8u;
+          img.pixels[static_cast<size_t>(row * 24 + y) * 192 + cell * 24 + x] =
+              static_cast<uint32_t>(a * 255.0f) << 24 | colour;
+        }
+    }
+  return img;
+}
+
+// A small round badge for compositions.
+Image Badge(uint32_t rgb) {
+  Image img{64, 64, std::vector<uint32_t>(64 * 64, 0)};
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const float d = std::hypot(x + 0.5f - 32.0f, y + 0.5f - 32.0f);
+      const float a = std::clamp(30.5f - d, 0.0f, 1.0f);
+      const uint32_t c = d < 22.0f ? rgb : 0xFFFFFFu;
+      img.pixels[static_cast<size_t>(y) * 64 + x] = static_cast<uint32_t>(a * 255.0f) << 24 | c;
+    }
+  return img;
+}
+
+bool Write(const std::string& dir, const char* name, const Image& img, int method, int cw = 0, int ch = 0) {
   kivtools::GeOptions o;
   o.method = method;
+  o.cellWidth = cw;
+  o.cellHeight = ch;
   const std::vector<uint8_t> bytes = kivtools::EncodeGe(img, o);
   if (bytes.empty() || !kivtools::WriteFileBytes(dir + "/" + name, bytes)) {
     std::fprintf(stderr, "make_demo_images: cannot write %s/%s\n", dir.c_str(), name);
@@ -187,6 +238,8 @@ int main(int argc, char** argv) {
   const Look ben{{120, 70, 40}, {240, 205, 175}, {190, 90, 60}, {250, 220, 120}, false, false};
   bool ok = Write(dir, "BG_DAY.PGD", Background(false), 1) && Write(dir, "BG_NIGHT.PGD", Background(true), 1) &&
             Write(dir, "CH_AOI.PGD", Character(aoi), 1) && Write(dir, "CH_AOI_SMILE.PGD", Character(aoiSmile), 1) &&
-            Write(dir, "CH_BEN.PGD", Character(ben), 1);
+            Write(dir, "CH_BEN.PGD", Character(ben), 1) && Write(dir, "FX_SNOW.PGD", SnowSheet(), 1, 16, 16) &&
+            Write(dir, "FX_SAKURA.PGD", SakuraSheet(), 1, 24, 24) && Write(dir, "BADGE_STAR.PGD", Badge(0xE0B030), 1) &&
+            Write(dir, "BADGE_LEAF.PGD", Badge(0x40A060), 1);
   return ok ? 0 : 1;
 }

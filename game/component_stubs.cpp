@@ -3,6 +3,7 @@
 // the machine runs before its components exist; a component that lands
 // deletes its stand-in here.
 #include "component_stubs.h"
+#include "effect/screen_effects.h"
 
 #include <cstring>
 
@@ -10,19 +11,16 @@
 #include "save/save.h"
 #include "start/game_debug_log.h"
 
-void fx_free(VmContext*) {}
 void btn_release_all(VmContext*) {}
 void voice_release(VmContext*) {}
 void select_release(VmContext*) {}
 void history_reset(VmContext*) {}
 void script_thread_clear(VmContext*) {}
-void effect_release(VmContext*) {}
 void player_name_release(VmContext*) {}
 void wait_timers_clear(VmContext*) {}
 void key_message_clear(VmContext*) {}
 void player_name_record_clear(VmContext*) {}
 void system_btn_table_clear(VmContext*) {}
-void layer_attribute_commands_install() {}
 void select_commands_install() {}
 void wait_thread_commands_install() {}
 void button_commands_install() {}
@@ -30,11 +28,9 @@ void system_commands_install() {}
 void voice_commands_install() {}
 void history_commands_install() {}
 void string_debug_commands_install() {}
-void effect_commands_install() {}
 
 // ---- Per-frame steps ----
 int key_message_poll(VmContext*) { return 0; }
-int effect_frame(VmContext*) { return 0; }
 int script_thread_poll(VmContext*) { return 0; }
 int btn_frame(VmContext*) { return 0; }
 int system_btn_update(VmContext*) { return 0; }
@@ -43,7 +39,6 @@ void sub_voice_start(VmContext*) {}
 void player_name_window_destroy(VmContext*) {}
 
 // ---- What the graphic layers ask of other components ----
-void fx_layer_release(VmContext*, int) {}
 const char* player_name_get(VmContext*) { return ""; }
 
 // What the message window asks of voices, the backlog, buttons and system
@@ -104,37 +99,4 @@ bool btn_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
     }
   *c += 16;
   return true;
-}
-bool effect_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 4); }
-bool effect_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
-  // The bits word, then four words per running effect; nothing restarts.
-  if (!SkipFixed(d, c, 0, "screen effect")) return false;
-  plat::ByteReader r(d.subspan(*c));
-  uint32_t bits = r.U32();
-  if (!r.ok() || (bits & ~0x1Du)) return SkipFixed(d, c, SIZE_MAX, "screen effect");
-  size_t n = 4 + 16 * static_cast<size_t>(__builtin_popcount(bits));
-  return SkipFixed(d, c, n, "screen effect");
-}
-bool fx_save(VmContext*, std::span<uint8_t> b, uint32_t* u) {
-  const uint8_t end[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-  return save_block_append(b, u, end, 4);
-}
-bool fx_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
-  if (!SkipFixed(d, c, 0, "fx")) return false;
-  plat::ByteReader r(d.subspan(*c));
-  for (int i = 0; i <= 8; ++i) {
-    uint32_t state = r.U32();
-    if (!r.ok()) break;
-    if (state == 0xFFFFFFFFu) {
-      *c += static_cast<uint32_t>(r.pos());
-      return true;
-    }
-    if (i == 8) break;
-    if (state == 1) {
-      r.U32();
-      if (r.U32() == 0) r.Skip(12);
-    }
-  }
-  game_debug_puts(kDebugWindowError, "load error : fx block");
-  return false;
 }

@@ -11,6 +11,7 @@
 
 #include "component_stubs.h"
 #include "data/script_tables.h"
+#include "effect/screen_effects.h"
 #include "layers/layers.h"
 #include "save/save.h"
 #include "start/game_debug_log.h"
@@ -443,4 +444,12 @@ void text_window_reset_words(VmContext* ctx) {
   ctx->text.buttonGroup = 0xFFFF;
   ctx->text.pendingInput = 0;
   ctx->text.noHistory = 0;
+}
+
+// The sprite a shake of the message window moves: the window's base image
+// when it has one, else the text sprite.
+SpriteRecord* text_window_record(VmContext* ctx) {
+  MessageWindow& w = ctx->text;
+  if (w.baseImage && w.baseImage->sprite) return w.baseImage;
+  return w.textSprite;
 }

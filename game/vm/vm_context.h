@@ -14,6 +14,7 @@
 #include "motion/motions.h"
 #include "text/message_window.h"
 #include "save/save_state.h"
+#include "effect/screen_effects.h"
 
 // Sizes of the machine's areas.
 constexpr int kValueStackSize = 32;
@@ -145,4 +146,6 @@ struct VmContext {
   MotionTable motions;        // motion records and their live list (motion/motions.h)
   MessageWindow text;         // the message window (text/message_window.h)
   SaveState save;             // snapshot, thumbnail and save-menu settings (save/save_state.h)
+  EffectState effects;        // screen effects (effect/screen_effects.h)
+  FxState fx;                 // layer raster slots (effect/screen_effects.h)
 };

@@ -13,6 +13,7 @@
 #include "motion/curves.h"
 #include "motion_fixture.h"
 #include "core/system_state.h"
+#include "support/demo_script.h"
 
 using motiontest::MotionTest;
 
@@ -543,16 +544,7 @@ namespace {
 // him at his place, the swing loops, and the curves end upright.
 TEST_F(ActionTest, TheDemoScenesRunOnTheDemoData) {
   ASSERT_EQ(std::system(("cp -r '" DEMO_DATA_DIR "'/. '" + dir + "/'").c_str()), 0);
-  auto slurp = [](const std::string& path) {
-    std::ifstream in(path);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  };
-  std::string source = slurp(std::string(KIV_SOURCE_DIR) + "/demo/main.kas");
-  // The demo's story lives in a file of its own beside main.kas.
-  const std::string include = ".include \"story.kas\"";
-  if (size_t at = source.find(include); at != std::string::npos)
-    source.replace(at, include.size(), slurp(std::string(KIV_SOURCE_DIR) + "/demo/story.kas"));
-  Start(source);
+  Start(demo_script_source(KIV_SOURCE_DIR));
   ctx->script.pc = m->Pc("action_scenes");
   auto runUntil = [&](const std::function<bool()>& done, int limit) {
     for (int i = 0; i < limit && !done(); ++i) Frame(16);
