@@ -254,7 +254,11 @@ bool text_reveal_step(VmContext* ctx, uint32_t mask) {
 
 void text_wait_begin(VmContext* ctx) {
   MessageWindow& w = ctx->text;
-  if (!(ctx->skipMode & 1)) Show(w.icons[0].record, 1);
+  if (!(ctx->skipMode & 1)) {
+    // The click-wait icon starts its strip from the first cell each time.
+    KivAnimationReset(w.icons[0].animation);
+    Show(w.icons[0].record, 1);
+  }
   w.stateFlags = (w.stateFlags & ~0xFFFFu) | kTextWaiting;
   w.finishRequest = 0;
   w.phaseLength = text_phase_length(w.revealLength, w.fontSize,

@@ -56,7 +56,8 @@ constexpr int32_t kTextPriorityCaption = 4866;
 struct TextIcon {
   SpriteRecord* record;
   uint32_t imageOperand;  // File.dat record of the image, 0 none
-  int32_t animationTime;  // ms per cell
+  int32_t animationTime;  // ms per cell; kept when the task could not be made
+  KivTask* animation;     // cell animation of the icon's strip, NULL none
 };
 
 struct MessageWindow {

@@ -324,10 +324,14 @@ int CmdTextSetIcon(VmContext* ctx) {
   if (!index_in(slot, kTextIconSlots, "text_set_icon slot")) return 0;
   TextIcon& icon = ctx->text.icons[slot];
   char name[33];
+  // The old strip's animation goes with its image.
+  KivAnimationRelease(icon.animation);
+  icon.animation = nullptr;
   icon.record =
       text_image_load(ctx, kTextRecordIcon0 + slot, image, Priority(ctx, kTextPriorityIcon0 - slot), x, y, name);
   icon.imageOperand = icon.record ? image : 0;
   icon.animationTime = 100;
+  if (icon.record && icon.record->sprite) icon.animation = KivAnimation(icon.record->sprite, 1, 100);
   game_debug_log(kDebugWindowCommand, "text_set_icon %d, %s, %d, %d", slot, name, x, y);
   return 1;
 }
@@ -466,7 +470,9 @@ int CmdTextSetIconAnimationTime(VmContext* ctx) {
   const int32_t slot = value_stack_pop(ctx), ms = value_stack_pop(ctx);
   if (!Ready(ctx, "text_set_icon_animation_time")) return 0;
   if (slot < 0 || slot >= kTextIconSlots) return 1;
-  ctx->text.icons[slot].animationTime = ms;
+  TextIcon& icon = ctx->text.icons[slot];
+  icon.animationTime = ms;
+  KivAnimationSetTime(icon.animation, static_cast<uint32_t>(ms));
   game_debug_log(kDebugWindowCommand, "text_set_icon_animation_time %d, %d", slot, ms);
   return 1;
 }
@@ -607,6 +613,10 @@ int CmdTextVnBr(VmContext* ctx) {
 void text_release(VmContext* ctx) {
   MessageWindow& w = ctx->text;
   ReleaseRecord(ctx, w.baseImage);
+  for (TextIcon& icon : w.icons) {
+    KivAnimationRelease(icon.animation);  // before the sprite it steps
+    icon.animation = nullptr;
+  }
   for (TextIcon& icon : w.icons) ReleaseRecord(ctx, icon.record);
   ReleaseRecord(ctx, w.nameSprite);
   ReleaseRecord(ctx, w.textSprite);

@@ -173,7 +173,10 @@ bool text_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
   for (const TextIcon& icon : s.icons) {
     plat::ByteWriter w;
     PutImage(w, icon.record, icon.imageOperand);
-    if (icon.record && icon.record->sprite && icon.imageOperand) w.I32(icon.animationTime);
+    if (icon.record && icon.record->sprite && icon.imageOperand) {
+      const int time = KivAnimationGetTime(icon.animation);
+      w.I32(icon.animation && time >= 0 ? time : icon.animationTime);
+    }
     ok = Piece(buffer, used, w) && ok;
   }
   return ok;
@@ -259,6 +262,7 @@ bool text_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* curso
     KivSpriteSetInfo(icon.record->sprite, &icons[i].info);
     Reapply(ctx, icon.record, icons[i].t);
     KivSpriteViewCtrl(icon.record->sprite, 0);
+    icon.animation = KivAnimation(icon.record->sprite, 1, static_cast<uint32_t>(icons[i].time));
   }
   *cursor += static_cast<uint32_t>(r.pos());
   return true;

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -776,6 +777,120 @@ TEST_F(MessageWindowTest, SetHistoryAndRedraw) {
   EXPECT_EQ(g_seen.history, 2) << "redraw enters nothing";
   EXPECT_EQ(W().noHistory, 0u);
   EXPECT_GT(LitPixels(), 100) << "the line stands whole again";
+}
+
+}  // namespace
+
+namespace {
+
+// The script runs inside a task of the engine, as in the game, so that the
+// animations it makes are that task's children and run with it. One walk: the
+// children (the icon's animation) step, then the queued action or a game frame.
+struct ScriptHost {
+  VmContext* ctx = nullptr;
+  std::function<void()> action;
+};
+int ScriptHostProc(void* data) {
+  ScriptHost* h = *static_cast<ScriptHost**>(data);
+  if (h->action) {
+    std::function<void()> once = std::move(h->action);
+    h->action = nullptr;
+    once();
+  } else {
+    KivRenderLock();
+    game_task_frame(h->ctx);
+    KivRenderUnlock();
+  }
+  return 1;
+}
+
+// The click-wait icon is a strip of cells stepped by an animation: its cell
+// advances on the clock, a new click wait starts it from the first cell, and
+// its time per cell is what the save block keeps and gives back.
+TEST_F(MessageWindowTest, TheClickWaitIconStepsThroughItsCellsAndKeepsItsTime) {
+  Start(std::string(".file \"UNUSED\"\nstart:\n") + kInit +
+        "    call text_set_icon 0, file\"#FFFFFFFF\", 1200, 680\n"
+        "    call text_set_rect 1, 16, 16, 16, 16\n"
+        "    call text_set_icon_animation_time 0, 50\n"
+        "    call text none, none, \"クリック待ち。\", 0\n"
+        "    end\n");
+  ScriptHost host{ctx, nullptr};
+  ScriptHost* hostPtr = &host;
+  void* data = nullptr;
+  KivTask* task = KivTaskCreate(ScriptHostProc, nullptr, sizeof hostPtr, &data, KIV_TASK_BEHIND, nullptr, "ScriptHost");
+  ASSERT_NE(task, nullptr);
+  std::memcpy(data, &hostPtr, sizeof hostPtr);
+  // One frame: the clock moves, then the host task and its children run.
+  auto step = [&](uint32_t ms, std::function<void()> action = nullptr) {
+    host.action = std::move(action);
+    plat::AdvanceVirtualClock(ms);
+    KivUpdateTime();
+    KivInputUpdate();
+    KivTaskReProcess(task);
+    ASSERT_EQ(KivRenderFrame(), 1);
+  };
+  step(16, [&] { m->Run(); });
+  const TextIcon& icon = W().icons[0];
+  ASSERT_NE(icon.record, nullptr);
+  ASSERT_NE(icon.animation, nullptr);
+  EXPECT_EQ(KivAnimationGetTime(icon.animation), 50);
+  KivSprite* s = icon.record->sprite;
+  auto cell = [&] {
+    KivRect r{};
+    KivSpriteGetRect(s, &r);
+    return r.left / 16;
+  };
+  for (int i = 0; i < 400 && !(W().stateFlags & kTextWaiting); ++i) step(16);
+  ASSERT_TRUE(W().stateFlags & kTextWaiting);
+  EXPECT_EQ(KivSpriteViewIs(s), 1) << "the click-wait icon is shown";
+  EXPECT_EQ(cell(), 0) << "a click wait starts from the first cell";
+  // 50 ms a cell, counted from the frame that selected the cell.
+  struct {
+    uint32_t ms;
+    int cell;
+  } const kSteps[] = {{16, 0}, {30, 0}, {10, 1}, {49, 1}, {1, 2}, {50, 3}};
+  for (const auto& k : kSteps) {
+    step(k.ms);
+    EXPECT_EQ(cell(), k.cell) << "after " << k.ms << " ms";
+  }
+
+  // The time per cell goes into the save block and comes back with it (the
+  // line has ended, so the icon is saved hidden, as it comes back).
+  step(16, [&] { text_wait_end(ctx); });
+  EXPECT_EQ(KivSpriteViewIs(s), 0);
+  ASSERT_EQ(KivAnimationSetTime(icon.animation, 80), 1);
+  std::vector<uint8_t> buf(0x10000);
+  uint32_t used = 0;
+  ASSERT_TRUE(text_save(ctx, buf, &used));
+  bool restored = false;
+  step(16, [&] {
+    text_release(ctx);
+    EXPECT_EQ(W().icons[0].animation, nullptr);
+    uint32_t cursor = 0;
+    restored = text_restore(ctx, std::span<const uint8_t>(buf).first(used), &cursor);
+  });
+  ASSERT_TRUE(restored);
+  ASSERT_NE(W().icons[0].animation, nullptr);
+  EXPECT_EQ(KivAnimationGetTime(W().icons[0].animation), 80);
+  std::vector<uint8_t> again(0x10000);
+  uint32_t used2 = 0;
+  ASSERT_TRUE(text_save(ctx, again, &used2));
+  ASSERT_EQ(used2, used);
+  EXPECT_EQ(std::mismatch(buf.begin(), buf.begin() + used, again.begin()).first - buf.begin(), used)
+      << "the same bytes";
+
+  // The restored icon steps at its restored time once a click wait shows it.
+  s = W().icons[0].record->sprite;
+  step(16, [&] { text_wait_begin(ctx); });
+  EXPECT_EQ(KivSpriteViewIs(s), 1);
+  EXPECT_EQ(cell(), 0);
+  step(79);
+  EXPECT_EQ(cell(), 0);
+  step(1);
+  EXPECT_EQ(cell(), 1);
+  text_wait_end(ctx);
+  KivTaskFree(task);
+  KivTaskReProcess(task);
 }
 
 }  // namespace
