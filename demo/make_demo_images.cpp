@@ -211,6 +211,22 @@ Image Badge(uint32_t rgb) {
   return img;
 }
 
+// The message window's click-wait icon: four 16 x 16 cells of a small
+// downward triangle that brightens and fades as it animates.
+Image WaitIcon() {
+  Image img{64, 16, std::vector<uint32_t>(64 * 16, 0)};
+  static const float kLevel[4] = {0.55f, 0.8f, 1.0f, 0.8f};
+  for (int cell = 0; cell < 4; ++cell)
+    for (int y = 3; y < 13; ++y)
+      for (int x = 0; x < 16; ++x) {
+        const float half = (13 - y) * 0.65f;  // the triangle narrows downwards
+        const float d = std::fabs(x + 0.5f - 8.0f) - half;
+        const float a = std::clamp(0.5f - d, 0.0f, 1.0f) * kLevel[cell];
+        img.pixels[static_cast<size_t>(y) * 64 + cell * 16 + x] = static_cast<uint32_t>(a * 255.0f) << 24 | 0xFFE080u;
+      }
+  return img;
+}
+
 bool Write(const std::string& dir, const char* name, const Image& img, int method, int cw = 0, int ch = 0) {
   kivtools::GeOptions o;
   o.method = method;
@@ -240,6 +256,6 @@ int main(int argc, char** argv) {
             Write(dir, "CH_AOI.PGD", Character(aoi), 1) && Write(dir, "CH_AOI_SMILE.PGD", Character(aoiSmile), 1) &&
             Write(dir, "CH_BEN.PGD", Character(ben), 1) && Write(dir, "FX_SNOW.PGD", SnowSheet(), 1, 16, 16) &&
             Write(dir, "FX_SAKURA.PGD", SakuraSheet(), 1, 24, 24) && Write(dir, "BADGE_STAR.PGD", Badge(0xE0B030), 1) &&
-            Write(dir, "BADGE_LEAF.PGD", Badge(0x40A060), 1);
+            Write(dir, "BADGE_LEAF.PGD", Badge(0x40A060), 1) && Write(dir, "WAIT_ICON.PGD", WaitIcon(), 1, 16, 16);
   return ok ? 0 : 1;
 }
