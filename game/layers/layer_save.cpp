@@ -16,6 +16,7 @@
 #include "component_stubs.h"
 #include "start/game_debug_log.h"
 #include "layers/layers.h"
+#include "layers/sprite_save_fields.h"
 #include "platform/core/byte_io.h"
 #include "data/script_tables.h"
 #include "vm/vm_context.h"
@@ -25,65 +26,6 @@ namespace {
 constexpr uint32_t kSnapshotLimit = 0x100000;
 constexpr int kMaxMotionSlot = 128;
 constexpr int32_t kMaxSpriteSide = 8192;
-
-uint32_t FloatBits(float f) {
-  uint32_t u;
-  std::memcpy(&u, &f, 4);
-  return u;
-}
-float BitsFloat(uint32_t u) {
-  float f;
-  std::memcpy(&f, &u, 4);
-  return f;
-}
-
-void PutInfo(plat::ByteWriter& w, const KivSpriteInfo& i) {
-  w.I32(i.visible);
-  w.U32(i.colour);
-  w.U32(FloatBits(i.x));
-  w.U32(FloatBits(i.y));
-  for (int32_t v : {i.offsetX, i.offsetY, i.width, i.height, i.cellWidth, i.cellHeight, i.centreX, i.centreY,
-                    i.priority})
-    w.I32(v);
-  for (float v : {i.scale, i.rotationX, i.rotationY, i.rotationZ}) w.U32(FloatBits(v));
-  w.I32(i.renderMode);
-}
-
-KivSpriteInfo GetInfo(plat::ByteReader& r) {
-  KivSpriteInfo i{};
-  i.visible = r.I32();
-  i.colour = r.U32();
-  i.x = BitsFloat(r.U32());
-  i.y = BitsFloat(r.U32());
-  for (int32_t* v : {&i.offsetX, &i.offsetY, &i.width, &i.height, &i.cellWidth, &i.cellHeight, &i.centreX,
-                     &i.centreY, &i.priority})
-    *v = r.I32();
-  for (float* v : {&i.scale, &i.rotationX, &i.rotationY, &i.rotationZ}) *v = BitsFloat(r.U32());
-  i.renderMode = r.I32();
-  return i;
-}
-
-// The fifteen saved words of a transform: A and B position, rotations and
-// scales, the colour, B's alpha (low half of its word) and the aspect type.
-void PutTransform(plat::ByteWriter& w, const SpriteTransform& t) {
-  for (int32_t v : {t.aX, t.aY, t.bX, t.bY, t.aRot[0], t.aRot[1], t.aRot[2], t.bRot[0], t.bRot[1], t.bRot[2]}) w.I32(v);
-  w.U32(FloatBits(t.aScale));
-  w.U32(FloatBits(t.bScale));
-  w.U32(t.colour);
-  w.U32(static_cast<uint16_t>(t.bAlpha));
-  w.I32(t.aspectType);
-}
-
-void GetTransform(plat::ByteReader& r, SpriteTransform* t) {
-  for (int32_t* v : {&t->aX, &t->aY, &t->bX, &t->bY, &t->aRot[0], &t->aRot[1], &t->aRot[2], &t->bRot[0],
-                     &t->bRot[1], &t->bRot[2]})
-    *v = r.I32();
-  t->aScale = BitsFloat(r.U32());
-  t->bScale = BitsFloat(r.U32());
-  t->colour = r.U32();
-  t->bAlpha = static_cast<int16_t>(r.U32() & 0xFFFF);
-  t->aspectType = r.I32();
-}
 
 // One layer as the block holds it.
 struct SavedLayer {
@@ -124,8 +66,8 @@ bool ReadLayer(const VmContext* ctx, plat::ByteReader& r, int layer, SavedLayer*
   if (!r.ok()) return Refuse("short", layer);
   if (out->operand == 0) return true;
   if (!OperandOk(ctx, out->operand)) return Refuse("image operand", layer);
-  out->info = GetInfo(r);
-  GetTransform(r, &out->t);
+  out->info = sprite_info_read(r);
+  sprite_transform_read(r, &out->t);
   out->motionSlot = r.I32();
   out->flags = r.U32();
   out->userWord = r.I32();
@@ -212,8 +154,8 @@ bool layer_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
       continue;
     }
     w.U32(r->imageOperand);
-    PutInfo(w, info);
-    PutTransform(w, r->t);
+    sprite_info_write(w, info);
+    sprite_transform_write(w, r->t);
     w.I32(r->motionSlot);
     w.U32(l.flags & ~kLayerFlagLoading);
     w.I32(l.userWord);

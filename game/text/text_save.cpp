@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "component_stubs.h"
+#include "layers/sprite_save_fields.h"
 #include "platform/core/byte_io.h"
 #include "start/game_debug_log.h"
 #include "text/message_window.h"
@@ -21,62 +22,8 @@ namespace {
 
 constexpr uint32_t kSnapshotLimit = 0x100000;
 
-uint32_t FloatBits(float f) {
-  uint32_t u;
-  std::memcpy(&u, &f, 4);
-  return u;
-}
-float BitsFloat(uint32_t u) {
-  float f;
-  std::memcpy(&f, &u, 4);
-  return f;
-}
-
-void PutInfo(plat::ByteWriter& w, const KivSpriteInfo& i) {
-  w.I32(i.visible);
-  w.U32(i.colour);
-  w.U32(FloatBits(i.x));
-  w.U32(FloatBits(i.y));
-  for (int32_t v : {i.offsetX, i.offsetY, i.width, i.height, i.cellWidth, i.cellHeight, i.centreX, i.centreY,
-                    i.priority})
-    w.I32(v);
-  for (float v : {i.scale, i.rotationX, i.rotationY, i.rotationZ}) w.U32(FloatBits(v));
-  w.I32(i.renderMode);
-}
-
-KivSpriteInfo GetInfo(plat::ByteReader& r) {
-  KivSpriteInfo i{};
-  i.visible = r.I32();
-  i.colour = r.U32();
-  i.x = BitsFloat(r.U32());
-  i.y = BitsFloat(r.U32());
-  for (int32_t* v : {&i.offsetX, &i.offsetY, &i.width, &i.height, &i.cellWidth, &i.cellHeight, &i.centreX,
-                     &i.centreY, &i.priority})
-    *v = r.I32();
-  for (float* v : {&i.scale, &i.rotationX, &i.rotationY, &i.rotationZ}) *v = BitsFloat(r.U32());
-  i.renderMode = r.I32();
-  return i;
-}
-
 void PutTransform(plat::ByteWriter& w, const SpriteRecord* rec) {
-  const SpriteTransform t = rec ? rec->t : SpriteTransform{};
-  for (int32_t v : {t.aX, t.aY, t.bX, t.bY, t.aRot[0], t.aRot[1], t.aRot[2], t.bRot[0], t.bRot[1], t.bRot[2]}) w.I32(v);
-  w.U32(FloatBits(t.aScale));
-  w.U32(FloatBits(t.bScale));
-  w.U32(t.colour);
-  w.U32(static_cast<uint16_t>(t.bAlpha));
-  w.I32(t.aspectType);
-}
-
-void GetTransform(plat::ByteReader& r, SpriteTransform* t) {
-  for (int32_t* v : {&t->aX, &t->aY, &t->bX, &t->bY, &t->aRot[0], &t->aRot[1], &t->aRot[2], &t->bRot[0],
-                     &t->bRot[1], &t->bRot[2]})
-    *v = r.I32();
-  t->aScale = BitsFloat(r.U32());
-  t->bScale = BitsFloat(r.U32());
-  t->colour = r.U32();
-  t->bAlpha = static_cast<int16_t>(r.U32() & 0xFFFF);
-  t->aspectType = r.I32();
+  sprite_transform_write(w, rec ? rec->t : SpriteTransform{});
 }
 
 // Appends one piece when it fits, else logs and skips it.
@@ -98,7 +45,7 @@ void PutImage(plat::ByteWriter& w, const SpriteRecord* rec, uint32_t operand) {
   if (!operand) return;
   KivSpriteInfo info{};
   KivSpriteGetInfo(rec->sprite, &info);
-  PutInfo(w, info);
+  sprite_info_write(w, info);
   PutTransform(w, rec);
 }
 
@@ -112,8 +59,8 @@ struct SavedImage {
 bool GetImage(plat::ByteReader& r, SavedImage* out, bool timed) {
   out->operand = r.U32();
   if (!out->operand) return r.ok();
-  out->info = GetInfo(r);
-  GetTransform(r, &out->t);
+  out->info = sprite_info_read(r);
+  sprite_transform_read(r, &out->t);
   if (timed) out->time = r.I32();
   return r.ok();
 }
@@ -209,9 +156,9 @@ bool text_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* curso
   r.Bytes(in.novelPage, sizeof in.novelPage);
   in.novelPage[sizeof in.novelPage - 1] = 0;
   SpriteTransform textT{}, nameT{}, novelT{};
-  GetTransform(r, &textT);
-  GetTransform(r, &nameT);
-  if (in.textMode == 1) GetTransform(r, &novelT);
+  sprite_transform_read(r, &textT);
+  sprite_transform_read(r, &nameT);
+  if (in.textMode == 1) sprite_transform_read(r, &novelT);
   SavedImage base, icons[kTextIconSlots];
   GetImage(r, &base, false);
   for (SavedImage& icon : icons) GetImage(r, &icon, true);
