@@ -17,9 +17,9 @@ int StandIn(VmContext* ctx) {
   static uint32_t calls = 0;
   const CommandInfo* info = command_info(ctx->script.commandWord);
   const int argc = info ? info->argc : 0;
-  int32_t sum = 0;
-  for (int i = 0; i < argc; ++i) sum += value_stack_pop(ctx);
-  command_set_result(ctx, sum);
+  uint32_t sum = 0;  // wraps, as the machine's own arithmetic does
+  for (int i = 0; i < argc; ++i) sum += static_cast<uint32_t>(value_stack_pop(ctx));
+  command_set_result(ctx, static_cast<int32_t>(sum));
   if (++calls % 5 == 0) command_yield(ctx);
   return 1;
 }
