@@ -26,6 +26,10 @@
 #include "platform/core/file.h"
 #include "platform/window/message_box.h"
 #include "platform/window/messages.h"
+#include "platform/window/png_capture.h"
+#include "platform/window/window.h"
+#include "render/soft_screen.h"
+#include "support/demo_script.h"
 #include "save/save.h"
 #include "start/game_record.h"
 #include "start/game_task.h"
@@ -653,3 +657,155 @@ TEST_F(SystemPathTest, ABadSetKeepsThePathsThatServe) {
 }
 
 }  // namespace
+
+// ---- The demo, end to end on the headless engine ----
+
+namespace demo_run {
+vmtest::Machine* g_machine = nullptr;
+VmContext* g_ctx = nullptr;
+std::string g_dir;
+int g_frame = 0;
+int g_phase = 0;
+int g_phaseFrame = 0;
+struct Seen {
+  bool fullScreen = false, windowedAgain = false;
+  int32_t modeWordFull = -1, modeWordWindowed = -1;
+  bool refusedTaken = false;
+  int skip = -1, autoMode = -1;
+  bool capturedFull = false, capturedWindowed = false;
+};
+Seen g_seen;
+
+plat::Window* Win() { return static_cast<plat::Window*>(KivGetWindowHandle()); }
+
+bool Capture(const char* name) {
+  return plat::CapturePng(g_dir + "/" + name, g_kiv->soft->backBuffer, 1280, 720, 1280);
+}
+
+void Next() {
+  ++g_phase;
+  g_phaseFrame = 0;
+}
+
+// The game's frame, with the test's inputs between frames.
+int Task(void*) {
+  VmContext* ctx = g_ctx;
+  if (g_frame == 0) {
+    // The demo's own set-up, then its round (the opening movie is skipped).
+    return_point_push(ctx, kGameListReturnPoints, g_machine->Pc("round"), kReturnKindGosub);
+    ctx->script.pc = g_machine->Pc("system_setup");
+  }
+  const int32_t* sys = reinterpret_cast<GameRecord*>(reinterpret_cast<char*>(ctx) - offsetof(GameRecord, ctx))->system.word;
+  ++g_frame;
+  ++g_phaseFrame;
+  switch (g_phase) {
+    case 0:  // the stage comes up; then Alt+Enter
+      if (g_phaseFrame == 90) {
+        Win()->Send(plat::kMsgSysKeyDown, plat::kVkReturn, 0);
+        Next();
+      }
+      break;
+    case 1:  // full screen
+      if (Win()->backend()->FullScreen() && g_phaseFrame > 3) {
+        g_seen.fullScreen = true;
+        g_seen.modeWordFull = sys[kSysWindowMode];
+        g_seen.capturedFull = Capture("demo_full_screen.png");
+        Win()->Send(plat::kMsgSysKeyDown, plat::kVkReturn, 0);
+        Next();
+      }
+      break;
+    case 2:  // and back
+      if (!Win()->backend()->FullScreen() && g_phaseFrame > 3) {
+        g_seen.windowedAgain = true;
+        g_seen.modeWordWindowed = sys[kSysWindowMode];
+        g_seen.capturedWindowed = Capture("demo_windowed.png");
+        Next();
+      }
+      break;
+    case 3:  // Z on an unread line: refused, and the routine takes the message
+      if (g_phaseFrame == 1) KivInputSetKeyPush(1 << 28);
+      if (g_phaseFrame == 30) {
+        g_seen.refusedTaken = ctx->skipMode == 0 && ctx->keyMessages.pending == 0 &&
+                              ctx->keyMessages.messages[1].code == 0 && ctx->keyMessages.messages[1].parameter == 0;
+        const_cast<int32_t*>(sys)[kSysSkipUnread] = 1;  // the player allows skipping unread text
+        Next();
+      }
+      break;
+    case 4:  // Z again, then X
+      if (g_phaseFrame == 1) KivInputSetKeyPush(1 << 28);
+      if (g_phaseFrame == 20) KivInputSetKeyPush(1 << 29);
+      if (g_phaseFrame == 40) {
+        g_seen.skip = ctx->skipMode;
+        g_seen.autoMode = ctx->autoMode;
+        Next();
+      }
+      break;
+    default:
+      KivEnd();
+      break;
+  }
+  if (g_frame > 2000) KivEnd();
+  game_task_frame(ctx);
+  return 1;
+}
+}  // namespace demo_run
+
+TEST_F(SystemTest, TheDemoTogglesFullScreenSkipAndAutoFromItsScript) {
+  namespace d = demo_run;
+  char tmpl[] = "/tmp/kivsystemdemoXXXXXX";
+  d::g_dir = mkdtemp(tmpl);
+  ASSERT_EQ(std::system(("cp -r '" DEMO_DATA_DIR "'/. '" + d::g_dir + "/'").c_str()), 0);
+  params.clientWidth = params.screenWidth = 1280;
+  params.clientHeight = params.screenHeight = 720;
+  params.x = 100;
+  params.y = 100;
+  plat::SetHeadlessMonitors({{0, 0, 1920, 1080}});
+  ASSERT_EQ(KivInit(&params), 1);
+  ASSERT_EQ(KivSystemPathSet(d::g_dir.c_str()), 1);
+  m = std::make_unique<vmtest::Machine>(demo_script_source(KIV_SOURCE_DIR));
+  ASSERT_TRUE(m->ok);
+  ctx = m->ctx;
+  d::g_machine = m.get();
+  d::g_ctx = ctx;
+  d::g_frame = d::g_phase = d::g_phaseFrame = 0;
+  d::g_seen = {};
+  kivtest::g_start = [] {
+    KivRenderList* l = KivRenderInit();
+    KivRenderSetActive(l);
+    d::g_ctx->renderList = l;
+    game_reset(d::g_ctx);
+    return KivTaskCreate(kivtest::TaskThunk, nullptr, 4, nullptr, KIV_TASK_BEHIND, nullptr, "game") != nullptr;
+  };
+  kivtest::g_task = d::Task;
+  EXPECT_EQ(KivRun(), 0);
+  game_reset(ctx);
+  KivRenderList* l = ctx->renderList;
+  KivRenderSetActive(nullptr);
+  KivRenderUninit(l);
+
+  // The routine took message 0 twice: from the window (1), then from full screen (0).
+  EXPECT_EQ(log.Count("get_message  0x0000"), 2) << log.All();
+  EXPECT_TRUE(log.HasAny("get_message_param  0x00000001"));
+  EXPECT_TRUE(log.HasAny("get_message_param  0x00000000"));
+  EXPECT_EQ(log.Count("get_message  0x0001"), 1) << "the refused skip";
+  EXPECT_TRUE(d::g_seen.fullScreen) << log.All();
+  EXPECT_EQ(d::g_seen.modeWordFull, 1);
+  EXPECT_TRUE(d::g_seen.windowedAgain);
+  EXPECT_EQ(d::g_seen.modeWordWindowed, 0);
+  EXPECT_TRUE(d::g_seen.refusedTaken) << "a refused skip leaves skip off, its message taken";
+  EXPECT_EQ(d::g_seen.skip, 1) << "Z";
+  EXPECT_EQ(d::g_seen.autoMode, 1) << "X";
+  // A frame after each change, captured and showing the stage.
+  for (const char* name : {"demo_full_screen.png", "demo_windowed.png"}) {
+    std::vector<uint32_t> px;
+    int w = 0, h = 0;
+    ASSERT_TRUE(plat::ReadPng(d::g_dir + "/" + name, &px, &w, &h)) << name;
+    EXPECT_EQ(w, 1280);
+    EXPECT_EQ(h, 720);
+    int lit = 0;
+    for (uint32_t p : px) lit += (p & 0xFFFFFFu) != 0;
+    EXPECT_GT(lit, 1280 * 720 / 2) << name << ": the day stage is drawn";
+  }
+  EXPECT_FALSE(log.HasAny("内部エラー")) << log.All();
+  ASSERT_EQ(std::system(("rm -rf '" + d::g_dir + "'").c_str()), 0);
+}
