@@ -173,9 +173,9 @@ int CmdClearUserMemory(VmContext* ctx) {
 }
 int CmdLoadFont(VmContext* ctx) {
   char name[kFileRecordBytes + 1];
-  NameOperand(ctx, static_cast<uint32_t>(value_stack_pop(ctx)), name);
-  KivFontLoad(name);
+  const bool named = NameOperand(ctx, static_cast<uint32_t>(value_stack_pop(ctx)), name);
   game_debug_log(kDebugWindowCommand, "load_font %s", name);
+  if (named) KivFontLoad(name);  // a record that does not exist names no file
   return 1;
 }
 int CmdUnloadFont(VmContext*) {
@@ -211,13 +211,14 @@ int CmdSetFontColor(VmContext* ctx) {
 }
 int CmdLoadFontEx(VmContext* ctx) {
   char name[kFileRecordBytes + 1];
-  NameOperand(ctx, static_cast<uint32_t>(value_stack_pop(ctx)), name);
+  const bool named = NameOperand(ctx, static_cast<uint32_t>(value_stack_pop(ctx)), name);
+  game_debug_log(kDebugWindowCommand, "load_font_ex %s", name);
+  if (!named) return 1;  // a record that does not exist names no file
   // A name may fill all 32 bytes: the file name has room for it and ".tga".
   char file[sizeof name + 4];
   std::snprintf(file, sizeof file, "%s.tga", name);
   KivExFontUnload();
   KivExFontLoad(file);
-  game_debug_log(kDebugWindowCommand, "load_font_ex %s", name);
   return 1;
 }
 int CmdMemoryPush(VmContext* ctx) {

@@ -440,9 +440,18 @@ aspect:
     call change_aspect_mode -1
     call get_aspect_mode -> r7
     end
+fonts:
+    call load_font_ex file"ABCDEFGHIJKLMNOPQRSTUVWXYZ01234"
+    call load_font_ex 0x7FFF
+    end
 target:
     ret
 )");
+  // A File.dat written by another tool may fill the whole 32 bytes of a name.
+  const uint32_t record = m->out.fileRecord.at("ABCDEFGHIJKLMNOPQRSTUVWXYZ01234");
+  ctx->data.file[kTableHeaderBytes + record * kFileRecordBytes + 31] = '5';
+  RunFrom("fonts");
+  EXPECT_TRUE(log.HasAny("load_font_ex ABCDEFGHIJKLMNOPQRSTUVWXYZ012345")) << "all 32 bytes of the name\n" << log.All();
   RunFrom("start");
   EXPECT_EQ(m->Reg(1), 100) << "250 is capped";
   EXPECT_EQ(m->Reg(2), 100) << "-1 compares as the largest value";
