@@ -227,6 +227,35 @@ Image WaitIcon() {
   return img;
 }
 
+// ---- Skip and auto icons of the message window ----
+// Two cells of 16 x 16 that pulse: skip mode shows two arrow heads pointing
+// on (>>), auto mode a ring with its dot turning round; both in light blue.
+Image ModeIcon(bool skip) {
+  Image img{32, 16, std::vector<uint32_t>(32 * 16, 0)};
+  for (int cell = 0; cell < 2; ++cell)
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) {
+        const float fx = x + 0.5f, fy = y + 0.5f;
+        float a = 0.0f;
+        if (skip) {
+          // Two triangles: |dy| < half width narrowing to the right.
+          for (int k = 0; k < 2; ++k) {
+            const float left = 2.0f + k * 6.0f + cell;
+            const float d = std::fabs(fy - 8.0f) - (left + 6.0f - fx) * 0.9f;
+            if (fx >= left && fx <= left + 6.0f) a = std::max(a, std::clamp(0.5f - d, 0.0f, 1.0f));
+          }
+        } else {
+          const float r = std::sqrt((fx - 8.0f) * (fx - 8.0f) + (fy - 8.0f) * (fy - 8.0f));
+          a = std::clamp(1.2f - std::fabs(r - 6.0f), 0.0f, 1.0f);
+          const float dotX = cell ? 8.0f : 8.0f, dotY = cell ? 12.0f : 4.0f;
+          const float rd = std::sqrt((fx - dotX) * (fx - dotX) + (fy - dotY) * (fy - dotY));
+          a = std::max(a, std::clamp(2.5f - rd, 0.0f, 1.0f));
+        }
+        img.pixels[static_cast<size_t>(y) * 32 + cell * 16 + x] = static_cast<uint32_t>(a * 255.0f) << 24 | 0x90D0FFu;
+      }
+  return img;
+}
+
 bool Write(const std::string& dir, const char* name, const Image& img, int method, int cw = 0, int ch = 0) {
   kivtools::GeOptions o;
   o.method = method;
@@ -257,5 +286,6 @@ int main(int argc, char** argv) {
             Write(dir, "CH_BEN.PGD", Character(ben), 1) && Write(dir, "FX_SNOW.PGD", SnowSheet(), 1, 16, 16) &&
             Write(dir, "FX_SAKURA.PGD", SakuraSheet(), 1, 24, 24) && Write(dir, "BADGE_STAR.PGD", Badge(0xE0B030), 1) &&
             Write(dir, "BADGE_LEAF.PGD", Badge(0x40A060), 1) && Write(dir, "WAIT_ICON.PGD", WaitIcon(), 1, 16, 16);
+  ok = ok && Write(dir, "SKIP_ICON.PGD", ModeIcon(true), 1, 16, 16) && Write(dir, "AUTO_ICON.PGD", ModeIcon(false), 1, 16, 16);
   return ok ? 0 : 1;
 }

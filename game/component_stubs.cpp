@@ -18,19 +18,16 @@ void history_reset(VmContext*) {}
 void script_thread_clear(VmContext*) {}
 void player_name_release(VmContext*) {}
 void wait_timers_clear(VmContext*) {}
-void key_message_clear(VmContext*) {}
 void player_name_record_clear(VmContext*) {}
 void system_btn_table_clear(VmContext*) {}
 void select_commands_install() {}
 void wait_thread_commands_install() {}
 void button_commands_install() {}
-void system_commands_install() {}
 void voice_commands_install() {}
 void history_commands_install() {}
 void string_debug_commands_install() {}
 
 // ---- Per-frame steps ----
-int key_message_poll(VmContext*) { return 0; }
 int script_thread_poll(VmContext*) { return 0; }
 int btn_frame(VmContext*) { return 0; }
 int system_btn_update(VmContext*) { return 0; }
@@ -52,7 +49,8 @@ void btn_group_clear_word(VmContext*, int) {}
 void btn_group_view(VmContext*, int, int) {}
 void btn_group_current_set(VmContext*, int, int, int) {}
 void system_btn_window_follow(VmContext*, int) {}
-void skip_mode_off_request(VmContext*) {}
+int btn_expansion_value(VmContext*, int, int) { return -1; }
+int btn_item_set_row(VmContext*, int, int, int) { return 0; }
 
 // ---- Save blocks in their empty form ----
 namespace {

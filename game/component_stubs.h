@@ -138,6 +138,13 @@ void btn_group_current_set(VmContext* ctx, int group, int enabled, int cell);
 void system_btn_window_follow(VmContext* ctx, int shown);
 // System commands: the request that turns skip mode off (an unread line).
 void skip_mode_off_request(VmContext* ctx);
+// Buttons, for the message window's skip and auto buttons: the value
+// btn_expansion last gave kind 1..4 of a group (-1 when unset or the group
+// is not initialised), and KivButtonSetPos(group's button, item's sprite,
+// base) for one item (0 when the group is not initialised or the item has
+// no sprite).
+int btn_expansion_value(VmContext* ctx, int group, int kind);
+int btn_item_set_row(VmContext* ctx, int group, int item, int base);
 // Player name: the name the player entered (Shift-JIS, "" when none), which
 // text expands for "/n".
 const char* player_name_get(VmContext* ctx);

@@ -56,8 +56,8 @@ bool archive_set_names(std::string_view text, int set, std::vector<std::string>*
   return true;
 }
 
-int archive_list_load(int set) {
-  KivSystemPathSet("data");
+bool archive_list_read(int set, std::vector<std::string>* names) {
+  names->clear();
   const char* base = KivGetFilePath();
   std::string path = std::string(base ? base : "") + "\\data\\archive.dat";
   KivFileInfo info{};
@@ -75,11 +75,19 @@ int archive_list_load(int set) {
     done += got;
   }
   plat::FileClose(f);
-  std::vector<std::string> names;
   const bool read = done == info.size;
-  const bool found = read && archive_set_names(std::string_view(buf, info.size), set, &names);
+  const bool found = read && archive_set_names(std::string_view(buf, info.size), set, names);
   KivMemoryFree(buf);
   if (!found) return Fail("ArchiveData Read Fail");
+  return true;
+}
+
+int archive_list_load(int set) {
+  // "data" is searched even when archive.dat cannot be read: the script
+  // and its tables are loose files there.
+  KivSystemPathSet("data");
+  std::vector<std::string> names;
+  if (!archive_list_read(set, &names)) return 0;
   for (const std::string& name : names) KivSystemPathSet(name.c_str());
   return 1;
 }

@@ -12,6 +12,10 @@
 // Memory Allocate" or "ArchiveData Read Fail" (caption "error") and give 0.
 int archive_list_load(int set);
 
+// Reads archive.dat and the names of set n without touching the search
+// paths; problems show the same boxes and give false.
+bool archive_list_read(int set, std::vector<std::string>* names);
+
 // The names of set n of an archive.dat text, or false when the text has
 // fewer sets or the set is longer than 259 bytes as written.
 bool archive_set_names(std::string_view text, int set, std::vector<std::string>* names);

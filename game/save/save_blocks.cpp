@@ -69,6 +69,8 @@ bool MachineRestore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cur
   for (auto& s : ctx->stringVariables) s[kStringVariableBytes - 1] = 0;
   ctx->priorityBase = r.I32();
   ctx->keyCancelKeys = r.U32();
+  // The restored bits are the engine's masks again, as key_canncel set them.
+  KivInputKeyCancel(static_cast<int>(ctx->keyCancelKeys), static_cast<int>(ctx->keyCancelMouse));
   ctx->valueStackDepth = r.I32();
   for (int32_t& v : ctx->valueStack) v = r.I32();
   ctx->baseRegister = r.I32();

@@ -406,6 +406,8 @@ void text_show(VmContext* ctx) {
   Show(w.novelSprite, 1);
   Show(w.baseImage, 1);
   if (w.stateFlags & kTextWaiting) Show(w.icons[0].record, 1);
+  // The skip and auto icons stand while the window is shown.
+  if (w.currentIcon == 1 || w.currentIcon == 2) Show(w.icons[w.currentIcon].record, 1);
   layer_view_ctrl(ctx, 1);
   text_btn_update(ctx);
 }
@@ -419,7 +421,7 @@ void text_hide(VmContext* ctx) {
   Show(w.nameSprite, 0);
   Show(w.novelSprite, 0);
   Show(w.baseImage, 0);
-  Show(w.icons[0].record, 0);
+  for (const TextIcon& icon : w.icons) Show(icon.record, 0);
   layer_view_ctrl(ctx, 0);
 }
 

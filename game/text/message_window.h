@@ -103,6 +103,7 @@ struct MessageWindow {
   char voice[kTextVoiceBytes];
   uint32_t pendingInput;  // the window's one pending-input word
   uint32_t noHistory;     // lines are not entered in the backlog while set
+  uint32_t currentIcon;   // click-wait icon of the mode: 0 normal, 1 skip, 2 auto (not saved)
 };
 
 // ---- The system data the window keeps there ----

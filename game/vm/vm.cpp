@@ -200,8 +200,10 @@ void game_reset(VmContext* ctx) {
   ctx->skipMode = 0;
   ctx->autoMode = 0;
   ctx->priorityBase = 0;
+  // The key bits go; the engine's masks follow the stored bits, so a key
+  // the script had cancelled works again after a restart.
   ctx->keyCancelKeys = 0;
-  ctx->keyCancelMouse = 0;
+  KivInputKeyCancel(0, static_cast<int>(ctx->keyCancelMouse));
   // 2. Motions, layer rasters, the message window.
   motion_reset(ctx);
   fx_free(ctx);
