@@ -73,7 +73,7 @@ bool select_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);    
 bool select_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 bool voice_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);       // pan table and sub voice: 404 bytes
 bool voice_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
-bool btn_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);         // groups 0-3: a zero word each
+bool btn_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);         // groups 0-3 (button/button_save.cpp)
 bool btn_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 bool player_name_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);  // name, two words: 40 bytes
 bool player_name_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
