@@ -18,6 +18,7 @@
 #include "render/soft_screen.h"
 #include "start/game_record.h"
 #include "start/game_task.h"
+#include "support/demo_script.h"
 #include "support/engine_fixture.h"
 #include "support/vm_harness.h"
 #include "text/message_window.h"
@@ -654,27 +655,12 @@ TEST_F(MessageWindowGoldenTest, TheNovelPageStacksTheLines) {
 
 namespace {
 
-std::string ReadText(const std::string& path) {
-  std::string s;
-  if (FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    std::fclose(f);
-  }
-  return s;
-}
-
 // The demo game's story, played as a player would: every line shows in the
 // window, clicks move it on, the auto-mode lines go on by themselves (once
 // auto mode can be set), and the stage goes on after the last line.
 TEST_F(MessageWindowTest, TheDemoGameTellsItsStory) {
-  std::string source = ReadText(std::string(DEMO_SOURCE_DIR) + "/main.kas");
-  const std::string story = ReadText(std::string(DEMO_SOURCE_DIR) + "/story.kas");
-  const std::string include = ".include \"story.kas\"";
-  const size_t at = source.find(include);
-  ASSERT_NE(at, std::string::npos);
-  source.replace(at, include.size(), story);
+  // main.kas with every file it includes put in place.
+  const std::string source = demo_script_source(std::string(DEMO_SOURCE_DIR) + "/..");
   ASSERT_EQ(KivSystemPathSet((std::string(DEMO_GAME_DIR) + "/data").c_str()), 1);
   Start(source, 25001);
   const char* lines[] = {"text  ねえ、ベン。", "text  そうかな。", "text_w  風が二人のあいだ", "text_a  夜になったら",
