@@ -251,16 +251,21 @@ auto RoundRect(float x0, float y0, float x1, float y1, float r) {
     const float cx = (x0 + x1) / 2, cy = (y0 + y1) / 2;
     const float qx = std::fabs(x - cx) - ((x1 - x0) / 2 - r), qy = std::fabs(y - cy) - ((y1 - y0) / 2 - r);
     const float out = std::hypot(std::max(qx, 0.0f), std::max(qy, 0.0f)) + std::min(std::max(qx, qy), 0.0f);
-    return Edge(out - r);
+    return std::clamp(Edge(out - r), 0.0f, 1.0f);
   };
 }
+
+// Coverage of a ring: inside the outer shape, outside the inner one.
+template <typename Outer, typename Inner>
+auto Ring(Outer outer, Inner inner) {
+  return [=](float x, float y) { return outer(x, y) * (1 - inner(x, y)); };
+}
+float Cover(float d) { return std::clamp(Edge(d), 0.0f, 1.0f); }
 
 Image MenuPanel() {
   Canvas c(360, 340);
   c.Paint({20, 26, 48}, RoundRect(0, 0, 360, 340, 18));
-  c.Paint({70, 86, 140}, [](float x, float y) {
-    return RoundRect(0, 0, 360, 340, 18)(x, y) * (1 - RoundRect(3, 3, 357, 337, 15)(x, y));
-  });
+  c.Paint({70, 86, 140}, Ring(RoundRect(0, 0, 360, 340, 18), RoundRect(3, 3, 357, 337, 15)));
   c.Paint({90, 100, 130}, RoundRect(52, 284, 340, 292, 4));  // the slider's track
   Image img = c.ToImage();
   // The body lets the scene show through a little.
@@ -283,7 +288,7 @@ void MenuIcon(Canvas& c, int icon, float top, Rgb ink) {
     for (float s : {1.0f, -1.0f})
       c.Paint(ink, [=](float x, float y) {
         const float u = x - cx, v = y - cy;
-        return Edge(std::fabs(u * s - v) / 1.414f - 2.5f) * Edge(std::max(std::fabs(u), std::fabs(v)) - 11);
+        return Cover(std::fabs(u * s - v) / 1.414f - 2.5f) * Cover(std::max(std::fabs(u), std::fabs(v)) - 11);
       });
   }
 }
@@ -295,19 +300,22 @@ Image MenuButton(int icon, Rgb base, int states) {
   for (int st = 0; st < states; ++st)
     for (int row = 0; row < 3; ++row) {
       const float top = 48.0f * (st * 3 + row);
-      const float light = row == 0 ? 0.0f : row == 1 ? 0.35f : -0.25f;
+      // Hovered: lighter with a gold rim; pressed: darker, the icon sunk by
+      // two pixels.
+      const float light = row == 0 ? 0.0f : row == 1 ? 0.35f : -0.45f;
       const Rgb face = light >= 0 ? Mix(base, {255, 255, 255}, light) : Mix(base, {0, 0, 0}, -light);
+      const Rgb rim = row == 1 ? Rgb{250, 210, 90} : Mix(face, {255, 255, 255}, 0.5f);
       c.Paint(face, RoundRect(2, top + 2, 198, top + 46, 10));
-      c.Paint(Mix(face, {255, 255, 255}, 0.5f), [=](float x, float y) {
-        return RoundRect(2, top + 2, 198, top + 46, 10)(x, y) * (1 - RoundRect(4, top + 4, 196, top + 44, 8)(x, y));
-      });
-      MenuIcon(c, icon, top, {250, 250, 240});
+      c.Paint(rim, Ring(RoundRect(2, top + 2, 198, top + 46, 10), RoundRect(5, top + 5, 195, top + 43, 7)));
+      const float sink = row == 2 ? 2.0f : 0.0f;
+      MenuIcon(c, icon, top + sink, {250, 250, 240});
       // A bar that grows across the button's face: full when "on".
       const float length = st == 0 ? 120.0f : 40.0f;
-      c.Paint({250, 250, 240}, RoundRect(60, top + 20, 60 + length, top + 28, 4));
+      c.Paint({250, 250, 240}, RoundRect(60, top + 20 + sink, 60 + length, top + 28 + sink, 4));
       if (st == 1)
         c.Paint({230, 60, 60}, [=](float x, float y) {
-          return Edge(std::fabs((x - 28) + (y - top - 24)) / 1.414f - 2.0f) * Edge(std::hypot(x - 28, y - top - 24) - 16);
+          const float u = x - 28, v = y - top - sink - 24;
+          return Cover(std::fabs(u + v) / 1.414f - 2.0f) * Cover(std::hypot(u, v) - 16);
         });
     }
   return c.ToImage();
@@ -330,7 +338,7 @@ Image MenuFigure() {
   c.Paint({60, 130, 200}, [](float x, float y) {
     if (y < 25 || y > 55) return 0.0f;
     const float half = 6 + (y - 25) * 0.4f;
-    return Edge(std::fabs(x - 20) - half) * Edge(y - 55);
+    return Cover(std::fabs(x - 20) - half) * Cover(y - 55);
   });
   return c.ToImage();
 }

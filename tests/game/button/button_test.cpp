@@ -23,6 +23,8 @@
 #include "save/save.h"
 #include "sound/sound_shared.h"
 #include "start/game_task.h"
+#include "platform/window/png_capture.h"
+#include "support/demo_script.h"
 #include "support/engine_fixture.h"
 #include "support/vm_harness.h"
 #include "text/message_window.h"
@@ -76,6 +78,8 @@ KivSoundId GameLoad(const char* file, int type, const int*) {
   EXPECT_EQ(type, 4);
   const std::string f = file;
   uint32_t ms = f == "CLICK.ogg" ? 200 : f == "HOVER.ogg" ? 300 : 0;
+  if (f == "MENU_HOVER.wav") ms = 60;
+  if (f == "MENU_CLICK.wav") ms = 120;
   if (!ms) return 0;
   ++g_sounds->live;
   const KivSoundId id = 0x40000000 | (ms << 8) | ++g_sounds->next;
@@ -187,10 +191,10 @@ class ButtonGameTest : public EngineTest {
     ASSERT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
   }
 
-  void Start(const std::string& script) {
+  void Start(const std::string& script, const std::string& data = "") {
     if (!g_kiv) {
       ASSERT_EQ(KivInit(&params), 1);
-      ASSERT_EQ(KivSystemPathSet(dir.c_str()), 1);
+      ASSERT_EQ(KivSystemPathSet(data.empty() ? dir.c_str() : data.c_str()), 1);
       plat::HeadlessInputReset();
       g_kiv->active = 1;
       g_kiv->minimised = 0;
@@ -240,6 +244,24 @@ class ButtonGameTest : public EngineTest {
   }
   ButtonGroup& G(int g = 0) { return ctx->buttons.groups[g]; }
   uint32_t At(int x, int y) const { return g_kiv->soft->backBuffer[static_cast<size_t>(y) * 1280 + x] & 0xFFFFFFu; }
+
+  // Compares the drawn frame with a reviewed golden picture
+  // (KIV_UPDATE_GOLDEN=1 writes it anew).
+  void ExpectGolden(const char* name) {
+    const std::string golden = std::string(KIV_GOLDEN_DIR) + "/" + name;
+    const uint32_t* px = g_kiv->soft->backBuffer;
+    if (const char* u = std::getenv("KIV_UPDATE_GOLDEN"); u && std::string(u) == "1") {
+      ASSERT_TRUE(plat::CapturePng(golden, px, 1280, 720, 1280));
+    }
+    std::vector<uint32_t> want;
+    int w = 0, h = 0;
+    ASSERT_TRUE(plat::ReadPng(golden, &want, &w, &h)) << golden << " (KIV_UPDATE_GOLDEN=1 writes it)";
+    ASSERT_EQ(w, 1280);
+    ASSERT_EQ(h, 720);
+    int differ = 0;
+    for (size_t i = 0; i < want.size(); ++i) differ += (want[i] & 0xFFFFFFu) != (px[i] & 0xFFFFFFu);
+    EXPECT_EQ(differ, 0) << "pixels differing from " << golden;
+  }
 
   vmtest::ScopedBinding wait{"wait_frame", WaitFrame};
   vmtest::ScopedBinding print{"debug_print", Trace};
@@ -768,6 +790,83 @@ badclick:
   EXPECT_FALSE(G(1).initialised);
   EXPECT_EQ(sounds.live, 0);
   EXPECT_EQ(sounds.released.size(), 1u);
+}
+
+// ---------------------------------------------------------------- the demo's menu
+
+// The demo game's pause menu (demo/menu.kas) over the day background, with
+// the demo's own pictures: a right click opens it, the buttons light up
+// under the mouse and when pressed, the music toggle changes its rows, the
+// knob drags the figure along, Esc closes it.
+TEST_F(ButtonGameTest, TheDemoMenu) {
+  const std::string menu = demo_script_source(std::string(DEMO_SOURCE_DIR) + "/..");
+  const size_t at = menu.find("; The pause menu:");
+  ASSERT_NE(at, std::string::npos);
+  const std::string script = std::string(".file \"UNUSED\"\nstart:\n") +
+                             "    call sp_set file\"BG_DAY\", 0, 10, 0\n"
+                             "    call run 0, 0, 0\n"
+                             "    gosub @menu_setup\n"
+                             "idle:\n"
+                             "    call wait_frame\n"
+                             "    jmp @idle\n" +
+                             menu.substr(at);
+  Start(script, std::string(DEMO_GAME_DIR) + "/data");
+  Settle();
+  ButtonGroup& g = G(1);
+  ASSERT_FALSE(g.initialised);
+  Frame(900, 600, false, 200);  // the run ended the first frame; the gosub's pause goes by
+  Frame(900, 600, false, 16, plat::vk::kRButton);  // a right click opens the menu
+  plat::HeadlessSetKey(plat::vk::kRButton, false);
+  Frame(900, 600, false, 16);
+  ASSERT_TRUE(g.initialised) << log.All();
+  Frame(900, 600, false, 200);
+  ExpectGolden("button_menu_idle.png");
+
+  // Over the chime button: its hover row and the hover sound.
+  const size_t played = sounds.until.size();
+  Frame(640, 214, false, 16);
+  Frame(640, 214, false, 16);
+  EXPECT_GT(sounds.until.size(), played);
+  ExpectGolden("button_menu_hovered.png");
+  // Pressed: the pressed row while the click sound plays, then its routine.
+  Frame(640, 214, true, 16);
+  Frame(640, 214, false, 16);
+  ExpectGolden("button_menu_pressed.png");
+  for (int i = 0; i < 10; ++i) Frame(640, 214, false, 16);
+  EXPECT_TRUE(log.Has(kDebugWindowCommand, "se_play_ex")) << log.All();
+
+  // The music toggle: off, shown by its second set of rows.
+  Frame(640, 274, false, 200);
+  Frame(640, 274, true, 16);
+  for (int i = 0; i < 12; ++i) Frame(640, 274, false, 16);
+  EXPECT_EQ(m->Reg(201), 1);
+  EXPECT_TRUE(log.Has(kDebugWindowCommand, "bgm_stop  0, 500"));
+  Frame(900, 600, false, 200);
+  Frame(900, 600, false, 16);
+  ExpectGolden("button_menu_toggled.png");
+
+  // The knob, dragged: the figure follows it.
+  Frame(516, 448, false, 200);
+  Frame(516, 448, true, 16);
+  for (int i = 0; i < 10; ++i) Frame(516 + 20 * i, 448, true, 16);
+  const SpriteRecord* figure = g.entries[5].record;
+  ASSERT_NE(figure, nullptr);
+  const int knob = g.entries[4].record->t.bX;
+  EXPECT_GT(knob, 100);
+  EXPECT_EQ(figure->t.aX, 496 + knob);
+  Frame(696, 448, false, 16);  // let go where it stands
+  Frame(696, 448, false, 16);
+  EXPECT_EQ(g.entries[4].record->t.bX, 180);
+  EXPECT_EQ(m->Reg(202), 180 * 100 / 280);
+
+  // Esc closes it.
+  Frame(900, 600, false, 200, plat::vk::kEscape);
+  plat::HeadlessSetKey(plat::vk::kEscape, false);
+  Frame(900, 600, false, 16);
+  EXPECT_FALSE(g.initialised);
+  EXPECT_EQ(g.entries[0].record, nullptr);
+  EXPECT_FALSE(log.HasAny("out of range")) << log.All();
+  EXPECT_FALSE(log.HasAny("sound load error")) << log.All();
 }
 
 }  // namespace
