@@ -739,6 +739,13 @@ TEST_F(ButtonGameTest, DamagedBlocksAreRefusedAndTheGameKept) {
     EXPECT_FALSE(btn_restore(ctx, bad, &cursor));
     EXPECT_EQ(cursor, 0u);
   }
+  // A block that does not fit is not written at all: nothing half-written
+  // would misalign the blocks after it.
+  std::vector<uint8_t> small(100);
+  uint32_t smallUsed = 0;
+  EXPECT_FALSE(btn_save(ctx, small, &smallUsed));
+  EXPECT_EQ(smallUsed, 0u);
+  EXPECT_TRUE(log.HasAny("save buffer over"));
   // A refusal in the checks leaves the game's buttons as they were.
   EXPECT_TRUE(G().initialised);
   EXPECT_NE(G().entries[1].record, nullptr);
