@@ -5,6 +5,7 @@
 // indexes, the slider, toggles, the save block round trip and damaged blocks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <cstring>
@@ -797,6 +798,60 @@ badclick:
   EXPECT_FALSE(G(1).initialised);
   EXPECT_EQ(sounds.live, 0);
   EXPECT_EQ(sounds.released.size(), 1u);
+}
+
+// The whole save through the game's own writer and checking loader: groups
+// 0-3 come back, later groups are gone; a damaged button block refuses the
+// load and the game keeps its buttons.
+TEST_F(ButtonGameTest, WholeSaveBringsBackGroupsZeroToThree) {
+  std::string script = kButtons;
+  script += R"(
+more5:
+    call btn_init 5, 0x0FFFFFFF, 0x0FFFFFFF
+    call btn_set 5, 0, file"BTN", 0, 0, 0, 0
+    call run 0, 0, 0
+    jmp @idle
+drop:
+    call btn_release 0, -1
+    jmp @idle
+)";
+  Start(script);
+  Settle();
+  RunFrom("more5");
+  Frame(0, 0, false);
+  Frame(0, 0, false, 200);
+  ASSERT_TRUE(G(5).initialised);
+  std::vector<uint8_t> save(kSaveSnapshotBytes);
+  uint32_t used = 0;
+  ASSERT_TRUE(save_state_write(ctx, m->Pc("idle"), save, &used));
+  save.resize(used);
+
+  RunFrom("drop");
+  Frame(0, 0, false);
+  ASSERT_EQ(G().entries[0].record, nullptr);
+  ASSERT_TRUE(save_state_load(ctx, save)) << log.All();
+  EXPECT_TRUE(G().initialised);
+  for (int i = 0; i < 3; ++i) EXPECT_NE(G().entries[i].record, nullptr) << i;
+  EXPECT_FALSE(G(5).initialised);
+  EXPECT_EQ(G(5).entries[0].record, nullptr);
+  Frame(0, 0, false, 200);
+  Take();
+  Frame(120, 110, false, 60);
+  EXPECT_EQ(Take(), "Aon") << "the buttons brought back react";
+
+  // Group 0's block: initialised, no sounds, four -1 expansion values.
+  std::vector<uint8_t> head = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  head.insert(head.end(), 16, 0xFF);
+  const auto found = std::search(save.begin(), save.end(), head.begin(), head.end());
+  ASSERT_NE(found, save.end());
+  const size_t clickAt = static_cast<size_t>(found - save.begin()) + head.size() + 8;
+  std::vector<uint8_t> bad = save;
+  bad[clickAt + 3] = 0x7F;  // a click routine far past the code
+  log.lines.clear();
+  EXPECT_FALSE(save_state_load(ctx, bad));
+  EXPECT_TRUE(log.HasAny("routine outside the code")) << log.All();
+  EXPECT_TRUE(G().initialised);
+  EXPECT_NE(G().entries[0].record, nullptr);
 }
 
 // ---------------------------------------------------------------- the demo's menu
