@@ -725,7 +725,7 @@ TEST_F(ButtonGameTest, DamagedBlocksAreRefusedAndTheGameKept) {
     std::function<void(std::vector<uint8_t>&)> apply;
   };
   const std::vector<Damage> damages = {
-      {"cut short", [](std::vector<uint8_t>& b) { b.resize(b.size() - 7); }},
+      {"cut short", [](std::vector<uint8_t>& b) { b.erase(b.end() - 7, b.end()); }},
       {"image operand past File.dat", [&](std::vector<uint8_t>& b) { put(b, entry0, 0x0FFFFFF0); }},
       {"click routine past the code", [&](std::vector<uint8_t>& b) { put(b, entry0 + 8, 0x7FFFFFF0); }},
       {"sprite size", [&](std::vector<uint8_t>& b) { put(b, entry0 + 20 + 24, 0); }},
