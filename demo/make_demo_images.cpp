@@ -269,6 +269,117 @@ bool Write(const std::string& dir, const char* name, const Image& img, int metho
   return true;
 }
 
+// ---- The pause menu (menu.kas) ----
+// A dark panel with a slider track, three 200 x 48 buttons of three cell
+// rows each (idle, hovered, pressed; the music toggle has a second set of
+// three rows for "off"), the slider's knob and the small figure it moves.
+
+// A rounded rectangle's signed distance, for soft-edged panels and bars.
+auto RoundRect(float x0, float y0, float x1, float y1, float r) {
+  return [=](float x, float y) {
+    const float cx = (x0 + x1) / 2, cy = (y0 + y1) / 2;
+    const float qx = std::fabs(x - cx) - ((x1 - x0) / 2 - r), qy = std::fabs(y - cy) - ((y1 - y0) / 2 - r);
+    const float out = std::hypot(std::max(qx, 0.0f), std::max(qy, 0.0f)) + std::min(std::max(qx, qy), 0.0f);
+    return std::clamp(Edge(out - r), 0.0f, 1.0f);
+  };
+}
+
+// Coverage of a ring: inside the outer shape, outside the inner one.
+template <typename Outer, typename Inner>
+auto Ring(Outer outer, Inner inner) {
+  return [=](float x, float y) { return outer(x, y) * (1 - inner(x, y)); };
+}
+float Cover(float d) { return std::clamp(Edge(d), 0.0f, 1.0f); }
+
+Image MenuPanel() {
+  Canvas c(360, 340);
+  c.Paint({20, 26, 48}, RoundRect(0, 0, 360, 340, 18));
+  c.Paint({70, 86, 140}, Ring(RoundRect(0, 0, 360, 340, 18), RoundRect(3, 3, 357, 337, 15)));
+  c.Paint({90, 100, 130}, RoundRect(52, 284, 340, 292, 4));  // the slider's track
+  Image img = c.ToImage();
+  // The body lets the scene show through a little.
+  for (uint32_t& p : img.pixels) p = (std::min(p >> 24, 0xE0u) << 24) | (p & 0xFFFFFFu);
+  return img;
+}
+
+// Icons on a button: 0 a bell (chime), 1 a note (music), 2 a cross (close).
+void MenuIcon(Canvas& c, int icon, float top, Rgb ink) {
+  const float cx = 28, cy = top + 24;
+  if (icon == 0) {
+    c.Paint(ink, Ellipse(cx, cy - 1, 9, 11));
+    c.Paint(ink, RoundRect(cx - 13, cy + 6, cx + 13, cy + 10, 2));
+    c.Paint(ink, Disc(cx, cy + 13, 3));
+  } else if (icon == 1) {
+    c.Paint(ink, Ellipse(cx - 4, cy + 9, 7, 5));
+    c.Paint(ink, RoundRect(cx + 1, cy - 14, cx + 4, cy + 9, 1));
+    c.Paint(ink, RoundRect(cx + 1, cy - 14, cx + 12, cy - 10, 1));
+  } else {
+    for (float s : {1.0f, -1.0f})
+      c.Paint(ink, [=](float x, float y) {
+        const float u = x - cx, v = y - cy;
+        return Cover(std::fabs(u * s - v) / 1.414f - 2.5f) * Cover(std::max(std::fabs(u), std::fabs(v)) - 11);
+      });
+  }
+}
+
+// A button sheet: rows idle, hovered, pressed, for each state; state 1 of
+// the toggle is "off", its icon struck through in red.
+Image MenuButton(int icon, Rgb base, int states) {
+  Canvas c(200, 48 * 3 * states);
+  for (int st = 0; st < states; ++st)
+    for (int row = 0; row < 3; ++row) {
+      const float top = 48.0f * (st * 3 + row);
+      // Hovered: lighter with a gold rim; pressed: darker, the icon sunk by
+      // two pixels.
+      const float light = row == 0 ? 0.0f : row == 1 ? 0.35f : -0.45f;
+      const Rgb face = light >= 0 ? Mix(base, {255, 255, 255}, light) : Mix(base, {0, 0, 0}, -light);
+      const Rgb rim = row == 1 ? Rgb{250, 210, 90} : Mix(face, {255, 255, 255}, 0.5f);
+      c.Paint(face, RoundRect(2, top + 2, 198, top + 46, 10));
+      c.Paint(rim, Ring(RoundRect(2, top + 2, 198, top + 46, 10), RoundRect(5, top + 5, 195, top + 43, 7)));
+      const float sink = row == 2 ? 2.0f : 0.0f;
+      MenuIcon(c, icon, top + sink, {250, 250, 240});
+      // A bar that grows across the button's face: full when "on".
+      const float length = st == 0 ? 120.0f : 40.0f;
+      c.Paint({250, 250, 240}, RoundRect(60, top + 20 + sink, 60 + length, top + 28 + sink, 4));
+      if (st == 1)
+        c.Paint({230, 60, 60}, [=](float x, float y) {
+          const float u = x - 28, v = y - top - sink - 24;
+          return Cover(std::fabs(u + v) / 1.414f - 2.0f) * Cover(std::hypot(u, v) - 16);
+        });
+    }
+  return c.ToImage();
+}
+
+Image MenuKnob() {
+  Canvas c(32, 96);
+  const Rgb rows[3] = {{220, 200, 120}, {255, 240, 170}, {170, 150, 80}};
+  for (int row = 0; row < 3; ++row) {
+    c.Paint(rows[row], Disc(16, 16 + 32.0f * row, 14));
+    c.Paint({255, 255, 255}, Disc(11, 11 + 32.0f * row, 4));
+  }
+  return c.ToImage();
+}
+
+// A little figure: a head and a widening body.
+Image MenuFigure() {
+  Canvas c(40, 56);
+  c.Paint({240, 205, 175}, Disc(20, 13, 10));
+  c.Paint({60, 130, 200}, [](float x, float y) {
+    if (y < 25 || y > 55) return 0.0f;
+    const float half = 6 + (y - 25) * 0.4f;
+    return Cover(std::fabs(x - 20) - half) * Cover(y - 55);
+  });
+  return c.ToImage();
+}
+
+bool WriteMenuImages(const std::string& dir) {
+  return Write(dir, "MENU_PANEL.PGD", MenuPanel(), 1) &&
+         Write(dir, "MENU_CHIME.PGD", MenuButton(0, {60, 110, 170}, 1), 1, 200, 48) &&
+         Write(dir, "MENU_MUSIC.PGD", MenuButton(1, {60, 150, 100}, 2), 1, 200, 48) &&
+         Write(dir, "MENU_CLOSE.PGD", MenuButton(2, {160, 70, 80}, 1), 1, 200, 48) &&
+         Write(dir, "MENU_KNOB.PGD", MenuKnob(), 1, 32, 32) && Write(dir, "MENU_FIGURE.PGD", MenuFigure(), 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -287,5 +398,6 @@ int main(int argc, char** argv) {
             Write(dir, "FX_SAKURA.PGD", SakuraSheet(), 1, 24, 24) && Write(dir, "BADGE_STAR.PGD", Badge(0xE0B030), 1) &&
             Write(dir, "BADGE_LEAF.PGD", Badge(0x40A060), 1) && Write(dir, "WAIT_ICON.PGD", WaitIcon(), 1, 16, 16);
   ok = ok && Write(dir, "SKIP_ICON.PGD", ModeIcon(true), 1, 16, 16) && Write(dir, "AUTO_ICON.PGD", ModeIcon(false), 1, 16, 16);
+  ok = ok && WriteMenuImages(dir);
   return ok ? 0 : 1;
 }

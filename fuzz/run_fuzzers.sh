@@ -11,7 +11,7 @@ seconds=${1:-20}
 shift || true
 image_targets="lz ge pgd bmp_tga pac"
 media_targets="text text_save sound movie"
-save_targets="sound_save ani action_block effect_block save_file"
+save_targets="sound_save ani action_block effect_block save_file button_block"
 game_targets="script_src text_dat text_dat_scrambled file_dat point_dat mem_dat graphic_dat archive_dat
   system_dat config_dat vm_run"
 targets=${*:-$image_targets $media_targets $save_targets $game_targets}
@@ -52,6 +52,11 @@ build-fuzz/fuzz/fuzz_save_seeds "$corpus/save_file/seed.dat"
 mkdir -p "$corpus/effect_block"
 printf '\x00\x00\x00\x00\xff\xff\xff\xff' > "$corpus/effect_block/empty.bin"
 printf '\x04\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x28\x00\x00\x00\x01\x00\x00\x00\x01\x00\x00\x00\x02\x00\x00\x00\x00\x00\x00\x00\x0a\x00\x00\x00\x0a\x00\x00\x00\x2c\x01\x00\x00\xff\xff\xff\xff' > "$corpus/effect_block/snow_wave.bin"
+# Button-block seeds: four empty groups; group 0 initialised without sounds or buttons.
+mkdir -p "$corpus/button_block"
+head -c 16 /dev/zero > "$corpus/button_block/empty.bin"
+{ printf '\x01\0\0\0\0\0\0\0\0\0\0\0'; head -c 16 /dev/zero | tr '\0' '\377'; head -c 524 /dev/zero; } \
+  > "$corpus/button_block/group0.bin"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 for t in $targets; do

@@ -11,7 +11,6 @@
 #include "save/save.h"
 #include "start/game_debug_log.h"
 
-void btn_release_all(VmContext*) {}
 void voice_release(VmContext*) {}
 void select_release(VmContext*) {}
 void history_reset(VmContext*) {}
@@ -19,18 +18,14 @@ void script_thread_clear(VmContext*) {}
 void player_name_release(VmContext*) {}
 void wait_timers_clear(VmContext*) {}
 void player_name_record_clear(VmContext*) {}
-void system_btn_table_clear(VmContext*) {}
 void select_commands_install() {}
 void wait_thread_commands_install() {}
-void button_commands_install() {}
 void voice_commands_install() {}
 void history_commands_install() {}
 void string_debug_commands_install() {}
 
 // ---- Per-frame steps ----
 int script_thread_poll(VmContext*) { return 0; }
-int btn_frame(VmContext*) { return 0; }
-int system_btn_update(VmContext*) { return 0; }
 void voice_frame(VmContext*) {}
 void sub_voice_start(VmContext*) {}
 void player_name_window_destroy(VmContext*) {}
@@ -45,12 +40,6 @@ int voice_playing_any(VmContext*) { return 0; }
 void voice_stop(VmContext*) {}
 void voice_line_play(VmContext*, const char*, int) {}
 void voice_play_file(VmContext*, const char*, int, int) {}
-void btn_group_clear_word(VmContext*, int) {}
-void btn_group_view(VmContext*, int, int) {}
-void btn_group_current_set(VmContext*, int, int, int) {}
-void system_btn_window_follow(VmContext*, int) {}
-int btn_expansion_value(VmContext*, int, int) { return -1; }
-int btn_item_set_row(VmContext*, int, int, int) { return 0; }
 
 // ---- Save blocks in their empty form ----
 namespace {
@@ -84,17 +73,4 @@ bool history_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
 bool script_thread_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 16); }
 bool script_thread_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
   return SkipFixed(d, c, 16, "script thread");
-}
-bool btn_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 16); }
-bool btn_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
-  // Only uninitialised groups can be stepped over without the buttons.
-  if (!SkipFixed(d, c, 0, "button")) return false;
-  plat::ByteReader r(d.subspan(*c));
-  for (int g = 0; g < 4; ++g)
-    if (r.U32() != 0 || !r.ok()) {
-      game_debug_log(kDebugWindowError, "load error : button block %d", g);
-      return false;
-    }
-  *c += 16;
-  return true;
 }

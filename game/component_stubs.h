@@ -73,7 +73,7 @@ bool select_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);    
 bool select_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 bool voice_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);       // pan table and sub voice: 404 bytes
 bool voice_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
-bool btn_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);         // groups 0-3: a zero word each
+bool btn_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);         // groups 0-3 (button/button_save.cpp)
 bool btn_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 bool player_name_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);  // name, two words: 40 bytes
 bool player_name_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
@@ -138,13 +138,6 @@ void btn_group_current_set(VmContext* ctx, int group, int enabled, int cell);
 void system_btn_window_follow(VmContext* ctx, int shown);
 // System commands: the request that turns skip mode off (an unread line).
 void skip_mode_off_request(VmContext* ctx);
-// Buttons, for the message window's skip and auto buttons: the value
-// btn_expansion last gave kind 1..4 of a group (-1 when unset or the group
-// is not initialised), and KivButtonSetPos(group's button, item's sprite,
-// base) for one item (0 when the group is not initialised or the item has
-// no sprite).
-int btn_expansion_value(VmContext* ctx, int group, int kind);
-int btn_item_set_row(VmContext* ctx, int group, int item, int base);
 // Player name: the name the player entered (Shift-JIS, "" when none), which
 // text expands for "/n".
 const char* player_name_get(VmContext* ctx);

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "button/buttons.h"
 #include "component_stubs.h"
 #include "start/game_debug_log.h"
 #include "layers/layers.h"
@@ -126,8 +127,11 @@ void ApplyOne(VmContext* ctx, const DisplayOperation& op) {
       }
       break;
     }
+    case kOpBtnSetToggle:
+      btn_toggle_apply(ctx, op.arg[0], op.arg[1], op.arg[2]);
+      break;
     default:
-      break;  // kOpBtnSetToggle waits for the engine's button rows
+      break;
   }
 }
 

@@ -2,6 +2,7 @@
 // the rows of the message window's skip and auto buttons.
 #include <cstdint>
 
+#include "button/buttons.h"
 #include "component_stubs.h"
 #include "kiv.h"
 #include "start/game_debug_log.h"

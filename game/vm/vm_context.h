@@ -16,6 +16,7 @@
 #include "save/save_state.h"
 #include "effect/screen_effects.h"
 #include "system/key_messages.h"
+#include "button/buttons.h"
 
 // Sizes of the machine's areas.
 constexpr int kValueStackSize = 32;
@@ -150,4 +151,5 @@ struct VmContext {
   EffectState effects;        // screen effects (effect/screen_effects.h)
   FxState fx;                 // layer raster slots (effect/screen_effects.h)
   KeyMessageState keyMessages;  // group 23's message block (system/key_messages.h)
+  ButtonState buttons;        // button groups and system buttons (button/buttons.h)
 };
