@@ -15,6 +15,8 @@
 #include "text/message_window.h"
 #include "save/save_state.h"
 #include "effect/screen_effects.h"
+#include "voice/voice.h"
+#include "history/history.h"
 
 // Sizes of the machine's areas.
 constexpr int kValueStackSize = 32;
@@ -148,4 +150,6 @@ struct VmContext {
   SaveState save;             // snapshot, thumbnail and save-menu settings (save/save_state.h)
   EffectState effects;        // screen effects (effect/screen_effects.h)
   FxState fx;                 // layer raster slots (effect/screen_effects.h)
+  VoiceState voice;           // voice channels, sub voice, auto-pan table (voice/voice.h)
+  HistoryState history;       // the backlog: entries and its page (history/history.h)
 };
