@@ -97,14 +97,12 @@ void history_entry_add(HistoryState* h, const char* name, const char* text, cons
   h->count = std::min(h->count + 1, kHistoryEntries);
 }
 
-int32_t history_text_height(VmContext* ctx, const char* text, KivSprite* into) {
+int32_t history_text_height(VmContext* ctx, const char* text, KivSprite* into, const TextColours& colours) {
   const MessageWindow& w = ctx->text;
-  TextColours colours{};
-  KivFontGetColor(&colours.text, &colours.edge);
   int x = 0, y = 0;
   text_draw(into, text, &x, &y, w.textW, w.textH, w.fontSize, w.rubySize, colours, nullptr);
   const int line = w.rubySize ? w.fontSize + w.rubySize : w.fontSize + 2;
-  return y + line;
+  return std::min(y + line, w.textH);
 }
 
 void history_page_build(VmContext* ctx, int32_t p) {
@@ -137,10 +135,7 @@ void history_page_build(VmContext* ctx, int32_t p) {
     h.textSprites[r] = text;
     h.nameSprites[r] = name;
     KivFontSetColor(colours.text, colours.edge);
-    int tx = 0, ty = 0;
-    text_draw(text, e.text, &tx, &ty, w.textW, w.textH, w.fontSize, w.rubySize, colours, nullptr);
-    const int32_t height = ty + (w.rubySize ? w.fontSize + w.rubySize : w.fontSize + 2);
-    const KivRect laid{0, 0, w.textW + w.fontSize, std::min(height, w.textH)};
+    const KivRect laid{0, 0, w.textW + w.fontSize, history_text_height(ctx, e.text, text, colours)};
     KivSpriteSetRect(text, &laid);
     KivSpriteSetColor(text, h.normalColour);
     y -= laid.bottom;
@@ -183,10 +178,12 @@ int history_begin(VmContext* ctx) {
     return 0;
   }
   h.lastPage = 0;
+  TextColours colours{};
+  KivFontGetColor(&colours.text, &colours.edge);
   int32_t y = h.rect.top;
   for (int i = h.count - 1; i >= 0; --i) {
     const BacklogEntry& e = h.entries[i];
-    y += history_text_height(ctx, e.text, nullptr);
+    y += history_text_height(ctx, e.text, nullptr, colours);
     if (history_entry_has_name(e)) y += h.textY - h.nameY;
     y += h.spacing;
     if (y >= h.rect.bottom) {

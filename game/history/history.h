@@ -63,8 +63,10 @@ int history_begin(VmContext* ctx);
 void history_end(VmContext* ctx);
 // Hover and replay, once a frame while the page is open.
 void history_update(VmContext* ctx);
-// The height of laid-out text in the message window's metrics.
-int32_t history_text_height(VmContext* ctx, const char* text, KivSprite* into);
+// Lays text out in the message window's metrics (into a sprite, or only
+// measured when into is null); its height, at most the text box's.
+struct TextColours;
+int32_t history_text_height(VmContext* ctx, const char* text, KivSprite* into, const TextColours& colours);
 
 // Cuts src into dst (size bytes with its zero) on a character boundary.
 void history_copy_cut(char* dst, size_t size, const char* src);
