@@ -6,6 +6,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -20,8 +22,10 @@
 #include "platform/window/png_capture.h"
 #include "platform/window/window.h"
 #include "render/soft_screen.h"
+#include "sound/sound.h"
 #include "sound_fixture.h"
 #include "start/game_record.h"
+#include "start/game_task.h"
 #include "support/engine_fixture.h"
 #include "support/vm_harness.h"
 #include "task/render_list.h"
@@ -328,6 +332,80 @@ TEST_F(HistoryTest, SaveBlockRoundTripsAndDamagedOnesAreRefused) {
   EXPECT_EQ(std::strlen(H().entries[0].text), 254u);
   EXPECT_EQ(std::strlen(H().entries[0].voice), 31u);
   ASSERT_EQ(history_begin(ctx), 1);
+  history_end(ctx);
+}
+
+}  // namespace
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::string s;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    std::fclose(f);
+  }
+  return s;
+}
+
+// The demo's voice scene on its own data: every line speaks, Aoi's ".mix"
+// line plays both parts together, Ben's voices play at 60 %, the music is
+// lowered while they speak, and the backlog then holds the four lines with
+// their voices.
+TEST_F(HistoryTest, TheDemoVoiceSceneSpeaksAndPagesBack) {
+  const std::string source = ".file \"UNUSED\"\n.define hold_frames r12\nstart:\n    gosub @voice_scene\n    end\n" +
+                             ReadText(std::string(DEMO_SOURCE_DIR) + "/voice.kas");
+  ASSERT_EQ(KivSystemPathSet((std::string(DEMO_GAME_DIR) + "/data").c_str()), 1);
+  m = std::make_unique<vmtest::Machine>(source);
+  ASSERT_TRUE(m->ok);
+  ctx = m->ctx;
+  ctx->renderList = list;
+  game_reset(ctx);
+  GameRecord& g = m->record();
+  std::vector<uint8_t> flags(64);
+  g.textReadFlags = flags.data();
+  g.textReadFlagsSize = static_cast<uint32_t>(flags.size());
+  g.system.word[kSysTextSpeed] = 20;
+  g.system.word[kSysBgmVolume] = 5000;
+  g.system.word[kSysWindowImage] = -1;
+  g.system.word[kSysWindowAlpha] = -1;
+  int mixParts = 0, lowered = 0;
+  bool benQuieter = false, down = false;
+  for (int frame = 0; frame < 3000 && !(H().count == 4 && !voice_is_playing(ctx)); ++frame) {
+    plat::AdvanceVirtualClock(16);
+    KivUpdateTime();
+    ASSERT_TRUE(KivSoundSync());
+    // A click (down one frame, up the next) once a line stands and its voice ended.
+    const bool waiting = (ctx->text.stateFlags & kTextWaiting) != 0 && !voice_is_playing(ctx);
+    down = waiting && !down;
+    plat::HeadlessSetKey(plat::vk::kSpace, down);
+    KivInputUpdate();
+    KivRenderLock();
+    game_task_frame(ctx);
+    KivRenderUnlock();
+    int parts = 0;
+    for (const VoiceChannel& ch : ctx->voice.channels) parts += ch.sound != 0;
+    mixParts = std::max(mixParts, parts);
+    int music = 0;
+    KivSoundGetVolume(&music, 2);
+    lowered += parts > 0 && music == 2499;
+  }
+  plat::HeadlessSetKey(plat::vk::kSpace, false);
+  EXPECT_EQ(mixParts, 2) << "the .mix line plays two parts together";
+  EXPECT_GT(lowered, 10) << "the music is lowered while voices speak";
+  EXPECT_TRUE(log.HasAny("text : voice BEN_0001"));
+  EXPECT_FALSE(log.HasAny("voice file read")) << log.All();
+  // Ben's volume entry: 60 % of the voice channel.
+  benQuieter = g.system.word[kSysVoiceInfo + kVoiceInfoWords + 2] == 60;
+  EXPECT_TRUE(benQuieter);
+  ASSERT_EQ(H().count, 4) << log.All();
+  EXPECT_STREQ(H().entries[3].voice, "AOI_0001");
+  EXPECT_STREQ(H().entries[1].voice, "AOI_0002");
+  ASSERT_EQ(history_begin(ctx), 1);
+  EXPECT_EQ(H().rows, 4);
+  EXPECT_NE(H().iconSprites[0], nullptr);
   history_end(ctx);
 }
 
