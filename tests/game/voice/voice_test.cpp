@@ -276,6 +276,7 @@ TEST_F(VoiceTest, AutoPanFollowsTheSpeakersLayerAndOnlyOnAMatch) {
     EXPECT_NEAR(l, r, l * 0.05);
     EXPECT_EQ(ctx->voice.channels[0].panActive, 0);
   }
+  sprite_record_release(ctx, rec);
 }
 
 // ---- Skipping ----
