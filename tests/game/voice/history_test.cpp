@@ -410,3 +410,52 @@ TEST_F(HistoryTest, TheDemoVoiceSceneSpeaksAndPagesBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// Lines through the real message window: text and set_history enter the
+// backlog; _text_n and text_cat never do; a line without a speaker gets the
+// empty-name code and a voiced line its voice.
+TEST_F(HistoryTest, OnlyWholeLinesEnterTheBacklog) {
+  m = std::make_unique<vmtest::Machine>(std::string(".file \"UNUSED\"\nstart:\n") + kInit +
+                                        "    call _text_show 0\n"
+                                        "    call text \"V001\", \"AOI\", \"one\", 0\n"
+                                        "    call _text_n none, none, \"not kept\", 0\n"
+                                        "    call text_cat none, none, \" nor this\", 0\n"
+                                        "    call set_history \"V001\", none, \"kept without showing\"\n"
+                                        "    call text none, none, \"two\", 0\n"
+                                        "    end\n");
+  ASSERT_TRUE(m->ok);
+  ctx = m->ctx;
+  ctx->renderList = list;
+  game_reset(ctx);
+  GameRecord& g = m->record();
+  std::vector<uint8_t> flags(64);
+  g.textReadFlags = flags.data();
+  g.textReadFlagsSize = static_cast<uint32_t>(flags.size());
+  g.system.word[kSysWindowImage] = -1;
+  g.system.word[kSysWindowAlpha] = -1;
+  bool down = false;
+  for (int frame = 0; frame < 600 && ctx->script.pc != ctx->script.codeSize; ++frame) {
+    plat::AdvanceVirtualClock(16);
+    KivUpdateTime();
+    ASSERT_TRUE(KivSoundSync());
+    down = (ctx->text.stateFlags & kTextWaiting) != 0 && !down;
+    plat::HeadlessSetKey(plat::vk::kSpace, down);
+    KivInputUpdate();
+    KivRenderLock();
+    game_task_frame(ctx);
+    KivRenderUnlock();
+  }
+  plat::HeadlessSetKey(plat::vk::kSpace, false);
+  ASSERT_EQ(H().count, 3) << log.All();
+  EXPECT_STREQ(H().entries[2].name, "AOI");
+  EXPECT_STREQ(H().entries[2].text, "one");
+  EXPECT_STREQ(H().entries[2].voice, "V001");
+  EXPECT_STREQ(H().entries[1].text, "kept without showing");
+  EXPECT_STREQ(H().entries[0].text, "two");
+  EXPECT_FALSE(history_entry_has_name(H().entries[0]));
+  EXPECT_EQ(H().entries[0].voice[0], 0);
+}
+
+}  // namespace
