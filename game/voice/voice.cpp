@@ -267,7 +267,13 @@ void sub_voice_start(VmContext* ctx) { ctx->voice.sub.enabled = 1; }
 
 int voice_playing_any(VmContext* ctx) { return voice_is_playing(ctx); }
 
-void voice_stop(VmContext* ctx) { voice_channels_release(ctx); }
+// The message window stops the voice before a line's own voice starts:
+// the channels go at once, and the music follows in the same frame, from
+// the next voice's start or from voice_frame, so that it never rises for
+// an instant between two voiced lines.
+void voice_stop(VmContext* ctx) {
+  for (int i = 0; i < kVoiceChannelCount; ++i) ChannelClear(ctx, i);
+}
 
 void voice_play_file(VmContext* ctx, const char* name, int flags, int fade_ms) {
   voice_play_file_ex(ctx, static_cast<uint32_t>(flags), name, fade_ms, false);

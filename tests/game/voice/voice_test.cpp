@@ -197,7 +197,17 @@ TEST_F(VoiceTest, AVoiceReleasedEarlyOrNeverLoadedLeavesTheMusicWhole) {
   voice_play_file_ex(ctx, 0, "AB_0001", 0, false);
   EXPECT_EQ(MusicVolume(), 2499);
   voice_stop(ctx);
+  voice_frame(ctx);  // the same game frame
   EXPECT_EQ(MusicVolume(), 5000);
+  // The next line's voice right after the stop: the music stays down.
+  voice_play_file_ex(ctx, 0, "AB_0001", 0, false);
+  voice_stop(ctx);
+  EXPECT_EQ(MusicVolume(), 2499);
+  voice_line_play(ctx, "A_0001", 1);
+  voice_frame(ctx);
+  EXPECT_EQ(MusicVolume(), 2499);
+  voice_stop(ctx);
+  voice_frame(ctx);
   // A replay over a speaking voice keeps it low, and game reset brings it back.
   voice_play_file_ex(ctx, 0, "AB_0001", 0, false);
   voice_play_file_ex(ctx, kVoiceNoAutopan, "A_0001", 0, false);
