@@ -311,6 +311,46 @@ TEST_F(VoiceTest, SkippingMutesVoicePlayButNotTheLineVoiceOrTheReplay) {
   }
 }
 
+// ---- The sub voice ----
+
+TEST_F(VoiceTest, SubVoiceSkipsOneShotsWhileSkippingAndWhenDisabled) {
+  Start();
+  const int32_t sub = 9;  // File.dat record of "SUB"
+  struct Case {
+    const char* what;
+    uint8_t skip;
+    int32_t enabled;
+    int32_t flags;
+    bool plays;
+  } cases[] = {
+      {"one-shot", 0, 1, 0, true},           {"one-shot while skipping", 1, 1, 0, false},
+      {"loop while skipping", 1, 1, 1, true}, {"disabled", 0, 0, 1, false},
+  };
+  for (const Case& c : cases) {
+    ctx->skipMode = c.skip;
+    Command("sub_voice_enable", {0, c.enabled});
+    EXPECT_EQ(Command("sub_voice_play", {sub, c.flags, 0}), 1) << c.what;
+    EXPECT_EQ(ctx->voice.sub.sound != 0, c.plays) << c.what;
+    EXPECT_EQ(ctx->voice.sub.name, static_cast<uint32_t>(sub)) << c.what;
+  }
+  // A stop with a fade while skipping releases at once; channel 1 is no channel.
+  Command("sub_voice_enable", {0, 1});
+  Command("sub_voice_play", {sub, 1, 0});
+  ctx->skipMode = 1;
+  EXPECT_EQ(Command("sub_voice_stop", {1, 1, 500}), 0);
+  EXPECT_NE(ctx->voice.sub.sound, 0);
+  EXPECT_EQ(Command("sub_voice_stop", {-1, 1, 500}), 1);
+  EXPECT_EQ(ctx->voice.sub.sound, 0);
+  EXPECT_EQ(ctx->voice.sub.name, 0u);
+  // A one-shot ends and is let go by the frame step.
+  ctx->skipMode = 0;
+  Command("sub_voice_enable", {0, 1});
+  Command("sub_voice_play", {sub, 0, 0});
+  ASSERT_NE(ctx->voice.sub.sound, 0);
+  Advance(700);
+  EXPECT_EQ(ctx->voice.sub.sound, 0);
+}
+
 // ---- The ".mix" reader ----
 
 TEST(VoiceMixParts, RecordsBecomePartsUpToEight) {
