@@ -220,6 +220,15 @@ TEST_F(VoiceTest, AVoiceReleasedEarlyOrNeverLoadedLeavesTheMusicWhole) {
   EXPECT_EQ(MusicVolume(), 5000);
   EXPECT_TRUE(log.HasAny("voice file read : NOPE2"));
   EXPECT_TRUE(log.HasAny("voice file read : NOSUCH"));
+  // While skipping the line's voice is only checked: nothing plays, a
+  // missing part is still reported.
+  log.lines.clear();
+  voice_line_play(ctx, "DUO", 0);
+  voice_line_play(ctx, "BAD", 0);
+  EXPECT_EQ(ctx->voice.channels[0].sound, 0);
+  EXPECT_FALSE(log.HasAny("voice file read : PART"));
+  EXPECT_TRUE(log.HasAny("voice file read : NOPE1"));
+  EXPECT_EQ(MusicVolume(), 5000);
   // With the check off, nothing is logged.
   log.lines.clear();
   Command("voice_check_enable", {0});
