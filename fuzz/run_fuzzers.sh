@@ -11,7 +11,7 @@ seconds=${1:-20}
 shift || true
 image_targets="lz ge pgd bmp_tga pac"
 media_targets="text text_save sound movie"
-save_targets="sound_save ani action_block effect_block save_file button_block"
+save_targets="sound_save ani action_block effect_block save_file button_block voice_blocks"
 game_targets="script_src text_dat text_dat_scrambled file_dat point_dat mem_dat graphic_dat archive_dat
   system_dat config_dat vm_run"
 targets=${*:-$image_targets $media_targets $save_targets $game_targets}
@@ -45,6 +45,11 @@ head -c 648 /dev/zero > "$corpus/sound_save/empty.bin"
 # Message-window save block: an empty block (the fuzzer grows the rest).
 mkdir -p "$corpus/text_save"
 printf '\0\0\0\0' > "$corpus/text_save/empty"
+# Voice seeds: a two-part ".mix", an empty voice block, an empty backlog block.
+mkdir -p "$corpus/voice_blocks"
+{ printf '\0PART1'; head -c 27 /dev/zero; printf 'PART2'; head -c 27 /dev/zero; } > "$corpus/voice_blocks/mix"
+{ printf '\1'; head -c 404 /dev/zero; } > "$corpus/voice_blocks/voice"
+{ printf '\2'; head -c 69380 /dev/zero; } > "$corpus/voice_blocks/backlog"
 # Whole save files: one written by our own save writer.
 mkdir -p "$corpus/save_file"
 build-fuzz/fuzz/fuzz_save_seeds "$corpus/save_file/seed.dat"

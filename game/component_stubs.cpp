@@ -11,35 +11,21 @@
 #include "save/save.h"
 #include "start/game_debug_log.h"
 
-void voice_release(VmContext*) {}
 void select_release(VmContext*) {}
-void history_reset(VmContext*) {}
 void script_thread_clear(VmContext*) {}
 void player_name_release(VmContext*) {}
 void wait_timers_clear(VmContext*) {}
 void player_name_record_clear(VmContext*) {}
 void select_commands_install() {}
 void wait_thread_commands_install() {}
-void voice_commands_install() {}
-void history_commands_install() {}
 void string_debug_commands_install() {}
 
 // ---- Per-frame steps ----
 int script_thread_poll(VmContext*) { return 0; }
-void voice_frame(VmContext*) {}
-void sub_voice_start(VmContext*) {}
 void player_name_window_destroy(VmContext*) {}
 
 // ---- What the graphic layers ask of other components ----
 const char* player_name_get(VmContext*) { return ""; }
-
-// What the message window asks of voices, the backlog, buttons and system
-// commands.
-void history_line_add(VmContext*, const char*, const char*, const char*) {}
-int voice_playing_any(VmContext*) { return 0; }
-void voice_stop(VmContext*) {}
-void voice_line_play(VmContext*, const char*, int) {}
-void voice_play_file(VmContext*, const char*, int, int) {}
 
 // ---- Save blocks in their empty form ----
 namespace {
@@ -60,15 +46,9 @@ bool SkipFixed(std::span<const uint8_t> data, uint32_t* cursor, size_t n, const 
 
 bool select_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 16); }
 bool select_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) { return SkipFixed(d, c, 16, "choice"); }
-bool voice_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 404); }
-bool voice_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) { return SkipFixed(d, c, 404, "voice"); }
 bool player_name_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 40); }
 bool player_name_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
   return SkipFixed(d, c, 40, "player name");
-}
-bool history_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 4 + 128 * 542); }
-bool history_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
-  return SkipFixed(d, c, 4 + 128 * 542, "backlog");
 }
 bool script_thread_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 16); }
 bool script_thread_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {

@@ -128,7 +128,7 @@ void history_line_add(VmContext* ctx, const char* name, const char* text, const 
 int voice_playing_any(VmContext* ctx);
 void voice_stop(VmContext* ctx);
 void voice_line_play(VmContext* ctx, const char* name, int play);
-void voice_play_file(VmContext* ctx, const char* name, int a, int b);
+void voice_play_file(VmContext* ctx, const char* name, int flags, int fade_ms);  // no skip check
 // Buttons: clear the fourth word of a group's record; its view follows the
 // window; its current button enabled in cell 0 or disabled in cell 3; the
 // system buttons' colour and with-window flag.

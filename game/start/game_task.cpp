@@ -91,6 +91,7 @@ void game_uninitialize(VmContext* ctx) {
   se_release(ctx);
   bgm_release(ctx);
   voice_release(ctx);
+  history_reset(ctx);  // the backlog page's sprites
   layer_release_all(ctx);
   select_release(ctx);
   if (ctx->gameList) {

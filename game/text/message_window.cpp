@@ -208,10 +208,7 @@ void text_voice_start(VmContext* ctx, uint32_t operand) {
   voice_stop(ctx);
   const uint32_t skip = get_skip_state(ctx);
   if (name[0]) {
-    if (sys[kSysVoiceVolumeOverride]) {
-      const double v = sys[kSysVoiceVolumePercent] * 0.01 * sys[kSysBgmVolume];
-      KivSoundSetVolume(static_cast<int>(v), 2);
-    }
+    // The voice lowers the music itself while it speaks (auto volume).
     // While skipping the voice is only checked, not played.
     voice_line_play(ctx, name, (skip & (kSkipStateMode | kSkipStateCtrl)) ? 0 : 1);
   }

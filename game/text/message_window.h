@@ -112,7 +112,7 @@ struct MessageWindow {
 constexpr int kSysTextColourTable = 17;
 constexpr int kTextColourEntryWords = 12;
 constexpr int kSysVoiceCut = 211;
-constexpr int kSysVoiceVolumeOverride = 209;  // non-zero: the line's voice sets group 2's volume
+constexpr int kSysVoiceVolumeOverride = 209;  // bgm auto volume: voices lower the music while they speak
 constexpr int kSysVoiceVolumePercent = 210;
 
 // ---- Lines ----

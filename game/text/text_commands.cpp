@@ -456,7 +456,7 @@ int CmdTextWindowSetAlpha(VmContext* ctx) {
 int CmdTextVoicePlay(VmContext* ctx) {
   const int32_t n = value_stack_pop(ctx);
   if (!Ready(ctx, "text_voice_play")) return 0;
-  voice_play_file(ctx, ctx->text.voice, 0, 0);
+  voice_play_file(ctx, ctx->text.voice, n & 1, 0);  // bit 0: loop
   game_debug_log(kDebugWindowCommand, "text_voice_play %d : %s", n, ctx->text.voice);
   return 1;
 }

@@ -17,6 +17,8 @@
 #include "effect/screen_effects.h"
 #include "system/key_messages.h"
 #include "button/buttons.h"
+#include "voice/voice.h"
+#include "history/history.h"
 
 // Sizes of the machine's areas.
 constexpr int kValueStackSize = 32;
@@ -152,4 +154,6 @@ struct VmContext {
   FxState fx;                 // layer raster slots (effect/screen_effects.h)
   KeyMessageState keyMessages;  // group 23's message block (system/key_messages.h)
   ButtonState buttons;        // button groups and system buttons (button/buttons.h)
+  VoiceState voice;           // voice channels, sub voice, auto-pan table (voice/voice.h)
+  HistoryState history;       // the backlog: entries and its page (history/history.h)
 };

@@ -3,6 +3,7 @@
 //   sound_fixture tone OUT.wav HZ SECONDS            a sine at half scale
 //   sound_fixture melody OUT.wav|OUT.ogg             a short looping tune of plucked notes
 //   sound_fixture chime OUT.wav|OUT.ogg              a bell-like note that dies away
+//   sound_fixture mix OUT.mix PART...                 a voice part list: 32-byte zero-padded names
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,10 +49,19 @@ std::vector<int16_t> Melody() {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: sound_fixture sweep OUT [seconds] | tone OUT HZ SECONDS | melody OUT | chime OUT\n");
+    std::fprintf(stderr, "usage: sound_fixture sweep OUT [seconds] | tone OUT HZ SECONDS | melody OUT | chime OUT | mix OUT PART...\n");
     return 2;
   }
   const std::string kind = argv[1], out = argv[2];
+  if (kind == "mix") {
+    std::vector<uint8_t> list;
+    for (int i = 3; i < argc; ++i) {
+      uint8_t record[32] = {};
+      std::memcpy(record, argv[i], std::min<size_t>(std::strlen(argv[i]), 31));
+      list.insert(list.end(), record, record + sizeof record);
+    }
+    return fixture::WriteFile(out, list) ? 0 : 1;
+  }
   std::vector<int16_t> s;
   if (kind == "sweep") {
     s = fixture::Sweep(100.0, 8000.0, argc > 3 ? std::atof(argv[3]) : 3.0, 44100, 2, 0.5);
