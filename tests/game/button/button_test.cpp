@@ -28,6 +28,7 @@
 #include "support/demo_script.h"
 #include "support/engine_fixture.h"
 #include "support/vm_harness.h"
+#include "system/system_commands.h"
 #include "text/message_window.h"
 #include "ui/button_sound.h"
 
@@ -651,6 +652,41 @@ toggle:
       EXPECT_TRUE(Near(got, c.colour)) << std::hex << got << " want " << c.colour;
     }
   }
+}
+
+// The message window's skip and auto buttons are the items btn_expansion
+// names in the window's group: switching the mode moves their cell row.
+TEST_F(ButtonGameTest, SkipAndAutoModeMoveTheWindowGroupsButtons) {
+  std::string script = kButtons;
+  script += R"(
+expand:
+    call btn_expansion 0, 0, 1
+    call btn_expansion 0, 2, 2
+    jmp @idle
+)";
+  Start(script);
+  Settle();
+  RunFrom("expand");
+  Frame(700, 600, false, 60);
+  EXPECT_EQ(btn_expansion_value(ctx, 0, 1), 0);  // the skip item
+  EXPECT_EQ(btn_expansion_value(ctx, 0, 2), 2);  // the auto item
+  EXPECT_EQ(btn_expansion_value(ctx, 0, 3), -1);
+  EXPECT_EQ(btn_expansion_value(ctx, 0, 7), -1);
+  EXPECT_EQ(btn_expansion_value(ctx, 5, 1), -1);  // not initialised
+  ctx->text.buttonGroup = 0;
+  system_words(ctx)[kSysSkipUnread] = 1;
+  set_skip_mode(ctx, 1);
+  set_auto_mode(ctx, 1);
+  Frame(700, 600, false, 60);
+  EXPECT_TRUE(Near(At(150, 120), kRowColour[3])) << std::hex << At(150, 120);
+  EXPECT_TRUE(Near(At(550, 120), kRowColour[3])) << std::hex << At(550, 120);
+  EXPECT_TRUE(Near(At(350, 120), kRowColour[0])) << std::hex << At(350, 120);
+  set_auto_mode(ctx, 0);
+  Frame(700, 600, false, 60);
+  EXPECT_TRUE(Near(At(550, 120), kRowColour[0])) << std::hex << At(550, 120);
+  // An item without a sprite, or a group never initialised, moves nothing.
+  EXPECT_EQ(btn_item_set_row(ctx, 0, 9, 3), 0);
+  EXPECT_EQ(btn_item_set_row(ctx, 5, 0, 3), 0);
 }
 
 // ---------------------------------------------------------------- save block
