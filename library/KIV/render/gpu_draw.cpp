@@ -110,8 +110,11 @@ bool SpriteQuad(Kiv3DContext* c, const Kiv3DSpriteRecord& r, gpu::Vertex v[4]) {
   const float h = static_cast<float>(static_cast<int64_t>(r.rect.bottom) - r.rect.top);
   if (w <= 0 || h <= 0) return false;
 
+  // Centre, scale and the turns work in pixels (y up) and only then become
+  // clip units, so a turn keeps the sprite's shape on a render target that
+  // is wider than it is high; on a square target this is C S Rx Ry Rz T.
   float world[16], m[16];
-  Translate(world, static_cast<float>(r.centreX) / RW, -static_cast<float>(r.centreY) / RH, 0);
+  Translate(world, static_cast<float>(r.centreX) / 2, -static_cast<float>(r.centreY) / 2, 0);
   Identity(m);
   m[0] = m[5] = r.scale;
   Multiply(world, m, world);
@@ -125,11 +128,14 @@ bool SpriteQuad(Kiv3DContext* c, const Kiv3DSpriteRecord& r, gpu::Vertex v[4]) {
   Identity(m);  // Rz
   m[0] = Cos(az), m[1] = Sin(az), m[4] = -Sin(az), m[5] = Cos(az);
   Multiply(world, m, world);
+  Identity(m);  // pixels to clip units
+  m[0] = 2 / RW, m[5] = 2 / RH, m[10] = 2 / RW;
+  Multiply(world, m, world);
   Translate(m, (2 * r.x + w + (RW - W)) / RW - 1, -((2 * r.y + h + (RH - H)) / RH - 1), 0);
   Multiply(world, m, world);
   Multiply(world, c->camera.view, world);
 
-  const float cx[4] = {-w / RW, w / RW, -w / RW, w / RW}, cy[4] = {h / RH, h / RH, -h / RH, -h / RH};
+  const float cx[4] = {-w / 2, w / 2, -w / 2, w / 2}, cy[4] = {h / 2, h / 2, -h / 2, -h / 2};
   const float l = static_cast<float>(r.rect.left) / TW, t = static_cast<float>(r.rect.top) / TH;
   const float rr = (static_cast<float>(r.rect.left) + w) / TW, b = (static_cast<float>(r.rect.top) + h) / TH;
   const float us[4] = {l, rr, l, rr}, vs[4] = {t, t, b, b};
