@@ -299,6 +299,7 @@ int Kiv3DDeviceReset(Kiv3DContext* c) {
   ReleaseTextures(c);
   ReleaseTargets(c);
   plat::DebugOutput("Reset -> start : Kiv3DDeviceReset\n");
+  ++c->resetAttempts;
   if (KivFaultHit(KivFault::kRendererReset) || !gpu::Reset(c->device)) {
     c->lost = 1;
     if (gpu::Test(c->device) == gpu::Status::kLost) {

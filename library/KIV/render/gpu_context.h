@@ -72,6 +72,7 @@ struct Kiv3DContext {
   int windowed = 1;
   int lost = 0;
   int restoreRounds = 10;
+  int resetAttempts = 0;  // resets tried, for tests
   uint32_t lastRestoreAsk = 0;
   bool askedOnce = false;
   int outputWidth = 0, outputHeight = 0;
