@@ -403,3 +403,129 @@ TEST_F(GpuTest, ARestoreThatKeepsFailingStopsAfterTenRounds) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- Screen transitions and the screen wave on both renderers ----
+
+class GpuEffectTest : public GpuTest {
+ protected:
+  void SetUp() override {
+    GpuTest::SetUp();
+    if (IsSkipped()) return;
+    char tmpl[] = "/tmp/kivgpuXXXXXX";
+    folder = mkdtemp(tmpl);
+    Image mask{320, 180, std::vector<uint32_t>(320 * 180)};
+    for (int y = 0; y < 180; ++y)
+      for (int x = 0; x < 320; ++x) {
+        const int dx = x - 160, dy = y - 90;
+        const int d = std::min(255, (dx * dx + dy * dy) * 255 / (160 * 160 + 90 * 90));
+        mask.pixels[static_cast<size_t>(y) * 320 + x] = 0xFF000000u | static_cast<uint32_t>(255 - d) * 0x010101u;
+      }
+    ASSERT_EQ(std::system(("mkdir -p '" + folder + "/Mask'").c_str()), 0);
+    ASSERT_TRUE(kivtools::WriteFileBytes(folder + "/Mask/Mask00.bmp", kivtools::EncodeBmp(mask, 8)));
+  }
+  void TearDown() override {
+    if (g_kiv) KivReleaseFxEffect(nullptr, KIV_FX_SCREEN);
+    GpuTest::TearDown();
+    if (!folder.empty()) {
+      EXPECT_EQ(std::system(("rm -rf '" + folder + "'").c_str()), 0);
+    }
+  }
+  void FrameAt(uint32_t t) {
+    g_kiv->frameTime = t;
+    ASSERT_EQ(KivRenderFrame(), 1);
+  }
+  // The frames of one transition kind at 0, 500 and 1000 ms of 1000.
+  std::vector<plat::Frame> Transition(bool gpu, unsigned kind) {
+    if (gpu) params.mode |= KIV_MODE_GPU;
+    else params.mode &= ~KIV_MODE_GPU;
+    std::vector<plat::Frame> out;
+    EXPECT_TRUE(Start());
+    EXPECT_EQ(KivSystemPathSet(folder.c_str()), 1);
+    Scene sc = MakeScene();
+    KivSprite* old = Load(sc.bg, 100);
+    KivSprite* fresh = Load(kivtools::EncodeTga(Gradient(320, 180, 0xFF), 32), 100);
+    EXPECT_TRUE(old && fresh);
+    KivSpriteViewCtrl(fresh, 0);
+    FrameAt(1000);
+    FrameAt(1000);
+    KivSpriteViewCtrl(old, 0);
+    KivSpriteViewCtrl(fresh, 1);
+    EXPECT_EQ(KivEffectEx(kind, 1000, 0, 0), 1);
+    for (uint32_t at : {0u, 500u, 1000u}) {
+      FrameAt(1016 + at);
+      out.push_back(Shown());
+    }
+    Release();
+    KivUninit();
+    return out;
+  }
+  std::string folder;
+};
+
+// The largest difference of a channel, leaving out a border of that width.
+int WorstChannel(const plat::Frame& a, const plat::Frame& b, int border = 0) {
+  int worst = 0;
+  for (size_t i = 0; i < a.pixels.size(); ++i) {
+    const int x = static_cast<int>(i % static_cast<size_t>(a.width)), y = static_cast<int>(i / static_cast<size_t>(a.width));
+    if (x < border || y < border || x >= a.width - border || y >= a.height - border) continue;
+    for (int sh = 0; sh < 24; sh += 8)
+      worst = std::max(worst, std::abs(static_cast<int>((a.pixels[i] >> sh) & 0xFF) -
+                                       static_cast<int>((b.pixels[i] >> sh) & 0xFF)));
+  }
+  return worst;
+}
+
+// Cross-fade, blurring fade, shrinking box and the white fade. The blurring
+// fade's power-of-two capture blurs its zero padding into the edges: a
+// border of 16 pixels is left out there.
+TEST_F(GpuEffectTest, TransitionKindsMatchTheSoftwareFrames) {
+  for (unsigned kind : {1u, 2u, 3u, 5u}) {
+    SCOPED_TRACE(kind);
+    const int border = kind == 2 ? 16 : 0;
+    std::vector<plat::Frame> soft = Transition(false, kind), gpu = Transition(true, kind);
+    ASSERT_EQ(soft.size(), gpu.size());
+    for (size_t i = 0; i < soft.size(); ++i) {
+      ASSERT_EQ(soft[i].pixels.size(), gpu[i].pixels.size());
+      EXPECT_LE(WorstChannel(soft[i], gpu[i], border), 4) << "frame " << i;
+    }
+    EXPECT_NE(soft[0].pixels, soft[2].pixels) << "the transition moved";
+  }
+}
+
+// The screen wave with amplitude 0 leaves the frame as it is, by the RASTER
+// effect and by the grid alike; with amplitude it moves pixels.
+TEST_F(GpuEffectTest, ScreenWaveAtAmplitudeZeroIsTheFrameItself) {
+  for (bool shaders : {true, false}) {
+    SCOPED_TRACE(shaders);
+    if (shaders) {
+      params.mode |= KIV_MODE_SHADER;
+    } else {
+      params.mode &= ~KIV_MODE_SHADER;
+    }
+    ASSERT_TRUE(Start());
+    EXPECT_EQ((Ctx()->fx.available & kKiv3DFxRaster) != 0, shaders);
+    Scene sc = MakeScene();
+    ASSERT_NE(Load(sc.bg, 100), nullptr);
+    FrameAt(6000);
+    const plat::Frame plain = Shown();
+    int priority = 50;
+    const KivFxRaster flat{400, 0.0f, 0.0f};
+    ASSERT_EQ(KivSetFxEffect(&priority, KIV_FX_SCREEN, 1, 0, &flat), 1);
+    FrameAt(6100);
+    EXPECT_EQ(Shown().pixels, plain.pixels);
+    ASSERT_EQ(KivSetFxEffect(nullptr, KIV_FX_SCREEN, 0, 0, nullptr), 1);
+    KivReleaseFxEffect(nullptr, KIV_FX_SCREEN);
+    const KivFxRaster wave{400, 1.0f, 1.0f};
+    ASSERT_EQ(KivSetFxEffect(&priority, KIV_FX_SCREEN, 1, 0, &wave), 1);
+    FrameAt(6200);
+    FrameAt(6300);
+    EXPECT_NE(Shown().pixels, plain.pixels);
+    KivReleaseFxEffect(nullptr, KIV_FX_SCREEN);
+    Release();
+    KivUninit();
+  }
+}
+
+}  // namespace
