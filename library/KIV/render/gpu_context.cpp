@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "core/fault_inject.h"
 #include "platform/core/backend.h"
@@ -110,6 +111,22 @@ int Kiv3DSetPresentParameters(Kiv3DContext* c) {
   return 0;
 }
 
+namespace {
+
+// GL work of creation and release runs on a helper thread: the window
+// thread may have the window system's own GL context current (the software
+// present's renderer), beside which ours cannot be made current. The game
+// thread takes the context at its first frame.
+template <typename F>
+auto OffThread(F f) -> decltype(f()) {
+  decltype(f()) result{};
+  std::thread t([&] { result = f(); });
+  t.join();
+  return result;
+}
+
+}  // namespace
+
 Kiv3DContext* Kiv3DCreateContext(const KivRendererSetup& setup) {
   const bool headless = plat::WindowBackendKind() == plat::Backend::kHeadless;
   if (headless && !g_allowHeadless) return nullptr;
@@ -129,19 +146,31 @@ Kiv3DContext* Kiv3DCreateContext(const KivRendererSetup& setup) {
     return static_cast<Kiv3DContext*>(nullptr);
   };
   if (c->rtWidth == 0 || c->rtHeight == 0) return fail("デバイスの設定に失敗。");
-  std::string why;
-  c->device = gpu::Create(setup.window, headless, &why);
-  if (!c->device) return fail("DirectCreate9のインターフェイスの取得に失敗。");
-  if (Kiv3DSetPresentParameters(c) != 0) return fail("デバイスの設定に失敗。");
-
-  Kiv3DSetViewport(c, c->rtWidth, c->rtHeight);
-  Kiv3DSetPerspective(c, 0.7853982f, 1.0f, 0.1f, 100.0f);
-  const float up[3] = {0, 1, 0}, at[3] = {0, 0, 0}, eye[3] = {0, 0, -5.0f};
-  Kiv3DCameraUpdate(c, up, at, eye);
-
-  if (!CreateTargets(c)) return fail(nullptr);
-  if (Kiv3DLoadBicubic(c) <= 0) c->fullScreenFilter = c->fullScreenFilter == 3 ? 0 : c->fullScreenFilter;
-  Kiv3DCreateEffectResources(c);
+  // Each step's failure names itself; everything made is released.
+  auto steps = [c, &setup, headless]() -> const char* {
+    std::string why;
+    c->device = gpu::Create(setup.window, headless, &why);
+    if (!c->device) {
+      plat::DebugOutput(("GPU device: " + why + "\n").c_str());
+      return "DirectCreate9のインターフェイスの取得に失敗。";
+    }
+    if (Kiv3DSetPresentParameters(c) != 0) return "デバイスの設定に失敗。";
+    Kiv3DSetViewport(c, c->rtWidth, c->rtHeight);
+    Kiv3DSetPerspective(c, 0.7853982f, 1.0f, 0.1f, 100.0f);
+    const float up[3] = {0, 1, 0}, at[3] = {0, 0, 0}, eye[3] = {0, 0, -5.0f};
+    Kiv3DCameraUpdate(c, up, at, eye);
+    if (!CreateTargets(c)) return "";
+    if (Kiv3DLoadBicubic(c) <= 0 && c->fullScreenFilter == 3) c->fullScreenFilter = 0;
+    Kiv3DCreateEffectResources(c);
+    if (SetDeviceState(c) != 0) return "";
+    return nullptr;
+  };
+  const char* failed = OffThread([c, &steps] {
+    const char* r = steps();
+    if (c->device) gpu::ReleaseCurrent(c->device);  // never left current on a thread that ends
+    return r;
+  });
+  if (failed) return fail(*failed ? failed : nullptr);
 
   // CPU surfaces: the same table and pixel routines as the software
   // renderer, allocated in powers of two.
@@ -150,23 +179,27 @@ Kiv3DContext* Kiv3DCreateContext(const KivRendererSetup& setup) {
   c->store->powerOfTwo = 1;
   c->store->maxSurfaceSide = gpu::GetInfo(c->device).maxTextureSize;
   Kiv3DSetAspectRect(c);
-  if (SetDeviceState(c) != 0) return fail(nullptr);
-  // The thread that draws takes the context at its first frame.
-  gpu::ReleaseCurrent(c->device);
   return c;
 }
 
 void Kiv3DReleaseContext(Kiv3DContext* c) {
   if (!c) return;
   if (c->device) {
-    if (gpu::MakeCurrent(c->device)) {
-      Kiv3DReleaseDefaultPool(c);
-      gpu::ProgramDelete(c->device, c->bicubic);
-      c->bicubic = 0;
-      ReleaseTextures(c);
-      ReleaseTargets(c);
-    }
-    gpu::Destroy(c->device);
+    auto release = [c] {
+      if (gpu::MakeCurrent(c->device)) {
+        Kiv3DReleaseDefaultPool(c);
+        gpu::ProgramDelete(c->device, c->bicubic);
+        c->bicubic = 0;
+        ReleaseTextures(c);
+        ReleaseTargets(c);
+      }
+      gpu::Destroy(c->device);
+      return 0;
+    };
+    // Where the context is current it is released here; else on a helper
+    // thread (the thread that drew it has let go of it).
+    if (gpu::CurrentHere(c->device)) release();
+    else OffThread(release);
     c->device = nullptr;
   }
   if (c->store && !c->storeHandedOver) KivSoftScreenRelease(c->store);

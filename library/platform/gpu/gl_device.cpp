@@ -11,6 +11,7 @@
 #include <GL/glcorearb.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <thread>
@@ -23,7 +24,11 @@ namespace plat::gpu {
 
 namespace {
 
-std::atomic<uint32_t> g_faults{0};
+// Tests that run a whole program set the hook through KIV_GPU_FAULTS.
+std::atomic<uint32_t> g_faults{[] {
+  const char* v = std::getenv("KIV_GPU_FAULTS");
+  return v ? static_cast<uint32_t>(std::strtoul(v, nullptr, 0)) : 0u;
+}()};
 
 #define KIV_GL_FUNCS(X)                                         \
   X(PFNGLGETSTRINGPROC, GetString)                              \

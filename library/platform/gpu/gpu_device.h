@@ -22,7 +22,7 @@ class Window;
 namespace plat::gpu {
 
 // Fault hook for tests: creation fails, the device reports itself lost, a
-// reset fails.
+// reset fails. A program's start value comes from KIV_GPU_FAULTS.
 enum Fault : uint32_t { kGpuCreate = 1u << 0, kGpuLost = 1u << 1, kGpuResetFails = 1u << 2 };
 void SetFaults(uint32_t bits);
 uint32_t Faults();
