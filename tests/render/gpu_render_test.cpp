@@ -16,6 +16,7 @@
 #include "support/engine_fixture.h"
 #include "image_encoder.h"
 #include "platform/core/clock.h"
+#include "platform/window/display.h"
 #include "platform/gpu/gpu_device.h"
 #include "platform/window/png_capture.h"
 #include "render/gpu_context.h"
@@ -525,6 +526,108 @@ TEST_F(GpuEffectTest, ScreenWaveAtAmplitudeZeroIsTheFrameItself) {
     KivReleaseFxEffect(nullptr, KIV_FX_SCREEN);
     Release();
     KivUninit();
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// ---- The final pass into the aspect rectangle ----
+
+// A sharp pattern: squares of 8 with a gradient and a bright diagonal.
+Image Checker(int w, int h) {
+  Image img{w, h, std::vector<uint32_t>(static_cast<size_t>(w) * h)};
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const bool on = ((x / 8) + (y / 8)) % 2 == 0;
+      uint32_t c = on ? 0xFF000000u | static_cast<uint32_t>(x * 255 / w) << 16 | 0x40u << 8 |
+                            static_cast<uint32_t>(y * 255 / h)
+                      : 0xFF202020u;
+      if (x == y) c = 0xFFFFFFF0u;
+      img.pixels[static_cast<size_t>(y) * w + x] = c;
+    }
+  return img;
+}
+
+class FinalPassTest : public GpuTest {
+ protected:
+  // The scene full screen on a monitor of mw x mh, aspect 1, by the filter.
+  plat::Frame FullScreen(int mw, int mh, int filter) {
+    plat::SetHeadlessMonitors({{0, 0, mw, mh}});
+    EXPECT_TRUE(Start());
+    EXPECT_NE(Load(kivtools::EncodeTga(Checker(320, 180), 32)), nullptr);
+    Kiv3DContext* c = Ctx();
+    EXPECT_EQ(KivPlaceFullScreenWindow(g_kiv->soft, 1), 1);
+    g_kiv->params.fullScreen = 1;
+    g_kiv->soft->aspect = 1;
+    KivSoftSetAspectRect(g_kiv->soft, 1);
+    EXPECT_TRUE(Kiv3DCurrent(c));
+    c->fullScreenFilter = filter;
+    EXPECT_EQ(Kiv3DLoadBicubic(c), 1);
+    Kiv3DSetAspectRect(c);
+    EXPECT_EQ(KivRenderFrame(), 1);
+    plat::Frame f = Shown();
+    Release();
+    KivUninit();
+    plat::SetHeadlessMonitors({{0, 0, 1920, 1080}});
+    return f;
+  }
+};
+
+TEST_F(FinalPassTest, ScaledIntoTheAspectRectangleByEachFilter) {
+  // 320 x 180 on 1920 x 1200, aspect 1: (0, 60, 1920, 1140), bars above and below.
+  const int cw = 240, ch = 160;
+  Image sheet{4 * cw, ch, std::vector<uint32_t>(static_cast<size_t>(4) * cw * ch)};
+  for (int filter = 0; filter < 4; ++filter) {
+    SCOPED_TRACE(filter);
+    plat::Frame f = FullScreen(1920, 1200, filter);
+    ASSERT_EQ(f.width, 1920);
+    ASSERT_EQ(f.height, 1200);
+    EXPECT_EQ(f.pixels[59 * 1920 + 960] & 0xFFFFFFu, 0u) << "bar above";
+    EXPECT_EQ(f.pixels[1140 * 1920 + 960] & 0xFFFFFFu, 0u) << "bar below";
+    EXPECT_NE(f.pixels[60 * 1920 + 0] & 0xFFFFFFu, 0u);
+    // Inside a big square every filter shows the square's colour.
+    const Image src = Checker(320, 180);
+    const uint32_t want = src.pixels[static_cast<size_t>(20) * 320 + 4];  // square (0, 2), column 4
+    const uint32_t got = f.pixels[static_cast<size_t>(60 + 20 * 6 + 3) * 1920 + 4 * 6 + 3];
+    for (int sh = 0; sh < 24; sh += 8)
+      EXPECT_NEAR(static_cast<int>((got >> sh) & 0xFF), static_cast<int>((want >> sh) & 0xFF), 2);
+    for (int y = 0; y < ch; ++y)
+      for (int x = 0; x < cw; ++x)
+        sheet.pixels[static_cast<size_t>(y) * 4 * cw + filter * cw + x] =
+            f.pixels[static_cast<size_t>(20 + y) * 1920 + x] | 0xFF000000u;
+  }
+  const std::string golden = std::string(KIV_GOLDEN_DIR) + "/gpu_final_pass.png";
+  if (const char* u = std::getenv("KIV_UPDATE_GOLDEN"); u && std::string(u) == "1") {
+    ASSERT_TRUE(plat::CapturePng(golden, sheet.pixels.data(), sheet.width, sheet.height, sheet.width));
+  }
+  std::vector<uint32_t> want;
+  int gw = 0, gh = 0;
+  ASSERT_TRUE(plat::ReadPng(golden, &want, &gw, &gh)) << golden << " (KIV_UPDATE_GOLDEN=1 writes it)";
+  ASSERT_EQ(gw, sheet.width);
+  ASSERT_EQ(gh, sheet.height);
+  int differ = 0;
+  for (size_t i = 0; i < want.size(); ++i)
+    for (int sh = 0; sh < 24; sh += 8)
+      if (std::abs(static_cast<int>((want[i] >> sh) & 0xFF) - static_cast<int>((sheet.pixels[i] >> sh) & 0xFF)) > 2) {
+        ++differ;
+        break;
+      }
+  EXPECT_EQ(differ, 0) << "pixels differing from " << golden;
+}
+
+TEST_F(FinalPassTest, BicubicAndPointAtOneToOneAreTheSourceItself) {
+  const Image src = Checker(320, 180);
+  for (int filter : {1, 3}) {
+    SCOPED_TRACE(filter);
+    plat::Frame f = FullScreen(320, 180, filter);
+    ASSERT_EQ(f.width, 320);
+    ASSERT_EQ(f.height, 180);
+    int differ = 0;
+    for (size_t i = 0; i < src.pixels.size(); ++i)
+      if ((f.pixels[i] & 0xFFFFFFu) != (src.pixels[i] & 0xFFFFFFu)) ++differ;
+    EXPECT_EQ(differ, 0);
   }
 }
 
