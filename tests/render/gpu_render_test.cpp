@@ -632,3 +632,78 @@ TEST_F(FinalPassTest, BicubicAndPointAtOneToOneAreTheSourceItself) {
 }
 
 }  // namespace
+
+namespace {
+
+// Lost in the middle of a screen transition: the capture is CPU pixels, so
+// the frame after the restore is the frame before the loss.
+TEST_F(GpuEffectTest, ALossMidTransitionRedrawsTheSameFrame) {
+  ASSERT_TRUE(Start());
+  Scene sc = MakeScene();
+  KivSprite* old = Load(sc.bg, 100);
+  KivSprite* fresh = Load(kivtools::EncodeTga(Gradient(320, 180), 32), 100);
+  ASSERT_TRUE(old && fresh);
+  KivSpriteViewCtrl(fresh, 0);
+  FrameAt(1000);
+  KivSpriteViewCtrl(old, 0);
+  KivSpriteViewCtrl(fresh, 1);
+  ASSERT_EQ(KivEffectEx(1, 1000, 0, 0), 1);
+  FrameAt(1016);
+  FrameAt(1400);
+  const plat::Frame before = Shown();
+  plat::gpu::SetFaults(plat::gpu::kGpuLost);
+  g_kiv->frameTime = 1400;
+  EXPECT_EQ(KivRenderFrame(), 0);
+  plat::gpu::SetFaults(0);
+  plat::AdvanceVirtualClock(100);
+  FrameAt(1400);
+  EXPECT_EQ(Shown().pixels, before.pixels);
+  Release();
+  KivUninit();
+}
+
+}  // namespace
+
+namespace {
+
+// The whole engine running: the context is made on a helper thread, drawn
+// by the game thread, let go as that thread ends and released at shut-down
+// (under ThreadSanitizer, no GL object is touched by two threads at once).
+TEST_F(GpuTest, TheGameThreadDrawsAndTheEngineEndsInOrder) {
+  static int frames = 0;
+  static KivRenderList* runList = nullptr;
+  static KivSprite* sprite = nullptr;
+  static std::vector<uint8_t> file;
+  frames = 0;
+  file = kivtools::EncodeBmp(Gradient(40, 20), 32);
+  kivtest::g_start = [] {
+    runList = KivRenderInit();
+    KivRenderSetActive(runList);
+    sprite = KivSpriteLoadMemory(runList, "img", file.data(), static_cast<int>(file.size()), 0);
+    return KivTaskCreate(kivtest::TaskThunk, nullptr, 4, nullptr, KIV_TASK_BEHIND, nullptr, "t") != nullptr &&
+           sprite != nullptr;
+  };
+  kivtest::g_task = [](void*) {
+    KivSpriteSetPos(sprite, static_cast<float>(frames), 10.0f);
+    if (++frames == 10) KivEnd();
+    return 1;
+  };
+  kivtest::g_end = [](void*) {
+    KivSpriteRelease(runList, sprite);
+    KivRenderSetActive(nullptr);
+    KivRenderUninit(runList);
+  };
+  ASSERT_EQ(KivInit(&params), 1);
+  ASSERT_EQ(Kiv3DIs(), KIV_MODE_GPU);
+  EXPECT_EQ(KivRun(), 0);
+  EXPECT_GE(frames, 10);
+  plat::Frame f = Shown();
+  ASSERT_EQ(f.width, 320);
+  const uint32_t want = Gradient(40, 20).pixels[0] & 0xFFFFFFu;
+  bool seen = false;
+  for (int x = 0; x < 40 && !seen; ++x) seen = (f.pixels[10 * 320 + x] & 0xFFFFFFu) == want;
+  EXPECT_TRUE(seen) << "the sprite shows in the last presented frame";
+  EXPECT_EQ(KivUninit(), 1);
+}
+
+}  // namespace
