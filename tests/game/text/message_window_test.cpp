@@ -675,6 +675,9 @@ TEST_F(MessageWindowTest, TheDemoGameTellsItsStory) {
   const size_t at = source.find(include);
   ASSERT_NE(at, std::string::npos);
   source.replace(at, include.size(), story);
+  const std::string transitions = ".include \"transitions.kas\"";
+  if (const size_t t = source.find(transitions); t != std::string::npos)
+    source.replace(t, transitions.size(), ReadText(std::string(DEMO_SOURCE_DIR) + "/transitions.kas"));
   ASSERT_EQ(KivSystemPathSet((std::string(DEMO_GAME_DIR) + "/data").c_str()), 1);
   Start(source, 25001);
   const char* lines[] = {"text  ねえ、ベン。", "text  そうかな。", "text_w  風が二人のあいだ", "text_a  夜になったら",
