@@ -707,3 +707,78 @@ TEST_F(GpuTest, TheGameThreadDrawsAndTheEngineEndsInOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+// Render mode 5 keeps the blend as it is: after any other sprite that is
+// alpha blending again, so it draws as mode 1 does.
+TEST_F(GpuTest, RenderModeFiveKeepsTheBlendAlphaAfterAnAdditiveSprite) {
+  ASSERT_TRUE(Start());
+  Scene sc = MakeScene();
+  ASSERT_NE(Load(sc.bg, 100), nullptr);
+  KivSprite* add = Load(sc.disc, 50);
+  KivSprite* five = Load(sc.disc, 40);
+  ASSERT_TRUE(add && five);
+  KivSpriteSetPos(add, 10.0f, 10.0f);
+  KivSpriteSetRenderMode(add, 2);
+  KivSpriteSetPos(five, 150.0f, 60.0f);
+  KivSpriteSetRenderMode(five, 1);
+  ASSERT_EQ(KivRenderFrame(), 1);
+  const plat::Frame asOne = Shown();
+  KivSpriteSetRenderMode(five, 5);
+  ASSERT_EQ(KivRenderFrame(), 1);
+  EXPECT_EQ(Shown().pixels, asOne.pixels);
+}
+
+// Without the effect module there is neither an effect nor the grid: the
+// screen wave leaves the frame as it is.
+TEST_F(GpuEffectTest, WithoutTheEffectModuleTheWaveDrawsTheFrameUnchanged) {
+  params.mode |= KIV_MODE_SHADER;
+  ASSERT_TRUE(Start());
+  Scene sc = MakeScene();
+  ASSERT_NE(Load(sc.bg, 100), nullptr);
+  FrameAt(6000);
+  const plat::Frame plain = Shown();
+  std::snprintf(g_kiv->baseFolder, sizeof g_kiv->baseFolder, "%s", "/nonexistent");
+  ASSERT_TRUE(Kiv3DCurrent(Ctx()));
+  EXPECT_EQ(Kiv3DCreateEffectResources(Ctx()), 0);
+  EXPECT_EQ(Ctx()->fx.available, 0u);
+  EXPECT_FALSE(Ctx()->fx.gridReady);
+  int priority = 50;
+  const KivFxRaster wave{400, 1.0f, 1.0f};
+  ASSERT_EQ(KivSetFxEffect(&priority, KIV_FX_SCREEN, 1, 0, &wave), 1);
+  FrameAt(6100);
+  FrameAt(6200);
+  EXPECT_EQ(Shown().pixels, plain.pixels);
+  KivReleaseFxEffect(nullptr, KIV_FX_SCREEN);
+}
+
+// An aspect change made on the window's side shows from the next frame on.
+TEST_F(GpuTest, FullScreenAspectChangesFollowAtTheNextFrame) {
+  plat::SetHeadlessMonitors({{0, 0, 640, 480}});
+  ASSERT_TRUE(Start());
+  ASSERT_NE(Load(kivtools::EncodeTga(Gradient(320, 180), 32), 100), nullptr);
+  ASSERT_EQ(KivPlaceFullScreenWindow(g_kiv->soft, 1), 1);
+  g_kiv->params.fullScreen = 1;
+  struct Case {
+    int aspect;
+    plat::Rect rect;
+  } cases[] = {{1, {0, 60, 640, 420}}, {2, {160, 150, 480, 330}}, {0, {0, 0, 640, 480}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.aspect);
+    g_kiv->soft->aspect = c.aspect;
+    KivSoftSetAspectRect(g_kiv->soft, 1);
+    ASSERT_EQ(KivRenderFrame(), 1);
+    EXPECT_EQ(Ctx()->aspectRect, c.rect);
+    plat::Frame f = Shown();
+    ASSERT_EQ(f.width, 640);
+    ASSERT_EQ(f.height, 480);
+    if (c.rect.top > 0) {
+      EXPECT_EQ(f.pixels[static_cast<size_t>(c.rect.top - 1) * 640 + 320] & 0xFFFFFFu, 0u);
+    }
+    EXPECT_NE(f.pixels[static_cast<size_t>(c.rect.top) * 640 + c.rect.left] & 0xFFFFFFu, 0u);
+  }
+  plat::SetHeadlessMonitors({{0, 0, 1920, 1080}});
+}
+
+}  // namespace

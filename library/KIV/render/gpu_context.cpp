@@ -509,7 +509,9 @@ bool GpuBeginFrame(void* core, uint32_t clear) {
     if (c->lost) return false;
   }
   c->askedOnce = false;
-  if (c->outputWidth == 0) Kiv3DSetAspectRect(c);
+  // The window's geometry as it stands now (a mode, size or aspect change
+  // done by the window thread shows from this frame on).
+  Kiv3DSetAspectRect(c);
   if (Kiv3DBackBufferClear(c, clear) != 0) return false;
   return Kiv3DBeginScene(c) != 0;
 }
