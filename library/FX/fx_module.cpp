@@ -5,7 +5,7 @@
 // are the effect's parameters.
 //
 //   "BICUBIC"             BiCubic             TexSize, TexDiffU (+ BlockMin, BlockMax)
-//   "RASTER"              DrawRaster          offset, undulate_x, undulate_y (+ grid)
+//   "RASTER"              DrawRaster          offset, undulate_x, undulate_y (+ grid, block)
 //   "RADIAL_BLUR"         DrawRadialBlur      g_TextureWidth, g_TextureHeight, offset_x, offset_y, level
 //   "DRAW_PRIMITIVE_UP2D" DrawPrimitiveUP_2D  (g_Texture alone)
 #include <cstring>
@@ -52,27 +52,39 @@ void main() {
 
 const char kRaster[] = R"(// technique: DrawRaster
 #version 330 core
-// The raster wave: each row shifts sideways and each column up and down by
-// sines that run with the phase, as the vertex grid moves its vertices
-// (amplitudes in tenths of the half screen, as the grid takes them).
+// The raster wave: the same displacements the vertex grid gives its
+// vertices (a grid over the whole texture, rows shifted sideways by the
+// phase's sine, each vertex up and down by a running column counter),
+// interpolated between the four vertices around each pixel as the grid's
+// triangles do. Amplitudes in tenths of the half texture, as the grid takes
+// them. What the wave pulls in from outside the picture's block stays
+// transparent.
 uniform sampler2D g_Texture;
 uniform float offset;
 uniform float undulate_x;
 uniform float undulate_y;
-uniform vec2 grid;  // vertices across and down
+uniform vec2 grid;   // vertices across and down
+uniform vec4 block;  // the picture's block in texture coordinates (u0, v0, u1, v1)
 in vec2 v_uv;
 in vec4 v_colour;
 out vec4 o_colour;
 const float kTurn = 6.28318530718 / 512.0;
+vec2 vertexShift(float i, float j, float cols, float rows) {
+  float rowStep = floor(511.0 / rows), colStep = floor(511.0 / cols);
+  float e = mod(floor(offset * 511.0) + (j + 1.0) * rowStep, 512.0);
+  float a = mod(mod((j * cols + i + 1.0) * colStep, 65536.0), 512.0);
+  return vec2(undulate_x * 0.1 * sin(e * kTurn) * 0.5, -undulate_y * 0.1 * sin(a * kTurn) * 0.5);
+}
 void main() {
   float cols = max(grid.x, 2.0), rows = max(grid.y, 2.0);
-  float rowStep = floor(511.0 / rows), colStep = floor(511.0 / cols);
-  float j = v_uv.y * (rows - 1.0), i = v_uv.x * (cols - 1.0);
-  float e = floor(offset * 511.0) + (j + 1.0) * rowStep;
-  float a = (j * cols + i + 1.0) * colStep;
-  float dx = undulate_x * 0.1 * sin(e * kTurn) * 0.5;
-  float dy = -undulate_y * 0.1 * sin(a * kTurn) * 0.5;
-  vec4 c = texture(g_Texture, v_uv - vec2(dx, dy)) * v_colour;
+  vec2 cell = vec2(v_uv.x * (cols - 1.0), v_uv.y * (rows - 1.0));
+  vec2 c0 = floor(cell), f = cell - c0;
+  vec2 s00 = vertexShift(c0.x, c0.y, cols, rows), s10 = vertexShift(c0.x + 1.0, c0.y, cols, rows);
+  vec2 s01 = vertexShift(c0.x, c0.y + 1.0, cols, rows), s11 = vertexShift(c0.x + 1.0, c0.y + 1.0, cols, rows);
+  vec2 shift = mix(mix(s00, s10, f.x), mix(s01, s11, f.x), f.y);
+  vec2 at = v_uv - shift;
+  if (at.x < block.x || at.y < block.y || at.x > block.z || at.y > block.w) discard;
+  vec4 c = texture(g_Texture, at) * v_colour;
   if (c.a < 0.5 / 255.0) discard;
   o_colour = c;
 }

@@ -782,3 +782,82 @@ TEST_F(GpuTest, FullScreenAspectChangesFollowAtTheNextFrame) {
 }
 
 }  // namespace
+
+namespace {
+
+// Effects drawn over the screen by a node of the render list.
+float g_fxWork[3];
+int g_fxKind = 2;
+int FxNode(void* core, void*) {
+  Kiv3DSpriteFxDraw(static_cast<Kiv3DContext*>(core), g_fxKind, g_fxWork);
+  return 1;
+}
+
+plat::Frame WithFx(GpuTest* t, KivRenderList* list, int kind, float a, float b, float c) {
+  g_fxKind = kind;
+  g_fxWork[0] = a;
+  g_fxWork[1] = b;
+  g_fxWork[2] = c;
+  int token = 0;
+  EXPECT_EQ(KivRenderInsert(list, &token, FxNode, 1), 1);
+  EXPECT_EQ(KivRenderFrame(), 1);
+  KivRenderRemoveNode(list, &token);
+  return static_cast<plat::Window*>(g_kiv->window)->backend()->LastFrame();
+}
+
+// Radial blur: level 0 is the frame itself; a level blurs towards the centre.
+TEST_F(GpuEffectTest, RadialBlurLevelZeroIsTheFrameItself) {
+  params.mode |= KIV_MODE_SHADER;
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Ctx()->fx.available & kKiv3DFxRadialBlur);
+  ASSERT_NE(Load(kivtools::EncodeTga(Checker(320, 180), 32), 100), nullptr);
+  ASSERT_EQ(KivRenderFrame(), 1);
+  const plat::Frame plain = Shown();
+  const float cx = static_cast<float>((Ctx()->rtWidth - 320) / 2 + 160);
+  const float cy = static_cast<float>((Ctx()->rtHeight - 180) / 2 + 90);
+  EXPECT_EQ(WithFx(this, list, 2, cx, cy, 0.0f).pixels, plain.pixels);
+  const plat::Frame blurred = WithFx(this, list, 2, cx, cy, 0.3f);
+  EXPECT_NE(blurred.pixels, plain.pixels);
+  // The centre itself does not move.
+  EXPECT_EQ(blurred.pixels[90 * 320 + 160], plain.pixels[90 * 320 + 160]);
+}
+
+// The RASTER effect moves pixels as the vertex grid does: the two frames of
+// one wave are near each other (and both far from the unwaved frame).
+TEST_F(GpuEffectTest, RasterEffectIsNearTheGridWave) {
+  std::vector<plat::Frame> frames;
+  for (bool shaders : {true, false}) {
+    if (shaders) {
+      params.mode |= KIV_MODE_SHADER;
+    } else {
+      params.mode &= ~KIV_MODE_SHADER;
+    }
+    ASSERT_TRUE(Start());
+    EXPECT_EQ((Ctx()->fx.available & kKiv3DFxRaster) != 0, shaders);
+    ASSERT_NE(Load(kivtools::EncodeTga(Gradient(320, 180), 32), 100), nullptr);
+    ASSERT_EQ(KivRenderFrame(), 1);
+    if (frames.empty()) frames.push_back(Shown());
+    frames.push_back(WithFx(this, list, 1, 0.25f, 0.3f, 0.2f));
+    Release();
+    KivUninit();
+  }
+  auto meanDiff = [](const plat::Frame& a, const plat::Frame& b) {
+    double sum = 0;
+    for (size_t i = 0; i < a.pixels.size(); ++i)
+      for (int sh = 0; sh < 24; sh += 8)
+        sum += std::abs(static_cast<int>((a.pixels[i] >> sh) & 0xFF) - static_cast<int>((b.pixels[i] >> sh) & 0xFF));
+    return sum / (a.pixels.size() * 3.0);
+  };
+  const double shaderToGrid = meanDiff(frames[1], frames[2]);
+  const double gridToPlain = meanDiff(frames[2], frames[0]);
+  std::printf("raster: shader to grid %.2f, grid to plain %.2f\n", shaderToGrid, gridToPlain);
+  if (const char* dump = std::getenv("KIV_PARITY_DUMP")) {
+    for (int i = 0; i < 3; ++i)
+      plat::CapturePng(std::string(dump) + "/raster_" + std::to_string(i) + ".png", frames[i].pixels.data(),
+                       frames[i].width, frames[i].height, frames[i].width);
+  }
+  EXPECT_GT(gridToPlain, 1.0) << "the wave moved the frame";
+  EXPECT_LT(shaderToGrid, gridToPlain / 2) << "the shader waves as the grid does";
+}
+
+}  // namespace

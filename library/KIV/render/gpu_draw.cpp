@@ -218,6 +218,10 @@ int FxDraw(Kiv3DContext* c, int kind, const gpu::Vertex quad[4], uint32_t textur
     gpu::ProgramSet(c->device, fx.raster, "undulate_x", &work[1], 1);
     gpu::ProgramSet(c->device, fx.raster, "undulate_y", &work[2], 1);
     gpu::ProgramSet(c->device, fx.raster, "grid", grid, 2);
+    // The texture's picture: the quad's texture rectangle.
+    const float block[4] = {std::min(quad[0].u0, quad[3].u0), std::min(quad[0].v0, quad[3].v0),
+                            std::max(quad[0].u0, quad[3].u0), std::max(quad[0].v0, quad[3].v0)};
+    gpu::ProgramSet(c->device, fx.raster, "block", block, 4);
   } else if (kind == 2) {
     if (!(fx.available & kKiv3DFxRadialBlur)) return 0;
     call.program = fx.radialBlur;
