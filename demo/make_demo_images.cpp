@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -245,7 +244,8 @@ bool Write(const std::string& dir, const char* name, const Image& img, int metho
 
 // ---- Mask wipe ----
 // The wipe's mask: grey rings from the centre outwards, the centre opening
-// first, as an 8-bit BMP in Mask/ (the engine asks for "Mask\Mask00.bmp").
+// first, as an 8-bit BMP beside the other pictures (the engine asks for
+// "Mask\\Mask00.bmp" and finds it by its name in the search folders).
 bool WriteWipeMask(const std::string& dir) {
   const int w = 1280, h = 720;
   Image m{w, h, std::vector<uint32_t>(static_cast<size_t>(w) * h)};
@@ -256,8 +256,7 @@ bool WriteWipeMask(const std::string& dir) {
       const int ring = (d + ((x / 40 + y / 40) % 2) * 12) & 0xFF;
       m.pixels[static_cast<size_t>(y) * w + x] = 0xFF000000u | static_cast<uint32_t>(255 - ring) * 0x010101u;
     }
-  const std::string folder = dir + "/Mask";
-  std::filesystem::create_directories(folder);
+  const std::string& folder = dir;
   std::vector<uint8_t> bytes = kivtools::EncodeBmp(m, 8);
   if (bytes.empty() || !kivtools::WriteFileBytes(folder + "/Mask00.bmp", bytes)) {
     std::fprintf(stderr, "make_demo_images: cannot write %s/Mask00.bmp\n", folder.c_str());

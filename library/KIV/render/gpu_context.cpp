@@ -99,6 +99,8 @@ void Kiv3DAllowHeadless(bool on) { g_allowHeadless = on; }
 
 bool Kiv3DCurrent(Kiv3DContext* c) { return c && c->device && gpu::MakeCurrent(c->device); }
 
+bool Kiv3DCurrentHere(Kiv3DContext* c) { return c && c->device && gpu::CurrentHere(c->device); }
+
 int Kiv3DSetPresentParameters(Kiv3DContext* c) {
   const gpu::Info& info = gpu::GetInfo(c->device);
   if (info.major * 10 + info.minor < 33) {

@@ -116,6 +116,8 @@ void Kiv3DForget(Kiv3DContext* c, const KivSoftSurfaceEntry* e);
 int Kiv3DTextureGetPixel(const KivSoftSurface* s, int x, int y, int64_t* out);
 // Makes the context current here when no other thread holds it.
 bool Kiv3DCurrent(Kiv3DContext* c);
+// True when the calling thread is the one the context is current on.
+bool Kiv3DCurrentHere(Kiv3DContext* c);
 
 // ---- Drawing (gpu_draw.cpp) ----
 struct Kiv3DSpriteRecord {
