@@ -250,6 +250,19 @@ TEST_F(GpuTest, EffectsFollowTheShaderOptionAndTheModule) {
   params.mode |= KIV_MODE_SHADER;
   ASSERT_TRUE(Start());
   EXPECT_EQ(Ctx()->fx.available, kKiv3DFxDraw | kKiv3DFxRaster | kKiv3DFxRadialBlur);
+  // Pixel shader flags below 2.0 (1.4 here) give the plain draw only; no
+  // vertex bit, not even that.
+  ASSERT_TRUE(Kiv3DCurrent(Ctx()));
+  Ctx()->overrideFlags = true;
+  Ctx()->vertexFlags = 1;
+  Ctx()->pixelFlags = 0x0F;
+  Kiv3DCreateEffectResources(Ctx());
+  EXPECT_EQ(Ctx()->fx.available, static_cast<uint32_t>(kKiv3DFxDraw));
+  Ctx()->vertexFlags = 0;
+  Ctx()->pixelFlags = 0x1F;
+  Kiv3DCreateEffectResources(Ctx());
+  EXPECT_EQ(Ctx()->fx.available, static_cast<uint32_t>(kKiv3DFxRaster));
+  Ctx()->overrideFlags = false;
   Release();
   KivUninit();
   params.mode &= ~KIV_MODE_SHADER;

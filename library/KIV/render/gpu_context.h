@@ -73,6 +73,10 @@ struct Kiv3DContext {
   int lost = 0;
   int restoreRounds = 10;
   int resetAttempts = 0;  // resets tried, for tests
+  // Shader version flags the effect gating reads in place of the device's
+  // (tests: the gating of an older device); used when overrideFlags is set.
+  bool overrideFlags = false;
+  uint32_t vertexFlags = 0, pixelFlags = 0;
   uint32_t lastRestoreAsk = 0;
   bool askedOnce = false;
   int outputWidth = 0, outputHeight = 0;

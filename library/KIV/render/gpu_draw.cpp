@@ -393,6 +393,10 @@ int Kiv3DCreateEffectResources(Kiv3DContext* c) {
   }
   const gpu::Info& info = gpu::GetInfo(c->device);
   Kiv3DShaderFlags(info.major, info.minor, &fx.vertexShaderFlags, &fx.pixelShaderFlags);
+  if (c->overrideFlags) {
+    fx.vertexShaderFlags = c->vertexFlags;
+    fx.pixelShaderFlags = c->pixelFlags;
+  }
   // The grid: two triangles per 16-pixel cell, 32-bit indices.
   Kiv3DGridSize(c->rtWidth, c->rtHeight, &fx.gridColumns, &fx.gridRows);
   fx.gridIndices.clear();
