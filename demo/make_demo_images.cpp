@@ -382,6 +382,29 @@ bool WriteMenuImages(const std::string& dir) {
 
 }  // namespace
 
+// ---- Mask wipe ----
+// The wipe's mask: grey rings from the centre outwards, the centre opening
+// first, as an 8-bit BMP beside the other pictures (the engine asks for
+// "Mask\\Mask00.bmp" and finds it by its name in the search folders).
+bool WriteWipeMask(const std::string& dir) {
+  const int w = 1280, h = 720;
+  Image m{w, h, std::vector<uint32_t>(static_cast<size_t>(w) * h)};
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const int dx = x - w / 2, dy = y - h / 2;
+      const int d = std::min(255, (dx * dx + dy * dy) * 255 / (w * w / 4 + h * h / 4));
+      const int ring = (d + ((x / 40 + y / 40) % 2) * 12) & 0xFF;
+      m.pixels[static_cast<size_t>(y) * w + x] = 0xFF000000u | static_cast<uint32_t>(255 - ring) * 0x010101u;
+    }
+  const std::string& folder = dir;
+  std::vector<uint8_t> bytes = kivtools::EncodeBmp(m, 8);
+  if (bytes.empty() || !kivtools::WriteFileBytes(folder + "/Mask00.bmp", bytes)) {
+    std::fprintf(stderr, "make_demo_images: cannot write %s/Mask00.bmp\n", folder.c_str());
+    return false;
+  }
+  return true;
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: make_demo_images OUTDIR\n");
@@ -399,5 +422,6 @@ int main(int argc, char** argv) {
             Write(dir, "BADGE_LEAF.PGD", Badge(0x40A060), 1) && Write(dir, "WAIT_ICON.PGD", WaitIcon(), 1, 16, 16);
   ok = ok && Write(dir, "SKIP_ICON.PGD", ModeIcon(true), 1, 16, 16) && Write(dir, "AUTO_ICON.PGD", ModeIcon(false), 1, 16, 16);
   ok = ok && WriteMenuImages(dir);
+  ok = ok && WriteWipeMask(dir);
   return ok ? 0 : 1;
 }

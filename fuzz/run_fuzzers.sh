@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
 shift || true
-image_targets="lz ge pgd bmp_tga pac"
+image_targets="lz ge pgd bmp_tga pac texture_load"
 media_targets="text text_save sound movie"
 save_targets="sound_save ani action_block effect_block save_file button_block voice_blocks"
 game_targets="script_src text_dat text_dat_scrambled file_dat point_dat mem_dat graphic_dat archive_dat
@@ -53,6 +53,9 @@ mkdir -p "$corpus/voice_blocks"
 # Whole save files: one written by our own save writer.
 mkdir -p "$corpus/save_file"
 build-fuzz/fuzz/fuzz_save_seeds "$corpus/save_file/seed.dat"
+# Texture-loader seeds: the BMP/TGA and GE seeds.
+mkdir -p "$corpus/texture_load"
+cp "$corpus"/bmp_tga/* "$corpus"/ge/* "$corpus/texture_load/" 2>/dev/null || true
 # Effect-block seeds: no screen effect and an empty layer-raster list; snow and one wave.
 mkdir -p "$corpus/effect_block"
 printf '\x00\x00\x00\x00\xff\xff\xff\xff' > "$corpus/effect_block/empty.bin"

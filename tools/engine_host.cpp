@@ -8,6 +8,8 @@
 // --showcase shows the animations, buttons, numbers, cursor and thumbnails
 // (showcase.cpp), playing a short sequence by itself when --frames is given.
 // F12 writes the last shown frame to capture%03d.png beside the program.
+// --scene shows a picture waved by the raster effects on the GPU renderer
+// (--dib: on the software renderer).
 // --sound FILE plays a WAV or Ogg file as music once at start (default: the
 // sine sweep sweep.wav beside the program, when it is there), so a person
 // can hear the device path; --loop repeats it.
@@ -21,6 +23,7 @@
 #include <string>
 
 #include "kiv.h"
+#include "scene.h"
 #include "showcase.h"
 #include "platform/window/png_capture.h"
 #include "platform/window/window.h"
@@ -66,6 +69,8 @@ void CaptureFrame() {
 KivRenderList* g_list = nullptr;
 long g_frame_limit = -1;
 bool g_showcase = false;
+bool g_scene = false;
+bool g_dib = false;
 long g_frames = 0;
 uint32_t g_first_time = 0, g_last_time = 0;
 
@@ -89,11 +94,13 @@ int Start() {
       std::fprintf(stderr, "engine_host: cannot play %s\n", g_sound_file.c_str());
   }
   if (g_showcase && !ShowcaseStart(g_list, g_frame_limit >= 0)) return 0;
+  if (g_scene && !SceneStart(g_list)) return 0;
   return kiv.TaskCreate(CountFrames, nullptr, 16, nullptr, KIV_TASK_BEHIND, nullptr, "FrameCount") != nullptr;
 }
 
 void End(void*) {
   if (g_showcase) ShowcaseEnd(g_list);
+  if (g_scene) SceneEnd(g_list);
   kiv.RenderSetActive(nullptr);
   kiv.RenderUninit(g_list);
   g_list = nullptr;
@@ -125,6 +132,8 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--sound") && i + 1 < argc) g_sound_file = argv[++i];
     else if (!std::strcmp(argv[i], "--loop")) g_sound_loop = true;
     else if (!std::strcmp(argv[i], "--showcase")) g_showcase = true;
+    else if (!std::strcmp(argv[i], "--scene")) g_scene = true;
+    else if (!std::strcmp(argv[i], "--dib")) g_dib = true;
   }
   if (g_sound_file.empty() && access((ProgramFolder() + "/sweep.wav").c_str(), R_OK) == 0)
     g_sound_file = ProgramFolder() + "/sweep.wav";
@@ -142,6 +151,7 @@ int main(int argc, char** argv) {
             Bind(lib, kiv.GetWindowHandle, "KivGetWindowHandle") && Bind(lib, kiv.SoundLoad, "KivSoundLoad") &&
             Bind(lib, kiv.SoundPlay, "KivSoundPlay");
   if (g_showcase) ok = ShowcaseBind(lib) && ok;
+  if (g_scene) ok = SceneBind(lib) && ok;
   if (!ok) return 1;
 
   KivSystemParameters p;
@@ -152,6 +162,8 @@ int main(int argc, char** argv) {
   p.clientHeight = p.screenHeight = 720;
   p.frameRate = 60;
   p.mode &= ~KIV_MODE_GPU;  // the software renderer, without the fallback warning
+  // The scene asks for the GPU renderer with its shader effects (--dib: not).
+  if (g_scene && !g_dib) p.mode |= KIV_MODE_GPU | KIV_MODE_SHADER;
   p.startCallback = Start;
   p.endCallback = End;
   if (!kiv.Init(&p)) return 2;

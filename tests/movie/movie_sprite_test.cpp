@@ -23,6 +23,7 @@
 #include "pac_writer.h"
 #include "platform/core/clock.h"
 #include "platform/core/error.h"
+#include "render/gpu_context.h"
 #include "render/soft_screen.h"
 #include "sprite/sprite.h"
 #include "support/sprite_scene.h"
@@ -426,3 +427,36 @@ TEST_F(MovieSpriteTest, TheToneReachesTheSoundOutputIntact) {
   EXPECT_EQ(g_heard.group, 2);
   EXPECT_EQ(g_heard.closed, 1);
 }
+
+namespace {
+
+// With the GPU renderer a movie sprite's surface is a power of two: frames
+// fill its top-left corner and are drawn from there.
+class GpuMovieSpriteTest : public MovieSpriteTest {
+ protected:
+  void AdjustParams() override {
+    Kiv3DAllowHeadless(true);
+    params.mode |= KIV_MODE_GPU;
+  }
+  void TearDown() override {
+    MovieSpriteTest::TearDown();
+    Kiv3DAllowHeadless(false);
+  }
+};
+
+TEST_F(GpuMovieSpriteTest, FramesReachThePowerOfTwoSurface) {
+  if (!Kiv3DIs()) GTEST_SKIP() << "no OpenGL 3.3 here";
+  KivSprite* s = KivMSpriteLoad(list, "movie.mpg", 0);
+  ASSERT_NE(s, nullptr);
+  int w = 0, h = 0;
+  ASSERT_NE(KivSoftSurfacePixels(static_cast<KivSoftSurface*>(s->surface), &w, &h), nullptr);
+  EXPECT_EQ(w, 256);
+  EXPECT_EQ(h, 128);
+  KivMSpritePlay(s, 0);
+  Frame(120);
+  uint32_t* px = KivSoftSurfacePixels(static_cast<KivSoftSurface*>(s->surface), &w, &h);
+  EXPECT_EQ(kivtools::ReadMovieFrameNumber(px, 160, 120, w), 3) << "the picture, rows a surface width apart";
+  EXPECT_EQ(KivRenderFrame(), 1);
+}
+
+}  // namespace

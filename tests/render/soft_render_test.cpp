@@ -294,14 +294,15 @@ TEST_F(SoftRenderTest, HalfAndQuarterTurnsMoveEveryPixelExactly) {
     ASSERT_TRUE(sx >= 0 && sx < w && sy >= 0 && sy < h) << x << "," << y;
     ASSERT_EQ(At(x, y), RefBlend(0xFF000000u, img.pixels[sy * w + sx], ~0u));
   }
-  // Quarter turn (128): a box step right is a source step up.
+  // Quarter turn (128), counter-clockwise on screen: a box step right is a
+  // source step down.
   KivSpriteSetRotate(s, 128);
   Frame();
   drawn = Drawn(screen);
   ASSERT_EQ(drawn.size(), static_cast<size_t>(w * h));
   for (auto [x, y] : drawn) {
     const int bx = x - 100 - 6, by = y - 77 - 6;
-    const int sx = 6 + by, sy = 3 - bx;
+    const int sx = 6 - by, sy = 3 + bx;
     ASSERT_TRUE(sx >= 0 && sx < w && sy >= 0 && sy < h) << x << "," << y;
     ASSERT_EQ(At(x, y), RefBlend(0xFF000000u, img.pixels[sy * w + sx], ~0u));
   }

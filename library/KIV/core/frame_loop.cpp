@@ -40,6 +40,9 @@ void SendToWindowHeld(uint32_t message, uintptr_t wParam, intptr_t lParam) {
   KivHoldWorker();
   s->window->Send(message, wParam, lParam);
   KivReleaseWorker();
+  // The window did its part; the GPU objects follow here, on the thread
+  // that owns them, before the next frame.
+  Kiv3DFollowWindow();
 }
 
 void GameMessage(const plat::Msg& m) {
@@ -193,6 +196,7 @@ void KivGameThreadProc(void) {
 
   if (s->params.endCallback) s->params.endCallback(KivTaskFirstRootData());
   KivSetThreadMessageHandler(nullptr);
+  Kiv3DGameThreadDone();
 }
 
 extern "C" KIV_API uint32_t KivFrameRateSet(uint32_t fps) {

@@ -19,6 +19,7 @@
 #include "platform/core/module.h"
 #include "platform/core/text_encoding.h"
 #include "platform/core/threads.h"
+#include "render/gpu_context.h"
 #include "render/renderer.h"
 #include "render/soft_screen.h"
 #include "core/system_state.h"
@@ -161,6 +162,7 @@ int KivInitSystem(plat::Window* window, KivSystemParameters* params) {
   if (s->params.mode & KIV_MODE_GPU) {
     s->gpu = Kiv3DCreate(setup);
     if (s->gpu) {
+      s->soft = Kiv3DTakeStore(s->gpu);  // the CPU surfaces behind the textures
       KivDebugLog("Direct3D mode -> OK");
     } else {
       Kiv3DRelease();
@@ -187,7 +189,7 @@ int KivInitSystem(plat::Window* window, KivSystemParameters* params) {
       return fail("システムの初期化に失敗。\n0x05");
   }
 
-  s->renderer = &kKivSoftRenderer;
+  s->renderer = s->gpu ? &kKiv3DRenderer : &kKivSoftRenderer;
 
   if (!KivEffectInit()) return fail("エフェクトの初期化に失敗。\n0x07");
   if (!KivInputInit()) return fail("入力処理の初期化に失敗。\n0x03");

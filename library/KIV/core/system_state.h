@@ -156,6 +156,14 @@ KivRendererSetup KivRendererSetupFrom(const KivSystemParameters& p, plat::Window
 void* Kiv3DCreate(const KivRendererSetup& setup);
 int Kiv3DCreateSurfaces(void* gpu, int capacity);
 void Kiv3DRelease(void);
+// The GPU context's CPU surface store, handed to the system record (which
+// releases it as it does the software screen).
+KivSoftScreen* Kiv3DTakeStore(void* gpu);
+// On the game thread after a window request returned: the GPU context
+// follows the window's new geometry and restores a lost device.
+void Kiv3DFollowWindow(void);
+// The game thread lets go of the GPU context as it ends.
+void Kiv3DGameThreadDone(void);
 int KivEffectInit(void);
 void KivEffectUninit(void);
 void KivEffectEndSoon(void);  // a screen-mode change: the running transition ends at its next step

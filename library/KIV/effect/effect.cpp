@@ -21,6 +21,7 @@
 #include "core/fault_inject.h"
 #include "render/pixel_routines.h"
 #include "platform/window/messages.h"
+#include "render/gpu_context.h"
 #include "render/soft_screen.h"
 
 KivEffectState g_kivEffect{};
@@ -224,6 +225,7 @@ uint32_t* SoftLock(void*, void* surface, int* w, int* h, int* pitch) {
   *w = b->width;
   *h = b->height;
   *pitch = b->width;
+  KivSoftSurfaceTouch(&static_cast<SoftEffectSurface*>(surface)->entry);  // the caller may write
   return b->pixels;
 }
 
@@ -265,3 +267,55 @@ void SoftScreenFx(void* core, const KivFxRequest& r) {
 
 const KivEffectRenderer kKivSoftEffects = {SoftCreate, SoftLoad, SoftRelease, SoftLock, SoftUnlock, SoftCapture,
                                            SoftDraw,   SoftScreenFx, false, false};
+
+// ---- The GPU renderer's side: the same CPU surfaces, drawn as textures ----
+namespace {
+
+Kiv3DContext* Gpu(void* core) { return static_cast<Kiv3DContext*>(core); }
+
+void* GpuLoad(void* core, const char* name, std::span<const uint8_t> bytes) {
+  return SoftLoad(Gpu(core) ? Gpu(core)->store : nullptr, name, bytes);
+}
+
+void GpuRelease(void* core, void* surface) {
+  if (!surface) return;
+  Kiv3DForget(Gpu(core), &static_cast<SoftEffectSurface*>(surface)->entry);
+  SoftRelease(core, surface);
+}
+
+bool GpuCapture(void* core, void* surface) {
+  Kiv3DContext* c = Gpu(core);
+  KivPixelBuffer* b = BufferOf(surface);
+  if (!c || !b || !c->store || !c->store->backBuffer) return false;
+  // The render target as drawn so far (between frames: the last frame, which
+  // stays there until the next clear), as the software back buffer is read;
+  // off the drawing thread, the last frame read back at its final pass.
+  if (!(Kiv3DCurrentHere(c) && Kiv3DGetBackBuffer(b->height, c, b->width, b->pixels)))
+    KivPixelCopyClipped(c->store->backBuffer, c->screenWidth, c->screenHeight, b->pixels, b->width, b->height);
+  KivSoftSurfaceTouch(&static_cast<SoftEffectSurface*>(surface)->entry);
+  return true;
+}
+
+void GpuDraw(void* core, void* surface, const KivRect& rect, int x, int y, uint32_t colour, int mode) {
+  Kiv3DContext* c = Gpu(core);
+  if (!c || !surface) return;
+  Kiv3DSpriteRecord r;
+  r.surface = &static_cast<SoftEffectSurface*>(surface)->surface;
+  r.x = static_cast<float>(x);
+  r.y = static_cast<float>(y);
+  r.rect = rect;
+  r.colour = colour;
+  r.renderMode = mode == 0 ? 5 : 1;  // 5 keeps the blend: the copy set below
+  if (mode == 0) Kiv3DSetCopyBlend(c);
+  Kiv3DSpriteDraw(c, &r);
+}
+
+void GpuScreenFx(void* core, const KivFxRequest& r) {
+  if (r.kind != 1 || !r.work) return;
+  Kiv3DSpriteFxDraw(Gpu(core), r.kind, r.work);
+}
+
+}  // namespace
+
+const KivEffectRenderer kKiv3DEffects = {SoftCreate, GpuLoad, GpuRelease, SoftLock, SoftUnlock, GpuCapture,
+                                         GpuDraw,    GpuScreenFx, true, true};

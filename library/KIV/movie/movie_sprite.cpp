@@ -43,14 +43,18 @@ void SetState(KivMovie* m, uint32_t value) {
 uint32_t Running(const KivMovie* m) { return (m->state.load() & ~kKivMovieBit31) == kKivMoviePlaying; }
 
 // The current frame into the sprite, unless the movie is locked or the
-// surface is not the movie's size (a frame of another size is dropped).
+// surface cannot hold the movie's size (a frame of another size is
+// dropped). The GPU renderer's surfaces are powers of two: the frame fills
+// their top-left corner, rows a surface width apart.
 void Present(KivMovie* m) {
   if (!m->graph || m->lock.load() || !m->sprite) return;
   const int64_t index = m->graph->CurrentIndex();
   if (index < 0 || index == m->shown) return;
   int w = 0, h = 0;
   uint32_t* px = KivSoftSurfacePixels(static_cast<KivSoftSurface*>(m->sprite->surface), &w, &h);
-  if (!px || w != m->videoWidth || h != m->videoHeight) return;
+  const bool fits = (w == m->videoWidth && h == m->videoHeight) ||
+                    (w == KivPowerOfTwo(m->videoWidth) && h == KivPowerOfTwo(m->videoHeight));
+  if (!px || !fits) return;
   if (m->graph->CopyFrame(px, w)) m->shown = index;
 }
 

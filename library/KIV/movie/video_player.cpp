@@ -121,7 +121,9 @@ void KivVideoStep(void) {
   }
   KivMovieAudioTend(&p.tap, true);
   KivSoftScreen* screen = s ? s->soft : nullptr;
-  if (!screen || !screen->backBuffer || (s->params.mode & KIV_MODE_GPU)) return;
+  // With the GPU renderer the screen is its CPU store: the frame is shown
+  // the same way, through the window's present, with no GL call here.
+  if (!screen || !screen->backBuffer) return;
   KivSoftBeginClear(screen, 0);
   KivSoftResolve(screen);
   p.graph->CopyFrameScaled(screen->backBuffer, screen->width, screen->height, screen->width);

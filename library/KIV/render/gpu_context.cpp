@@ -1,8 +1,530 @@
-// The GPU renderer's device context. Not available in this build: creation
-// fails, and start-up takes the software path with its warning, exactly as
-// on a machine without a capable graphics card.
-#include "core/system_state.h"
+// The GPU renderer's device context: creation with its checks, the render
+// target with the logical screen centred in it, the frame calls, the final
+// pass into the aspect rectangle, present, read-back, device loss and its
+// bounded restore, and the texture caches of CPU surfaces.
+#include "render/gpu_context.h"
 
-void* Kiv3DCreate(const KivRendererSetup&) { return nullptr; }
-int Kiv3DCreateSurfaces(void*, int) { return 0; }
-void Kiv3DRelease(void) {}
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <thread>
+
+#include "core/fault_inject.h"
+#include "platform/core/backend.h"
+#include "platform/core/clock.h"
+#include "platform/core/error.h"
+#include "platform/gpu/gpu_device.h"
+#include "platform/window/message_box.h"
+
+namespace gpu = plat::gpu;
+
+namespace {
+
+bool g_allowHeadless = [] {
+  const char* v = std::getenv("KIV_HEADLESS_GPU");
+  return v && *v && std::strcmp(v, "0") != 0;
+}();
+
+void Debug(const char* utf8) { plat::DebugOutput(KivText(utf8)); }
+
+void DebugF(const char* format, unsigned value) {
+  char line[128];
+  std::snprintf(line, sizeof line, format, value);
+  plat::DebugOutput(line);
+}
+
+// Render target and the two effect targets.
+bool CreateTargets(Kiv3DContext* c) {
+  c->renderTarget = gpu::TargetCreate(c->device, c->rtWidth, c->rtHeight);
+  if (!c->renderTarget) {
+    DebugF("CreateRenderTarget : %X", 1);
+    return false;
+  }
+  for (uint32_t& t : c->effectTarget) {
+    t = gpu::TargetCreate(c->device, c->rtWidth, c->rtHeight);
+    if (!t) {
+      DebugF("CreateEffectTarget : %X", 1);
+      return false;
+    }
+  }
+  return true;
+}
+
+void ReleaseTargets(Kiv3DContext* c) {
+  gpu::TargetDelete(c->device, c->renderTarget);
+  for (uint32_t& t : c->effectTarget) gpu::TargetDelete(c->device, t);
+  c->renderTarget = c->effectTarget[0] = c->effectTarget[1] = 0;
+}
+
+void ReleaseTextures(Kiv3DContext* c) {
+  for (auto& [entry, t] : c->cache) gpu::TextureDelete(c->device, t.texture);
+  c->cache.clear();
+}
+
+// Blend and alpha test as every frame starts: alpha blending, clamped
+// sampling; the target cleared to opaque black.
+int SetDeviceState(Kiv3DContext* c) {
+  gpu::SetBlend(c->device, gpu::Blend::kAlpha);
+  c->lastBlend = 1;
+  if (!gpu::BindTarget(c->device, c->renderTarget)) {
+    Debug("SetDeviceState : Clear");
+    return 1;
+  }
+  gpu::Clear(c->device, 0xFF000000u);
+  return 0;
+}
+
+// The logical screen's block inside the render target.
+int BlockLeft(const Kiv3DContext* c) { return (c->rtWidth - c->screenWidth) >> 1; }
+int BlockTop(const Kiv3DContext* c) { return (c->rtHeight - c->screenHeight) >> 1; }
+
+const char* kBicubicVertex = R"(#version 330 core
+in vec2 a_pos;
+in vec4 a_colour;
+in vec2 a_uv0;
+in vec2 a_uv1;
+uniform float u_flip;
+out vec2 v_uv;
+void main() {
+  gl_Position = vec4(a_pos.x, a_pos.y * u_flip, 0.0, 1.0);
+  v_uv = a_uv0;
+}
+)";
+
+}  // namespace
+
+void Kiv3DAllowHeadless(bool on) { g_allowHeadless = on; }
+
+bool Kiv3DCurrent(Kiv3DContext* c) { return c && c->device && gpu::MakeCurrent(c->device); }
+
+bool Kiv3DCurrentHere(Kiv3DContext* c) { return c && c->device && gpu::CurrentHere(c->device); }
+
+int Kiv3DSetPresentParameters(Kiv3DContext* c) {
+  const gpu::Info& info = gpu::GetInfo(c->device);
+  if (info.major * 10 + info.minor < 33) {
+    Debug("MaxVertexIndex < 0xFFFF");
+    return 1;
+  }
+  // The render target must fit a texture.
+  if (c->rtWidth > info.maxTextureSize || c->rtHeight > info.maxTextureSize) return 2;
+  gpu::SetSwapInterval(c->device, (c->setup.options & 0x2) ? 1 : 0);
+  return 0;
+}
+
+namespace {
+
+// GL work of creation and release runs on a helper thread: the window
+// thread may have the window system's own GL context current (the software
+// present's renderer), beside which ours cannot be made current. The game
+// thread takes the context at its first frame.
+template <typename F>
+auto OffThread(F f) -> decltype(f()) {
+  decltype(f()) result{};
+  std::thread t([&] { result = f(); });
+  t.join();
+  return result;
+}
+
+}  // namespace
+
+Kiv3DContext* Kiv3DCreateContext(const KivRendererSetup& setup) {
+  const bool headless = plat::WindowBackendKind() == plat::Backend::kHeadless;
+  if (headless && !g_allowHeadless) return nullptr;
+  auto* c = new (std::nothrow) Kiv3DContext;
+  if (!c) return nullptr;
+  c->setup = setup;
+  c->screenWidth = setup.screenWidth;
+  c->screenHeight = setup.screenHeight;
+  c->rtWidth = KivPowerOfTwo(setup.screenWidth);
+  c->rtHeight = KivPowerOfTwo(setup.screenHeight);
+  c->fullScreenFilter = setup.fullScreenFilter;
+  c->textureFilter = setup.textureFilter;
+  c->windowed = 1;
+  auto fail = [c](const char* utf8) {
+    if (utf8) Debug(utf8);
+    Kiv3DReleaseContext(c);
+    return static_cast<Kiv3DContext*>(nullptr);
+  };
+  if (c->rtWidth == 0 || c->rtHeight == 0) return fail("デバイスの設定に失敗。");
+  // Each step's failure names itself; everything made is released.
+  auto steps = [c, &setup, headless]() -> const char* {
+    std::string why;
+    c->device = gpu::Create(setup.window, headless, &why);
+    if (!c->device) {
+      plat::DebugOutput(("GPU device: " + why + "\n").c_str());
+      return "DirectCreate9のインターフェイスの取得に失敗。";
+    }
+    if (Kiv3DSetPresentParameters(c) != 0) return "デバイスの設定に失敗。";
+    Kiv3DSetViewport(c, c->rtWidth, c->rtHeight);
+    Kiv3DSetPerspective(c, 0.7853982f, 1.0f, 0.1f, 100.0f);
+    const float up[3] = {0, 1, 0}, at[3] = {0, 0, 0}, eye[3] = {0, 0, -5.0f};
+    Kiv3DCameraUpdate(c, up, at, eye);
+    if (!CreateTargets(c)) return "";
+    if (Kiv3DLoadBicubic(c) <= 0 && c->fullScreenFilter == 3) c->fullScreenFilter = 0;
+    Kiv3DCreateEffectResources(c);
+    if (SetDeviceState(c) != 0) return "";
+    return nullptr;
+  };
+  const char* failed = OffThread([c, &steps] {
+    const char* r = steps();
+    if (c->device) gpu::ReleaseCurrent(c->device);  // never left current on a thread that ends
+    return r;
+  });
+  if (failed) return fail(*failed ? failed : nullptr);
+
+  // CPU surfaces: the same table and pixel routines as the software
+  // renderer, allocated in powers of two.
+  c->store = KivSoftScreenCreate(setup);
+  if (!c->store) return fail(nullptr);
+  c->store->powerOfTwo = 1;
+  c->store->maxSurfaceSide = gpu::GetInfo(c->device).maxTextureSize;
+  Kiv3DSetAspectRect(c);
+  return c;
+}
+
+void Kiv3DReleaseContext(Kiv3DContext* c) {
+  if (!c) return;
+  if (c->device) {
+    auto release = [c] {
+      if (gpu::MakeCurrent(c->device)) {
+        Kiv3DReleaseDefaultPool(c);
+        gpu::ProgramDelete(c->device, c->bicubic);
+        c->bicubic = 0;
+        ReleaseTextures(c);
+        ReleaseTargets(c);
+      }
+      gpu::Destroy(c->device);
+      return 0;
+    };
+    // Where the context is current it is released here; else on a helper
+    // thread (the thread that drew it has let go of it).
+    if (gpu::CurrentHere(c->device)) release();
+    else OffThread(release);
+    c->device = nullptr;
+  }
+  if (c->store && !c->storeHandedOver) KivSoftScreenRelease(c->store);
+  c->store = nullptr;
+  delete c;
+}
+
+int Kiv3DLoadBicubic(Kiv3DContext* c) {
+  if (c->fullScreenFilter != 3) return 1;
+  gpu::ProgramDelete(c->device, c->bicubic);  // a restore loads it again: the old one goes first
+  c->bicubic = 0;
+  std::string source;
+  if (!KivFxSource("BICUBIC", &source)) {
+    plat::DebugOutput("Load Library Error : FX.dll \n");
+    return 0;
+  }
+  std::string log;
+  c->bicubic = gpu::ProgramCreate(c->device, kBicubicVertex, source.c_str(), &log);
+  if (!c->bicubic) {
+    plat::DebugOutput("Load Library Error : FX.dll \n");
+    return 0;
+  }
+  return 1;
+}
+
+void Kiv3DSetAspectRect(Kiv3DContext* c) {
+  KivSoftScreen* st = c->store;
+  if (!st) return;
+  const bool full = g_kiv && g_kiv->params.fullScreen && !st->wholeClient;
+  c->windowed = full ? 0 : 1;
+  plat::Rect r = st->view;
+  int ow = st->clientWidth, oh = st->clientHeight;
+  if (full) {
+    ow = st->monitor.width();
+    oh = st->monitor.height();
+    // The view is in monitor coordinates; the frame starts at the monitor's corner.
+    r = plat::Rect{r.left - st->monitor.left, r.top - st->monitor.top, r.right - st->monitor.left,
+                   r.bottom - st->monitor.top};
+  }
+  if (ow <= 0 || oh <= 0) return;
+  c->aspectRect = r;
+  c->outputWidth = ow;
+  c->outputHeight = oh;
+  if (c->device && gpu::CurrentHere(c->device)) gpu::SetOutputSize(c->device, ow, oh);
+}
+
+int Kiv3DBackBufferClear(Kiv3DContext* c, uint32_t colour) {
+  if (!gpu::BindTarget(c->device, c->renderTarget)) {
+    Debug("BackBufferClear : SetRenderTarget");
+    return 1;
+  }
+  gpu::Clear(c->device, colour);
+  return 0;
+}
+
+int Kiv3DBeginScene(Kiv3DContext* c) {
+  if (c->lost) return 0;
+  c->inScene = true;
+  return 1;
+}
+
+int Kiv3DFinalPass(Kiv3DContext* c) {
+  gpu::SetOutputSize(c->device, c->outputWidth, c->outputHeight);
+  if (!gpu::BindTarget(c->device, 0)) return 0;
+  gpu::Clear(c->device, 0xFF000000u);
+  const plat::Rect& a = c->aspectRect;
+  const float ow = static_cast<float>(c->outputWidth), oh = static_cast<float>(c->outputHeight);
+  const float l = 2.0f * static_cast<float>(a.left) / ow - 1.0f, r = 2.0f * static_cast<float>(a.right) / ow - 1.0f;
+  const float t = 1.0f - 2.0f * static_cast<float>(a.top) / oh, b = 1.0f - 2.0f * static_cast<float>(a.bottom) / oh;
+  const float rw = static_cast<float>(c->rtWidth), rh = static_cast<float>(c->rtHeight);
+  const float u0 = static_cast<float>(BlockLeft(c)) / rw, u1 = u0 + static_cast<float>(c->screenWidth) / rw;
+  const float v0 = static_cast<float>(BlockTop(c)) / rh, v1 = v0 + static_cast<float>(c->screenHeight) / rh;
+  gpu::Vertex v[4] = {{l, t, 0xFFFFFFFFu, u0, v0, 0, 0},
+                      {r, t, 0xFFFFFFFFu, u1, v0, 0, 0},
+                      {r, b, 0xFFFFFFFFu, u1, v1, 0, 0},
+                      {l, b, 0xFFFFFFFFu, u0, v1, 0, 0}};
+  gpu::DrawCall call;
+  call.texture0 = gpu::TargetTexture(c->device, c->renderTarget);
+  call.alphaTest = false;
+  gpu::SetBlend(c->device, gpu::Blend::kCopy);
+  // Windowed: point filtering; full screen by the filter setting.
+  const int filter = c->windowed ? 1 : c->fullScreenFilter;
+  call.filter = filter == 2 ? gpu::Filter::kLinear : gpu::Filter::kPoint;
+  if (filter == 3 && c->bicubic) {
+    call.program = c->bicubic;
+    const float size[2] = {rw, rh}, diff = 2.0f / rw;
+    const float blockMin[2] = {static_cast<float>(BlockLeft(c)), static_cast<float>(BlockTop(c))};
+    const float blockMax[2] = {blockMin[0] + static_cast<float>(c->screenWidth) - 1.0f,
+                               blockMin[1] + static_cast<float>(c->screenHeight) - 1.0f};
+    gpu::ProgramSet(c->device, c->bicubic, "TexSize", size, 2);
+    gpu::ProgramSet(c->device, c->bicubic, "TexDiffU", &diff, 1);
+    gpu::ProgramSet(c->device, c->bicubic, "BlockMin", blockMin, 2);
+    gpu::ProgramSet(c->device, c->bicubic, "BlockMax", blockMax, 2);
+  }
+  gpu::Draw(c->device, call, gpu::Primitive::kTriangleFan, v, 4);
+  gpu::SetBlend(c->device, gpu::Blend::kAlpha);
+  c->lastBlend = 1;
+  c->inScene = false;
+  // The logical frame, for captures and the last-frame copy.
+  if (c->store && c->store->backBuffer)
+    Kiv3DGetBackBuffer(c->screenHeight, c, c->screenWidth, c->store->backBuffer);
+  return 1;
+}
+
+int Kiv3DPresent(Kiv3DContext* c) {
+  if (!gpu::Present(c->device)) {
+    c->lost = 1;
+    plat::DebugOutput("Present : D3DERR_DEVICELOST");
+    return 1;
+  }
+  return 0;
+}
+
+int Kiv3DDeviceTest(Kiv3DContext* c) {
+  if (!c) return 0;
+  switch (gpu::Test(c->device)) {
+    case gpu::Status::kOk: return 0;
+    case gpu::Status::kLost: c->lost = 1; return 1;
+    case gpu::Status::kResettable: c->lost = 1; return 4;
+  }
+  return 5;
+}
+
+int Kiv3DDeviceReset(Kiv3DContext* c) {
+  // Every GL object goes with the old context; the CPU pixels stay and are
+  // uploaded again as they are drawn.
+  Kiv3DReleaseDefaultPool(c);
+  gpu::ProgramDelete(c->device, c->bicubic);
+  c->bicubic = 0;
+  ReleaseTextures(c);
+  ReleaseTargets(c);
+  plat::DebugOutput("Reset -> start : Kiv3DDeviceReset\n");
+  ++c->resetAttempts;
+  if (KivFaultHit(KivFault::kRendererReset) || !gpu::Reset(c->device)) {
+    c->lost = 1;
+    if (gpu::Test(c->device) == gpu::Status::kLost) {
+      Debug("デバイスが消失していて、リセットできない。\n");
+      return 2;
+    }
+    Debug("デバイスの修復に失敗。\n");
+    Debug("デバイスのロストの修復を出来ませんでした\n");
+    return 5;
+  }
+  plat::DebugOutput("Reset -> end : Kiv3DDeviceReset\n");
+  c->lost = 0;
+  if (!CreateTargets(c)) return 2;
+  if (SetDeviceState(c) != 0) return 2;
+  Kiv3DSetAspectRect(c);
+  gpu::SetOutputSize(c->device, c->outputWidth, c->outputHeight);
+  if (Kiv3DLoadBicubic(c) <= 0 && c->fullScreenFilter == 3) c->fullScreenFilter = 0;
+  Kiv3DCreateEffectResources(c);
+  return 4;
+}
+
+int Kiv3DDeviceRestore(Kiv3DContext* c) {
+  if (!c || !Kiv3DCurrent(c)) return 0;
+  // Bounded: a reset that keeps failing gives up after 10 rounds and the
+  // lost flag stays, so the next request tries again.
+  for (int round = 0; round < c->restoreRounds; ++round) {
+    plat::DebugOutput("Reset -> start : Kiv3DDeviceRestore\n");
+    const int test = Kiv3DDeviceTest(c);
+    if (test == 1) {
+      plat::DebugOutput("Reset : D3DERR_DEVICELOST\n");
+      return 0;
+    }
+    if (test == 5) return 0;
+    if (test == 0) {
+      c->lost = 0;
+      plat::DebugOutput("Reset -> not lost\n");
+      plat::DebugOutput("Reset -> end : Kiv3DDeviceRestore\n");
+      return 1;
+    }
+    if (Kiv3DDeviceReset(c) == 4) {
+      plat::DebugOutput("Resset -> ok\n");
+      plat::DebugOutput("Reset -> end : Kiv3DDeviceRestore\n");
+      return 1;
+    }
+  }
+  c->lost = 1;
+  return 0;
+}
+
+int Kiv3DResetForResize(Kiv3DContext* c) {
+  if (!c || !Kiv3DCurrent(c)) return 1;
+  int last = 0;
+  for (int i = 0; i < 10; ++i) {
+    last = Kiv3DDeviceReset(c);
+    if (last == 4) return 0;  // the reset renews aspect, bicubic and effects once
+    plat::Sleep(100);
+  }
+  return last;
+}
+
+void Kiv3DAfterWindowRequest(Kiv3DContext* c) {
+  if (!c || !Kiv3DCurrent(c)) return;
+  Kiv3DSetAspectRect(c);
+  if (c->lost) Kiv3DDeviceRestore(c);
+}
+
+void Kiv3DThreadDone(Kiv3DContext* c) {
+  if (c && c->device) gpu::ReleaseCurrent(c->device);
+}
+
+int Kiv3DGetBackBuffer(int height, Kiv3DContext* c, int width, uint32_t* pixels) {
+  if (!c || !pixels || width < c->screenWidth || height < c->screenHeight) return 0;
+  if (!gpu::ReadPixels(c->device, c->renderTarget, BlockLeft(c), BlockTop(c), c->screenWidth, c->screenHeight,
+                       pixels, width)) {
+    plat::DebugOutput("GetBackBuffer : GetRenderTargetData");
+    return 0;
+  }
+  for (int y = 0; y < c->screenHeight; ++y) {
+    uint32_t* row = pixels + static_cast<size_t>(y) * width;
+    for (int x = 0; x < c->screenWidth; ++x) row[x] |= 0xFF000000u;
+  }
+  return 1;
+}
+
+uint32_t Kiv3DTextureOf(Kiv3DContext* c, const KivSoftSurfaceEntry* e) {
+  if (!c || !e || !e->buffer || !e->buffer->pixels) return 0;
+  const int w = e->buffer->width, h = e->buffer->height;
+  Kiv3DCacheEntry& t = c->cache[e];
+  const uint32_t version = KivSoftSurfaceVersion(e);
+  if (t.texture && (t.width != w || t.height != h)) {
+    gpu::TextureDelete(c->device, t.texture);
+    t = Kiv3DCacheEntry{};
+  }
+  if (!t.texture) {
+    t.texture = gpu::TextureCreate(c->device, w, h);
+    if (!t.texture) {
+      c->cache.erase(e);
+      return 0;
+    }
+    t.width = w;
+    t.height = h;
+    t.version = version - 1;
+  }
+  if (t.version != version) {
+    if (!gpu::TextureUpload(c->device, t.texture, w, h, e->buffer->pixels, w)) return 0;
+    t.version = version;
+  }
+  return t.texture;
+}
+
+void Kiv3DForget(Kiv3DContext* c, const KivSoftSurfaceEntry* e) {
+  if (!c) return;
+  auto it = c->cache.find(e);
+  if (it == c->cache.end()) return;
+  if (gpu::CurrentHere(c->device)) gpu::TextureDelete(c->device, it->second.texture);
+  c->cache.erase(it);
+}
+
+int Kiv3DTextureGetPixel(const KivSoftSurface* s, int x, int y, int64_t* out) {
+  // Outside the pixels there is no pixel (and so no hit), not opaque white.
+  const int64_t v = KivSoftSurfaceReadPixel(s, x, y);
+  if (v < 0) return 0;
+  *out = v;
+  return 1;
+}
+
+// ---- Start-up and the renderer table ----
+
+void* Kiv3DCreate(const KivRendererSetup& setup) { return Kiv3DCreateContext(setup); }
+
+int Kiv3DCreateSurfaces(void* gpu, int capacity) {
+  auto* c = static_cast<Kiv3DContext*>(gpu);
+  return c && c->store ? KivSoftSurfaceTableCreate(c->store, capacity) : 0;
+}
+
+KivSoftScreen* Kiv3DTakeStore(void* gpu) {
+  auto* c = static_cast<Kiv3DContext*>(gpu);
+  if (!c) return nullptr;
+  c->storeHandedOver = true;
+  return c->store;
+}
+
+void Kiv3DRelease(void) {
+  if (!g_kiv || !g_kiv->gpu) return;
+  auto* c = static_cast<Kiv3DContext*>(g_kiv->gpu);
+  g_kiv->gpu = nullptr;
+  if (c->storeHandedOver) c->store = nullptr;  // the system record released it
+  Kiv3DReleaseContext(c);
+}
+
+void Kiv3DFollowWindow(void) {
+  if (g_kiv && g_kiv->gpu) Kiv3DAfterWindowRequest(static_cast<Kiv3DContext*>(g_kiv->gpu));
+}
+
+void Kiv3DGameThreadDone(void) {
+  if (g_kiv && g_kiv->gpu) Kiv3DThreadDone(static_cast<Kiv3DContext*>(g_kiv->gpu));
+}
+
+namespace {
+
+bool GpuBeginFrame(void* core, uint32_t clear) {
+  auto* c = static_cast<Kiv3DContext*>(core);
+  if (!Kiv3DCurrent(c)) return false;
+  if (c->lost || Kiv3DDeviceTest(c) != 0) {
+    // Nothing presents while lost: skipped frames ask for a restore again,
+    // at most every 100 ms, so a failed restore does not freeze the screen
+    // for good.
+    const uint32_t now = plat::TimeGetMs();
+    if (!c->askedOnce || now - c->lastRestoreAsk >= 100) {
+      c->askedOnce = true;
+      c->lastRestoreAsk = now;
+      Kiv3DDeviceRestore(c);
+    }
+    if (c->lost) return false;
+  }
+  c->askedOnce = false;
+  // The window's geometry as it stands now (a mode, size or aspect change
+  // done by the window thread shows from this frame on).
+  Kiv3DSetAspectRect(c);
+  if (Kiv3DBackBufferClear(c, clear) != 0) return false;
+  return Kiv3DBeginScene(c) != 0;
+}
+
+bool GpuPresent(void* core) {
+  auto* c = static_cast<Kiv3DContext*>(core);
+  if (!Kiv3DCurrent(c)) return false;
+  Kiv3DFinalPass(c);
+  return Kiv3DPresent(c) == 0;
+}
+
+}  // namespace
+
+const KivRenderer kKiv3DRenderer = {GpuBeginFrame, GpuPresent, &kKiv3DEffects};

@@ -408,7 +408,9 @@ void BlitPlain(KivSoftScreen* screen, const KivPixelBuffer* src, const KivRect& 
 // and blitted centred on the rectangle's centre.
 void BlitTransform(KivSoftScreen* screen, const KivPixelBuffer* src, const KivRect& rect, int x, int y,
                    float scale, int angle, uint32_t colour) {
-  const int ang = static_cast<int>((0u - static_cast<unsigned>(angle)) & 511u);
+  // A positive angle turns counter-clockwise on screen, as the GPU renderer
+  // turns (the system's main renderer, which games are made against).
+  const int ang = static_cast<int>(static_cast<unsigned>(angle) & 511u);
   const int64_t w = std::min<int64_t>(static_cast<int64_t>(rect.right) - rect.left, kKivSoftBoxLimit);
   const int64_t h = std::min<int64_t>(static_cast<int64_t>(rect.bottom) - rect.top, kKivSoftBoxLimit);
   if (w <= 0 || h <= 0) return;

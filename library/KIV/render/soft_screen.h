@@ -24,6 +24,9 @@ struct KivSoftSurfaceEntry {
   int width, height;       // the allocated size, fixed while the entry is in use
   int refCount;
   char name[32];           // the loader's name; empty for blank surfaces
+  // Bumped (from one process-wide counter) whenever the pixels may have
+  // changed, so a texture made of them knows it is stale.
+  uint32_t version;
 };
 
 // What a sprite's surface field points to with this renderer. width and
@@ -101,6 +104,11 @@ struct KivSoftScreen {
 
   int notReady = 0;
   int surfaceLost = 0;
+
+  // Surfaces for the GPU renderer: allocated in powers of two (padding
+  // zeroed), each side 1..maxSurfaceSide.
+  int powerOfTwo = 0;
+  int maxSurfaceSide = 0;
 };
 
 inline constexpr int kKivSoftBoxLimit = 2048;
@@ -152,7 +160,13 @@ int64_t KivSoftSurfaceReadPixel(const KivSoftSurface* surface, int x, int y);
 // surface come out 0. False when the rectangle is empty or does not fit out.
 bool KivSoftSurfaceCopyOut(const KivSoftSurface* surface, const KivRect* rect, std::span<uint32_t> out,
                            int* outWidth, int* outHeight);
-// The pixels and allocated size; NULL for a surface without pixels.
+// Marks the entry's pixels as changed.
+void KivSoftSurfaceTouch(KivSoftSurfaceEntry* e);
+uint32_t KivSoftSurfaceVersion(const KivSoftSurfaceEntry* e);
+// The next power of two of v (1..2^30); 0 when v is not positive or too large.
+int KivPowerOfTwo(int v);
+// The pixels and allocated size, marked as changed (the caller may write);
+// NULL for a surface without pixels.
 uint32_t* KivSoftSurfacePixels(const KivSoftSurface* surface, int* width, int* height);
 
 // ---- Drawing (soft_blit.cpp) ----

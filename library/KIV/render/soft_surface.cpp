@@ -1,6 +1,7 @@
 // The software renderer's surface table: blank and decoded surfaces, their
 // reference counts, pixel reads and copies.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -9,6 +10,39 @@
 #include "render/soft_screen.h"
 
 namespace {
+
+std::atomic<uint32_t> g_surfaceVersion{0};
+
+// The pixels for reading only: the version stays.
+const uint32_t* ReadablePixels(const KivSoftSurface* surface, int* width, int* height) {
+  if (!surface || !surface->entry || !surface->entry->buffer) return nullptr;
+  const KivPixelBuffer* b = surface->entry->buffer;
+  if (width) *width = b->width;
+  if (height) *height = b->height;
+  return b->pixels;
+}
+
+// The buffer padded to powers of two (padding zeroed); the old one is freed.
+// NULL when a side is out of 1..max or memory runs out.
+KivPixelBuffer* PadToPowerOfTwo(KivPixelBuffer* b, int maxSide) {
+  if (!b) return nullptr;
+  const int pw = KivPowerOfTwo(b->width), ph = KivPowerOfTwo(b->height);
+  if (pw == 0 || ph == 0 || pw > maxSide || ph > maxSide || static_cast<int64_t>(pw) * ph > INT32_MAX / 4) {
+    KivPixelBufferFree(b);
+    return nullptr;
+  }
+  if (pw == b->width && ph == b->height) return b;
+  KivPixelBuffer* out = KivPixelBufferAlloc(pw, ph);
+  if (!out) {
+    KivPixelBufferFree(b);
+    return nullptr;
+  }
+  for (int y = 0; y < b->height; ++y)
+    std::memcpy(out->pixels + static_cast<size_t>(y) * pw, b->pixels + static_cast<size_t>(y) * b->width,
+                static_cast<size_t>(b->width) * 4);
+  KivPixelBufferFree(b);
+  return out;
+}
 
 // The first free entry, or NULL when the table is full.
 KivSoftSurfaceEntry* TakeEntry(KivSoftScreen* screen, const char* name) {
@@ -43,11 +77,22 @@ KivSoftSurface* Wrap(KivSoftScreen* screen, KivSoftSurfaceEntry* e, KivPixelBuff
     DropEntry(screen, e);
     return nullptr;
   }
+  const int imageW = b->width, imageH = b->height;
+  if (screen->powerOfTwo) {
+    b = PadToPowerOfTwo(b, screen->maxSurfaceSide);
+    if (!b) {
+      KivMemoryFree(s);
+      e->buffer = nullptr;
+      DropEntry(screen, e);
+      return nullptr;
+    }
+  }
   e->buffer = b;
   e->width = b->width;
   e->height = b->height;
-  s->width = b->width;
-  s->height = b->height;
+  KivSoftSurfaceTouch(e);
+  s->width = imageW;
+  s->height = imageH;
   s->entry = e;
   return s;
 }
@@ -122,8 +167,24 @@ int KivSoftSurfaceRelease(KivSoftScreen* screen, KivSoftSurface* surface) {
   return 1;
 }
 
+void KivSoftSurfaceTouch(KivSoftSurfaceEntry* e) {
+  if (e) std::atomic_ref<uint32_t>(e->version).store(g_surfaceVersion.fetch_add(1) + 1);
+}
+
+uint32_t KivSoftSurfaceVersion(const KivSoftSurfaceEntry* e) {
+  return e ? std::atomic_ref<uint32_t>(const_cast<KivSoftSurfaceEntry*>(e)->version).load() : 0;
+}
+
+int KivPowerOfTwo(int v) {
+  if (v <= 0 || v > (1 << 30)) return 0;
+  int p = 1;
+  while (p < v) p <<= 1;
+  return p;
+}
+
 uint32_t* KivSoftSurfacePixels(const KivSoftSurface* surface, int* width, int* height) {
   if (!surface || !surface->entry || !surface->entry->buffer) return nullptr;
+  KivSoftSurfaceTouch(surface->entry);
   const KivPixelBuffer* b = surface->entry->buffer;
   if (width) *width = b->width;
   if (height) *height = b->height;
@@ -132,7 +193,7 @@ uint32_t* KivSoftSurfacePixels(const KivSoftSurface* surface, int* width, int* h
 
 int KivSoftSurfaceCopyPixels(const KivSoftSurface* from, KivSoftSurface* to) {
   int fw = 0, fh = 0, tw = 0, th = 0;
-  const uint32_t* src = KivSoftSurfacePixels(from, &fw, &fh);
+  const uint32_t* src = ReadablePixels(from, &fw, &fh);
   uint32_t* dst = KivSoftSurfacePixels(to, &tw, &th);
   if (!src || !dst) return 0;
   // Word after word, as far as the smaller of the two reaches.
@@ -153,7 +214,7 @@ int KivSoftCopyBackBuffer(KivSoftScreen* screen, KivSoftSurface* to) {
 
 int64_t KivSoftSurfaceReadPixel(const KivSoftSurface* surface, int x, int y) {
   int w = 0, h = 0;
-  const uint32_t* px = KivSoftSurfacePixels(surface, &w, &h);
+  const uint32_t* px = ReadablePixels(surface, &w, &h);
   if (!px || x < 0 || y < 0 || x >= w || y >= h) return -1;
   return px[static_cast<size_t>(y) * w + x];
 }
@@ -161,7 +222,7 @@ int64_t KivSoftSurfaceReadPixel(const KivSoftSurface* surface, int x, int y) {
 bool KivSoftSurfaceCopyOut(const KivSoftSurface* surface, const KivRect* rect, std::span<uint32_t> out,
                            int* outWidth, int* outHeight) {
   int w = 0, h = 0;
-  const uint32_t* px = KivSoftSurfacePixels(surface, &w, &h);
+  const uint32_t* px = ReadablePixels(surface, &w, &h);
   if (!px) return false;
   KivRect r = rect ? *rect : KivRect{0, 0, w, h};
   const int64_t rw = static_cast<int64_t>(r.right) - r.left, rh = static_cast<int64_t>(r.bottom) - r.top;

@@ -5,6 +5,7 @@
 // Sprites: creation, release, placement and appearance, cells, hit tests,
 // locking, the aspect correction and the draw callback.
 #include "sprite/sprite.h"
+#include "render/gpu_context.h"
 
 #include <cmath>
 #include <cstring>
@@ -43,8 +44,7 @@ int SaturateAdd(int a, int b) {
 
 KivSoftScreen* KivSpriteSoftScreen(void) {
   KivSystemState* s = g_kiv;
-  if (!s || (s->params.mode & KIV_MODE_GPU)) return nullptr;
-  return s->soft;
+  return s ? s->soft : nullptr;  // with the GPU renderer: its CPU surface store
 }
 
 KivSprite* KivSpriteAllocate(int priority) {
@@ -477,6 +477,8 @@ extern "C" KIV_API uint32_t* KivSpriteLock(KivSprite* s, int* width, int* height
 
 extern "C" KIV_API int KivSpriteUnlock(KivSprite* s) {
   if (!s) return Fail(0);
+  // What the writer left is new to any texture made of the pixels.
+  if (auto* surface = SurfaceOf(s)) KivSoftSurfaceTouch(surface->entry);
   s->locked.store(0);
   return 1;
 }
@@ -488,6 +490,25 @@ extern "C" KIV_API int KivSpriteDraw(void* core, void* object) {
   if (!s) return Fail(0);
   if (s->transitionCode != 0 || !s->visible) return 1;
   while (s->locked.load()) plat::Sleep(1);
+  KivFxRequest request{};
+  if (g_kiv && g_kiv->gpu && core == g_kiv->gpu) {
+    Kiv3DSpriteRecord r;
+    r.surface = SurfaceOf(s);
+    r.x = static_cast<float>(SaturateAdd(KivSpriteTrunc(s->x), s->offsetX));
+    r.y = static_cast<float>(SaturateAdd(KivSpriteTrunc(s->y), s->offsetY));
+    r.rotX = s->rotX;
+    r.rotY = s->rotY;
+    r.rotZ = s->rotZ;
+    r.scale = s->scale;
+    r.rect = s->rect;
+    r.colour = s->colour;
+    r.renderMode = s->renderMode;
+    r.centreX = s->centreX;
+    r.centreY = s->centreY;
+    if (s->fx && g_kivSpriteFx.progress && g_kiv->effectsEnabled) r.fx = g_kivSpriteFx.progress(s->fx, &request);
+    Kiv3DSpriteDraw(static_cast<Kiv3DContext*>(core), &r);
+    return 1;
+  }
   KivSoftScreen* screen = KivSpriteSoftScreen();
   if (!screen || core != screen) return 1;
   KivSoftDraw d;
@@ -499,7 +520,6 @@ extern "C" KIV_API int KivSpriteDraw(void* core, void* object) {
   d.rect = s->rect;
   d.colour = s->colour;
   d.renderMode = s->renderMode;
-  KivFxRequest request{};
   if (s->fx && g_kivSpriteFx.progress && g_kiv->effectsEnabled) d.fx = g_kivSpriteFx.progress(s->fx, &request);
   KivSoftDrawSprite(screen, d);
   return 1;

@@ -9,6 +9,7 @@
 #include "platform/window/messages.h"
 #include "task/render_list.h"
 #include "sprite/sprite.h"
+#include "render/gpu_context.h"
 
 namespace {
 
@@ -100,8 +101,9 @@ int KivSpriteTransitionDraw(void* core, void* object) {
   KivSprite* in = t->incoming;
   KivSprite* out = t->outgoing;
   if ((in && !in->visible) || (out && !out->visible)) return 1;
+  const bool onGpu = g_kiv && g_kiv->gpu && core == g_kiv->gpu;
   KivSoftScreen* screen = KivSpriteSoftScreen();
-  if (!screen || core != screen) return 1;
+  if (!onGpu && (!screen || core != screen)) return 1;
   if (in) while (in->locked.load()) plat::Sleep(1);
   if (out) while (out->locked.load()) plat::Sleep(1);
 
@@ -116,6 +118,32 @@ int KivSpriteTransitionDraw(void* core, void* object) {
   } else if (out) {
     const uint32_t a = out->colour >> 24;
     td.out = Half(out, static_cast<uint32_t>(KivSpriteTrunc((1.0f - p) * static_cast<float>(a))));
+  }
+  if (onGpu) {
+    // From (outgoing) and to (incoming), each with its alpha of this moment.
+    Kiv3DSpriteRecord records[2];
+    const KivSoftDraw* halves[2] = {&td.out, &td.in};
+    const KivSprite* sprites[2] = {td.out.surface ? out : nullptr, td.in.surface ? in : nullptr};
+    for (int i = 0; i < 2; ++i) {
+      const KivSoftDraw& h = *halves[i];
+      Kiv3DSpriteRecord& r = records[i];
+      r.surface = h.surface;
+      r.x = static_cast<float>(h.x);
+      r.y = static_cast<float>(h.y);
+      r.scale = h.scale;
+      r.rect = h.rect;
+      r.colour = h.colour;
+      r.renderMode = h.renderMode;
+      if (const KivSprite* sp = sprites[i]) {
+        r.rotX = sp->rotX;
+        r.rotY = sp->rotY;
+        r.rotZ = sp->rotZ;
+        r.centreX = sp->centreX;
+        r.centreY = sp->centreY;
+      }
+    }
+    Kiv3DTransitionDraw(static_cast<Kiv3DContext*>(core), records);
+    return 1;
   }
   KivSoftDrawTransition(screen, td);
   return 1;

@@ -44,4 +44,12 @@ int LibraryVersion(const std::string& file) {
   return result;
 }
 
+void* LoadLibrary(const std::string& file) { return dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL); }
+
+void* LibrarySymbol(void* library, const char* name) { return library && name ? dlsym(library, name) : nullptr; }
+
+void FreeLibrary(void* library) {
+  if (library) dlclose(library);
+}
+
 }  // namespace plat

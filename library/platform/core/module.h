@@ -23,4 +23,10 @@ using DllGetVersionProc = int32_t (*)(DllVersionInfo*);
 // library is released again afterwards.
 int LibraryVersion(const std::string& file);
 
+// Loads a library (dlopen: a bare name is searched for); NULL when it cannot.
+void* LoadLibrary(const std::string& file);
+// An export of a loaded library by name; NULL when it has none.
+void* LibrarySymbol(void* library, const char* name);
+void FreeLibrary(void* library);
+
 }  // namespace plat

@@ -112,10 +112,15 @@ std::string Stderr() {
   return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-pid_t Start(bool headless) {
+pid_t Start(bool headless, bool gpu = false) {
   ::unlink((kGame + "/stderr.txt").c_str());
   pid_t pid = fork();
   if (pid == 0) {
+    // Without the GPU (the device's fault hook) start-up warns and goes on
+    // with the software renderer.
+    if (gpu) unsetenv("KIV_GPU_FAULTS");
+    else setenv("KIV_GPU_FAULTS", "1", 1);
+    setenv("LP_NUM_THREADS", "0", 1);
     if (headless) setenv("KIV_HEADLESS", "1", 1);
     else unsetenv("KIV_HEADLESS");
     unsetenv("KIV_BOX_ANSWERS");
@@ -216,6 +221,27 @@ TEST_F(OrvaneOnX, CloseRequestDuringTheStartUpBoxEndsInOrder) {
     EXPECT_NE(Inode("system.dat"), system_before) << "system.dat written at the end";
     EXPECT_NE(Inode("config.dat"), config_before) << "config.dat written at the end";
   }
+}
+
+// On a display with OpenGL (llvmpipe here) the demo opens on the GPU: no
+// warning; the close button's question answered Yes ends it in order.
+TEST_F(OrvaneOnX, OpensOnTheGpuAndClosesOnYes) {
+  pid_t pid = Start(false, true);
+  const ChildGuard guard{pid};
+  std::vector<Window> game;
+  for (int i = 0; i < 400 && game.empty(); ++i, usleep(50000)) game = Find(display, kTitle, false);
+  ASSERT_FALSE(game.empty()) << Stderr();
+  usleep(1500000);
+  EXPECT_EQ(Find(display, "警告", true).size(), 0u) << "no warning: the GPU renderer runs";
+  EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << Stderr();
+  for (Window w : game) PressCloseButton(display, w);
+  Window question = 0;
+  for (int i = 0; i < 400 && !question; ++i, usleep(50000))
+    for (Window w : Find(display, kTitle, true))
+      if (std::find(game.begin(), game.end(), w) == game.end()) question = w;
+  ASSERT_NE(question, 0u) << "no close question: " << Stderr();
+  PressEnter(display, question);
+  EXPECT_EQ(WaitExit(pid), 0) << Stderr();
 }
 
 }  // namespace

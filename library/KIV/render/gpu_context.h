@@ -1,0 +1,170 @@
+// The GPU renderer: a device context drawing into a power-of-two render
+// target with the logical screen in its middle, then scaling that into the
+// aspect rectangle of the window's frame (point, linear or bicubic).
+//
+// Surfaces stay CPU pixels, the authority, in the same surface table the
+// software renderer uses (sized in powers of two, padding zeroed); every
+// pixel routine works on them. A texture is a cache of a surface, uploaded
+// at draw time when the surface changed since (each change bumps the
+// surface's version). Every GL call runs on the thread the context is
+// current on: the game thread, which draws.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/system_state.h"
+#include "render/renderer.h"
+#include "render/soft_screen.h"
+
+namespace plat::gpu {
+struct Device;
+}
+
+// Availability bits of the effect set.
+enum : uint32_t { kKiv3DFxDraw = 1, kKiv3DFxRaster = 2, kKiv3DFxRadialBlur = 4 };
+
+struct Kiv3DCacheEntry {
+  uint32_t texture = 0;
+  int width = 0, height = 0;
+  uint32_t version = 0;
+};
+
+// The effect set: programs made from the effect module's sources, and the
+// vertex grid of the raster wave's fallback.
+struct Kiv3DEffectSet {
+  uint32_t available = 0;
+  uint32_t draw = 0, raster = 0, radialBlur = 0;
+  uint32_t vertexShaderFlags = 0, pixelShaderFlags = 0;
+  int gridColumns = 0, gridRows = 0;  // vertices
+  std::vector<uint32_t> gridIndices;  // 32-bit: large targets pass 65,536 vertices
+  bool gridReady = false;
+};
+
+struct Kiv3DCamera {
+  float viewport[4] = {0, 0, 0, 0};
+  float fov = 0, aspect = 0, nearZ = 0, farZ = 0;
+  float projection[16] = {};
+  float eye[3] = {}, at[3] = {}, up[3] = {};
+  float view[16] = {};
+};
+
+struct Kiv3DContext {
+  KivRendererSetup setup;
+  plat::gpu::Device* device = nullptr;
+  KivSoftScreen* store = nullptr;  // CPU surfaces; owned by the system record once handed over
+  bool storeHandedOver = false;
+
+  int rtWidth = 0, rtHeight = 0;      // power-of-two render target
+  int screenWidth = 0, screenHeight = 0;
+  uint32_t renderTarget = 0;
+  uint32_t effectTarget[2] = {0, 0};
+  uint32_t bicubic = 0;  // the final pass's bicubic program, or 0
+  Kiv3DEffectSet fx;
+  Kiv3DCamera camera;
+  std::unordered_map<const KivSoftSurfaceEntry*, Kiv3DCacheEntry> cache;
+
+  int fullScreenFilter = 0;  // 0 none, 1 point, 2 linear, 3 bicubic
+  int textureFilter = 0;
+  int lastFilter = 0;  // the sampler filter the previous sprite used (1 point, 2 linear)
+  int lastBlend = 1;
+  int windowed = 1;
+  int lost = 0;
+  int restoreRounds = 10;
+  int resetAttempts = 0;  // resets tried, for tests
+  // Shader version flags the effect gating reads in place of the device's
+  // (tests: the gating of an older device); used when overrideFlags is set.
+  bool overrideFlags = false;
+  uint32_t vertexFlags = 0, pixelFlags = 0;
+  uint32_t lastRestoreAsk = 0;
+  bool askedOnce = false;
+  int outputWidth = 0, outputHeight = 0;
+  plat::Rect aspectRect;
+  bool inScene = false;
+};
+
+// ---- Context (gpu_context.cpp) ----
+// The context with its device, targets, store and effects; NULL (after its
+// debug line) when any step fails, with everything it made released.
+Kiv3DContext* Kiv3DCreateContext(const KivRendererSetup& setup);
+void Kiv3DReleaseContext(Kiv3DContext* c);
+// The GPU backend is used with a headless window only when asked for
+// (tests, the scene host): the headless default is the software renderer.
+void Kiv3DAllowHeadless(bool on);
+int Kiv3DSetPresentParameters(Kiv3DContext* c);
+int Kiv3DLoadBicubic(Kiv3DContext* c);
+int Kiv3DBackBufferClear(Kiv3DContext* c, uint32_t colour);
+int Kiv3DBeginScene(Kiv3DContext* c);
+int Kiv3DFinalPass(Kiv3DContext* c);
+int Kiv3DPresent(Kiv3DContext* c);
+// 0 fine; 1 lost; 4 lost and ready to be reset; 5 any other error.
+int Kiv3DDeviceTest(Kiv3DContext* c);
+// Step 4 of the restore: 4 done; 2 lost or a creation failed; 5 failed.
+int Kiv3DDeviceReset(Kiv3DContext* c);
+// 1 restored (or not lost), 0 not now; at most 10 rounds of resets.
+int Kiv3DDeviceRestore(Kiv3DContext* c);
+int Kiv3DResetForResize(Kiv3DContext* c);
+// After a window request returned: follows the window's new aspect
+// rectangle and client size, and restores the device when it is lost.
+void Kiv3DAfterWindowRequest(Kiv3DContext* c);
+void Kiv3DThreadDone(Kiv3DContext* c);
+// The aspect rectangle from the store's view and the output size.
+void Kiv3DSetAspectRect(Kiv3DContext* c);
+// The finished frame's screen block into pixels (width x height, alpha 0xFF);
+// 0 when the buffer is smaller than the screen.
+int Kiv3DGetBackBuffer(int height, Kiv3DContext* c, int width, uint32_t* pixels);
+// The texture of a surface entry, uploaded when stale; 0 when it cannot be made.
+uint32_t Kiv3DTextureOf(Kiv3DContext* c, const KivSoftSurfaceEntry* e);
+void Kiv3DForget(Kiv3DContext* c, const KivSoftSurfaceEntry* e);
+int Kiv3DTextureGetPixel(const KivSoftSurface* s, int x, int y, int64_t* out);
+// Makes the context current here when no other thread holds it.
+bool Kiv3DCurrent(Kiv3DContext* c);
+// True when the calling thread is the one the context is current on.
+bool Kiv3DCurrentHere(Kiv3DContext* c);
+
+// ---- Drawing (gpu_draw.cpp) ----
+struct Kiv3DSpriteRecord {
+  KivSoftSurface* surface = nullptr;
+  float x = 0, y = 0, z = 0;
+  float rotX = 0, rotY = 0, rotZ = 0;
+  float scale = 1.0f;
+  KivRect rect{};
+  uint32_t colour = 0xFFFFFFFFu;
+  int renderMode = 1;
+  int centreX = 0, centreY = 0;
+  const KivFxRequest* fx = nullptr;
+};
+
+int Kiv3DSpriteDraw(Kiv3DContext* c, Kiv3DSpriteRecord* r);
+// The next draw with render mode 5 (keep) copies instead of blending.
+void Kiv3DSetCopyBlend(Kiv3DContext* c);
+void Kiv3DDrawQuad(const KivRect& rect, const float position[3], const float rotation[3], Kiv3DContext* c,
+                   KivSoftSurface* surface, float scale, uint32_t colour);
+void Kiv3DTransitionDraw(Kiv3DContext* c, Kiv3DSpriteRecord records[2]);
+void Kiv3DSpriteFxDraw(Kiv3DContext* c, int kind, const float* work);
+// Angles in 512ths: truncated saturating, then taken modulo 512.
+int Kiv3DAngleIndex(float angle);
+// The sampler filter for a sprite: 1 point, 2 linear, 0 keep the last.
+int Kiv3DSpriteFilter(int textureFilter, float scale);
+// Vertices of the raster grid for a render target.
+void Kiv3DGridSize(int rtWidth, int rtHeight, int* columns, int* rows);
+// Fills the grid's clip-space positions for the wave (phase 0..1).
+struct Kiv3DGridVertex {
+  float x, y, u, v;
+};
+void Kiv3DGridPositions(int columns, int rows, float phase, float ampX, float ampY, std::vector<Kiv3DGridVertex>* out);
+int Kiv3DCreateEffectResources(Kiv3DContext* c);
+// The effect module's resource of that name (dll/FX.so, else FX.so found by
+// the loader); false without the module or the resource.
+bool KivFxSource(const char* name, std::string* out);
+uint32_t Kiv3DEffectProgram(Kiv3DContext* c, const char* name, const char* technique);
+void Kiv3DReleaseDefaultPool(Kiv3DContext* c);
+int Kiv3DSetPerspective(Kiv3DContext* c, float fov, float aspect, float nearZ, float farZ);
+int Kiv3DCameraUpdate(Kiv3DContext* c, const float up[3], const float at[3], const float eye[3]);
+void Kiv3DSetViewport(Kiv3DContext* c, int width, int height);
+// Shader version flags of a GL version (3.3 core: vertex bit 0, pixel 0x9F).
+void Kiv3DShaderFlags(int major, int minor, uint32_t* vertexFlags, uint32_t* pixelFlags);
+
+extern const KivRenderer kKiv3DRenderer;
+extern const KivEffectRenderer kKiv3DEffects;

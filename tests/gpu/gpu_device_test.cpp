@@ -1,0 +1,108 @@
+// The GPU device on its headless backend: a textured quad into a target
+// reads back exactly, blends follow their factors, loss and reset.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/gpu/gpu_device.h"
+
+namespace gpu = plat::gpu;
+
+namespace {
+
+struct DeviceFixture : ::testing::Test {
+  void SetUp() override {
+    gpu::SetFaults(0);
+    std::string why;
+    d = gpu::Create(nullptr, true, &why);
+    if (!d) GTEST_SKIP() << "no OpenGL 3.3 here: " << why;
+  }
+  void TearDown() override {
+    gpu::SetFaults(0);
+    gpu::Destroy(d);
+  }
+  gpu::Device* d = nullptr;
+};
+
+// A quad covering the whole target with texture coordinates 0..1.
+void FullQuad(gpu::Vertex* v, uint32_t colour) {
+  const float xs[4] = {-1, 1, -1, 1}, ys[4] = {1, 1, -1, -1};
+  for (int i = 0; i < 4; ++i) v[i] = {xs[i], ys[i], colour, (xs[i] + 1) / 2, (1 - ys[i]) / 2, 0, 0};
+}
+
+TEST_F(DeviceFixture, TexturedQuadReadsBackExactlyTopRowFirst) {
+  EXPECT_GE(gpu::GetInfo(d).major * 10 + gpu::GetInfo(d).minor, 33);
+  std::vector<uint32_t> px(8 * 4);
+  for (int i = 0; i < 32; ++i) px[i] = 0xFF000000u | static_cast<uint32_t>(i * 0x010203);
+  uint32_t tex = gpu::TextureCreate(d, 8, 4);
+  ASSERT_NE(tex, 0u);
+  ASSERT_TRUE(gpu::TextureUpload(d, tex, 8, 4, px.data(), 8));
+  uint32_t target = gpu::TargetCreate(d, 8, 4);
+  ASSERT_NE(target, 0u);
+  ASSERT_TRUE(gpu::BindTarget(d, target));
+  gpu::Clear(d, 0xFF000000u);
+  gpu::Vertex v[4];
+  FullQuad(v, 0xFFFFFFFFu);
+  gpu::DrawCall call;
+  call.texture0 = tex;
+  gpu::Draw(d, call, gpu::Primitive::kTriangleStrip, v, 4);
+  std::vector<uint32_t> out(32);
+  ASSERT_TRUE(gpu::ReadPixels(d, target, 0, 0, 8, 4, out.data(), 8));
+  EXPECT_EQ(out, px);
+}
+
+TEST_F(DeviceFixture, BlendModesFollowTheirFactors) {
+  uint32_t tex = gpu::TextureCreate(d, 1, 1);
+  const uint32_t src = 0x80402010u;
+  ASSERT_TRUE(gpu::TextureUpload(d, tex, 1, 1, &src, 1));
+  uint32_t target = gpu::TargetCreate(d, 1, 1);
+  struct Case {
+    gpu::Blend blend;
+    uint32_t expect;
+  } cases[] = {
+      {gpu::Blend::kCopy, 0x80402010u},
+      {gpu::Blend::kAlpha, 0x60605048u},  // 0x40*a + 0x80*(1-a) per channel, a = 0x80/255
+      {gpu::Blend::kAdd, 0xFFA09088u},
+      {gpu::Blend::kMultiply, 0x40201008u},
+  };
+  for (const Case& c : cases) {
+    gpu::BindTarget(d, target);
+    gpu::Clear(d, 0xFF808080u);
+    gpu::SetBlend(d, c.blend);
+    gpu::Vertex v[4];
+    FullQuad(v, 0xFFFFFFFFu);
+    gpu::DrawCall call;
+    call.texture0 = tex;
+    gpu::Draw(d, call, gpu::Primitive::kTriangleStrip, v, 4);
+    uint32_t out = 0;
+    ASSERT_TRUE(gpu::ReadPixels(d, target, 0, 0, 1, 1, &out, 1));
+    for (int sh = 0; sh < 24; sh += 8)
+      EXPECT_NEAR(static_cast<int>((out >> sh) & 0xFF), static_cast<int>((c.expect >> sh) & 0xFF), 1)
+          << static_cast<int>(c.blend) << " channel " << sh;
+  }
+}
+
+TEST_F(DeviceFixture, LossAndResetByTheFaultHook) {
+  EXPECT_EQ(gpu::Test(d), gpu::Status::kOk);
+  gpu::SetFaults(gpu::kGpuLost);
+  EXPECT_EQ(gpu::Test(d), gpu::Status::kLost);
+  EXPECT_FALSE(gpu::Present(d));
+  EXPECT_FALSE(gpu::Reset(d));
+  gpu::SetFaults(gpu::kGpuResetFails);
+  EXPECT_EQ(gpu::Test(d), gpu::Status::kResettable);
+  EXPECT_FALSE(gpu::Reset(d));
+  gpu::SetFaults(0);
+  EXPECT_TRUE(gpu::Reset(d));
+  EXPECT_EQ(gpu::Test(d), gpu::Status::kOk);
+  EXPECT_NE(gpu::TextureCreate(d, 4, 4), 0u);
+}
+
+TEST(GpuDevice, CreationRefusedByTheFaultHook) {
+  gpu::SetFaults(gpu::kGpuCreate);
+  std::string why;
+  EXPECT_EQ(gpu::Create(nullptr, true, &why), nullptr);
+  EXPECT_FALSE(why.empty());
+  gpu::SetFaults(0);
+}
+
+}  // namespace
