@@ -16,10 +16,8 @@ void voice_release(VmContext*) {}
 void select_release(VmContext*) {}
 void history_reset(VmContext*) {}
 void script_thread_clear(VmContext*) {}
-void player_name_release(VmContext*) {}
 void wait_timers_clear(VmContext*) {}
 void key_message_clear(VmContext*) {}
-void player_name_record_clear(VmContext*) {}
 void system_btn_table_clear(VmContext*) {}
 void select_commands_install() {}
 void wait_thread_commands_install() {}
@@ -27,7 +25,6 @@ void button_commands_install() {}
 void system_commands_install() {}
 void voice_commands_install() {}
 void history_commands_install() {}
-void string_debug_commands_install() {}
 
 // ---- Per-frame steps ----
 int key_message_poll(VmContext*) { return 0; }
@@ -36,10 +33,6 @@ int btn_frame(VmContext*) { return 0; }
 int system_btn_update(VmContext*) { return 0; }
 void voice_frame(VmContext*) {}
 void sub_voice_start(VmContext*) {}
-void player_name_window_destroy(VmContext*) {}
-
-// ---- What the graphic layers ask of other components ----
-const char* player_name_get(VmContext*) { return ""; }
 
 // What the message window asks of voices, the backlog, buttons and system
 // commands.
@@ -75,10 +68,6 @@ bool select_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZ
 bool select_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) { return SkipFixed(d, c, 16, "choice"); }
 bool voice_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 404); }
 bool voice_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) { return SkipFixed(d, c, 404, "voice"); }
-bool player_name_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 40); }
-bool player_name_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
-  return SkipFixed(d, c, 40, "player name");
-}
 bool history_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 4 + 128 * 542); }
 bool history_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
   return SkipFixed(d, c, 4 + 128 * 542, "backlog");

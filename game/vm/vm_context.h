@@ -15,6 +15,7 @@
 #include "text/message_window.h"
 #include "save/save_state.h"
 #include "effect/screen_effects.h"
+#include "strings/player_name.h"
 
 // Sizes of the machine's areas.
 constexpr int kValueStackSize = 32;
@@ -148,4 +149,5 @@ struct VmContext {
   SaveState save;             // snapshot, thumbnail and save-menu settings (save/save_state.h)
   EffectState effects;        // screen effects (effect/screen_effects.h)
   FxState fx;                 // layer raster slots (effect/screen_effects.h)
+  PlayerNameState playerName; // the player name and its entry screen (strings/player_name.h)
 };

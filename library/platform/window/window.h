@@ -64,6 +64,12 @@ class WindowBackend : public EventSource {
   // The native window of a real backend (SDL_Window*), for services that
   // act on it on the window thread; null for the in-memory window.
   virtual void* NativeHandle() { return nullptr; }
+  // Text input by the input method (window thread): on while a text field
+  // shows, with its candidates placed by the field's client rectangle;
+  // off otherwise. Committed text and the composition arrive as
+  // kMsgTextCommit and kMsgTextComposition.
+  virtual void TextInputStart(Rect client) { (void)client; }
+  virtual void TextInputStop() {}
 };
 
 class Window {

@@ -1,0 +1,261 @@
+// The engine's text field: one field at a time (the player-name entry),
+// its text kept as Shift-JIS with a caret at a character boundary. The
+// game thread sets and reads the text; the window thread feeds input-method
+// commits and editing keys and starts or stops the window's text input
+// (which stays off while no field is shown).
+#include "ui/text_field.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+#include "core/system_state.h"
+#include "kiv.h"
+#include "platform/core/error.h"
+#include "platform/core/text_encoding.h"
+#include "platform/window/messages.h"
+
+namespace kivfield {
+namespace {
+
+struct Field {
+  intptr_t handle = 0;
+  int x = 0, y = 0, w = 0, h = 0;
+  int fontSize = 0;
+  int maxChars = 0;
+  bool visible = false;
+  std::string text;
+  size_t caret = 0;
+  std::string composition;
+  int compositionCursor = 0;
+  uint64_t version = 0;
+};
+
+std::mutex g_lock;
+Field g_field;
+intptr_t g_next = 1;
+std::atomic<int> g_beeps{0};
+
+bool Lead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+size_t CharCount(const std::string& s) {
+  size_t n = 0;
+  for (size_t i = 0; i < s.size(); i += Lead(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1) ++n;
+  return n;
+}
+
+// The byte offset of the character before / after the caret.
+size_t Prev(const std::string& s, size_t caret) {
+  size_t i = 0, last = 0;
+  while (i < caret) {
+    last = i;
+    i += Lead(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
+  }
+  return last;
+}
+size_t Next(const std::string& s, size_t caret) {
+  if (caret >= s.size()) return s.size();
+  return caret + (Lead(static_cast<unsigned char>(s[caret])) && caret + 1 < s.size() ? 2 : 1);
+}
+
+// Switches the window's text input with the field's visibility (window
+// thread only, where the window lives).
+void TextInputFollow(const Field& f) {
+  KivSystemState* s = g_kiv;
+  if (!s || !s->window) return;
+  if (f.handle && f.visible) {
+    s->window->backend()->TextInputStart(plat::Rect{f.x, f.y, f.x + f.w, f.y + f.h});
+  } else {
+    s->window->backend()->TextInputStop();
+  }
+}
+
+void PostFollow() {
+  KivSystemState* s = g_kiv;
+  if (!s || !s->window) return;
+  s->window->Post(plat::kMsgApp + 0x6A, reinterpret_cast<uintptr_t>(+[](intptr_t) {
+                    Field copy;
+                    {
+                      std::lock_guard g(g_lock);
+                      copy = g_field;
+                    }
+                    TextInputFollow(copy);
+                  }),
+                  0);
+}
+
+}  // namespace
+
+bool Commit(const std::string& utf8) {
+  const std::string sj = plat::Utf8ToCp932(utf8);
+  // A character the code page lacks comes back as '?': refused whole.
+  if (sj.size() != 0 && plat::Cp932ToUtf8(sj) != utf8) {
+    Beep();
+    return false;
+  }
+  std::lock_guard g(g_lock);
+  Field& f = g_field;
+  if (!f.handle) return false;
+  f.composition.clear();
+  std::string add;
+  size_t count = CharCount(f.text);
+  for (size_t i = 0; i < sj.size();) {
+    const size_t w = Lead(static_cast<unsigned char>(sj[i])) && i + 1 < sj.size() ? 2 : 1;
+    if (f.maxChars > 0 && count >= static_cast<size_t>(f.maxChars)) {
+      g_beeps.fetch_add(1);
+      break;
+    }
+    add.append(sj, i, w);
+    ++count;
+    i += w;
+  }
+  f.text.insert(f.caret, add);
+  f.caret += add.size();
+  ++f.version;
+  return !add.empty();
+}
+
+void Composition(const std::string& utf8, int cursor) {
+  std::lock_guard g(g_lock);
+  g_field.composition = utf8;
+  g_field.compositionCursor = cursor;
+  ++g_field.version;
+}
+
+void KeyPress(Key key) {
+  std::lock_guard g(g_lock);
+  Field& f = g_field;
+  if (!f.handle || !f.composition.empty()) return;
+  switch (key) {
+    case Key::kBackspace:
+      if (f.caret) {
+        const size_t p = Prev(f.text, f.caret);
+        f.text.erase(p, f.caret - p);
+        f.caret = p;
+      }
+      break;
+    case Key::kDelete:
+      f.text.erase(f.caret, Next(f.text, f.caret) - f.caret);
+      break;
+    case Key::kLeft: f.caret = f.caret ? Prev(f.text, f.caret) : 0; break;
+    case Key::kRight: f.caret = Next(f.text, f.caret); break;
+    case Key::kHome: f.caret = 0; break;
+    case Key::kEnd: f.caret = f.text.size(); break;
+  }
+  ++f.version;
+}
+
+FieldView View() {
+  std::lock_guard g(g_lock);
+  const Field& f = g_field;
+  FieldView v;
+  v.exists = f.handle != 0;
+  v.visible = f.visible;
+  v.x = f.x, v.y = f.y, v.w = f.w, v.h = f.h;
+  v.fontSize = f.fontSize;
+  v.text = f.text;
+  v.caret = f.caret;
+  v.composition = f.composition;
+  v.compositionCursor = f.compositionCursor;
+  v.version = f.version;
+  return v;
+}
+
+int BeepCount() { return g_beeps.load(); }
+
+void Beep() {
+  g_beeps.fetch_add(1);
+  plat::DebugOutput("beep\n");
+}
+
+}  // namespace kivfield
+
+using namespace kivfield;
+
+extern "C" KIV_API intptr_t KivTextFieldCreate(int x, int y, int width, int height, int fontSize, int maxChars) {
+  intptr_t h;
+  {
+    std::lock_guard g(g_lock);
+    if (g_field.handle) return 0;  // one field at a time
+    g_field = Field{};
+    g_field.handle = h = g_next++;
+    g_field.x = x, g_field.y = y, g_field.w = width, g_field.h = height;
+    g_field.fontSize = fontSize;
+    g_field.maxChars = maxChars;
+  }
+  PostFollow();
+  return h;
+}
+
+extern "C" KIV_API int KivTextFieldSetText(intptr_t field, const char* text) {
+  std::lock_guard g(g_lock);
+  if (!field || field != g_field.handle) return 0;
+  g_field.text = text ? text : "";
+  g_field.caret = g_field.text.size();
+  g_field.composition.clear();
+  ++g_field.version;
+  return 1;
+}
+
+extern "C" KIV_API int KivTextFieldGetText(intptr_t field, char* out, int size) {
+  std::lock_guard g(g_lock);
+  if (!field || field != g_field.handle || !out || size <= 0) return 0;
+  const size_t n = std::min(g_field.text.size(), static_cast<size_t>(size - 1));
+  std::memcpy(out, g_field.text.data(), n);
+  out[n] = 0;
+  return static_cast<int>(n);
+}
+
+extern "C" KIV_API int KivTextFieldMove(intptr_t field, int x, int y, int width, int height) {
+  {
+    std::lock_guard g(g_lock);
+    if (!field || field != g_field.handle) return 0;
+    g_field.x = x, g_field.y = y, g_field.w = width, g_field.h = height;
+    // Moved out of sight (a zero size) it takes no more input.
+    if (width <= 0 || height <= 0) g_field.visible = false;
+    ++g_field.version;
+  }
+  PostFollow();
+  return 1;
+}
+
+extern "C" KIV_API int KivTextFieldShow(intptr_t field, int visible) {
+  {
+    std::lock_guard g(g_lock);
+    if (!field || field != g_field.handle) return 0;
+    g_field.visible = visible != 0;
+    ++g_field.version;
+  }
+  PostFollow();
+  return 1;
+}
+
+extern "C" KIV_API int KivTextFieldDestroy(intptr_t field) {
+  {
+    std::lock_guard g(g_lock);
+    if (!field || field != g_field.handle) return 0;
+    g_field = Field{};
+  }
+  PostFollow();
+  return 1;
+}
+
+extern "C" KIV_API int KivMessageBeep(int) {
+  Beep();
+  return 1;
+}
+
+extern "C" KIV_API int KivWindowSetTitle(const char* title) {
+  KivSystemState* s = g_kiv;
+  if (!s || !s->window || !title) return 0;
+  auto* copy = new std::string(title);
+  const bool posted = s->window->Post(plat::kMsgApp + 0x6A, reinterpret_cast<uintptr_t>(+[](intptr_t arg) {
+                                        auto* t = reinterpret_cast<std::string*>(arg);
+                                        if (g_kiv && g_kiv->window) g_kiv->window->backend()->SetTitle(*t);
+                                        delete t;
+                                      }),
+                                      reinterpret_cast<intptr_t>(copy));
+  if (!posted) delete copy;
+  return posted ? 1 : 0;
+}
