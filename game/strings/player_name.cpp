@@ -120,7 +120,9 @@ int Start(VmContext* ctx) {
   p.button = KivButtonCreate(nullptr, nullptr);
   if (p.button)
     for (int i = 1; i < 4; ++i)
-      if (p.sprites[i]) KivButtonEntry(p.button, p.sprites[i]);
+      // The buttons are full-screen pictures drawn only where they are:
+      // they react on their own pixels.
+      if (p.sprites[i]) KivButtonEntryEx(p.button, p.sprites[i], KIV_BUTTON_CLICK_PUSH | KIV_BUTTON_ALPHA_TEST | KIV_BUTTON_KEEP_CELL);
   p.fieldRequested = 1;
   if (!KivAttachProcess(FieldCreateOnWindow, reinterpret_cast<intptr_t>(&p))) FieldCreateOnWindow(reinterpret_cast<intptr_t>(&p));
   game_debug_log(kDebugWindowCommand, "set_playername  %s, %d", text, n);

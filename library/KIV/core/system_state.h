@@ -190,6 +190,11 @@ int KivApplyAspectMode(int mode);
 void KivDebugStart(void);
 void KivDebugCloseWindows(void);
 void KivDebugLog(const char* cp932);
+// ui/text_field.cpp: the text field's share of a window message (window
+// thread); true when the field took it. Deletes a text event's payload.
+bool KivTextFieldWindowInput(uint32_t message, uintptr_t wParam, intptr_t lParam);
+// Draws the shown text field over a frame about to be presented.
+void KivTextFieldDraw(uint32_t* pixels, int width, int height);
 void KivCursorReapply(void);  // ui/cursor.cpp
 void KivMovieStep(void);
 void KivMovieStopForRestart(void);

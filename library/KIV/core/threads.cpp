@@ -105,6 +105,13 @@ intptr_t KivWindowProc(plat::Window* window, uint32_t message, uintptr_t wParam,
   if (!s) return plat::DefWindowProc(window, message, wParam, lParam);
 
   switch (message) {
+    case plat::kMsgTextCommit:
+    case plat::kMsgTextComposition:
+    case plat::kMsgKeyDown:
+      // The text field takes the input method's text and its editing keys
+      // while it shows; other keys go on to the frame's key state.
+      if (KivTextFieldWindowInput(message, wParam, lParam) || message != plat::kMsgKeyDown) return 0;
+      return plat::DefWindowProc(window, message, wParam, lParam);
     case plat::kMsgMove:
       s->params.x = plat::LoWordSigned(lParam);
       s->params.y = plat::HiWordSigned(lParam);

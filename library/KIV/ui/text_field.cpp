@@ -8,16 +8,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 #include "core/system_state.h"
 #include "kiv.h"
 #include "platform/core/error.h"
 #include "platform/core/text_encoding.h"
+#include "platform/font/font.h"
 #include "platform/window/messages.h"
 
 namespace kivfield {
-namespace {
 
 struct Field {
   intptr_t handle = 0;
@@ -31,9 +32,11 @@ struct Field {
   int compositionCursor = 0;
   uint64_t version = 0;
 };
-
 std::mutex g_lock;
 Field g_field;
+
+namespace {
+
 intptr_t g_next = 1;
 std::atomic<int> g_beeps{0};
 
@@ -258,4 +261,107 @@ extern "C" KIV_API int KivWindowSetTitle(const char* title) {
                                       reinterpret_cast<intptr_t>(copy));
   if (!posted) delete copy;
   return posted ? 1 : 0;
+}
+
+bool KivTextFieldWindowInput(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  if (message == plat::kMsgTextCommit || message == plat::kMsgTextComposition) {
+    std::unique_ptr<plat::TextInputEvent> t(reinterpret_cast<plat::TextInputEvent*>(lParam));
+    if (!t) return false;
+    if (message == plat::kMsgTextCommit) return kivfield::Commit(t->utf8);
+    kivfield::Composition(t->utf8, t->cursor);
+    return true;
+  }
+  {
+    std::lock_guard g(kivfield::g_lock);
+    if (!kivfield::g_field.handle || !kivfield::g_field.visible) return false;
+  }
+  // Virtual keys: Backspace, Delete, Left, Right, Home, End.
+  switch (wParam) {
+    case 0x08: kivfield::KeyPress(Key::kBackspace); return true;
+    case 0x2E: kivfield::KeyPress(Key::kDelete); return true;
+    case 0x25: kivfield::KeyPress(Key::kLeft); return true;
+    case 0x27: kivfield::KeyPress(Key::kRight); return true;
+    case 0x24: kivfield::KeyPress(Key::kHome); return true;
+    case 0x23: kivfield::KeyPress(Key::kEnd); return true;
+    default: return false;
+  }
+}
+
+namespace {
+
+// Blends one glyph's coverage (0..64) in colour into the frame.
+void DrawGlyph(uint32_t* px, int width, int height, const plat::FontGlyph& g, int penX, int baseline, uint32_t rgb,
+               const plat::Rect& clip) {
+  for (int y = 0; y < g.height; ++y) {
+    const int fy = baseline - g.originY + y;
+    if (fy < clip.top || fy >= clip.bottom || fy < 0 || fy >= height) continue;
+    for (int x = 0; x < g.width; ++x) {
+      const int fx = penX + g.originX + x;
+      if (fx < clip.left || fx >= clip.right || fx < 0 || fx >= width) continue;
+      const uint32_t a = g.coverage[static_cast<size_t>(y) * g.pitch + x];
+      if (!a) continue;
+      uint32_t& d = px[static_cast<size_t>(fy) * width + fx];
+      uint32_t out = 0xFF000000u;
+      for (int sh = 0; sh < 24; sh += 8) {
+        const uint32_t dc = d >> sh & 0xFF, sc = rgb >> sh & 0xFF;
+        out |= ((dc * (64 - a) + sc * a) / 64) << sh;
+      }
+      d = out;
+    }
+  }
+}
+
+void FillRect(uint32_t* px, int width, int height, plat::Rect r, uint32_t argb) {
+  for (int y = std::max(r.top, 0); y < std::min(r.bottom, height); ++y)
+    for (int x = std::max(r.left, 0); x < std::min(r.right, width); ++x) px[static_cast<size_t>(y) * width + x] = argb;
+}
+
+// Draws UTF-8 or Shift-JIS text from penX; returns the pen after it.
+int DrawText(uint32_t* px, int width, int height, plat::FontHandle* font, const std::string& utf8, int penX, int baseline,
+             uint32_t rgb, const plat::Rect& clip) {
+  for (size_t i = 0; i < utf8.size();) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    uint32_t cp = b;
+    size_t n = 1;
+    if (b >= 0xF0 && i + 3 < utf8.size()) cp = (b & 7u) << 18 | (utf8[i + 1] & 0x3Fu) << 12 | (utf8[i + 2] & 0x3Fu) << 6 | (utf8[i + 3] & 0x3Fu), n = 4;
+    else if (b >= 0xE0 && i + 2 < utf8.size()) cp = (b & 15u) << 12 | (utf8[i + 1] & 0x3Fu) << 6 | (utf8[i + 2] & 0x3Fu), n = 3;
+    else if (b >= 0xC0 && i + 1 < utf8.size()) cp = (b & 31u) << 6 | (utf8[i + 1] & 0x3Fu), n = 2;
+    const plat::FontGlyph& g = plat::FontGetGlyph(font, cp);
+    DrawGlyph(px, width, height, g, penX, baseline, rgb, clip);
+    penX += g.advanceX;
+    i += n;
+  }
+  return penX;
+}
+
+}  // namespace
+
+void KivTextFieldDraw(uint32_t* pixels, int width, int height) {
+  const FieldView v = kivfield::View();
+  if (!v.exists || !v.visible || v.w <= 0 || v.h <= 0 || !pixels) return;
+  const plat::Rect box{v.x, v.y, v.x + v.w, v.y + v.h};
+  FillRect(pixels, width, height, box, 0xFFFFFFFFu);
+  // A thin frame so the field reads as a field on any background.
+  FillRect(pixels, width, height, {box.left, box.top, box.right, box.top + 1}, 0xFF404040u);
+  FillRect(pixels, width, height, {box.left, box.bottom - 1, box.right, box.bottom}, 0xFF404040u);
+  FillRect(pixels, width, height, {box.left, box.top, box.left + 1, box.bottom}, 0xFF404040u);
+  FillRect(pixels, width, height, {box.right - 1, box.top, box.right, box.bottom}, 0xFF404040u);
+  plat::FontHandle* font = plat::FontOpen(plat::FontFace::kMincho, v.fontSize > 0 ? v.fontSize : 31, true);
+  if (!font) return;
+  const plat::FontMetrics& m = plat::FontGetMetrics(font);
+  const int baseline = v.y + (v.h - m.height) / 2 + m.ascent;
+  const plat::Rect clip{box.left + 1, box.top + 1, box.right - 1, box.bottom - 1};
+  int pen = v.x + 2;
+  pen = DrawText(pixels, width, height, font, plat::Cp932ToUtf8(v.text.substr(0, v.caret)), pen, baseline, 0, clip);
+  if (!v.composition.empty()) {
+    // The composition stands at the caret, underlined.
+    const int start = pen;
+    pen = DrawText(pixels, width, height, font, v.composition, pen, baseline, 0x202080, clip);
+    FillRect(pixels, width, height, {std::max(start, clip.left), baseline + 2, std::min(pen, clip.right), baseline + 3},
+             0xFF202080u);
+  }
+  const int caret = pen;
+  pen = DrawText(pixels, width, height, font, plat::Cp932ToUtf8(v.text.substr(v.caret)), pen, baseline, 0, clip);
+  if (v.composition.empty() && caret >= clip.left && caret < clip.right)
+    FillRect(pixels, width, height, {caret, baseline - m.ascent, caret + 1, baseline + m.descent}, 0xFF000000u);
 }

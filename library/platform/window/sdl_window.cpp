@@ -65,8 +65,18 @@ class SdlWindow : public WindowBackend {
     if (!renderer_) return false;
     id_ = SDL_GetWindowID(window_);
     WakeEventType();
+    // SDL starts text input by default; it stays off until a text field
+    // shows, so keys are keys and no candidate window opens.
+    SDL_StopTextInput();
     return true;
   }
+
+  void TextInputStart(Rect client) override {
+    SDL_Rect r{client.left, client.top, client.right - client.left, client.bottom - client.top};
+    SDL_SetTextInputRect(&r);
+    SDL_StartTextInput();
+  }
+  void TextInputStop() override { SDL_StopTextInput(); }
 
   void Destroy() override {
     if (video_) SdlCursorRelease();  // cursors belong to the video subsystem
@@ -257,6 +267,18 @@ class SdlWindow : public WindowBackend {
         uint32_t m = e.type == SDL_KEYDOWN ? (alt ? kMsgSysKeyDown : kMsgKeyDown)
                                            : (alt ? kMsgSysKeyUp : kMsgKeyUp);
         Post(m, vk, 0);
+        break;
+      }
+      case SDL_TEXTINPUT: {
+        if (e.text.windowID != id_) return;
+        auto* t = new TextInputEvent{e.text.text, 0};
+        if (!owner_->Post(kMsgTextCommit, 0, reinterpret_cast<intptr_t>(t))) delete t;
+        break;
+      }
+      case SDL_TEXTEDITING: {
+        if (e.edit.windowID != id_) return;
+        auto* t = new TextInputEvent{e.edit.text, e.edit.start};
+        if (!owner_->Post(kMsgTextComposition, 0, reinterpret_cast<intptr_t>(t))) delete t;
         break;
       }
       case SDL_MOUSEMOTION:

@@ -23,6 +23,12 @@ using WindowProc = intptr_t (*)(Window*, uint32_t message, uintptr_t wParam, int
 // window's thread (a renderer watching focus, for example).
 using WindowObserver = void (*)(void* context, Window*, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
+// The input method's text of kMsgTextCommit / kMsgTextComposition.
+struct TextInputEvent {
+  std::string utf8;
+  int cursor = 0;  // composition: the cursor's character offset
+};
+
 struct WindowDesc {
   std::string title;  // Shift-JIS
   int x = 0, y = 0;   // position of the window
