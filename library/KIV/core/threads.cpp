@@ -238,6 +238,7 @@ intptr_t KivWindowProc(plat::Window* window, uint32_t message, uintptr_t wParam,
       // Once only: a request that arrives while the end pumps messages
       // (a second close, a signal, KivEnd from a thread) is dropped.
       if (s->ending.exchange(1)) return 0;
+      if (s->params.debug) KivDebugWindowSavePos();
       KivDebugCloseWindows();
       KivWindowOnExit();
       KivStopThreads();

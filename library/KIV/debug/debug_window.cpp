@@ -215,6 +215,7 @@ using namespace kivdebug;
 void KivDebugStart(void) {
   KivSystemState* s = g_kiv;
   if (!s || !s->params.debug) return;
+  Reset();  // nothing of an earlier engine in this process stays
   Model& m = M();
   {
     std::lock_guard g(m.lock);
