@@ -227,10 +227,8 @@ intptr_t KivWindowProc(plat::Window* window, uint32_t message, uintptr_t wParam,
       KivMovieRestart();
       return 0;
     case kMsgApp + 0x67:
-      if (s->debugTask) {
-        KivTaskFree(s->debugTask);
-        s->debugTask = nullptr;
-      }
+      // The debug task is made and freed by the game thread.
+      KivDebugTaskRequest(static_cast<int>(wParam));
       return 0;
     case kMsgApp + 0x68:
       return plat::DefWindowProc(window, message, wParam, lParam);
