@@ -12,6 +12,8 @@
 
 #include "debug/debug_window.h"
 #include "platform/core/ini_file.h"
+#include "platform/debugview/debug_view.h"
+#include "platform/window/png_capture.h"
 #include "support/engine_fixture.h"
 
 namespace {
@@ -184,6 +186,82 @@ TEST_F(DebugWindowTest, PrintingWhileViewsReadNeverWaits) {
   done = true;
   reader.join();
   EXPECT_EQ(Find(Snapshot(), 50)->rows.size(), 64u + 2000u);
+}
+
+// The views, headless: drawn in memory, compared with reviewed captures,
+// and driven by injected input (an edit, closing, the menu's end).
+TEST_F(DebugWindowTest, ViewsDrawTheModelAndTakeInput) {
+  ASSERT_EQ(KivDebugWindowCreate(12, kivtest::Sj("システムメモリ").c_str(), 3), 1);
+  static int values[5] = {0, 1, 22, 333, -4};
+  KivDebugSetData(12, values, 5);
+  ASSERT_EQ(KivDebugWindowCreate(16, "output", 1), 1);
+  KivDebugPrintf(16, nullptr, "%s", kivtest::Sj("こんにちは、ログ。").c_str());
+  KivDebugPrintf(16, nullptr, "line %d", 2);
+  SetRect(12, Rect{0, 0, 170, 120});
+  KivDebugWindowDelete(0);  // the start-up log names files of the run; not drawn here
+  // Placed before the views open: the output window's default 100 x 100.
+  KivDebugViewsClose();
+  KivDebugViewsRefresh();
+  auto golden = [&](const std::string& caption, const char* file) {
+    plat::HeadlessViewFrame f = plat::HeadlessDebugViewFrame(caption);
+    ASSERT_GT(f.width, 0) << caption;
+    const std::string path = std::string(KIV_GOLDEN_DIR) + "/" + file;
+    if (const char* u = std::getenv("KIV_UPDATE_GOLDEN"); u && std::string(u) == "1") {
+      ASSERT_TRUE(plat::CapturePng(path, f.pixels.data(), f.width, f.height, f.width));
+    }
+    std::vector<uint32_t> want;
+    int w = 0, h = 0;
+    ASSERT_TRUE(plat::ReadPng(path, &want, &w, &h)) << path;
+    ASSERT_EQ(w, f.width);
+    ASSERT_EQ(h, f.height);
+    int differ = 0;
+    for (size_t i = 0; i < want.size(); ++i) differ += (want[i] & 0xFFFFFFu) != (f.pixels[i] & 0xFFFFFFu);
+    EXPECT_EQ(differ, 0) << file;
+  };
+  golden(kivtest::Sj("システムメモリ"), "debug_view_variables.png");
+  golden("output", "debug_view_log.png");
+
+  // A double click on row 3 and "42" Enter: stored between frames.
+  const std::string vars = kivtest::Sj("システムメモリ");
+  plat::DebugViewEvent e;
+  e.kind = plat::DebugViewEvent::kEditStart;
+  e.value = 3;
+  plat::HeadlessDebugViewInject(vars, e);
+  e.kind = plat::DebugViewEvent::kEditText;
+  e.text = "42";
+  plat::HeadlessDebugViewInject(vars, e);
+  KivDebugViewsRefresh();
+  golden(vars, "debug_view_editing.png");
+  e.kind = plat::DebugViewEvent::kEditCommit;
+  plat::HeadlessDebugViewInject(vars, e);
+  KivDebugViewsRefresh();
+  EXPECT_EQ(values[3], 333);
+  ApplyEdits();
+  EXPECT_EQ(values[3], 42);
+
+  // Closing hides; the menu shows it again.
+  e.kind = plat::DebugViewEvent::kClose;
+  plat::HeadlessDebugViewInject("output", e);
+  KivDebugViewsRefresh();
+  EXPECT_FALSE(plat::HeadlessDebugViewFrame("output").visible);
+  EXPECT_FALSE(Find(Snapshot(), 16)->visible);
+  e.kind = plat::DebugViewEvent::kMenu;
+  e.value = kMenuShowAll;
+  plat::HeadlessDebugViewInject("status", e);
+  KivDebugViewsRefresh();
+  EXPECT_TRUE(plat::HeadlessDebugViewFrame("output").visible);
+  // Deleting a window closes its view.
+  KivDebugWindowDelete(16);
+  KivDebugViewsRefresh();
+  EXPECT_EQ(plat::HeadlessDebugViewFrame("output").width, 0);
+  e.value = kMenuEnd;
+  plat::HeadlessDebugViewInject("status", e);
+  KivDebugViewsRefresh();
+  plat::Msg msg;
+  bool ended = false;
+  while (plat::PeekMessage(&msg, true))
+    if (msg.message == plat::kMsgApp + 0x69) ended = true;
+  EXPECT_TRUE(ended) << "the menu's end asks for the orderly end";
 }
 
 TEST(DebugWindowOff, EveryCallIsANoOpOutsideDebugMode) {

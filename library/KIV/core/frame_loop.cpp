@@ -182,6 +182,7 @@ void KivGameThreadProc(void) {
     kivdebug::ApplyEdits();
     if (s->moviePlaying.load()) KivMovieStep();
     TaskWalk(s);
+    if (s->params.debug) KivDebugViewsSchedule();
     KivPace();
     KivFpsCount();
     KivMovieSpritesStep();

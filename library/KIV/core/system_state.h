@@ -197,6 +197,11 @@ void KivDebugLog(const char* cp932);
 // thread), and carry it out (game thread, outside the task walk).
 void KivDebugTaskRequest(int which);
 void KivDebugTaskService(void);
+// debug/debug_views.cpp: draw the debug windows into their views and take
+// their input (window thread); ask for that from any thread; close them.
+void KivDebugViewsRefresh(void);
+void KivDebugViewsSchedule(void);
+void KivDebugViewsClose(void);
 // ui/text_field.cpp: the text field's share of a window message (window
 // thread); true when the field took it. Deletes a text event's payload.
 bool KivTextFieldWindowInput(uint32_t message, uintptr_t wParam, intptr_t lParam);

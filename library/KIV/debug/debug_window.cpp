@@ -232,7 +232,11 @@ void KivDebugStart(void) {
   KivDebugWindowCreate(0, "system", kKindLog);
 }
 
-void KivDebugCloseWindows(void) { Reset(); }
+void KivDebugCloseWindows(void) {
+  // The views live on the window thread, where this runs at the end.
+  KivDebugViewsClose();
+  Reset();
+}
 
 void KivDebugLog(const char* cp932) {
   KivSystemState* s = g_kiv;

@@ -20,6 +20,8 @@
 #include "platform/window/window.h"
 
 namespace plat {
+bool SdlDebugViewsOnEvent(const SDL_Event& e, uint32_t main_window_id);  // sdl_debug_view.cpp
+
 
 namespace {
 
@@ -229,6 +231,8 @@ class SdlWindow : public WindowBackend {
   void Post(uint32_t m, uintptr_t w, intptr_t l) { owner_->Post(m, w, l); }
 
   void Translate(const SDL_Event& e) {
+    // Events of the debug views' extra windows go to them.
+    if (SdlDebugViewsOnEvent(e, id_)) return;
     SdlInputOnEvent(e, window_, id_);  // the input snapshot sees every event first
     switch (e.type) {
       case SDL_WINDOWEVENT:
