@@ -13,6 +13,8 @@
 #include "platform/debugview/debug_view.h"
 #include "platform/window/messages.h"
 
+bool KivSpriteCtrlValues(int out[9]);  // control_tasks.cpp
+
 namespace {
 
 using namespace kivdebug;
@@ -25,6 +27,7 @@ struct Views {
   std::map<int, int> byKey;  // debug window key -> view
   std::map<int, int> keyOf;  // view -> key (-1 status)
   std::map<int, bool> shown;
+  int spriteCtrl = 0;  // the sprite control's dialog, while its task runs
   int editView = 0, editRow = -1;
   std::string editText;
 };
@@ -72,6 +75,29 @@ void HandleEvents(Views& v) {
   }
 }
 
+// The sprite control's dialog while its task runs: the nine values named as
+// its edit boxes are.
+void KivDebugViewsSpriteCtrl(Views& v, const plat::Rect& main) {
+  int& view = v.spriteCtrl;
+  int values[9];
+  if (!KivSpriteCtrlValues(values)) {
+    if (view) {
+      v.backend->Close(view);
+      view = 0;
+    }
+    return;
+  }
+  if (!view) view = v.backend->Open("KivSpriteCtrlTask", plat::Rect{main.right, main.top, main.right + 200, main.top + 200});
+  if (!view) return;
+  static const char* const kNames[9] = {"mouse_x", "mouse_y", "sprite_x", "sprite_y", "move_x", "move_y",
+                                        "sprite_x + move_x", "sprite_y + move_y", "scale"};
+  plat::ListViewModel m;
+  m.caption = "KivSpriteCtrlTask";
+  m.columns = {{"", 120}, {"", 80}};
+  for (int i = 0; i < 9; ++i) m.rows.push_back({kNames[i], std::to_string(values[i])});
+  v.backend->Update(view, m);
+}
+
 }  // namespace
 
 void KivDebugViewsRefresh(void) {
@@ -113,6 +139,7 @@ void KivDebugViewsRefresh(void) {
     v.shown.erase(it->second);
     it = v.byKey.erase(it);
   }
+  KivDebugViewsSpriteCtrl(v, s->window->backend()->OuterRect());
   for (const WindowSnapshot& w : all) {
     int& id = v.byKey[w.key];
     if (!id) {

@@ -4,9 +4,12 @@
 // are pressed, and what the player sees is compared with reviewed frames.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 
 #include "component_stubs.h"
+#include "debug/debug_window.h"
+#include "platform/core/shell_open.h"
 #include "image_encoder.h"
 #include "platform/window/png_capture.h"
 #include "platform/window/window.h"
@@ -209,6 +212,66 @@ TEST_F(NameEntryTest, EditingKeysAndAResetMidEntryTearsItDown) {
   EXPECT_EQ(m.ctx->playerName.state, 0);
   EXPECT_EQ(m.ctx->playerName.button, nullptr);
   EXPECT_LT(KivMemoryLive(), live) << "sprites and buttons freed";
+}
+
+}  // namespace
+
+namespace {
+
+// The debug and odd-job commands with the engine in debug mode: the
+// script's text printed as a line (never a format), debug_output expanded
+// into window 16, the debug windows' state, window titles through the
+// window thread, and app_exec resolved against the base folder.
+class DebugCommandTest : public kivtest::SpriteSceneTest {
+ protected:
+  void AdjustParams() override { params.debug = 1; }
+  static void Pump() {
+    plat::Msg msg;
+    while (plat::PeekMessage(&msg, true)) plat::DispatchMessage(msg);
+  }
+};
+
+std::vector<std::string> g_opened;
+bool RecordOpen(const std::string& path) {
+  g_opened.push_back(path);
+  return true;
+}
+
+TEST_F(DebugCommandTest, DebugLinesStatesTitleAndOpen) {
+  ASSERT_EQ(KivDebugWindowCreate(16, "output", 1), 1);
+  std::snprintf(g_kiv->baseFolder, sizeof g_kiv->baseFolder, "%s", folder.c_str());
+  vmtest::Machine m(R"(main:
+    call debug_print "%d%n%s"
+    call debug_output "v=%d h=%x t=%t q=%q", 7, 255, str0, 0, 0, 0, 0
+    call debug_window_set_state 1
+    call debug_print "silenced"
+    call debug_window_get_state -> r1
+    call debug_window_set_state 0
+    call is_debug -> r2
+    call app_exec file"manual.html"
+    call set_window_title "Title"
+    mov r3, 1
+)");
+  std::memcpy(m.ctx->stringVariables[0], "txt", 4);
+  plat::SetShellOpenHandler(RecordOpen);
+  g_opened.clear();
+  m.Run();
+  EXPECT_EQ(m.Reg(3), 0) << "set_window_title yields";
+  m.Run();
+  plat::SetShellOpenHandler(nullptr);
+  EXPECT_EQ(m.Reg(1), 1);
+  EXPECT_EQ(m.Reg(2), 1);
+  std::vector<std::string> lines;
+  for (const auto& w : kivdebug::Snapshot())
+    if (w.key == 16)
+      for (const auto& r : w.rows) lines.push_back(r.text);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "%d%n%s") << "the script's text is a line, not a format";
+  EXPECT_EQ(lines[1], "v=7 h=000000FF t=txt q=");
+  for (const auto& l : lines) EXPECT_NE(l, "silenced");
+  ASSERT_EQ(g_opened.size(), 1u);
+  EXPECT_EQ(g_opened[0], folder + "/MANUAL.HTML") << "resolved against the base folder";
+  Pump();  // the title reaches the window on its own thread
 }
 
 }  // namespace
