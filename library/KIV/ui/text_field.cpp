@@ -68,7 +68,14 @@ void TextInputFollow(const Field& f) {
   KivSystemState* s = g_kiv;
   if (!s || !s->window) return;
   if (f.handle && f.visible) {
-    s->window->backend()->TextInputStart(plat::Rect{f.x, f.y, f.x + f.w, f.y + f.h});
+    // Screen coordinates to the client: the field follows the view
+    // rectangle the frame is shown in, so the candidates sit under it.
+    const plat::Rect v = s->view;
+    const int sw = s->params.screenWidth > 0 ? s->params.screenWidth : 1;
+    const int sh = s->params.screenHeight > 0 ? s->params.screenHeight : 1;
+    auto cx = [&](int x) { return v.width() > 0 ? v.left + x * v.width() / sw : x; };
+    auto cy = [&](int y) { return v.height() > 0 ? v.top + y * v.height() / sh : y; };
+    s->window->backend()->TextInputStart(plat::Rect{cx(f.x), cy(f.y), cx(f.x + f.w), cy(f.y + f.h)});
   } else {
     s->window->backend()->TextInputStop();
   }
