@@ -104,7 +104,8 @@ TEST_F(DebugWindowTest, BoundValuesAreShownAndEditedBetweenFrames) {
   EXPECT_EQ(KivDebugSetData(11, values, -1), 0);
   EXPECT_TRUE(Find(Snapshot(), 11)->rows.empty()) << "null values and negative counts are refused";
   EXPECT_EQ(KivDebugSetData(11, values, 4), 0) << "answers 0 as it always did";
-  auto w = Find(Snapshot(), 11);
+  const auto bound = Snapshot();
+  auto w = Find(bound, 11);
   ASSERT_EQ(w->rows.size(), 4u);
   EXPECT_EQ(w->rows[1].label, "1");
   EXPECT_EQ(w->rows[1].text, "-2");
@@ -129,7 +130,8 @@ TEST_F(DebugWindowTest, PlacesAreReadAndSavedInSettingIni) {
   KivDebugStart();  // again, now that the base folder is the test's
   EXPECT_EQ(Status().rect.x, 0) << "a negative x becomes 0";
   ASSERT_EQ(KivDebugWindowCreate(30, "place", 2), 1);
-  const auto* w = Find(Snapshot(), 30);
+  const auto placed = Snapshot();
+  const auto* w = Find(placed, 30);
   EXPECT_EQ(w->rect.x, 40);
   EXPECT_EQ(w->rect.w, 300);
   EXPECT_EQ(w->rect.h, 100) << "default";
