@@ -110,7 +110,9 @@ TEST_F(DebugWindowTest, BoundValuesAreShownAndEditedBetweenFrames) {
   EXPECT_EQ(w->rows[1].label, "1");
   EXPECT_EQ(w->rows[1].text, "-2");
   values[1] = 77;
-  EXPECT_EQ(Find(Snapshot(), 11)->rows[1].text, "77") << "the values themselves, read now";
+  EXPECT_EQ(Find(Snapshot(), 11)->rows[1].text, "-2") << "read by the game thread between frames";
+  ApplyEdits();
+  EXPECT_EQ(Find(Snapshot(), 11)->rows[1].text, "77") << "the values themselves";
 
   EXPECT_TRUE(EditRow(11, 2, "123"));
   EXPECT_TRUE(EditRow(11, 3, "99999999999"));

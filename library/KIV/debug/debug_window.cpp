@@ -36,8 +36,9 @@ struct Window {
   bool visible = true;
   Rect rect;
   std::vector<Row> rows;
-  int* values = nullptr;  // bound values (kinds 2 and 3), read atomically
+  int* values = nullptr;  // bound values (kinds 2 and 3): the game's memory
   int count = 0;
+  std::vector<int> shown;  // their copy, taken by the game thread between frames
   plat::FileHandle log = plat::kInvalidFile;
   uint64_t version = 0;
 };
@@ -69,8 +70,6 @@ Window* Find(Model& m, int key) {
 
 std::string Base() { return g_kiv ? std::string(g_kiv->baseFolder) : std::string("."); }
 std::string SettingPath() { return Base() + "\\setting.ini"; }
-
-int ReadValue(const int* p) { return std::atomic_ref<int>(*const_cast<int*>(p)).load(std::memory_order_relaxed); }
 
 void CloseLog(Window& w) {
   if (w.log != plat::kInvalidFile) plat::FileClose(w.log);
@@ -109,9 +108,9 @@ std::vector<WindowSnapshot> Snapshot() {
     s.rect = w.rect;
     s.rows = w.rows;
     s.version = w.version;
-    if (w.values)
-      for (int i = 0; i < w.count && i < static_cast<int>(s.rows.size()); ++i)
-        s.rows[static_cast<size_t>(i)].text = std::to_string(ReadValue(w.values + i));
+    // The values as the game thread last copied them: the window thread
+    // never reads the game's memory.
+    for (size_t i = 0; i < w.shown.size() && i < s.rows.size(); ++i) s.rows[i].text = std::to_string(w.shown[i]);
     out.push_back(std::move(s));
   }
   return out;
@@ -175,8 +174,10 @@ bool EditRow(int key, int row, const std::string& text) {
 void ApplyEdits() {
   Model& m = M();
   std::lock_guard g(m.lock);
-  for (const Edit& e : m.edits) std::atomic_ref<int>(*e.target).store(e.value, std::memory_order_relaxed);
+  for (const Edit& e : m.edits) *e.target = e.value;
   m.edits.clear();
+  for (Window& w : m.windows)
+    if (w.values) w.shown.assign(w.values, w.values + w.count);
 }
 
 void SetRect(int key, const Rect& r) {
@@ -307,6 +308,7 @@ extern "C" KIV_API int KivDebugSetData(int key, int* values, int count) {
   if (!w) return 0;
   w->values = values;
   w->count = count;
+  w->shown.assign(values, values + count);  // the caller is the game thread
   w->rows.clear();
   for (int i = 0; i < count; ++i) w->rows.push_back({std::to_string(i), ""});
   ++w->version;

@@ -62,7 +62,9 @@ void MenuChoose(int id);
 // An edit of row `row` of a variables window; applied on the game thread
 // by ApplyEdits. The text is read as a decimal number, clamped to int.
 bool EditRow(int key, int row, const std::string& text);
-// The game thread, between frames: stores pending edits into bound values.
+// The game thread, between frames: stores pending edits into the bound
+// values and copies the values for the views (which never read the game's
+// memory themselves).
 void ApplyEdits();
 // A window was moved or sized by the player (window thread).
 void SetRect(int key, const Rect& r);  // key -1: the status dialog
