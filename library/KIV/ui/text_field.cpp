@@ -6,6 +6,7 @@
 #include "ui/text_field.h"
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -15,7 +16,9 @@
 #include "kiv.h"
 #include "platform/core/error.h"
 #include "platform/core/text_encoding.h"
+#include "platform/audio/audio.h"
 #include "platform/font/font.h"
+#include "sound/sound.h"
 #include "platform/window/messages.h"
 
 namespace kivfield {
@@ -104,7 +107,8 @@ bool Commit(const std::string& utf8) {
     Beep();
     return false;
   }
-  std::lock_guard g(g_lock);
+  bool full = false;
+  std::unique_lock g(g_lock);
   Field& f = g_field;
   if (!f.handle) return false;
   f.composition.clear();
@@ -113,7 +117,7 @@ bool Commit(const std::string& utf8) {
   for (size_t i = 0; i < sj.size();) {
     const size_t w = Lead(static_cast<unsigned char>(sj[i])) && i + 1 < sj.size() ? 2 : 1;
     if (f.maxChars > 0 && count >= static_cast<size_t>(f.maxChars)) {
-      g_beeps.fetch_add(1);
+      full = true;
       break;
     }
     add.append(sj, i, w);
@@ -123,6 +127,8 @@ bool Commit(const std::string& utf8) {
   f.text.insert(f.caret, add);
   f.caret += add.size();
   ++f.version;
+  g.unlock();
+  if (full) Beep();
   return !add.empty();
 }
 
@@ -174,9 +180,47 @@ FieldView View() {
 
 int BeepCount() { return g_beeps.load(); }
 
+namespace {
+std::mutex g_beepLock;
+plat::AudioBuffer* g_beepBuffer = nullptr;  // in the current sound device's mixer
+
+// A short tone (880 Hz, 120 ms, faded in and out), mono 16-bit.
+plat::AudioBuffer* BeepBuffer(plat::AudioDevice* device) {
+  if (g_beepBuffer) return g_beepBuffer;
+  plat::AudioFormat f;
+  f.channels = 1;
+  f.rate = 22050;
+  f.bits = 16;
+  const uint32_t frames = static_cast<uint32_t>(f.rate) * 120 / 1000;
+  plat::AudioBuffer* b = device->mixer().CreateBuffer(f, frames * 2, 0);
+  if (!b) return nullptr;
+  uint8_t *p1 = nullptr, *p2 = nullptr;
+  uint32_t n1 = 0, n2 = 0;
+  if (b->Lock(0, frames * 2, &p1, &n1, &p2, &n2)) {
+    for (uint32_t i = 0; i < frames && (i + 1) * 2 <= n1; ++i) {
+      const float t = static_cast<float>(i) / static_cast<float>(f.rate);
+      const float edge = std::min(1.0f, std::min(i, frames - i) / 200.0f);
+      const auto v = static_cast<int16_t>(std::sin(2.0f * 3.14159265f * 880.0f * t) * 9000.0f * edge);
+      std::memcpy(p1 + 2 * i, &v, 2);
+    }
+    b->Unlock();
+  }
+  g_beepBuffer = b;
+  return b;
+}
+}  // namespace
+
 void Beep() {
   g_beeps.fetch_add(1);
   plat::DebugOutput("beep\n");
+  plat::AudioDevice* device = KivSoundDevice();
+  if (!device) return;
+  std::lock_guard g(g_beepLock);
+  if (plat::AudioBuffer* b = BeepBuffer(device)) {
+    b->Stop();
+    b->SetCurrentPosition(0);
+    b->Play(false);
+  }
 }
 
 }  // namespace kivfield
@@ -371,4 +415,10 @@ void KivTextFieldDraw(uint32_t* pixels, int width, int height) {
   pen = DrawText(pixels, width, height, font, plat::Cp932ToUtf8(v.text.substr(v.caret)), pen, baseline, 0, clip);
   if (v.composition.empty() && caret >= clip.left && caret < clip.right)
     FillRect(pixels, width, height, {caret, baseline - m.ascent, caret + 1, baseline + m.descent}, 0xFF000000u);
+}
+
+void KivBeepRelease(void) {
+  std::lock_guard g(kivfield::g_beepLock);
+  if (kivfield::g_beepBuffer) kivfield::g_beepBuffer->Release();
+  kivfield::g_beepBuffer = nullptr;
 }

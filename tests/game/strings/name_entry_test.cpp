@@ -19,6 +19,8 @@
 #include "support/vm_harness.h"
 #include "text/text_layout.h"
 #include "ui/text_field.h"
+#include "sound/sound.h"
+#include "platform/audio/audio.h"
 
 namespace {
 
@@ -159,13 +161,18 @@ TEST_F(NameEntryTest, CountStopsAtThreeCharactersAndSaveKeepsTheName) {
   Frame(m);
   Frame(m);
   const int before = kivfield::BeepCount();
+  plat::AudioDevice* device = KivSoundDevice();
+  ASSERT_NE(device, nullptr);
+  const int buffers = device->mixer().BufferCount();
   Post(plat::kMsgTextCommit, "ウキアイ");
   EXPECT_EQ(FieldText(), Sj("ユウキ")) << "n = 3 whole characters";
   EXPECT_EQ(kivfield::BeepCount() - before, 1);
+  EXPECT_EQ(device->mixer().BufferCount(), buffers + 1) << "the beep is a tone in the mixer";
   // An unconvertible character is refused whole with a beep.
   Post(plat::kMsgTextCommit, "\xF0\x9F\x98\x80");
   EXPECT_EQ(FieldText(), Sj("ユウキ"));
   EXPECT_EQ(kivfield::BeepCount() - before, 2);
+  EXPECT_EQ(device->mixer().BufferCount(), buffers + 1) << "one tone buffer, played again";
   Press(m, 1);
   Frame(m);
   Frame(m);
