@@ -40,6 +40,9 @@ uintptr_t VirtualKeyFor(SDL_Keycode k) {
     case SDLK_SPACE: return 0x20;
     case SDLK_TAB: return 0x09;
     case SDLK_BACKSPACE: return 0x08;
+    case SDLK_DELETE: return 0x2E;  // the text field's editing keys
+    case SDLK_HOME: return 0x24;
+    case SDLK_END: return 0x23;
     case SDLK_LEFT: return 0x25;
     case SDLK_UP: return 0x26;
     case SDLK_RIGHT: return 0x27;
