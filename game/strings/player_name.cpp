@@ -191,7 +191,12 @@ const char* player_name_get(VmContext* ctx) { return ctx ? ctx->playerName.name 
 
 void player_name_release(VmContext* ctx) { ScreenRelease(ctx); }
 
-void player_name_window_destroy(VmContext* ctx) { FieldDestroy(ctx->playerName); }
+// At the game's end: when the entry screen is open, its field, its four
+// sprites and its buttons go.
+void player_name_window_destroy(VmContext* ctx) {
+  PlayerNameState& p = ctx->playerName;
+  if (Field(p).load() || p.fieldRequested) ScreenRelease(ctx);
+}
 
 void player_name_record_clear(VmContext* ctx) {
   PlayerNameState& p = ctx->playerName;
