@@ -109,7 +109,11 @@ TEST_F(ControlTaskTest, CameraControlNeedsTheGpuContext) {
 TEST_F(ControlTaskTest, EffectTestRunsATransitionAndGivesEverythingBack) {
   // The screen transition keeps its own capture buffers once it has run.
   KivEffectEx(1, 0, 0, 1);
-  for (int i = 0; i < 3; ++i) Frame();
+  for (int i = 0; i < 10 && KivEffectIs(); ++i) {
+    Frame();
+    KivRenderFrame();
+  }
+  ASSERT_EQ(KivEffectIs(), 0);
   const int live = KivMemoryLive();
   ASSERT_EQ(KivEffectTest("no_background", 7, "no_character"), 1);
   KivTask* t = nullptr;
@@ -125,11 +129,16 @@ TEST_F(ControlTaskTest, EffectTestRunsATransitionAndGivesEverythingBack) {
   Key(plat::vk::kLButton, false);
   EXPECT_EQ(KivEffectTestLast(t), 23);
   EXPECT_EQ(KivEffectIs(), 1) << "transition 2 for 3000 ms runs";
+  EXPECT_EQ(g_kivEffect.index, 2);
+  EXPECT_EQ(g_kivEffect.duration, 3000u);
   Tap(plat::vk::kEscape);
   for (int i = 0; i < 5; ++i) Frame();
   EXPECT_EQ(KivRenderGetActive(), list) << "the list that was active comes back";
   KivEffectEndSoon();
-  for (int i = 0; i < 5; ++i) Frame();
+  for (int i = 0; i < 10 && KivEffectIs(); ++i) {
+    Frame();
+    KivRenderFrame();
+  }
   EXPECT_LE(KivMemoryLive(), live) << "its list, sprites and arguments are freed";
 }
 
