@@ -89,6 +89,9 @@ TEST_F(DebugWindowTest, KindsKeysAndRows) {
   KivDebugPrintf(20, nullptr, "%s", kivtest::Sj("日本語").c_str());
   EXPECT_EQ(Slurp("log.txt"), "line 1\r\n" + longLine + "\r\n" + kivtest::Sj("日本語") + "\r\n");
 
+  // A view asks only for the newest rows.
+  ASSERT_EQ(Find(Snapshot(1), 20)->rows.size(), 1u);
+  EXPECT_EQ(Find(Snapshot(1), 20)->rows[0].text, kivtest::Sj("日本語"));
   EXPECT_EQ(KivDebugWindowDeleteLog(20), 1);
   EXPECT_TRUE(Find(Snapshot(), 20)->rows.empty());
   EXPECT_EQ(KivDebugWindowDeleteLog(98), 0);

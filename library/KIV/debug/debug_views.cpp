@@ -125,7 +125,8 @@ void KivDebugViewsRefresh(void) {
     for (const auto& item : st.menu) m.menu.push_back({item.id, item.caption, item.checked});
     v.backend->Update(v.status, m);
   }
-  const std::vector<WindowSnapshot> all = Snapshot();
+  // A view shows the newest rows; more than a screenful is never needed.
+  const std::vector<WindowSnapshot> all = Snapshot(256);
   // Views of deleted windows go.
   for (auto it = v.byKey.begin(); it != v.byKey.end();) {
     bool alive = false;

@@ -95,7 +95,7 @@ std::string Fmt(const char* fmt, ...) {
 
 }  // namespace
 
-std::vector<WindowSnapshot> Snapshot() {
+std::vector<WindowSnapshot> Snapshot(size_t tail) {
   Model& m = M();
   std::lock_guard g(m.lock);
   std::vector<WindowSnapshot> out;
@@ -106,7 +106,8 @@ std::vector<WindowSnapshot> Snapshot() {
     s.kind = w.kind;
     s.visible = w.visible;
     s.rect = w.rect;
-    s.rows = w.rows;
+    if (w.values || w.rows.size() <= tail) s.rows = w.rows;
+    else s.rows.assign(w.rows.end() - static_cast<std::ptrdiff_t>(tail), w.rows.end());
     s.version = w.version;
     // The values as the game thread last copied them: the window thread
     // never reads the game's memory.

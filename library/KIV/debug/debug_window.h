@@ -4,6 +4,7 @@
 // platform's "debug views" family read snapshots of it on the window thread
 // and hand edits back, which the game thread applies between frames.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -55,7 +56,9 @@ struct StatusSnapshot {
 };
 
 // Status dialog and windows ("system", key 0, is made by KivDebugStart).
-std::vector<WindowSnapshot> Snapshot();
+// Windows without bound values give at most their last `tail` rows (what a
+// view can show), so a long log costs nothing per refresh.
+std::vector<WindowSnapshot> Snapshot(size_t tail = SIZE_MAX);
 StatusSnapshot Status();
 // A menu choice of the status dialog (window thread).
 void MenuChoose(int id);
