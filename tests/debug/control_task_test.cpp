@@ -8,6 +8,8 @@
 
 #include "effect/effect.h"
 #include "platform/input/input.h"
+#include "platform/window/png_capture.h"
+#include "render/soft_screen.h"
 #include "support/sprite_scene.h"
 #include "task/task.h"
 
@@ -17,7 +19,11 @@ namespace {
 
 class ControlTaskTest : public kivtest::SpriteSceneTest {
  protected:
-  void AdjustParams() override { params.debug = 1; }
+  void AdjustParams() override {
+    params.debug = 1;
+    params.clientWidth = params.screenWidth = 640;
+    params.clientHeight = params.screenHeight = 360;
+  }
   void SetUp() override {
     SpriteSceneTest::SetUp();
     plat::HeadlessInputReset();
@@ -140,6 +146,31 @@ TEST_F(ControlTaskTest, EffectTestRunsATransitionAndGivesEverythingBack) {
     KivRenderFrame();
   }
   EXPECT_LE(KivMemoryLive(), live) << "its list, sprites and arguments are freed";
+}
+
+TEST_F(ControlTaskTest, EffectTestSceneMatchesTheReviewedFrame) {
+  ASSERT_EQ(KivSystemPathSet((std::string(DEMO_GAME_DIR) + "/data").c_str()), 1);
+  ASSERT_EQ(KivEffectTest("BG_DAY.PGD", 0, "CH_AOI.PGD"), 1);
+  Mouse(20 + 40 * 4 + 5, 50 + 20 * 3 + 5);  // over 105: it turns 0xFF00FFFF
+  Frame();
+  Frame();
+  ASSERT_EQ(KivRenderFrame(), 1);
+  const int w = screen->width, h = screen->height;
+  std::vector<uint32_t> frame(screen->backBuffer, screen->backBuffer + static_cast<size_t>(w) * h);
+  const std::string golden = std::string(KIV_GOLDEN_DIR) + "/effect_test_scene.png";
+  if (const char* u = std::getenv("KIV_UPDATE_GOLDEN"); u && std::string(u) == "1") {
+    ASSERT_TRUE(plat::CapturePng(golden, frame.data(), w, h, w));
+  }
+  std::vector<uint32_t> want;
+  int gw = 0, gh = 0;
+  ASSERT_TRUE(plat::ReadPng(golden, &want, &gw, &gh)) << golden;
+  ASSERT_EQ(gw, w);
+  ASSERT_EQ(gh, h);
+  int differ = 0;
+  for (size_t i = 0; i < want.size(); ++i) differ += (want[i] & 0xFFFFFFu) != (frame[i] & 0xFFFFFFu);
+  EXPECT_EQ(differ, 0);
+  Tap(plat::vk::kEscape);
+  Frame();
 }
 
 }  // namespace

@@ -82,7 +82,7 @@ int Step(void* data) {
   const int x = KivInputGetMouseX(), y = KivInputGetMouseY();
   for (int i = 0; i < 3; ++i) {
     const bool over = Hit(e->modes[i], x, y);
-    if (e->modes[i]) KivSpriteSetColor(e->modes[i], over || i == e->mode ? kHover : kModeColour);
+    if (e->modes[i]) KivSpriteSetColor(e->modes[i], over ? kHover : kModeColour);
     if (over && (push & kLButton)) e->mode = i;
   }
   for (int r = 0; r < kRows; ++r)
