@@ -271,6 +271,18 @@ TEST_F(DebugWindowTest, ViewsDrawTheModelAndTakeInput) {
   EXPECT_TRUE(ended) << "the menu's end asks for the orderly end";
 }
 
+TEST_F(DebugWindowTest, ALongLogKeepsItsNewestRowsAndTheFileKeepsAll) {
+  ASSERT_EQ(KivDebugWindowCreate(60, "long", 1), 1);
+  for (int i = 0; i < 20001; ++i) KivDebugPrintf(60, nullptr, "%d", i);
+  const auto all = Snapshot();
+  const auto* w = Find(all, 60);
+  EXPECT_LE(w->rows.size(), 20000u);
+  EXPECT_EQ(w->rows.back().text, "20000");
+  const std::string file = Slurp("long.txt");
+  EXPECT_EQ(file.substr(0, 6), "0\r\n1\r\n");
+  EXPECT_EQ(file.substr(file.size() - 7), "20000\r\n");
+}
+
 TEST(DebugWindowOff, EveryCallIsANoOpOutsideDebugMode) {
   EXPECT_EQ(KivDebugWindowCreate(1, "x", 1), 0);
   EXPECT_EQ(KivDebugPrintf(1, nullptr, "x"), 1);

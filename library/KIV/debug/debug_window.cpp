@@ -43,6 +43,8 @@ struct Window {
   uint64_t version = 0;
 };
 
+constexpr size_t kRowsKept = 20000;
+
 struct Edit {
   int* target;
   int value;
@@ -290,6 +292,8 @@ extern "C" KIV_API int KivDebugPrintf(int key, const char* rowLabel, const char*
     Row r;
     if (w->kind == kKindTable) r.label = rowLabel ? rowLabel : "";
     r.text = line;
+    // A log that runs for hours keeps its newest rows (the file keeps all).
+    if (!w->values && w->rows.size() >= kRowsKept) w->rows.erase(w->rows.begin(), w->rows.begin() + kRowsKept / 2);
     w->rows.push_back(std::move(r));
     ++w->version;
     if (w->kind == kKindLog && w->log != plat::kInvalidFile) {
