@@ -405,6 +405,24 @@ bool WriteWipeMask(const std::string& dir) {
   return true;
 }
 
+// The player-name entry screen, full-screen pictures that are transparent
+// but for their part: a dark panel around the text field (414, 291,
+// 140 x 30) and three buttons under it, "restore" grey, "accept" green and
+// "cancel" red; the buttons react only on their drawn pixels.
+Image NamePicture(int left, int top, int right, int bottom, uint32_t argb) {
+  Image img{1280, 720, std::vector<uint32_t>(1280 * 720, 0)};
+  for (int y = top; y < bottom; ++y)
+    for (int x = left; x < right; ++x) img.pixels[static_cast<size_t>(y) * 1280 + x] = argb;
+  return img;
+}
+
+bool WriteNamePictures(const std::string& dir) {
+  return Write(dir, "NAME_BASE.PGD", NamePicture(384, 250, 584, 390, 0xC0182030u), 1) &&
+         Write(dir, "NAME_BT00.PGD", NamePicture(404, 340, 454, 370, 0xFF808890u), 1) &&
+         Write(dir, "NAME_BT01.PGD", NamePicture(459, 340, 509, 370, 0xFF40A050u), 1) &&
+         Write(dir, "NAME_BT02.PGD", NamePicture(514, 340, 564, 370, 0xFFB04040u), 1);
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: make_demo_images OUTDIR\n");
@@ -423,5 +441,6 @@ int main(int argc, char** argv) {
   ok = ok && Write(dir, "SKIP_ICON.PGD", ModeIcon(true), 1, 16, 16) && Write(dir, "AUTO_ICON.PGD", ModeIcon(false), 1, 16, 16);
   ok = ok && WriteMenuImages(dir);
   ok = ok && WriteWipeMask(dir);
+  ok = ok && WriteNamePictures(dir);
   return ok ? 0 : 1;
 }

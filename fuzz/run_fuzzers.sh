@@ -13,7 +13,7 @@ image_targets="lz ge pgd bmp_tga pac texture_load"
 media_targets="text text_save sound movie"
 save_targets="sound_save ani action_block effect_block save_file button_block voice_blocks"
 game_targets="script_src text_dat text_dat_scrambled file_dat point_dat mem_dat graphic_dat archive_dat
-  system_dat config_dat vm_run"
+  system_dat config_dat vm_run format_name"
 targets=${*:-$image_targets $media_targets $save_targets $game_targets}
 cmake -S . -B build-fuzz -G Ninja \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

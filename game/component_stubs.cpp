@@ -13,19 +13,12 @@
 
 void select_release(VmContext*) {}
 void script_thread_clear(VmContext*) {}
-void player_name_release(VmContext*) {}
 void wait_timers_clear(VmContext*) {}
-void player_name_record_clear(VmContext*) {}
 void select_commands_install() {}
 void wait_thread_commands_install() {}
-void string_debug_commands_install() {}
 
 // ---- Per-frame steps ----
 int script_thread_poll(VmContext*) { return 0; }
-void player_name_window_destroy(VmContext*) {}
-
-// ---- What the graphic layers ask of other components ----
-const char* player_name_get(VmContext*) { return ""; }
 
 // ---- Save blocks in their empty form ----
 namespace {
@@ -46,10 +39,6 @@ bool SkipFixed(std::span<const uint8_t> data, uint32_t* cursor, size_t n, const 
 
 bool select_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 16); }
 bool select_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) { return SkipFixed(d, c, 16, "choice"); }
-bool player_name_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 40); }
-bool player_name_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
-  return SkipFixed(d, c, 40, "player name");
-}
 bool script_thread_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 16); }
 bool script_thread_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
   return SkipFixed(d, c, 16, "script thread");

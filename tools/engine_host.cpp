@@ -13,6 +13,9 @@
 // --sound FILE plays a WAV or Ogg file as music once at start (default: the
 // sine sweep sweep.wav beside the program, when it is there), so a person
 // can hear the device path; --loop repeats it.
+// --debug starts the engine in debug mode: the status dialog and the debug
+// windows (F11 the sprite control). --effect-test BACKGROUND CHARACTER
+// starts the effect test on those two images (in debug mode).
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
@@ -45,7 +48,13 @@ struct Engine {
   decltype(&KivGetWindowHandle) GetWindowHandle;
   decltype(&KivSoundLoad) SoundLoad;
   decltype(&KivSoundPlay) SoundPlay;
+  decltype(&KivEffectTest) EffectTest;
+  decltype(&KivDebugPrintf) DebugPrintf;
 } kiv;
+
+bool g_debug = false;
+const char* g_effect_background = nullptr;
+const char* g_effect_character = nullptr;
 
 std::string g_sound_file;
 bool g_sound_loop = false;
@@ -95,6 +104,8 @@ int Start() {
   }
   if (g_showcase && !ShowcaseStart(g_list, g_frame_limit >= 0)) return 0;
   if (g_scene && !SceneStart(g_list)) return 0;
+  if (g_debug) kiv.DebugPrintf(0, nullptr, "%s", "engine_host: debug mode");
+  if (g_effect_background && !kiv.EffectTest(g_effect_background, 0, g_effect_character)) return 0;
   return kiv.TaskCreate(CountFrames, nullptr, 16, nullptr, KIV_TASK_BEHIND, nullptr, "FrameCount") != nullptr;
 }
 
@@ -134,6 +145,12 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--showcase")) g_showcase = true;
     else if (!std::strcmp(argv[i], "--scene")) g_scene = true;
     else if (!std::strcmp(argv[i], "--dib")) g_dib = true;
+    else if (!std::strcmp(argv[i], "--debug")) g_debug = true;
+    else if (!std::strcmp(argv[i], "--effect-test") && i + 2 < argc) {
+      g_debug = true;
+      g_effect_background = argv[++i];
+      g_effect_character = argv[++i];
+    }
   }
   if (g_sound_file.empty() && access((ProgramFolder() + "/sweep.wav").c_str(), R_OK) == 0)
     g_sound_file = ProgramFolder() + "/sweep.wav";
@@ -149,7 +166,8 @@ int main(int argc, char** argv) {
             Bind(lib, kiv.RenderUninit, "KivRenderUninit") && Bind(lib, kiv.TaskCreate, "KivTaskCreate") &&
             Bind(lib, kiv.TimeGetTime, "KivtimeGetTime") && Bind(lib, kiv.GetKeyPush, "KivInputGetKeyPush") &&
             Bind(lib, kiv.GetWindowHandle, "KivGetWindowHandle") && Bind(lib, kiv.SoundLoad, "KivSoundLoad") &&
-            Bind(lib, kiv.SoundPlay, "KivSoundPlay");
+            Bind(lib, kiv.SoundPlay, "KivSoundPlay") && Bind(lib, kiv.EffectTest, "KivEffectTest") &&
+            Bind(lib, kiv.DebugPrintf, "KivDebugPrintf");
   if (g_showcase) ok = ShowcaseBind(lib) && ok;
   if (g_scene) ok = SceneBind(lib) && ok;
   if (!ok) return 1;
@@ -164,6 +182,7 @@ int main(int argc, char** argv) {
   p.mode &= ~KIV_MODE_GPU;  // the software renderer, without the fallback warning
   // The scene asks for the GPU renderer with its shader effects (--dib: not).
   if (g_scene && !g_dib) p.mode |= KIV_MODE_GPU | KIV_MODE_SHADER;
+  p.debug = g_debug ? 1 : 0;
   p.startCallback = Start;
   p.endCallback = End;
   if (!kiv.Init(&p)) return 2;

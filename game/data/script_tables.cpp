@@ -371,6 +371,8 @@ void debug_data_register(VmContext* ctx) {
   };
   for (int i = 0; i < kDebugDataSlots; ++i) {
     ctx->debugData.area[i] = areas[i].address;
-    game_debug_set_data(areas[i].key, plat::Sjis(areas[i].caption), &ctx->debugData.area[i], areas[i].count);
+    // The window shows the area's values themselves (not the slot that
+    // holds its address).
+    if (areas[i].address) KivDebugSetData(areas[i].key, static_cast<int*>(areas[i].address), areas[i].count);
   }
 }

@@ -85,5 +85,5 @@ bool get_record_operand(VmContext* ctx, uint32_t operand, uint8_t (&out)[kFileRe
 int32_t image_no_to_index(uint32_t image_no);
 
 // Hands the script's memory areas to the debug windows (keys 11, 13, 12, 17,
-// 18, 14, 15); log-only until the engine's debug windows are reachable.
+// 18, 14, 15): each window shows and edits the area's values.
 void debug_data_register(VmContext* ctx);

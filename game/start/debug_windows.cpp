@@ -24,14 +24,10 @@ constexpr DebugWindowEntry kWindows[] = {
     {"ESP", 18, "ESP", 3},
 };
 
-// The engine's debug windows are not part of this build yet; the choice of
-// windows is read all the same, so the ini file keeps its meaning.
-void DebugWindowOpen(int, const char*, int) {}
-
 }  // namespace
 
 void debug_windows_create() {
   std::string ini = std::string(KivGetFilePath()) + "\\" + program_identity().originalFilename + ".ini";
   for (const DebugWindowEntry& w : kWindows)
-    if (plat::IniGetInt("DebugWindow", w.key, 1, ini)) DebugWindowOpen(w.id, plat::Sjis(w.title), w.kind);
+    if (plat::IniGetInt("DebugWindow", w.key, 1, ini)) KivDebugWindowCreate(w.id, plat::Sjis(w.title), w.kind);
 }

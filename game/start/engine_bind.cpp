@@ -71,3 +71,12 @@ extern "C" int KivErrorLogPrintfBasic(const char* fmt, ...) {
   va_end(ap);
   return fn("%s", text.c_str());
 }
+
+extern "C" int KivDebugPrintf(int key, const char* rowLabel, const char* fmt, ...) {
+  static auto fn = reinterpret_cast<int (*)(int, const char*, const char*, ...)>(engine_symbol("KivDebugPrintf"));
+  va_list ap;
+  va_start(ap, fmt);
+  std::string text = Format(fmt, ap);
+  va_end(ap);
+  return fn(key, rowLabel, "%s", text.c_str());
+}

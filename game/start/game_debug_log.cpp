@@ -1,6 +1,6 @@
-// Debug lines of the game program, written through the platform's debugger
-// output until the engine's debug windows are reachable from the game;
-// error-log lines go to the engine's log.txt (debug mode only).
+// Debug lines of the game program: in debug mode they go to the engine's
+// keyed debug windows; otherwise to the platform's debugger output. Error-log
+// lines go to the engine's log.txt (debug mode only).
 #include "start/game_debug_log.h"
 
 #include <cstdarg>
@@ -28,6 +28,11 @@ void Emit(int window, std::string_view line) {
   if (window == kDebugErrorLog) {
     std::string text(line);
     KivErrorLogPrintf("%s", text.c_str());
+    return;
+  }
+  if (KivDebugIs()) {
+    std::string text(line);
+    KivDebugPrintf(window, nullptr, "%s", text.c_str());
     return;
   }
   std::string out = "[" + std::to_string(window) + "] ";
@@ -65,8 +70,4 @@ void game_debug_log_set_sink(GameDebugSink sink, void* user) {
   std::lock_guard lock(g_sink_mutex);
   g_sink = sink;
   g_sink_user = user;
-}
-
-void game_debug_set_data(int key, const char* caption, void** slot, int count) {
-  game_debug_log(kDebugWindowOutput, "debug data %d %s : %d values at %p", key, caption, count, slot ? *slot : nullptr);
 }

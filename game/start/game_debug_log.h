@@ -1,7 +1,7 @@
 // The game program's debug lines. A line goes to a keyed debug window
-// (window 0 errors, 10 the command log, 16 script output ...). Until the
-// engine offers debug windows to the game, every line is written through the
-// platform's debugger output, and a test can install a sink to read them.
+// (window 0 errors, 10 the command log, 16 script output ...) in debug
+// mode, else to the platform's debugger output; a test can install a sink
+// to read them.
 #pragma once
 #include <string_view>
 
@@ -17,10 +17,6 @@ void game_debug_log(int window, const char* fmt, ...) __attribute__((format(prin
 void game_debug_puts(int window, const char* text);
 // A line for the engine's error log (allocation failures and the like).
 void game_error_log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-
-// Registers an area (the address kept in *slot, count 32-bit values) with
-// the debug window of that key; for now the registration is only logged.
-void game_debug_set_data(int key, const char* caption, void** slot, int count);
 
 // Receives every line instead of the debugger output; null restores it.
 using GameDebugSink = void (*)(int window, std::string_view line, void* user);

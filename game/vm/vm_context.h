@@ -19,6 +19,7 @@
 #include "button/buttons.h"
 #include "voice/voice.h"
 #include "history/history.h"
+#include "strings/player_name.h"
 
 // Sizes of the machine's areas.
 constexpr int kValueStackSize = 32;
@@ -156,4 +157,5 @@ struct VmContext {
   ButtonState buttons;        // button groups and system buttons (button/buttons.h)
   VoiceState voice;           // voice channels, sub voice, auto-pan table (voice/voice.h)
   HistoryState history;       // the backlog: entries and its page (history/history.h)
+  PlayerNameState playerName; // the player name and its entry screen (strings/player_name.h)
 };

@@ -4,6 +4,7 @@
 #include "platform/core/error.h"
 #include "platform/window/messages.h"
 #include "core/system_state.h"
+#include "debug/debug_window.h"
 
 using plat::kMsgApp;
 
@@ -80,8 +81,8 @@ void GameMessage(const plat::Msg& m) {
 void DebugHotKeys(KivSystemState* s) {
   if (!s->params.debug || s->transitionRunning.load()) return;
   if (!(KivInputPushMask() & kKeyF11)) return;
-  uintptr_t which = (KivInputOnMask() & kKeyControl) ? 2 : 1;
-  s->window->Post(kMsgApp + 0x67, which, 0);
+  // Started and stopped here on the game thread, outside the task walk.
+  KivDebugTaskRequest((KivInputOnMask() & kKeyControl) ? 2 : 1);
 }
 
 void TaskWalk(KivSystemState* s) {
@@ -180,8 +181,11 @@ void KivGameThreadProc(void) {
     s->frameTime.store(plat::TimeGetMs());
     KivInputUpdate();
     DebugHotKeys(s);
+    KivDebugTaskService();
+    kivdebug::ApplyEdits();
     if (s->moviePlaying.load()) KivMovieStep();
     TaskWalk(s);
+    if (s->params.debug) KivDebugViewsSchedule();
     KivPace();
     KivFpsCount();
     KivMovieSpritesStep();

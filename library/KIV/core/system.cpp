@@ -258,6 +258,8 @@ extern "C" KIV_API int KivUninit(void) {
     (*t)->Release();
     t->reset();
   }
+  KivDebugCloseWindows();  // all debug windows go at shut-down
+
   KivMovieUninit();
   ReleaseServices(s);
   plat::CloseOnTerminationSignals(nullptr);

@@ -126,6 +126,9 @@ struct KivSystemState {
 
   void* statusDialog = nullptr;
   KivTask* debugTask = nullptr;
+  // A start (1 sprite, 2 camera) or an end (0) of the debug control task,
+  // carried out by the game thread between task walks; -1: none.
+  std::atomic<int> debugTaskRequest{-1};
 
   std::atomic<int> windowChangeEnable{0};
 
@@ -198,6 +201,22 @@ int KivApplyAspectMode(int mode);
 void KivDebugStart(void);
 void KivDebugCloseWindows(void);
 void KivDebugLog(const char* cp932);
+// debug/control_tasks.cpp: ask for the debug task's start or end (any
+// thread), and carry it out (game thread, outside the task walk).
+void KivDebugTaskRequest(int which);
+void KivDebugTaskService(void);
+// debug/debug_views.cpp: draw the debug windows into their views and take
+// their input (window thread); ask for that from any thread; close them.
+void KivDebugViewsRefresh(void);
+void KivDebugViewsSchedule(void);
+void KivDebugViewsClose(void);
+// ui/text_field.cpp: the text field's share of a window message (window
+// thread); true when the field took it. Deletes a text event's payload.
+bool KivTextFieldWindowInput(uint32_t message, uintptr_t wParam, intptr_t lParam);
+// Draws the shown text field over a frame about to be presented.
+void KivTextFieldDraw(uint32_t* pixels, int width, int height);
+// The beep's tone buffer goes before the sound device does.
+void KivBeepRelease(void);
 void KivCursorReapply(void);  // ui/cursor.cpp
 void KivMovieStep(void);
 void KivMovieStopForRestart(void);

@@ -105,6 +105,13 @@ intptr_t KivWindowProc(plat::Window* window, uint32_t message, uintptr_t wParam,
   if (!s) return plat::DefWindowProc(window, message, wParam, lParam);
 
   switch (message) {
+    case plat::kMsgTextCommit:
+    case plat::kMsgTextComposition:
+    case plat::kMsgKeyDown:
+      // The text field takes the input method's text and its editing keys
+      // while it shows; other keys go on to the frame's key state.
+      if (KivTextFieldWindowInput(message, wParam, lParam) || message != plat::kMsgKeyDown) return 0;
+      return plat::DefWindowProc(window, message, wParam, lParam);
     case plat::kMsgMove:
       s->params.x = plat::LoWordSigned(lParam);
       s->params.y = plat::HiWordSigned(lParam);
@@ -220,10 +227,8 @@ intptr_t KivWindowProc(plat::Window* window, uint32_t message, uintptr_t wParam,
       KivMovieRestart();
       return 0;
     case kMsgApp + 0x67:
-      if (s->debugTask) {
-        KivTaskFree(s->debugTask);
-        s->debugTask = nullptr;
-      }
+      // The debug task is made and freed by the game thread.
+      KivDebugTaskRequest(static_cast<int>(wParam));
       return 0;
     case kMsgApp + 0x68:
       return plat::DefWindowProc(window, message, wParam, lParam);
@@ -231,6 +236,7 @@ intptr_t KivWindowProc(plat::Window* window, uint32_t message, uintptr_t wParam,
       // Once only: a request that arrives while the end pumps messages
       // (a second close, a signal, KivEnd from a thread) is dropped.
       if (s->ending.exchange(1)) return 0;
+      if (s->params.debug) KivDebugWindowSavePos();
       KivDebugCloseWindows();
       KivWindowOnExit();
       KivStopThreads();

@@ -600,6 +600,37 @@ KIV_API int KivMSpriteLock(KivSprite* s);
 KIV_API int KivMSpriteUnlock(KivSprite* s);
 KIV_API void* KivMSpriteCheck(KivSprite* s);
 
+/* ---- Debug windows (debug mode only; every call is a no-op or 0 outside
+ * it). Kinds: 1 log (mirrored to "<caption>.txt" in the base folder), 2
+ * labelled rows, 3 editable variables. KivDebugSetData binds a window to
+ * count values that its view shows and edits; it returns 0. ---- */
+KIV_API int KivDebugWindowCreate(int key, const char* caption, int kind);
+KIV_API int KivDebugPrintf(int key, const char* rowLabel, const char* format, ...) __attribute__((format(printf, 3, 4)));
+KIV_API int KivDebugSetData(int key, int* values, int count);
+KIV_API int KivDebugWindowDeleteLog(int key);
+KIV_API int KivDebugWindowDelete(int key);
+KIV_API int KivDebugWindowGetState(void);
+KIV_API int KivDebugWindowSetState(int state);
+KIV_API int KivDebugWindowSavePos(void);
+KIV_API KivTask* KivSpriteCtrlTask(void);
+KIV_API KivTask* KivCameraCtrlTask(void);
+KIV_API int KivEffectTest(const char* background, int second, const char* character);
+
+/* ---- Window title, beep and the text field ----
+ * KivWindowSetTitle hands a Shift-JIS title to the window thread. The text
+ * field is a one-line entry drawn over the presented frame (screen
+ * coordinates, following the view rectangle) and fed by the input method;
+ * its text is Shift-JIS, at most maxChars characters (0: no limit). Create
+ * and destroy from any thread: the window side is done on the window thread. */
+KIV_API int KivWindowSetTitle(const char* title);
+KIV_API int KivMessageBeep(int type);
+KIV_API intptr_t KivTextFieldCreate(int x, int y, int width, int height, int fontSize, int maxChars);
+KIV_API int KivTextFieldSetText(intptr_t field, const char* text);
+KIV_API int KivTextFieldGetText(intptr_t field, char* out, int size);
+KIV_API int KivTextFieldMove(intptr_t field, int x, int y, int width, int height);
+KIV_API int KivTextFieldShow(intptr_t field, int visible);
+KIV_API int KivTextFieldDestroy(intptr_t field);
+
 #ifdef __cplusplus
 }
 #endif

@@ -144,6 +144,7 @@ int KivSoftPresent(KivSoftScreen* screen) {
   const int64_t ssum = static_cast<int64_t>(screen->width) + screen->height;
   if (dsum > ssum) smooth = screen->stretchEnlarge == 2;
   else if (dsum < ssum) smooth = screen->stretchShrink == 2;
+  KivTextFieldDraw(screen->backBuffer, screen->width, screen->height);
   w->backend()->Present(screen->backBuffer, screen->width, screen->height, screen->width, dst, smooth);
   if (screen->options & 0x1) screen->stretchEnlarge = screen->stretchShrink = 1;
   return 0;

@@ -458,6 +458,7 @@ void KivSoundUninit(void) {
   s->quit.store(true);
   s->device->mixer().Wake();
   if (s->thread.joinable()) s->thread.join();
+  KivBeepRelease();  // the beep's buffer lives in this device's mixer
   g_sound.store(nullptr);
   if (g_kiv && g_kiv->sound == s) g_kiv->sound = nullptr;
   delete s;

@@ -178,8 +178,16 @@ void KivTaskUninit(void) {
 
 void* KivTaskFirstRootData(void) {
   KivSystemState* s = g_kiv;
-  if (!s || !s->tasks.root || !s->tasks.root->next) return nullptr;
-  return s->tasks.root->next->data;
+  if (!s || !s->tasks.root) return nullptr;
+  // The debug tools are not the game: the first other task's data.
+  for (KivTask* t = s->tasks.root->next; t; t = t->next) {
+    if (t == s->debugTask || (t->name && (std::strcmp(t->name, "KivSpriteCtrlTask") == 0 ||
+                                          std::strcmp(t->name, "KivCameraCtrlTask") == 0 ||
+                                          std::strcmp(t->name, "KivEffectTest") == 0)))
+      continue;
+    return t->data;
+  }
+  return nullptr;
 }
 
 extern "C" KIV_API KivTask* KivTaskCreate(KivTaskProc proc, KivTaskReleaseProc releaseProc, int dataSize,

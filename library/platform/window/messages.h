@@ -40,6 +40,11 @@ constexpr uint32_t kMsgMouseWheel = 0x020A;
 constexpr uint32_t kMsgTaskbarMenu = 0x0313;
 constexpr uint32_t kMsgUser = 0x0400;
 constexpr uint32_t kMsgApp = 0x8000;
+// Text from the input method while text input is on: lParam is a
+// TextInputEvent* that the receiver deletes (the engine's procedure handles
+// both; DefWindowProc deletes it too).
+constexpr uint32_t kMsgTextCommit = 0x0109;
+constexpr uint32_t kMsgTextComposition = 0x010F;
 
 // System commands (wParam of kMsgSysCommand).
 constexpr uintptr_t kScMaximize = 0xF030;

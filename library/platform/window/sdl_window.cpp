@@ -20,6 +20,8 @@
 #include "platform/window/window.h"
 
 namespace plat {
+bool SdlDebugViewsOnEvent(const SDL_Event& e, uint32_t main_window_id);  // sdl_debug_view.cpp
+
 
 namespace {
 
@@ -38,6 +40,9 @@ uintptr_t VirtualKeyFor(SDL_Keycode k) {
     case SDLK_SPACE: return 0x20;
     case SDLK_TAB: return 0x09;
     case SDLK_BACKSPACE: return 0x08;
+    case SDLK_DELETE: return 0x2E;  // the text field's editing keys
+    case SDLK_HOME: return 0x24;
+    case SDLK_END: return 0x23;
     case SDLK_LEFT: return 0x25;
     case SDLK_UP: return 0x26;
     case SDLK_RIGHT: return 0x27;
@@ -65,8 +70,18 @@ class SdlWindow : public WindowBackend {
     if (!renderer_) return false;
     id_ = SDL_GetWindowID(window_);
     WakeEventType();
+    // SDL starts text input by default; it stays off until a text field
+    // shows, so keys are keys and no candidate window opens.
+    SDL_StopTextInput();
     return true;
   }
+
+  void TextInputStart(Rect client) override {
+    SDL_Rect r{client.left, client.top, client.right - client.left, client.bottom - client.top};
+    SDL_SetTextInputRect(&r);
+    SDL_StartTextInput();
+  }
+  void TextInputStop() override { SDL_StopTextInput(); }
 
   void Destroy() override {
     if (video_) SdlCursorRelease();  // cursors belong to the video subsystem
@@ -219,6 +234,8 @@ class SdlWindow : public WindowBackend {
   void Post(uint32_t m, uintptr_t w, intptr_t l) { owner_->Post(m, w, l); }
 
   void Translate(const SDL_Event& e) {
+    // Events of the debug views' extra windows go to them.
+    if (SdlDebugViewsOnEvent(e, id_)) return;
     SdlInputOnEvent(e, window_, id_);  // the input snapshot sees every event first
     switch (e.type) {
       case SDL_WINDOWEVENT:
@@ -257,6 +274,18 @@ class SdlWindow : public WindowBackend {
         uint32_t m = e.type == SDL_KEYDOWN ? (alt ? kMsgSysKeyDown : kMsgKeyDown)
                                            : (alt ? kMsgSysKeyUp : kMsgKeyUp);
         Post(m, vk, 0);
+        break;
+      }
+      case SDL_TEXTINPUT: {
+        if (e.text.windowID != id_) return;
+        auto* t = new TextInputEvent{e.text.text, 0};
+        if (!owner_->Post(kMsgTextCommit, 0, reinterpret_cast<intptr_t>(t))) delete t;
+        break;
+      }
+      case SDL_TEXTEDITING: {
+        if (e.edit.windowID != id_) return;
+        auto* t = new TextInputEvent{e.edit.text, e.edit.start};
+        if (!owner_->Post(kMsgTextComposition, 0, reinterpret_cast<intptr_t>(t))) delete t;
         break;
       }
       case SDL_MOUSEMOTION:

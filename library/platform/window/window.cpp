@@ -72,6 +72,10 @@ void Window::SetObserver(WindowObserver observer, void* context) {
 
 intptr_t DefWindowProc(Window* window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   switch (message) {
+    case kMsgTextCommit:
+    case kMsgTextComposition:
+      delete reinterpret_cast<TextInputEvent*>(lParam);
+      return 0;
     case kMsgClose:
     case kMsgEndSession:
       window->Destroy();

@@ -23,6 +23,12 @@ using WindowProc = intptr_t (*)(Window*, uint32_t message, uintptr_t wParam, int
 // window's thread (a renderer watching focus, for example).
 using WindowObserver = void (*)(void* context, Window*, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
+// The input method's text of kMsgTextCommit / kMsgTextComposition.
+struct TextInputEvent {
+  std::string utf8;
+  int cursor = 0;  // composition: the cursor's character offset
+};
+
 struct WindowDesc {
   std::string title;  // Shift-JIS
   int x = 0, y = 0;   // position of the window
@@ -64,6 +70,12 @@ class WindowBackend : public EventSource {
   // The native window of a real backend (SDL_Window*), for services that
   // act on it on the window thread; null for the in-memory window.
   virtual void* NativeHandle() { return nullptr; }
+  // Text input by the input method (window thread): on while a text field
+  // shows, with its candidates placed by the field's client rectangle;
+  // off otherwise. Committed text and the composition arrive as
+  // kMsgTextCommit and kMsgTextComposition.
+  virtual void TextInputStart(Rect client) { (void)client; }
+  virtual void TextInputStop() {}
 };
 
 class Window {

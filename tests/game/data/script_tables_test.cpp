@@ -317,9 +317,8 @@ TEST(DebugData, AreasAreRegisteredInTheirOrder) {
   EXPECT_EQ(m.ctx->debugData.area[2], m.record().systemVariables);
   EXPECT_EQ(m.ctx->debugData.area[3], &m.ctx->baseRegister);
   EXPECT_EQ(m.ctx->debugData.area[4], &m.ctx->framePointer);
-  ASSERT_EQ(log.lines.size(), 7u);
-  EXPECT_TRUE(log.Has(kDebugWindowOutput, "debug data 11 ユーザーメモリ : 1024 values")) << log.All();
-  EXPECT_TRUE(log.Has(kDebugWindowOutput, "debug data 13 テンポラリメモリ : 128 values")) << log.All();
+  // Without debug mode there are no windows to bind: nothing is logged.
+  EXPECT_TRUE(log.lines.empty()) << log.All();
 }
 
 // ---- archive.dat sets ----
