@@ -122,6 +122,67 @@ TEST_F(InputTest, OnlyTheLatestPushRepeats) {
   EXPECT_EQ(KeyMasks(), (Masks{int(kZ), 0, int(kX), int(kZ)}));
 }
 
+// A press that begins and ends between two samples (a quick click or tap on
+// a slow frame) is still a press: pushed in the next frame, let go
+// in the one after, then quiet. A key held across samples is not pushed twice.
+TEST_F(InputTest, PressAndReleaseBetweenFramesStillPushesOnce) {
+  struct Case {
+    int code;
+    uint32_t bit;
+  } cases[] = {
+      {plat::vk::kLButton, kLButton}, {plat::vk::kRButton, kRButton}, {plat::vk::kMButton, kMButton},
+      {plat::vk::kSpace, kSpace},     {plat::vk::kReturn, kReturn},   {plat::vk::kEscape, kEscape},
+  };
+  plat::HeadlessSetCursor(100, 100);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "virtual key " << c.code);
+    Frame();
+    for (int taps : {1, 3}) {  // several taps in one frame make one push
+      for (int t = 0; t < taps; ++t) {
+        plat::HeadlessSetKey(c.code, true);
+        plat::HeadlessSetKey(c.code, false);
+      }
+      Frame();
+      EXPECT_EQ(KeyMasks(), (Masks{0, int(c.bit), 0, 0}));
+      Frame();
+      EXPECT_EQ(KeyMasks(), (Masks{0, 0, int(c.bit), 0}));
+      Frame();
+      EXPECT_EQ(KeyMasks(), (Masks{0, 0, 0, 0}));
+    }
+    // Held across samples: one push, then held, then let go once.
+    plat::HeadlessSetKey(c.code, true);
+    Frame();
+    EXPECT_EQ(KeyMasks(), (Masks{0, int(c.bit), 0, 0}));
+    Frame();
+    EXPECT_EQ(KeyMasks(), (Masks{int(c.bit), 0, 0, 0}));
+    plat::HeadlessSetKey(c.code, false);
+    Frame();
+    EXPECT_EQ(KeyMasks(), (Masks{0, 0, int(c.bit), 0}));
+  }
+}
+
+// The headless backend's own samples: a latched press shows in one sample
+// only; a reset forgets it.
+TEST(InputSampleLatch, QuickPressShowsInTheNextSampleOnly) {
+  plat::SetInputBackendKind(plat::Backend::kHeadless);
+  plat::HeadlessInputReset();
+  plat::HeadlessSetKey('A', true);
+  plat::HeadlessSetKey('A', false);
+  EXPECT_TRUE(plat::SampleInput(nullptr).KeyDown('A'));
+  EXPECT_FALSE(plat::SampleInput(nullptr).KeyDown('A'));
+  plat::HeadlessSetKey(plat::vk::kLButton, true);
+  plat::HeadlessSetKey(plat::vk::kLButton, false);
+  plat::HeadlessInputReset();
+  EXPECT_FALSE(plat::SampleInput(nullptr).KeyDown(plat::vk::kLButton));
+  plat::HeadlessSetKey(plat::vk::kLButton, true);
+  EXPECT_TRUE(plat::SampleInput(nullptr).KeyDown(plat::vk::kLButton));
+  EXPECT_TRUE(plat::SampleInput(nullptr).KeyDown(plat::vk::kLButton));
+  plat::HeadlessSetKey(plat::vk::kLButton, false);
+  EXPECT_FALSE(plat::SampleInput(nullptr).KeyDown(plat::vk::kLButton));
+  plat::HeadlessInputReset();
+  plat::FollowWindowInputBackend();
+}
+
 TEST_F(InputTest, MouseButtonPushesOutsideTheClientAreaAreDroppedWhenWindowed) {
   struct Case {
     int fullScreen;
