@@ -16,6 +16,7 @@
 #include "kiv.h"
 #include "platform/core/clock.h"
 #include "platform/input/input.h"
+#include "platform/input/sdl_input.h"
 #include "platform/window/messages.h"
 #include "platform/window/window.h"
 #include "core/system_state.h"
@@ -120,6 +121,110 @@ TEST_F(InputTest, OnlyTheLatestPushRepeats) {
   plat::HeadlessSetKey('X', false);
   Frame();
   EXPECT_EQ(KeyMasks(), (Masks{int(kZ), 0, int(kX), int(kZ)}));
+}
+
+// A press that begins and ends between two samples (a quick click or tap on
+// a slow frame) is still a press: pushed in the next frame, let go
+// in the one after, then quiet. A key held across samples is not pushed twice.
+TEST_F(InputTest, PressAndReleaseBetweenFramesStillPushesOnce) {
+  struct Case {
+    int code;
+    uint32_t bit;
+  } cases[] = {
+      {plat::vk::kLButton, kLButton}, {plat::vk::kRButton, kRButton}, {plat::vk::kMButton, kMButton},
+      {plat::vk::kSpace, kSpace},     {plat::vk::kReturn, kReturn},   {plat::vk::kEscape, kEscape},
+  };
+  plat::HeadlessSetCursor(100, 100);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "virtual key " << c.code);
+    Frame();
+    for (int taps : {1, 3}) {  // several taps in one frame make one push
+      for (int t = 0; t < taps; ++t) {
+        plat::HeadlessSetKey(c.code, true);
+        plat::HeadlessSetKey(c.code, false);
+      }
+      Frame();
+      EXPECT_EQ(KeyMasks(), (Masks{0, int(c.bit), 0, 0}));
+      Frame();
+      EXPECT_EQ(KeyMasks(), (Masks{0, 0, int(c.bit), 0}));
+      Frame();
+      EXPECT_EQ(KeyMasks(), (Masks{0, 0, 0, 0}));
+    }
+    // Held across samples: one push, then held, then let go once.
+    plat::HeadlessSetKey(c.code, true);
+    Frame();
+    EXPECT_EQ(KeyMasks(), (Masks{0, int(c.bit), 0, 0}));
+    Frame();
+    EXPECT_EQ(KeyMasks(), (Masks{int(c.bit), 0, 0, 0}));
+    plat::HeadlessSetKey(c.code, false);
+    Frame();
+    EXPECT_EQ(KeyMasks(), (Masks{0, 0, int(c.bit), 0}));
+  }
+}
+
+// The headless backend's own samples: a latched press shows in one sample
+// only; a reset forgets it.
+TEST(InputSampleLatch, QuickPressShowsInTheNextSampleOnly) {
+  plat::SetInputBackendKind(plat::Backend::kHeadless);
+  plat::HeadlessInputReset();
+  plat::HeadlessSetKey('A', true);
+  plat::HeadlessSetKey('A', false);
+  EXPECT_TRUE(plat::SampleInput(nullptr).KeyDown('A'));
+  EXPECT_FALSE(plat::SampleInput(nullptr).KeyDown('A'));
+  plat::HeadlessSetKey(plat::vk::kLButton, true);
+  plat::HeadlessSetKey(plat::vk::kLButton, false);
+  plat::HeadlessInputReset();
+  EXPECT_FALSE(plat::SampleInput(nullptr).KeyDown(plat::vk::kLButton));
+  plat::HeadlessSetKey(plat::vk::kLButton, true);
+  EXPECT_TRUE(plat::SampleInput(nullptr).KeyDown(plat::vk::kLButton));
+  EXPECT_TRUE(plat::SampleInput(nullptr).KeyDown(plat::vk::kLButton));
+  plat::HeadlessSetKey(plat::vk::kLButton, false);
+  EXPECT_FALSE(plat::SampleInput(nullptr).KeyDown(plat::vk::kLButton));
+  plat::HeadlessInputReset();
+  plat::FollowWindowInputBackend();
+}
+
+// The SDL backend latches the same way: a click and a key tap whose press
+// and release events both arrive between two samples read as down once.
+TEST(InputSampleLatch, SdlBackendKeepsQuickClicksAndTaps) {
+  SDL_SetHint(SDL_HINT_VIDEODRIVER, "dummy");
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) GTEST_SKIP() << SDL_GetError();
+  SDL_Window* w = SDL_CreateWindow("latch", 0, 0, 64, 64, SDL_WINDOW_HIDDEN);
+  ASSERT_NE(w, nullptr) << SDL_GetError();
+  const uint32_t id = SDL_GetWindowID(w);
+  plat::SetInputBackendKind(plat::Backend::kReal);
+  plat::SampleInput(nullptr);  // whatever came before is consumed
+  auto send = [&](uint32_t type) {
+    SDL_Event e;
+    SDL_zero(e);
+    e.type = type;
+    if (type == SDL_MOUSEBUTTONDOWN || type == SDL_MOUSEBUTTONUP) {
+      e.button.windowID = id;
+      e.button.button = SDL_BUTTON_LEFT;
+      e.button.x = e.button.y = 10;
+    } else {
+      e.key.windowID = id;
+      e.key.keysym.scancode = SDL_SCANCODE_SPACE;
+      e.key.keysym.sym = SDLK_SPACE;
+    }
+    plat::SdlInputOnEvent(e, w, id);
+  };
+  for (uint32_t type : {SDL_MOUSEBUTTONDOWN, SDL_MOUSEBUTTONUP, SDL_KEYDOWN, SDL_KEYUP}) send(type);
+  plat::InputSample first = plat::SampleInput(nullptr);
+  EXPECT_TRUE(first.KeyDown(plat::vk::kLButton));
+  EXPECT_TRUE(first.KeyDown(plat::vk::kSpace));
+  plat::InputSample second = plat::SampleInput(nullptr);
+  EXPECT_FALSE(second.KeyDown(plat::vk::kLButton));
+  EXPECT_FALSE(second.KeyDown(plat::vk::kSpace));
+  // Held: down in every sample until its release.
+  send(SDL_KEYDOWN);
+  EXPECT_TRUE(plat::SampleInput(nullptr).KeyDown(plat::vk::kSpace));
+  EXPECT_TRUE(plat::SampleInput(nullptr).KeyDown(plat::vk::kSpace));
+  send(SDL_KEYUP);
+  EXPECT_FALSE(plat::SampleInput(nullptr).KeyDown(plat::vk::kSpace));
+  plat::FollowWindowInputBackend();
+  SDL_DestroyWindow(w);
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
 TEST_F(InputTest, MouseButtonPushesOutsideTheClientAreaAreDroppedWhenWindowed) {

@@ -14,6 +14,7 @@ namespace {
 struct Injected {
   std::mutex mutex;
   InputSample sample;
+  InputSample pressed;  // keys set down since the last sample, as the real backend latches them
   bool joyAttached = false;
   bool joyLost = false;
   JoyState joy;
@@ -42,6 +43,7 @@ void HeadlessInputReset() {
   Injected& s = State();
   std::lock_guard lock(s.mutex);
   s.sample = InputSample{};
+  s.pressed = InputSample{};
   s.joyAttached = false;
   s.joyLost = false;
   s.joy = JoyState{};
@@ -51,6 +53,7 @@ void HeadlessSetKey(int code, bool down) {
   Injected& s = State();
   std::lock_guard lock(s.mutex);
   s.sample.SetKey(code, down);
+  if (down) s.pressed.SetKey(code, true);
 }
 
 void HeadlessSetCursor(int x, int y) {
@@ -83,6 +86,8 @@ InputSample HeadlessSampleInput(Window* window) {
     Injected& s = State();
     std::lock_guard lock(s.mutex);
     out = s.sample;
+    for (int w = 0; w < 4; ++w) out.keys[w] |= s.pressed.keys[w];
+    s.pressed = InputSample{};
   }
   // Only an in-memory window may be asked from any thread.
   if (window && window->Alive() && WindowBackendKind() == Backend::kHeadless) {

@@ -68,7 +68,11 @@ void SetInputBackendKind(Backend b);
 void FollowWindowInputBackend();
 
 // The keyboard and mouse now. `window` gives the client origin of the
-// headless backend (its in-memory window); it may be null.
+// headless backend (its in-memory window); it may be null. A key or button
+// that went down since the previous sample reads as down even if it is up
+// again already, so a press shorter than a frame is not lost; the sample
+// consumes those latched presses, so the engine's once-a-frame update should
+// be the only regular caller.
 InputSample SampleInput(Window* window);
 
 // ---- Joystick ----

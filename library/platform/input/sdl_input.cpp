@@ -48,11 +48,15 @@ int VirtualKeyForButton(uint8_t button) {
 }
 
 // The snapshot. A virtual key is down while any physical key that went down
-// as it is still down (both Shift keys share one code).
+// as it is still down (both Shift keys share one code). `pressed` latches
+// every key and button that went down since the last sample: a quick click
+// or tap, pressed and released between two frames, still reads as down in
+// the next sample, so the engine sees its press and then its release.
 struct Snapshot {
   std::mutex mutex;
   uint8_t keyVk[SDL_NUM_SCANCODES] = {};  // virtual key of each scancode that is down, else 0
   uint32_t buttons = 0;                   // bit vk of each mouse button down
+  InputSample pressed;                    // keys gone down since the last sample
   Point cursor;
   Point origin;
   bool placed = false;
@@ -66,6 +70,7 @@ Snapshot& Snap() {
 void ReleaseAll(Snapshot& s) {
   for (uint8_t& v : s.keyVk) v = 0;
   s.buttons = 0;
+  s.pressed = InputSample{};
 }
 
 }  // namespace
@@ -93,6 +98,7 @@ void SdlInputOnEvent(const SDL_Event& e, SDL_Window* window, uint32_t id) {
       s.keyVk[sc] = e.type == SDL_KEYDOWN
                         ? static_cast<uint8_t>(VirtualKeyForScancode(sc, e.key.keysym.sym))
                         : 0;
+      if (s.keyVk[sc]) s.pressed.SetKey(s.keyVk[sc], true);
       break;
     }
     case SDL_MOUSEMOTION:
@@ -105,7 +111,12 @@ void SdlInputOnEvent(const SDL_Event& e, SDL_Window* window, uint32_t id) {
       s.cursor = Point{wx + e.button.x, wy + e.button.y};
       int code = VirtualKeyForButton(e.button.button);
       if (!code) return;
-      if (e.type == SDL_MOUSEBUTTONDOWN) s.buttons |= 1u << code; else s.buttons &= ~(1u << code);
+      if (e.type == SDL_MOUSEBUTTONDOWN) {
+        s.buttons |= 1u << code;
+        s.pressed.SetKey(code, true);
+      } else {
+        s.buttons &= ~(1u << code);
+      }
       break;
     }
     case SDL_WINDOWEVENT:
@@ -147,6 +158,8 @@ InputSample SdlSampleInput() {
     if (v) out.SetKey(v, true);
   for (int code : {vk::kLButton, vk::kRButton, vk::kMButton})
     if (s.buttons & (1u << code)) out.SetKey(code, true);
+  for (int w = 0; w < 4; ++w) out.keys[w] |= s.pressed.keys[w];
+  s.pressed = InputSample{};
   out.cursor = s.cursor;
   out.clientOrigin = s.origin;
   return out;
