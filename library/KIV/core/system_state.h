@@ -215,6 +215,9 @@ void KivDebugViewsClose(void);
 bool KivTextFieldWindowInput(uint32_t message, uintptr_t wParam, intptr_t lParam);
 // Draws the shown text field over a frame about to be presented.
 void KivTextFieldDraw(uint32_t* pixels, int width, int height);
+// Whether a text field is shown (the GPU renderer then presents the CPU
+// frame, which carries the field).
+bool KivTextFieldShown(void);
 // The beep's tone buffer goes before the sound device does.
 void KivBeepRelease(void);
 void KivCursorReapply(void);  // ui/cursor.cpp

@@ -522,6 +522,10 @@ bool GpuPresent(void* core) {
   auto* c = static_cast<Kiv3DContext*>(core);
   if (!Kiv3DCurrent(c)) return false;
   Kiv3DFinalPass(c);
+  // The player's text field is drawn over the CPU frame, so while it is
+  // shown that frame (read back by the final pass) is what the window shows.
+  if (KivTextFieldShown() && c->store && c->store->backBuffer && c->store->window)
+    return KivSoftPresent(c->store) == 0;
   return Kiv3DPresent(c) == 0;
 }
 

@@ -387,6 +387,11 @@ int DrawText(uint32_t* px, int width, int height, plat::FontHandle* font, const 
 
 }  // namespace
 
+bool KivTextFieldShown(void) {
+  const FieldView v = kivfield::View();
+  return v.exists && v.visible && v.w > 0 && v.h > 0;
+}
+
 void KivTextFieldDraw(uint32_t* pixels, int width, int height) {
   const FieldView v = kivfield::View();
   if (!v.exists || !v.visible || v.w <= 0 || v.h <= 0 || !pixels) return;
