@@ -6,6 +6,7 @@
 // keeps); a name given with n < 0 is taken at once, without "<", "&" and
 // "%", which the message window would read as tags.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 
@@ -208,11 +209,13 @@ void player_name_record_clear(VmContext* ctx) {
 
 bool player_name_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
   const PlayerNameState& p = ctx->playerName;
-  plat::ByteWriter w;
-  w.Bytes(p.name, kPlayerNameBytes);
-  w.U32(static_cast<uint32_t>(p.nameLength));
-  w.U32(static_cast<uint32_t>(p.changed));
-  return save_block_append(buffer, used, w.bytes().data(), w.bytes().size());
+  // Name bytes, then length and changed flag as little-endian words.
+  std::array<uint8_t, kPlayerNameBytes + 8> block{};
+  std::memcpy(block.data(), p.name, kPlayerNameBytes);
+  const uint32_t words[2] = {static_cast<uint32_t>(p.nameLength), static_cast<uint32_t>(p.changed)};
+  for (size_t i = 0; i < 2; ++i)
+    for (size_t b = 0; b < 4; ++b) block[kPlayerNameBytes + i * 4 + b] = static_cast<uint8_t>(words[i] >> (8 * b));
+  return save_block_append(buffer, used, block.data(), block.size());
 }
 
 bool player_name_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
