@@ -13,16 +13,11 @@
 
 void btn_release_all(VmContext*) {}
 void voice_release(VmContext*) {}
-void select_release(VmContext*) {}
 void history_reset(VmContext*) {}
-void script_thread_clear(VmContext*) {}
 void player_name_release(VmContext*) {}
-void wait_timers_clear(VmContext*) {}
 void key_message_clear(VmContext*) {}
 void player_name_record_clear(VmContext*) {}
 void system_btn_table_clear(VmContext*) {}
-void select_commands_install() {}
-void wait_thread_commands_install() {}
 void button_commands_install() {}
 void system_commands_install() {}
 void voice_commands_install() {}
@@ -31,7 +26,6 @@ void string_debug_commands_install() {}
 
 // ---- Per-frame steps ----
 int key_message_poll(VmContext*) { return 0; }
-int script_thread_poll(VmContext*) { return 0; }
 int btn_frame(VmContext*) { return 0; }
 int system_btn_update(VmContext*) { return 0; }
 void voice_frame(VmContext*) {}
@@ -53,6 +47,7 @@ void btn_group_view(VmContext*, int, int) {}
 void btn_group_current_set(VmContext*, int, int, int) {}
 void system_btn_window_follow(VmContext*, int) {}
 void skip_mode_off_request(VmContext*) {}
+void system_btn_enabled_set(VmContext*, int, int) {}
 
 // ---- Save blocks in their empty form ----
 namespace {
@@ -71,8 +66,6 @@ bool SkipFixed(std::span<const uint8_t> data, uint32_t* cursor, size_t n, const 
 }
 }  // namespace
 
-bool select_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 16); }
-bool select_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) { return SkipFixed(d, c, 16, "choice"); }
 bool voice_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 404); }
 bool voice_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) { return SkipFixed(d, c, 404, "voice"); }
 bool player_name_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 40); }
@@ -82,10 +75,6 @@ bool player_name_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
 bool history_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 4 + 128 * 542); }
 bool history_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
   return SkipFixed(d, c, 4 + 128 * 542, "backlog");
-}
-bool script_thread_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 16); }
-bool script_thread_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {
-  return SkipFixed(d, c, 16, "script thread");
 }
 bool btn_save(VmContext*, std::span<uint8_t> b, uint32_t* u) { return AppendZeros(b, u, 16); }
 bool btn_restore(VmContext*, std::span<const uint8_t> d, uint32_t* c) {

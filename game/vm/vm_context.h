@@ -15,6 +15,8 @@
 #include "text/message_window.h"
 #include "save/save_state.h"
 #include "effect/screen_effects.h"
+#include "choice/choices.h"
+#include "wait/waits.h"
 
 // Sizes of the machine's areas.
 constexpr int kValueStackSize = 32;
@@ -148,4 +150,7 @@ struct VmContext {
   SaveState save;             // snapshot, thumbnail and save-menu settings (save/save_state.h)
   EffectState effects;        // screen effects (effect/screen_effects.h)
   FxState fx;                 // layer raster slots (effect/screen_effects.h)
+  ChoiceState choice;         // the choice block (choice/choices.h)
+  WaitTimers waits;           // wait timers (wait/waits.h)
+  ScriptThread thread;        // the script-thread record (wait/waits.h)
 };
