@@ -197,6 +197,9 @@ int CmdTimePush(VmContext* ctx) {
   w.pushedStart = w.start;
   w.pushedSkippable = w.skippable;
   w.pushedWaitPc = w.waitPc;
+  // The wait put aside no longer runs: a wait of the event routine starts
+  // fresh and pops its own arguments.
+  w.duration = w.start = w.skippable = w.waitPc = 0;
   game_debug_puts(kDebugWindowCommand, "wait_time_push");
   return 1;
 }
