@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "data/script_tables.h"
 #include "effect/screen_effects.h"
 #include "image_encoder.h"

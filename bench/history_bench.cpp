@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "history/history.h"
 #include "platform/core/backend.h"
 #include "platform/core/clock.h"

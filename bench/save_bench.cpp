@@ -9,7 +9,7 @@
 #include <string>
 
 #include "assembler.h"
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "data/script_tables.h"
 #include "kiv.h"
 #include "save/save.h"

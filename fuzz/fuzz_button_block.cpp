@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "button/buttons.h"
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "game_fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

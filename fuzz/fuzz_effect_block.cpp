@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "effect/screen_effects.h"
 #include "start/game_record.h"
 

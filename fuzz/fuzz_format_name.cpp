@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "game_fuzz_support.h"
 #include "strings/strings.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "assembler.h"
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "data/script_tables.h"
 #include "save/save.h"
 #include "sound/sound_shared.h"

@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "sound/sound_save.h"
 #include "sound/sound_shared.h"
 #include "start/game_record.h"

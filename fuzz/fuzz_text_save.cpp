@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "start/game_record.h"
 #include "text/message_window.h"
 

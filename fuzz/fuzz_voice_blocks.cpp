@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "history/history.h"
 #include "sound/sound_shared.h"
 #include "start/game_record.h"

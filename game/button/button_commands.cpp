@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "button/buttons.h"
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "data/script_tables.h"
 #include "layers/display_queue.h"
 #include "layers/sprite_records.h"

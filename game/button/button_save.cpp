@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "button/buttons.h"
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "data/script_tables.h"
 #include "layers/sprite_records.h"
 #include "layers/sprite_save_fields.h"

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "layers/sprite_records.h"
 #include "platform/core/text_encoding.h"
 #include "start/game_debug_log.h"
@@ -237,6 +237,11 @@ int32_t btn_expansion_value(VmContext* ctx, int group, int kind) {
       game_debug_log(kDebugWindowError, "btn expansion kind %d out of range", kind);
       return -1;
   }
+}
+
+void system_btn_enabled_set(VmContext* ctx, int index, int enabled) {
+  if (!index_in(index, kSystemButtonCount, "system button")) return;
+  ctx->buttons.system[index].enabled = enabled;
 }
 
 int btn_item_set_row(VmContext* ctx, int group, int item, int base) {

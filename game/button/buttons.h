@@ -72,6 +72,8 @@ int btn_view_follow(VmContext* ctx, int group, int index, int visible);
 KivButton* btn_group_handle(VmContext* ctx, int group);
 // The sprite of a button (null when there is none or out of range).
 KivSprite* btn_item_sprite(VmContext* ctx, int group, int index);
+// Sets the enabled word of system button index (0-31; others refused, logged).
+void system_btn_enabled_set(VmContext* ctx, int index, int enabled);
 // The value btn_expansion last gave kind 1..4 of a group; -1 when unset,
 // the group is not initialised, or group or kind is out of range.
 int32_t btn_expansion_value(VmContext* ctx, int group, int kind);

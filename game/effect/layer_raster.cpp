@@ -3,7 +3,7 @@
 // new wave on a layer that has one takes that slot's place.
 #include <cstring>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "effect/screen_effects.h"
 #include "layers/layers.h"
 #include "start/game_debug_log.h"

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <numbers>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "data/script_tables.h"
 #include "effect/screen_effects.h"
 #include "layers/layers.h"

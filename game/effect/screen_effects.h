@@ -113,7 +113,7 @@ struct FxState {
 float effect_sine(uint32_t i);
 
 // Screen-effect lifecycle (effect_frame, effect_release, fx_free and
-// fx_layer_release are declared in component_stubs.h).
+// fx_layer_release are declared in component_entries.h).
 // Removes the layer's raster: the engine effect, the slot, the layer's word.
 void fx_release(VmContext* ctx, int layer);
 // Binds group 19 (effect_commands_install binds both groups).

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "layers/sprite_records.h"
 #include "platform/core/byte_io.h"
 #include "save/save.h"

@@ -1,7 +1,7 @@
 // The backlog commands (group 14).
 #include <cstring>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "data/script_tables.h"
 #include "history/history.h"
 #include "start/game_debug_log.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "button/buttons.h"
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "start/game_debug_log.h"
 #include "layers/layers.h"
 #include "platform/core/text_encoding.h"

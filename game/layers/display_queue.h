@@ -50,7 +50,7 @@ int display_queue_post_release(VmContext* ctx, KivSprite* sprite);
 // {0x3002e / 0x3002f, sprite, visible, layer}.
 int display_queue_post_view(VmContext* ctx, uint32_t word, int layer, KivSprite* sprite, int visible);
 
-// (display_queue_apply is declared in component_stubs.h: the reset
+// (display_queue_apply is declared in component_entries.h: the reset
 // instruction calls it.) Frees every queued operation without applying it;
 // the sprites of release operations are released.
 void display_queue_discard(VmContext* ctx);

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "data/script_tables.h"
 #include "layers/layers.h"
 #include "platform/core/text_encoding.h"

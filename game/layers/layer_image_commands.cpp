@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "layers/display_queue.h"
 #include "start/game_debug_log.h"
 #include "layers/layers.h"

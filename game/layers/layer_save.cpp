@@ -13,7 +13,7 @@
 #include <cstring>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "start/game_debug_log.h"
 #include "layers/layers.h"
 #include "layers/sprite_save_fields.h"

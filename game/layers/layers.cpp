@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "layers/display_queue.h"
 #include "start/game_debug_log.h"
 #include "platform/core/clock.h"

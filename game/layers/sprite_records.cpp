@@ -10,7 +10,7 @@
 #include <string>
 
 #include "vm/checked_index.h"
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "layers/display_queue.h"
 #include "start/game_debug_log.h"
 #include "start/game_record.h"

@@ -140,7 +140,7 @@ void sprite_record_take_sprite_state(SpriteRecord* record, const KivSpriteInfo& 
 // Folds every live record's deltas into component A and zeroes them.
 void sprite_delta_fold(VmContext* ctx);
 // (sprite_records_frame_clear and sprite_transform_frame, the per-frame
-// steps, are declared with the game task's steps in component_stubs.h.)
+// steps, are declared with the game task's steps in component_entries.h.)
 
 // The render list every game sprite lives in: the game's own list, or the
 // active one before the game made its own.

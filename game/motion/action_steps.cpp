@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "kiv.h"
 #include "layers/sprite_records.h"
 #include "motion/actions.h"

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "kiv.h"
 #include "layers/sprite_records.h"
 #include "motion/curves.h"

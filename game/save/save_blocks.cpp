@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "layers/layers.h"
 #include "motion/actions.h"
 #include "platform/core/byte_io.h"
@@ -258,7 +258,11 @@ bool save_state_load(VmContext* ctx, std::span<const uint8_t> data) {
   if (!ReadHeader(ctx, keep, &k)) return Refuse("the running game cannot be kept");
   const int32_t hadSnapshot = ctx->save.snapshotPresent;
   const uint32_t pc = ctx->script.pc;
-  if (LoadChecked(ctx, data, h)) return true;
+  if (LoadChecked(ctx, data, h)) {
+    // A running script thread skips the first frame after a load.
+    if (ctx->thread.active) ctx->thread.countdown = 1;
+    return true;
+  }
   const bool back = LoadChecked(ctx, keep, k);
   ctx->save.snapshotPresent = hadSnapshot;
   ctx->script.pc = pc;

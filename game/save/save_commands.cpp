@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "data/save_folder.h"
 #include "data/script_tables.h"
 #include "data/system_dat.h"

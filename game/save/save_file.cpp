@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "data/save_folder.h"
 #include "platform/core/byte_io.h"
 #include "platform/core/file.h"

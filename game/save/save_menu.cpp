@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "data/script_tables.h"
 #include "layers/display_queue.h"
 #include "layers/layers.h"

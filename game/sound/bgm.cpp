@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "sound/sound_shared.h"
 #include "start/game_debug_log.h"
 #include "vm/checked_index.h"

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "platform/core/text_encoding.h"
 #include "sound/bgm.h"
 #include "sound/sound_shared.h"

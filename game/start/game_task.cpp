@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "data/graphic_table.h"
 #include "kiv.h"
 #include "data/script_tables.h"

@@ -10,7 +10,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "data/script_tables.h"
 #include "kiv.h"
 #include "platform/core/byte_io.h"

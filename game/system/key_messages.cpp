@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "kiv.h"
 #include "platform/core/text_encoding.h"
 #include "system/system_commands.h"

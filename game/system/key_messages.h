@@ -4,7 +4,7 @@
 // does at the start of the next frame; without a routine the messages wait
 // in their slots for get_message. The per-frame poll that posts the
 // window-mode message and delivers pending ones is key_message_poll
-// (declared with the game task's steps in component_stubs.h).
+// (declared with the game task's steps in component_entries.h).
 #pragma once
 #include <cstdint>
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "button/buttons.h"
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "kiv.h"
 #include "start/game_debug_log.h"
 #include "system/key_messages.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "data/archive_list.h"
 #include "data/script_tables.h"
 #include "kiv.h"

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "data/script_tables.h"
 #include "effect/screen_effects.h"
 #include "layers/layers.h"

@@ -6,7 +6,7 @@
 #include <functional>
 #include <tuple>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "data/script_tables.h"
 #include "layers/layers.h"
 #include "platform/core/text_encoding.h"

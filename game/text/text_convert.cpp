@@ -12,7 +12,7 @@
 #include "vm/checked_index.h"
 #include "vm/vm_context.h"
 
-#include "component_stubs.h"
+#include "component_entries.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 // per icon slot the same plus u32 animation time.
 #include <cstring>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "layers/sprite_save_fields.h"
 #include "platform/core/byte_io.h"
 #include "start/game_debug_log.h"

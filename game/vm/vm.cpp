@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "vm/checked_index.h"
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "start/game_debug_log.h"
 #include "start/game_record.h"
 #include "kiv.h"

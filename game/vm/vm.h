@@ -27,7 +27,7 @@
 // arguments on the first run only and keeps its progress in its own state.
 //
 // A component plugs its handlers in from its install routine (declared in
-// component_stubs.h, called once by vm_commands_install):
+// component_entries.h, called once by vm_commands_install):
 //   void text_commands_install() {
 //     static const CommandBinding kCommands[] = {{"text_init", cmd_text_init}, ...};
 //     command_bind_all(kCommands);

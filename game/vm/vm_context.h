@@ -20,6 +20,8 @@
 #include "voice/voice.h"
 #include "history/history.h"
 #include "strings/player_name.h"
+#include "choice/choices.h"
+#include "wait/waits.h"
 
 // Sizes of the machine's areas.
 constexpr int kValueStackSize = 32;
@@ -158,4 +160,7 @@ struct VmContext {
   VoiceState voice;           // voice channels, sub voice, auto-pan table (voice/voice.h)
   HistoryState history;       // the backlog: entries and its page (history/history.h)
   PlayerNameState playerName; // the player name and its entry screen (strings/player_name.h)
+  ChoiceState choice;         // the choice block (choice/choices.h)
+  WaitTimers waits;           // wait timers (wait/waits.h)
+  ScriptThread thread;        // the script-thread record (wait/waits.h)
 };

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "start/game_debug_log.h"
 #include "kiv.h"
 #include "platform/core/text_encoding.h"

@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "vm/command_tables.h"
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "start/game_debug_log.h"
 #include "kiv.h"
 #include "vm/vm.h"

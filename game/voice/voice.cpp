@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "layers/sprite_records.h"
 #include "platform/core/byte_io.h"
 #include "platform/core/file.h"

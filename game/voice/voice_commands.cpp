@@ -3,7 +3,7 @@
 // written; names longer than their 16-byte fields are refused whole.
 #include <cstring>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "data/script_tables.h"
 #include "sound/sound_shared.h"
 #include "start/game_debug_log.h"

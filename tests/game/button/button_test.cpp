@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "button/buttons.h"
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "core/system_state.h"
 #include "render/soft_screen.h"
 #include "image_encoder.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "core/system_state.h"
 #include "effect/screen_effects.h"
 #include "image_encoder.h"

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "layers/display_queue.h"
 #include "support/engine_fixture.h"
 #include "start/game_task.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "layers/layers.h"
 #include "movie/movie.h"
 #include "movie_maker.h"

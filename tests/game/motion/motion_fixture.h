@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "image_encoder.h"
 #include "kiv.h"
 #include "layers/layers.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "sound/bgm.h"
 #include "sound/se.h"
 #include "sound/sound_save.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "core/system_state.h"
 #include "platform/audio/audio.h"
 #include "platform/core/backend.h"

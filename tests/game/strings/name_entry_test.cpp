@@ -7,7 +7,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "debug/debug_window.h"
 #include "platform/core/shell_open.h"
 #include "image_encoder.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "platform/core/byte_io.h"
 #include "platform/core/backend.h"
 #include "platform/window/message_box.h"

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "core/system_state.h"
 #include "pac_writer.h"
 #include "platform/core/wall_clock.h"

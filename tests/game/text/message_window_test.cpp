@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "platform/core/clock.h"
 #include "platform/input/input.h"
 #include "platform/window/png_capture.h"

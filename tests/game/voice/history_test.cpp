@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "history/history.h"
 #include "platform/core/clock.h"
 #include "platform/input/input.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "component_stubs.h"
+#include "component_entries.h"
 #include "platform/audio/audio.h"
 #include "platform/core/clock.h"
 #include "layers/sprite_records.h"

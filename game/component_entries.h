@@ -1,13 +1,14 @@
-// Entry points of game components that the machine calls (game reset, the
-// restart of ret, the reset instruction, record operands and the
-// installation of command handlers). Each is declared here and, until
-// its component is written, defined as an empty stand-in in
-// component_stubs.cpp. A component that lands defines its routine in its own
-// file, deletes the stand-in from component_stubs.cpp and may move the
-// declaration into its own header.
+// Entry points of game components that the machine and other components
+// call (game reset, the restart of ret, the reset instruction, record
+// operands, save blocks, per-frame steps and the installation of command
+// handlers), gathered in one place so the machine's order of calls reads
+// from one header. Each is defined in its component's own file.
 #pragma once
 #include <cstdint>
 #include <span>
+
+#include "choice/choices.h"  // select_release, select_save/restore, select_commands_install
+#include "wait/waits.h"      // wait timers, the script thread and its save block
 
 struct VmContext;
 struct SpriteRecord;
@@ -24,13 +25,10 @@ void se_release(VmContext* ctx);                // sound effects
 void bgm_release(VmContext* ctx);               // music
 void voice_release(VmContext* ctx);             // voices
 void layer_release_all(VmContext* ctx);         // graphic layers
-void select_release(VmContext* ctx);            // choices
 void action_free(VmContext* ctx);               // action slots
 void history_reset(VmContext* ctx);             // backlog: entries, count, no-history flag
-void script_thread_clear(VmContext* ctx);       // script-thread record
 void effect_release(VmContext* ctx);            // screen effects
 void player_name_release(VmContext* ctx);       // player-name entry: window, sprites, button
-void wait_timers_clear(VmContext* ctx);         // wait timer block
 void key_message_clear(VmContext* ctx);         // group 23's message word and table
 void player_name_record_clear(VmContext* ctx);  // player-name objects record
 
@@ -46,7 +44,6 @@ void* bgm_debug_area(VmContext* ctx);             // bgm records (30 values)
 int key_message_poll(VmContext* ctx);        // key messages (group 23)
 int effect_frame(VmContext* ctx);            // screen effects; nonzero while one runs
 int action_sync_running(VmContext* ctx);     // an action slot in synchronous run (state 2)
-int script_thread_poll(VmContext* ctx);      // the script thread
 int btn_frame(VmContext* ctx);               // button groups
 int system_btn_update(VmContext* ctx);       // system buttons
 void text_frame(VmContext* ctx);             // message window
@@ -64,13 +61,9 @@ void save_buffers_free(VmContext* ctx);       // and their release
 void sub_voice_start(VmContext* ctx);         // the sub-voice start values
 void player_name_window_destroy(VmContext* ctx);  // the player-name edit window, when it exists
 
-// ---- Save blocks of components not written yet ----
+// ---- Save blocks of the components ----
 // Each pair writes and reads its component's block in the save file (the
-// order is save_blocks(), save/save.h). Until the component lands, its
-// stand-in writes the documented empty form and its reader accepts a block
-// of that layout, refusing one it cannot step over.
-bool select_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);      // choice style: 16 bytes
-bool select_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+// order is save_blocks(), save/save.h).
 bool voice_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);       // pan table and sub voice: 404 bytes
 bool voice_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 bool btn_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);         // groups 0-3 (button/button_save.cpp)
@@ -81,8 +74,6 @@ bool text_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);      
 bool text_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 bool history_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);     // backlog: 4 + 69,376 bytes
 bool history_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
-bool script_thread_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);  // 16 bytes
-bool script_thread_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 bool effect_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);      // screen effects: a zero word
 bool effect_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 bool fx_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);          // layer rasters: 0xFFFFFFFF
@@ -93,8 +84,6 @@ void text_commands_install();             // group 2
 void layer_image_commands_install();      // group 3 image members, group 11 movies
 void layer_attribute_commands_install();  // group 3 attribute and composition members
 void sound_commands_install();            // groups 4 (bgm) and 5 (se)
-void select_commands_install();           // group 6
-void wait_thread_commands_install();      // groups 7 (waits) and 21 (script thread)
 void button_commands_install();           // groups 8 (btn) and 12 (system_btn)
 void system_commands_install();           // groups 9, 20 (math) and 23 (messages)
 void save_commands_install();             // group 10
@@ -138,6 +127,9 @@ void btn_group_current_set(VmContext* ctx, int group, int enabled, int cell);
 void system_btn_window_follow(VmContext* ctx, int shown);
 // System commands: the request that turns skip mode off (an unread line).
 void skip_mode_off_request(VmContext* ctx);
+// System buttons: the enabled word of system button index (0-31; any other
+// index is refused). A waiting choice block turns button 6 off.
+void system_btn_enabled_set(VmContext* ctx, int index, int enabled);
 // Player name: the name the player entered (Shift-JIS, "" when none), which
 // text expands for "/n".
 const char* player_name_get(VmContext* ctx);
