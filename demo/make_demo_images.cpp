@@ -423,6 +423,30 @@ bool WriteNamePictures(const std::string& dir) {
          Write(dir, "NAME_BT02.PGD", NamePicture(514, 340, 564, 370, 0xFFB04040u), 1);
 }
 
+// ---- Choices (choice.kas) ----
+// One 480 x 60 cell per row: row 0 is a choice at rest, a dark translucent
+// bar with a pale rim; row 1 is the selected one, lighter with a gold rim.
+// The script tints both with its colours; the text is centred by the engine.
+Image ChoicePicture() {
+  constexpr float kW = 480, kH = 60;
+  Canvas c(static_cast<int>(kW), static_cast<int>(kH) * 2);
+  auto bar = [&](float top, Rgb body, Rgb rim) {
+    c.Paint(body, RoundRect(2, top + 4, kW - 2, top + kH - 4, 14));
+    c.Paint(rim, Ring(RoundRect(2, top + 4, kW - 2, top + kH - 4, 14), RoundRect(5, top + 7, kW - 5, top + kH - 7, 11)));
+  };
+  bar(0, {24, 32, 64}, {150, 170, 215});
+  bar(kH, {70, 84, 140}, {250, 215, 110});
+  Image img = c.ToImage();
+  // The bodies let the stage show through; the rims stay solid.
+  for (uint32_t& p : img.pixels) {
+    const uint32_t a = p >> 24;
+    if (a == 0xFF && ((p >> 16) & 0xFF) < 100) p = (p & 0xFFFFFFu) | 0xD8000000u;
+  }
+  return img;
+}
+
+bool WriteChoicePicture(const std::string& dir) { return Write(dir, "CHOICE.PGD", ChoicePicture(), 1, 480, 60); }
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: make_demo_images OUTDIR\n");
@@ -442,5 +466,6 @@ int main(int argc, char** argv) {
   ok = ok && WriteMenuImages(dir);
   ok = ok && WriteWipeMask(dir);
   ok = ok && WriteNamePictures(dir);
+  ok = ok && WriteChoicePicture(dir);
   return ok ? 0 : 1;
 }

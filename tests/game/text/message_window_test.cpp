@@ -673,20 +673,29 @@ TEST_F(MessageWindowTest, TheDemoGameTellsItsStory) {
     for (plat::Msg msg; plat::PeekMessage(&msg, true);) plat::DispatchMessage(msg);
     if (ctx->playerName.state == 1 && ctx->playerName.button && ctx->playerName.field)
       KivButtonSetReaction(ctx->playerName.button, ctx->playerName.sprites[2]);
-    if (W().stateFlags & kTextWaiting)
-      Click();
-    else
+    if (ctx->choice.active) {
+      // The story's choice: Down selects the first, Space takes it.
+      plat::HeadlessSetKey(plat::vk::kDown, true);
       Frame();
+      plat::HeadlessSetKey(plat::vk::kDown, false);
+      Frame();
+      Click();
+    } else if (W().stateFlags & kTextWaiting) {
+      Click();
+    } else {
+      Frame();
+    }
     if (log.HasAny(lines[shown])) ++shown;
   }
   EXPECT_EQ(shown, 7) << log.All();
+  EXPECT_TRUE(log.HasAny("text  きっと朝の風が")) << "the first choice's own line";
   for (int frame = 0; frame < 300 && W().initialised; ++frame) Frame();
   EXPECT_EQ(W().initialised, 0u) << "the story ends and the stage goes on";
   int read = 0;
   for (uint32_t i = 0; i < 25001; ++i) read += __builtin_popcount(flags[i]);
-  // The seven story lines, and the three of the name entry before them
-  // (the question, the greeting, the wsprint line).
-  EXPECT_EQ(read, 10) << "the ten lines are read";
+  // The seven story lines, the line of the choice taken, and the three of
+  // the name entry before them (the question, the greeting, the wsprint line).
+  EXPECT_EQ(read, 11) << "the eleven lines are read";
 }
 
 }  // namespace
