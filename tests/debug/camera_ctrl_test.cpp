@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "debug/debug_window.h"
+#include "core/system_state.h"
+#include "platform/debugview/debug_view.h"
 #include "platform/gpu/gpu_device.h"
 #include "platform/input/input.h"
 #include "platform/window/display.h"
@@ -188,6 +190,41 @@ TEST_F(CameraCtrlTest, TurnsAndRefusesADegenerateLookAt) {
   Frame();
   EXPECT_FALSE(TaskRuns());
   EXPECT_EQ(Differ(Frame(), first), 0);
+}
+
+// Dialog 106 as a debug view: shown while the task runs, its "at" button
+// (1013) puts the target back at the origin, gone when the task ends.
+TEST_F(CameraCtrlTest, DialogShowsTheCameraAndItsButtonsReset) {
+  ASSERT_TRUE(Start());
+  Scene();
+  KivDebugTaskRequest(2);
+  Frame();
+  ASSERT_TRUE(TaskRuns());
+  plat::HeadlessSetKey(plat::vk::kLButton, true);
+  Frame();
+  Frame(50, 0);
+  plat::HeadlessSetKey(plat::vk::kLButton, false);
+  Frame();
+  ASSERT_FLOAT_EQ(Ctx()->camera.at[0], 0.5f);
+  KivDebugViewsRefresh();  // as the window thread does
+  const plat::HeadlessViewFrame shown = plat::HeadlessDebugViewFrame("KivCameraCtrlTask");
+  EXPECT_TRUE(shown.visible);
+  EXPECT_GT(shown.width, 0);
+  plat::DebugViewEvent e;
+  e.kind = plat::DebugViewEvent::kMenu;
+  e.value = kKivCameraResetAt;
+  plat::HeadlessDebugViewInject("KivCameraCtrlTask", e);
+  KivDebugViewsRefresh();
+  Frame();
+  EXPECT_FLOAT_EQ(Ctx()->camera.at[0], 0.0f);
+  EXPECT_FLOAT_EQ(Ctx()->camera.eye[0], 0.5f) << "the eye stays where it was";
+  KivDebugTaskRequest(0);
+  Frame();
+  KivDebugViewsRefresh();
+  EXPECT_TRUE(plat::HeadlessDebugViewFrame("KivCameraCtrlTask").pixels.empty() ||
+              !plat::HeadlessDebugViewFrame("KivCameraCtrlTask").visible)
+      << "its dialog closes with the task";
+  KivDebugViewsClose();
 }
 
 // The software renderer has no camera: the task is refused as before.
