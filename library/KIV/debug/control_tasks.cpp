@@ -1,17 +1,22 @@
 // The debug control tasks: the sprite control (pick the sprite under the
 // mouse, move it by the arrows, the mouse and the wheel's scale, its alpha
-// blinking while picked) and the camera control, which needs the GPU
-// renderer's camera and is not started without a GPU context.
+// blinking while picked) and the camera control, which moves the GPU
+// renderer's camera (wheel, dragging with either button) and gives it back
+// when it ends; it is not started without a GPU context.
 //
 // Both are started and stopped on the game thread (F11, Ctrl+F11 and the
 // window's requests go there); a task ends itself by asking for its end,
 // which the game thread carries out after the task walk, never inside the
 // task's own step. Both take the frame's input for themselves.
+#include <atomic>
 #include <cstdint>
+#include <cstring>
+#include <mutex>
 
 #include "core/system_state.h"
 #include "debug/debug_window.h"
 #include "platform/core/error.h"
+#include "render/gpu_context.h"
 #include "render/pixel_routines.h"
 #include "task/task.h"
 
@@ -102,7 +107,109 @@ int SpriteStep(void* data) {
 
 void SpriteRelease(void* data) { Drop(static_cast<SpriteCtrl*>(data)); }
 
+// ---- Camera control ----
+
+struct CameraCtrl {
+  Kiv3DContext* gpu;
+  float eye0[3], at0[3], up0[3];  // the camera when the task started
+  float eye[3], at[3], up[3];
+};
+
+// The dialog's view reads the camera through this copy (window thread); its
+// buttons come back as a request the step applies (game thread).
+std::mutex g_cameraShownLock;
+bool g_cameraShown = false;
+float g_cameraValues[9] = {};
+std::atomic<int> g_cameraButton{0};
+
+void PublishCamera(const CameraCtrl* c) {
+  std::lock_guard<std::mutex> lock(g_cameraShownLock);
+  g_cameraShown = c != nullptr;
+  if (!c) return;
+  std::memcpy(g_cameraValues + 0, c->eye, sizeof c->eye);
+  std::memcpy(g_cameraValues + 3, c->at, sizeof c->at);
+  std::memcpy(g_cameraValues + 6, c->up, sizeof c->up);
+}
+
+// The task's vectors follow the context's camera (after a refused update
+// the context keeps its last one, and so does the task).
+void FromContext(CameraCtrl* c) {
+  std::memcpy(c->eye, c->gpu->camera.eye, sizeof c->eye);
+  std::memcpy(c->at, c->gpu->camera.at, sizeof c->at);
+  std::memcpy(c->up, c->gpu->camera.up, sizeof c->up);
+}
+
+// Turns (a, b) about the origin by `turn` 512ths of a turn (the sine
+// table's steps). Both new values come from the old ones: taking the new a
+// into b would pull the eye off its circle (a quarter turn of (0, -5) would
+// land on (5, 5)).
+void Turn(float* a, float* b, int turn) {
+  const float* sine = KivSineFloat();
+  const int i = turn & 511;
+  const float sn = sine[i], cs = sine[(i + 128) & 511];
+  const float a0 = *a, b0 = *b;
+  *a = a0 * cs - b0 * sn;
+  *b = b0 * cs + a0 * sn;
+}
+
+int CameraStep(void* data) {
+  auto* c = static_cast<CameraCtrl*>(data);
+  KivSystemState* s = g_kiv;
+  if (!s) return 1;
+  if (s->gpu != c->gpu) {  // the context went away: nothing left to move
+    KivDebugTaskRequest(0);
+    ClearFrameInput(s);
+    return 1;
+  }
+  const uint32_t on = static_cast<uint32_t>(KivInputGetKeyOn());
+  if (on & kEsc) {
+    KivDebugTaskRequest(0);
+    ClearFrameInput(s);
+    return 1;
+  }
+  const int button = g_cameraButton.exchange(0);
+  if (button == kKivCameraResetEye || button == kKivCameraResetAll) std::memset(c->eye, 0, sizeof c->eye);
+  if (button == kKivCameraResetAt || button == kKivCameraResetAll) std::memset(c->at, 0, sizeof c->at);
+  if (button == kKivCameraResetUp || button == kKivCameraResetAll) std::memset(c->up, 0, sizeof c->up);
+  const int wheel = KivInputGetWheel();
+  if (wheel) c->eye[2] += wheel > 0 ? 0.1f : -0.1f;
+  const int mx = KivInputGetMouseMoveX(), my = KivInputGetMouseMoveY();
+  if (on & kLButton) {
+    c->eye[0] += static_cast<float>(mx) * 0.01f;
+    c->eye[1] += static_cast<float>(my) * 0.01f;
+    c->at[0] += static_cast<float>(mx) * 0.01f;
+    c->at[1] += static_cast<float>(my) * 0.01f;
+  }
+  if (on & kRButton) {
+    Turn(&c->eye[0], &c->eye[2], -mx);
+    Turn(&c->eye[1], &c->eye[2], -my);
+  }
+  if (!Kiv3DCameraUpdate(c->gpu, c->up, c->at, c->eye)) FromContext(c);
+  PublishCamera(c);
+  ClearFrameInput(s);
+  return 1;
+}
+
+// The camera the task found comes back.
+void CameraRelease(void* data) {
+  auto* c = static_cast<CameraCtrl*>(data);
+  PublishCamera(nullptr);
+  if (g_kiv && g_kiv->gpu == c->gpu) Kiv3DCameraUpdate(c->gpu, c->up0, c->at0, c->eye0);
+}
+
 }  // namespace
+
+bool KivCameraCtrlValues(float out[9]) {
+  std::lock_guard<std::mutex> lock(g_cameraShownLock);
+  if (!g_cameraShown) return false;
+  std::memcpy(out, g_cameraValues, sizeof g_cameraValues);
+  return true;
+}
+
+void KivCameraCtrlButton(int id) {
+  if (id == kKivCameraResetEye || id == kKivCameraResetAt || id == kKivCameraResetUp || id == kKivCameraResetAll)
+    g_cameraButton.store(id);
+}
 
 // The sprite control task's values, for its view (dialog 102): mouse x, y,
 // sprite x, y, move x, y, their sums and scale x 100.
@@ -132,12 +239,23 @@ extern "C" KIV_API KivTask* KivCameraCtrlTask(void) {
   if (!s || !s->params.debug) return nullptr;
   // The camera belongs to the GPU renderer: without its context there is
   // nothing to move.
-  if (!s->gpu) {
+  if (!s->gpu || !Kiv3DIs()) {
     plat::DebugOutput("KivCameraCtrlTask : no GPU context\n");
     return nullptr;
   }
-  plat::DebugOutput("KivCameraCtrlTask : the GPU camera is not reachable from here\n");
-  return nullptr;
+  void* data = nullptr;
+  KivTask* t = KivTaskCreate(CameraStep, CameraRelease, sizeof(CameraCtrl), &data,
+                             KIV_TASK_BLOCKING | KIV_TASK_BEHIND, nullptr, kCameraTaskName);
+  if (!t) return nullptr;
+  auto* c = static_cast<CameraCtrl*>(data);
+  c->gpu = static_cast<Kiv3DContext*>(s->gpu);
+  FromContext(c);
+  std::memcpy(c->eye0, c->eye, sizeof c->eye);
+  std::memcpy(c->at0, c->at, sizeof c->at);
+  std::memcpy(c->up0, c->up, sizeof c->up);
+  g_cameraButton.store(0);
+  PublishCamera(c);
+  return t;
 }
 
 void KivDebugTaskRequest(int which) {

@@ -4,6 +4,7 @@
 // (menu choices, in-place edits, closing, moving) goes back to the model.
 // The game thread only asks for a refresh; it never waits for one.
 #include <atomic>
+#include <cstdio>
 #include <map>
 #include <memory>
 
@@ -19,6 +20,7 @@ namespace {
 
 using namespace kivdebug;
 
+constexpr int kCameraKey = -2;  // keyOf of the camera control's dialog
 constexpr int kStatusWidth = 380, kStatusHeight = 18 + 18 + 7 * 16 + 4;
 
 struct Views {
@@ -28,6 +30,7 @@ struct Views {
   std::map<int, int> keyOf;  // view -> key (-1 status)
   std::map<int, bool> shown;
   int spriteCtrl = 0;  // the sprite control's dialog, while its task runs
+  int cameraCtrl = 0;  // the camera control's dialog, while its task runs
   int editView = 0, editRow = -1;
   std::string editText;
 };
@@ -44,7 +47,10 @@ void HandleEvents(Views& v) {
     if (k == v.keyOf.end()) continue;
     const int key = k->second;
     switch (e.kind) {
-      case plat::DebugViewEvent::kMenu: MenuChoose(e.value); break;
+      case plat::DebugViewEvent::kMenu:
+        if (key == kCameraKey) KivCameraCtrlButton(e.value);
+        else MenuChoose(e.value);
+        break;
       case plat::DebugViewEvent::kEditStart:
         v.editView = e.view;
         v.editRow = e.value;
@@ -98,6 +104,40 @@ void KivDebugViewsSpriteCtrl(Views& v, const plat::Rect& main) {
   v.backend->Update(view, m);
 }
 
+// The camera control's dialog while its task runs: eye, at and up, and the
+// buttons resetting them.
+void KivDebugViewsCameraCtrl(Views& v, const plat::Rect& main) {
+  int& view = v.cameraCtrl;
+  float values[9];
+  if (!KivCameraCtrlValues(values)) {
+    if (view) {
+      v.backend->Close(view);
+      v.keyOf.erase(view);
+      view = 0;
+    }
+    return;
+  }
+  if (!view) {
+    view = v.backend->Open("KivCameraCtrlTask", plat::Rect{main.right, main.top, main.right + 220, main.top + 200});
+    if (!view) return;
+    v.keyOf[view] = kCameraKey;
+  }
+  static const char* const kNames[9] = {"eye_x", "eye_y", "eye_z", "at_x", "at_y", "at_z", "up_x", "up_y", "up_z"};
+  plat::ListViewModel m;
+  m.caption = "KivCameraCtrlTask";
+  m.columns = {{"", 80}, {"", 120}};
+  for (int i = 0; i < 9; ++i) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", static_cast<double>(values[i]));
+    m.rows.push_back({kNames[i], text});
+  }
+  m.menu = {{kKivCameraResetEye, "eye", false},
+            {kKivCameraResetAt, "at", false},
+            {kKivCameraResetUp, "up", false},
+            {kKivCameraResetAll, "all", false}};
+  v.backend->Update(view, m);
+}
+
 }  // namespace
 
 void KivDebugViewsRefresh(void) {
@@ -141,6 +181,7 @@ void KivDebugViewsRefresh(void) {
     it = v.byKey.erase(it);
   }
   KivDebugViewsSpriteCtrl(v, s->window->backend()->OuterRect());
+  KivDebugViewsCameraCtrl(v, s->window->backend()->OuterRect());
   for (const WindowSnapshot& w : all) {
     int& id = v.byKey[w.key];
     if (!id) {

@@ -76,3 +76,11 @@ void SetVisible(int key, bool visible);
 void Reset();
 
 }  // namespace kivdebug
+
+// The camera control's dialog (control_tasks.cpp): eye, at and up as the
+// task holds them (false while it does not run), and its buttons, which set
+// eye, at, up or all three to 0 (refused by the camera like any look-at
+// with the eye on its target or no up; the camera then keeps its last).
+enum : int { kKivCameraResetEye = 1011, kKivCameraResetAt = 1013, kKivCameraResetUp = 1014, kKivCameraResetAll = 1015 };
+bool KivCameraCtrlValues(float out[9]);
+void KivCameraCtrlButton(int id);
