@@ -25,6 +25,7 @@
 #include "render/soft_screen.h"
 #include "start/game_task.h"
 #include "support/demo_script.h"
+#include "support/golden_frame.h"
 #include "support/engine_fixture.h"
 #include "support/vm_harness.h"
 #include "task/render_list.h"
@@ -141,18 +142,7 @@ class EffectTest : public EngineTest {
   // Compares the drawn frame with a reviewed golden picture
   // (KIV_UPDATE_GOLDEN=1 writes it anew).
   void ExpectGolden(const char* name) {
-    const std::string golden = std::string(KIV_GOLDEN_DIR) + "/" + name;
-    const uint32_t* px = g_kiv->soft->backBuffer;
-    if (const char* u = std::getenv("KIV_UPDATE_GOLDEN"); u && std::string(u) == "1") {
-      ASSERT_TRUE(plat::CapturePng(golden, px, 1280, 720, 1280));
-    }
-    std::vector<uint32_t> want;
-    int w = 0, h = 0;
-    ASSERT_TRUE(plat::ReadPng(golden, &want, &w, &h)) << golden << " (KIV_UPDATE_GOLDEN=1 writes it)";
-    ASSERT_EQ(w * h, 1280 * 720);
-    int differ = 0;
-    for (size_t i = 0; i < want.size(); ++i) differ += (want[i] & 0xFFFFFFu) != (px[i] & 0xFFFFFFu);
-    EXPECT_EQ(differ, 0) << "pixels differing from " << golden;
+    expect_golden_frame(name, g_kiv->soft->backBuffer);
   }
 
   vmtest::ScopedBinding wait{"wait_frame", WaitFrame};

@@ -13,6 +13,7 @@
 #include "core/system_state.h"
 #include "platform/window/png_capture.h"
 #include "render/soft_screen.h"
+#include "support/golden_frame.h"
 
 using motiontest::MotionTest;
 
@@ -324,19 +325,7 @@ class MotionGoldenTest : public MotionTest {
     WriteImage("AOI.PGD", motiontest::Figure(0xE07090));
   }
   void ExpectGolden(const char* name) {
-    const std::string golden = std::string(KIV_GOLDEN_DIR) + "/" + name;
-    const uint32_t* px = g_kiv->soft->backBuffer;
-    if (const char* u = std::getenv("KIV_UPDATE_GOLDEN"); u && std::string(u) == "1") {
-      ASSERT_TRUE(plat::CapturePng(golden, px, 1280, 720, 1280));
-    }
-    std::vector<uint32_t> want;
-    int w = 0, h = 0;
-    ASSERT_TRUE(plat::ReadPng(golden, &want, &w, &h)) << golden << " (KIV_UPDATE_GOLDEN=1 writes it)";
-    ASSERT_EQ(w, 1280);
-    ASSERT_EQ(h, 720);
-    int differ = 0;
-    for (size_t i = 0; i < want.size(); ++i) differ += (want[i] & 0xFFFFFFu) != (px[i] & 0xFFFFFFu);
-    EXPECT_EQ(differ, 0) << "pixels differing from " << golden;
+    expect_golden_frame(name, g_kiv->soft->backBuffer);
   }
 };
 
