@@ -1,7 +1,7 @@
 // The format expansions of wsprint and debug_output. Both walk a Shift-JIS
 // format and take one value per escape; neither hands script text to a
 // formatter as a format: the integer conversions are parsed here and only a
-// vetted specification is formatted.
+// conversion that passed that check is formatted.
 #include <cstdio>
 #include <cstring>
 
@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int kSpecMax = 259;  // largest width or precision
+constexpr int kWidthMax = 259;  // largest width or precision
 
 class Output {
  public:
@@ -58,8 +58,8 @@ void AppendText(VmContext* ctx, Output& out, int32_t value) {
 }
 
 // Parses "%[-#0]*[width][.precision](d|D|x|X)" at p (p[0] == '%'); the
-// length of the specification, or 0 when it is not one.
-size_t ParseIntSpec(const char* p, char* spec, size_t spec_size) {
+// length of the conversion, or 0 when it is not one.
+size_t ParseIntConversion(const char* p, char* conv, size_t conv_size) {
   size_t i = 1;
   while (p[i] == '-' || p[i] == '#' || p[i] == '0') ++i;
   auto number = [&](size_t* at) {
@@ -67,7 +67,7 @@ size_t ParseIntSpec(const char* p, char* spec, size_t spec_size) {
     size_t start = *at;
     while (p[*at] >= '0' && p[*at] <= '9') {
       v = v * 10 + (p[*at] - '0');
-      if (v > kSpecMax) return -1;
+      if (v > kWidthMax) return -1;
       ++*at;
     }
     return *at == start ? 0 : v;
@@ -80,10 +80,10 @@ size_t ParseIntSpec(const char* p, char* spec, size_t spec_size) {
   const char type = p[i];
   if (type != 'd' && type != 'D' && type != 'x' && type != 'X') return 0;
   ++i;
-  if (i + 1 > spec_size) return 0;
-  std::memcpy(spec, p, i);
-  spec[i] = 0;
-  if (type == 'D') spec[i - 1] = 'd';
+  if (i + 1 > conv_size) return 0;
+  std::memcpy(conv, p, i);
+  conv[i] = 0;
+  if (type == 'D') conv[i - 1] = 'd';
   return i;
 }
 
@@ -114,8 +114,8 @@ std::string wsprint_expand(VmContext* ctx, const char* format, std::span<const i
       AppendText(ctx, out, v.Next());
       p = pct + 2;
     } else {
-      char spec[32];
-      const size_t len = ParseIntSpec(pct, spec, sizeof spec);
+      char conv[32];
+      const size_t len = ParseIntConversion(pct, conv, sizeof conv);
       if (!len) {
         // Not an escape: the "%" stands as it is and no value is used.
         out.Append("%", 1);
@@ -124,9 +124,9 @@ std::string wsprint_expand(VmContext* ctx, const char* format, std::span<const i
       }
       char buf[600];
       const int32_t value = v.Next();
-      const bool hex = spec[len - 1] == 'x' || spec[len - 1] == 'X';
-      int w = hex ? std::snprintf(buf, sizeof buf, spec, static_cast<unsigned>(value))
-                  : std::snprintf(buf, sizeof buf, spec, value);
+      const bool hex = conv[len - 1] == 'x' || conv[len - 1] == 'X';
+      int w = hex ? std::snprintf(buf, sizeof buf, conv, static_cast<unsigned>(value))
+                  : std::snprintf(buf, sizeof buf, conv, value);
       if (w > 0) out.Append(buf, std::min<size_t>(static_cast<size_t>(w), sizeof buf - 1));
       p = pct + len;
     }
