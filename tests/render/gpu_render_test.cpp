@@ -793,6 +793,27 @@ TEST_F(GpuEffectTest, WithoutTheEffectModuleTheWaveDrawsTheFrameUnchanged) {
   KivReleaseFxEffect(nullptr, KIV_FX_SCREEN);
 }
 
+// Full screen on a monitor away from the desktop's corner: the aspect
+// rectangle is where it is on a monitor at (0, 0).
+TEST_F(GpuTest, FullScreenOnAnOffsetMonitorKeepsTheAspectRectangle) {
+  plat::SetHeadlessMonitors({{640, 100, 1280, 580}});
+  ASSERT_TRUE(Start());
+  ASSERT_NE(Load(kivtools::EncodeTga(Gradient(320, 180), 32), 100), nullptr);
+  ASSERT_EQ(KivPlaceFullScreenWindow(g_kiv->soft, 1), 1);
+  EXPECT_EQ(g_kiv->soft->monitor, (plat::Rect{640, 100, 1280, 580}));
+  g_kiv->params.fullScreen = 1;
+  g_kiv->soft->aspect = 1;
+  KivSoftSetAspectRect(g_kiv->soft, 1);
+  ASSERT_EQ(KivRenderFrame(), 1);
+  EXPECT_EQ(Ctx()->aspectRect, (plat::Rect{0, 60, 640, 420}));
+  plat::Frame f = Shown();
+  ASSERT_EQ(f.width, 640);
+  ASSERT_EQ(f.height, 480);
+  EXPECT_EQ(f.pixels[static_cast<size_t>(59) * 640 + 320] & 0xFFFFFFu, 0u);
+  EXPECT_NE(f.pixels[static_cast<size_t>(60) * 640] & 0xFFFFFFu, 0u);
+  plat::SetHeadlessMonitors({{0, 0, 1920, 1080}});
+}
+
 // An aspect change made on the window's side shows from the next frame on.
 TEST_F(GpuTest, FullScreenAspectChangesFollowAtTheNextFrame) {
   plat::SetHeadlessMonitors({{0, 0, 640, 480}});

@@ -232,14 +232,13 @@ void Kiv3DSetAspectRect(Kiv3DContext* c) {
   if (!st) return;
   const bool full = g_kiv && g_kiv->params.fullScreen && !st->wholeClient;
   c->windowed = full ? 0 : 1;
-  plat::Rect r = st->view;
+  // The rectangle the software present shows into: the client area windowed,
+  // and full screen already relative to the monitor's corner, where the frame starts.
+  const plat::Rect r = st->view;
   int ow = st->clientWidth, oh = st->clientHeight;
   if (full) {
     ow = st->monitor.width();
     oh = st->monitor.height();
-    // The view is in monitor coordinates; the frame starts at the monitor's corner.
-    r = plat::Rect{r.left - st->monitor.left, r.top - st->monitor.top, r.right - st->monitor.left,
-                   r.bottom - st->monitor.top};
   }
   if (ow <= 0 || oh <= 0) return;
   c->aspectRect = r;
