@@ -165,6 +165,9 @@ void KivSoftSurfaceTouch(KivSoftSurfaceEntry* e);
 uint32_t KivSoftSurfaceVersion(const KivSoftSurfaceEntry* e);
 // The next power of two of v (1..2^30); 0 when v is not positive or too large.
 int KivPowerOfTwo(int v);
+// The pixels and allocated size for reading, left unmarked; NULL for a
+// surface without pixels.
+const uint32_t* KivSoftSurfaceReadPixels(const KivSoftSurface* surface, int* width, int* height);
 // The pixels and allocated size, marked as changed (the caller may write);
 // NULL for a surface without pixels.
 uint32_t* KivSoftSurfacePixels(const KivSoftSurface* surface, int* width, int* height);

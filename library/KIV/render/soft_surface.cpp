@@ -182,13 +182,18 @@ int KivPowerOfTwo(int v) {
   return p;
 }
 
-uint32_t* KivSoftSurfacePixels(const KivSoftSurface* surface, int* width, int* height) {
+const uint32_t* KivSoftSurfaceReadPixels(const KivSoftSurface* surface, int* width, int* height) {
   if (!surface || !surface->entry || !surface->entry->buffer) return nullptr;
-  KivSoftSurfaceTouch(surface->entry);
   const KivPixelBuffer* b = surface->entry->buffer;
   if (width) *width = b->width;
   if (height) *height = b->height;
   return b->pixels;
+}
+
+uint32_t* KivSoftSurfacePixels(const KivSoftSurface* surface, int* width, int* height) {
+  if (!KivSoftSurfaceReadPixels(surface, width, height)) return nullptr;
+  KivSoftSurfaceTouch(surface->entry);
+  return surface->entry->buffer->pixels;
 }
 
 int KivSoftSurfaceCopyPixels(const KivSoftSurface* from, KivSoftSurface* to) {

@@ -40,10 +40,10 @@ struct Block {
 };
 
 // The sprite's pixels for reading: rows width apart, as the renderer holds
-// them in CPU memory.
-uint32_t* PixelsOf(const KivSprite* s, int* w, int* h) {
+// them in CPU memory (read only: the surface is not marked changed).
+const uint32_t* PixelsOf(const KivSprite* s, int* w, int* h) {
   if (!s || !s->surface || !KivSpriteSoftScreen()) return nullptr;
-  return KivSoftSurfacePixels(static_cast<const KivSoftSurface*>(s->surface), w, h);
+  return KivSoftSurfaceReadPixels(static_cast<const KivSoftSurface*>(s->surface), w, h);
 }
 
 // The sprite's pixels for writing, with its locked flag set until the
