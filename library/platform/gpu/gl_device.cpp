@@ -171,13 +171,13 @@ struct Device {
   Gl gl;
   std::atomic<std::thread::id> owner{};
   GLuint program = 0, vao = 0, vbo = 0, ibo = 0;
-  GLint locFlip = -1, locCombine = -1, locAlphaTest = -1, locTex0 = -1, locTex1 = -1;
+  GLint locCombine = -1, locAlphaTest = -1;
   std::map<uint32_t, Target> targets;
   uint32_t nextTarget = 1;
   uint32_t output = 0;  // the window's frame
   int outputW = 0, outputH = 0;
   uint32_t bound = 0;
-  Blend blend = Blend::kAlpha;
+  Blend blend = Blend::kAlpha;  // the blend GL holds; MakeObjects sets it again after a reset
   int swapInterval = 0;
   bool lost = false;
   std::vector<uint32_t> frame;
@@ -272,17 +272,23 @@ GLuint Link(Device* d, const char* vs, const char* fs, std::string* log) {
   return p;
 }
 
+// Every target keeps rows top first, like CPU pixels: clip y is turned.
+constexpr float kFlip = -1.0f;
+
 // The objects every draw uses; made again after a reset.
 bool MakeObjects(Device* d) {
   Gl& gl = d->gl;
   std::string log;
   d->program = Link(d, kVertex, kFragment, &log);
   if (!d->program) return false;
-  d->locFlip = gl.GetUniformLocation(d->program, "u_flip");
   d->locCombine = gl.GetUniformLocation(d->program, "u_combine");
   d->locAlphaTest = gl.GetUniformLocation(d->program, "u_alphaTest");
-  d->locTex0 = gl.GetUniformLocation(d->program, "u_tex0");
-  d->locTex1 = gl.GetUniformLocation(d->program, "u_tex1");
+  // The uniforms that never change are set once.
+  gl.UseProgram(d->program);
+  const float flip = kFlip;
+  gl.Uniform1fv(gl.GetUniformLocation(d->program, "u_flip"), 1, &flip);
+  gl.Uniform1i(gl.GetUniformLocation(d->program, "u_tex0"), 0);
+  gl.Uniform1i(gl.GetUniformLocation(d->program, "u_tex1"), 1);
   gl.GenVertexArrays(1, &d->vao);
   gl.BindVertexArray(d->vao);
   gl.GenBuffers(1, &d->vbo);
@@ -528,6 +534,7 @@ void SetOutputSize(Device* d, int w, int h) {
   d->output = TargetCreate(d, w, h);
   d->outputW = w;
   d->outputH = h;
+  d->frame.resize(static_cast<size_t>(w) * h);
 }
 
 bool BindTarget(Device* d, uint32_t target) {
@@ -549,10 +556,9 @@ void Clear(Device* d, uint32_t argb) {
 }
 
 void SetBlend(Device* d, Blend b) {
-  if (!d || b == Blend::kKeep) return;
+  if (!d || b == Blend::kKeep || b == d->blend) return;
   Gl& gl = d->gl;
   d->blend = b;
-  gl.Enable(GL_BLEND);
   switch (b) {
     case Blend::kCopy: gl.BlendFunc(GL_ONE, GL_ZERO); break;
     case Blend::kAlpha: gl.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA); break;
@@ -570,17 +576,9 @@ void Draw(Device* d, const DrawCall& call, Primitive p, const Vertex* v, int n, 
   Gl& gl = d->gl;
   const GLuint program = call.program ? call.program : d->program;
   gl.UseProgram(program);
-  // Every target keeps rows top first, like CPU pixels: clip y is turned.
-  const float flip = -1.0f;
   if (program == d->program) {
-    gl.Uniform1fv(d->locFlip, 1, &flip);
     gl.Uniform1i(d->locCombine, call.texture0 ? (call.combine == Combine::kComposite ? 1 : 0) : 2);
     gl.Uniform1i(d->locAlphaTest, call.alphaTest ? 1 : 0);
-    gl.Uniform1i(d->locTex0, 0);
-    gl.Uniform1i(d->locTex1, 1);
-  } else {
-    GLint loc = gl.GetUniformLocation(program, "u_flip");
-    if (loc >= 0) gl.Uniform1fv(loc, 1, &flip);
   }
   const GLenum f = FilterOf(call.filter);
   for (int unit = 0; unit < 2; ++unit) {
@@ -616,6 +614,9 @@ uint32_t ProgramCreate(Device* d, const char* vertex, const char* fragment, std:
     d->gl.UseProgram(p);
     GLint loc = d->gl.GetUniformLocation(p, "g_Texture");
     if (loc >= 0) d->gl.Uniform1i(loc, 0);
+    loc = d->gl.GetUniformLocation(p, "u_flip");
+    const float flip = kFlip;
+    if (loc >= 0) d->gl.Uniform1fv(loc, 1, &flip);
   }
   return p;
 }
@@ -661,7 +662,6 @@ bool Present(Device* d) {
   if (!d) return false;
   if (Test(d) != Status::kOk) return false;
   if (!d->output) return true;
-  d->frame.resize(static_cast<size_t>(d->outputW) * d->outputH);
   if (!ReadPixels(d, d->output, 0, 0, d->outputW, d->outputH, d->frame.data(), d->outputW)) return false;
   if (d->window && d->window->backend())
     d->window->backend()->Present(d->frame.data(), d->outputW, d->outputH, d->outputW,
