@@ -15,12 +15,9 @@
 #include <vector>
 
 #include "core/system_state.h"
+#include "platform/gpu/gpu_device.h"
 #include "render/renderer.h"
 #include "render/soft_screen.h"
-
-namespace plat::gpu {
-struct Device;
-}
 
 // Availability bits of the effect set.
 enum : uint32_t { kKiv3DFxDraw = 1, kKiv3DFxRaster = 2, kKiv3DFxRadialBlur = 4 };
@@ -29,6 +26,11 @@ struct Kiv3DCacheEntry {
   uint32_t texture = 0;
   int width = 0, height = 0;
   uint32_t version = 0;
+};
+
+// A vertex of the raster grid, in clip space.
+struct Kiv3DGridVertex {
+  float x, y, u, v;
 };
 
 // The effect set: programs made from the effect module's sources, and the
@@ -40,6 +42,9 @@ struct Kiv3DEffectSet {
   int gridColumns = 0, gridRows = 0;  // vertices
   std::vector<uint32_t> gridIndices;  // 32-bit: large targets pass 65,536 vertices
   bool gridReady = false;
+  // Scratch for each frame's grid, kept so a frame allocates nothing.
+  std::vector<Kiv3DGridVertex> gridPositions;
+  std::vector<plat::gpu::Vertex> gridVertices;
 };
 
 struct Kiv3DCamera {
@@ -150,9 +155,6 @@ int Kiv3DSpriteFilter(int textureFilter, float scale);
 // Vertices of the raster grid for a render target.
 void Kiv3DGridSize(int rtWidth, int rtHeight, int* columns, int* rows);
 // Fills the grid's clip-space positions for the wave (phase 0..1).
-struct Kiv3DGridVertex {
-  float x, y, u, v;
-};
 void Kiv3DGridPositions(int columns, int rows, float phase, float ampX, float ampY, std::vector<Kiv3DGridVertex>* out);
 int Kiv3DCreateEffectResources(Kiv3DContext* c);
 // The effect module's resource of that name (dll/FX.so, else FX.so found by

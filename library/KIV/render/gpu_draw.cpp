@@ -184,9 +184,10 @@ void GridWave(Kiv3DContext* c, uint32_t texture, const gpu::Vertex quad[4], cons
   gpu::BindTarget(c->device, back);
   gpu::SetBlend(c->device, gpu::Blend::kAlpha);
   c->lastBlend = 1;
-  std::vector<Kiv3DGridVertex> pos;
+  std::vector<Kiv3DGridVertex>& pos = fx.gridPositions;
   Kiv3DGridPositions(fx.gridColumns, fx.gridRows, work[0], work[1], work[2], &pos);
-  std::vector<gpu::Vertex> v(pos.size());
+  std::vector<gpu::Vertex>& v = fx.gridVertices;
+  v.resize(pos.size());
   for (size_t i = 0; i < pos.size(); ++i)
     v[i] = gpu::Vertex{pos[i].x, pos[i].y, 0xFFFFFFFFu, pos[i].u, pos[i].v, 0, 0};
   gpu::DrawCall call;
