@@ -28,12 +28,6 @@ KivEffectState g_kivEffect{};
 
 namespace {
 
-int NextPowerOfTwo(int v) {
-  int p = 1;
-  while (p < v && p < (1 << 30)) p <<= 1;
-  return p;
-}
-
 // The wait task is freed only while its slot still holds the wait this
 // transition made: the game may have ended it (a task reset) and the slot
 // may since serve another task.
@@ -57,8 +51,9 @@ void ResetFields(KivEffectState* st) {
   st->scratch = 0;
   const int w = g_kiv ? g_kiv->params.screenWidth : 0, h = g_kiv ? g_kiv->params.screenHeight : 0;
   const bool pow2 = ops && ops->powerOfTwoCaptures;
-  st->width = pow2 ? NextPowerOfTwo(w) : w;
-  st->height = pow2 ? NextPowerOfTwo(h) : h;
+  // A capture is at least 1 x 1 on a power-of-two renderer.
+  st->width = pow2 ? std::max(1, KivPowerOfTwo(w)) : w;
+  st->height = pow2 ? std::max(1, KivPowerOfTwo(h)) : h;
   if (g_kiv) g_kiv->transitionRunning.store(0);
 }
 
