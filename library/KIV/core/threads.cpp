@@ -226,10 +226,6 @@ intptr_t KivWindowProc(plat::Window* window, uint32_t message, uintptr_t wParam,
       KivEffectEndSoon();
       KivMovieRestart();
       return 0;
-    case kMsgApp + 0x67:
-      // The debug task is made and freed by the game thread.
-      KivDebugTaskRequest(static_cast<int>(wParam));
-      return 0;
     case kMsgApp + 0x68:
       return plat::DefWindowProc(window, message, wParam, lParam);
     case kMsgApp + 0x69:

@@ -67,7 +67,6 @@ void ReleaseTextures(Kiv3DContext* c) {
 // sampling; the target cleared to opaque black.
 int SetDeviceState(Kiv3DContext* c) {
   gpu::SetBlend(c->device, gpu::Blend::kAlpha);
-  c->lastBlend = 1;
   if (!gpu::BindTarget(c->device, c->renderTarget)) {
     Debug("SetDeviceState : Clear");
     return 1;
@@ -157,7 +156,6 @@ Kiv3DContext* Kiv3DCreateContext(const KivRendererSetup& setup) {
       return "DirectCreate9のインターフェイスの取得に失敗。";
     }
     if (Kiv3DSetPresentParameters(c) != 0) return "デバイスの設定に失敗。";
-    Kiv3DSetViewport(c, c->rtWidth, c->rtHeight);
     Kiv3DSetPerspective(c, 0.7853982f, 1.0f, 0.1f, 100.0f);
     const float up[3] = {0, 1, 0}, at[3] = {0, 0, 0}, eye[3] = {0, 0, -5.0f};
     Kiv3DCameraUpdate(c, up, at, eye);
@@ -258,7 +256,6 @@ int Kiv3DBackBufferClear(Kiv3DContext* c, uint32_t colour) {
 
 int Kiv3DBeginScene(Kiv3DContext* c) {
   if (c->lost) return 0;
-  c->inScene = true;
   return 1;
 }
 
@@ -297,8 +294,6 @@ int Kiv3DFinalPass(Kiv3DContext* c) {
   }
   gpu::Draw(c->device, call, gpu::Primitive::kTriangleFan, v, 4);
   gpu::SetBlend(c->device, gpu::Blend::kAlpha);
-  c->lastBlend = 1;
-  c->inScene = false;
   // The logical frame, for captures and the last-frame copy.
   if (c->store && c->store->backBuffer)
     Kiv3DGetBackBuffer(c->screenHeight, c, c->screenWidth, c->store->backBuffer);
@@ -383,17 +378,6 @@ int Kiv3DDeviceRestore(Kiv3DContext* c) {
   return 0;
 }
 
-int Kiv3DResetForResize(Kiv3DContext* c) {
-  if (!c || !Kiv3DCurrent(c)) return 1;
-  int last = 0;
-  for (int i = 0; i < 10; ++i) {
-    last = Kiv3DDeviceReset(c);
-    if (last == 4) return 0;  // the reset renews aspect, bicubic and effects once
-    plat::Sleep(100);
-  }
-  return last;
-}
-
 void Kiv3DAfterWindowRequest(Kiv3DContext* c) {
   if (!c || !Kiv3DCurrent(c)) return;
   Kiv3DSetAspectRect(c);
@@ -450,14 +434,6 @@ void Kiv3DForget(Kiv3DContext* c, const KivSoftSurfaceEntry* e) {
   if (it == c->cache.end()) return;
   if (gpu::CurrentHere(c->device)) gpu::TextureDelete(c->device, it->second.texture);
   c->cache.erase(it);
-}
-
-int Kiv3DTextureGetPixel(const KivSoftSurface* s, int x, int y, int64_t* out) {
-  // Outside the pixels there is no pixel (and so no hit), not opaque white.
-  const int64_t v = KivSoftSurfaceReadPixel(s, x, y);
-  if (v < 0) return 0;
-  *out = v;
-  return 1;
 }
 
 // ---- Start-up and the renderer table ----

@@ -48,9 +48,7 @@ struct Kiv3DEffectSet {
 };
 
 struct Kiv3DCamera {
-  float viewport[4] = {0, 0, 0, 0};
   float fov = 0, aspect = 0, nearZ = 0, farZ = 0;
-  float projection[16] = {};
   float eye[3] = {}, at[3] = {}, up[3] = {};
   float view[16] = {};
 };
@@ -73,7 +71,6 @@ struct Kiv3DContext {
   int fullScreenFilter = 0;  // 0 none, 1 point, 2 linear, 3 bicubic
   int textureFilter = 0;
   int lastFilter = 0;  // the sampler filter the previous sprite used (1 point, 2 linear)
-  int lastBlend = 1;
   int windowed = 1;
   int lost = 0;
   int restoreRounds = 10;
@@ -86,7 +83,6 @@ struct Kiv3DContext {
   bool askedOnce = false;
   int outputWidth = 0, outputHeight = 0;
   plat::Rect aspectRect;
-  bool inScene = false;
 };
 
 // ---- Context (gpu_context.cpp) ----
@@ -109,7 +105,6 @@ int Kiv3DDeviceTest(Kiv3DContext* c);
 int Kiv3DDeviceReset(Kiv3DContext* c);
 // 1 restored (or not lost), 0 not now; at most 10 rounds of resets.
 int Kiv3DDeviceRestore(Kiv3DContext* c);
-int Kiv3DResetForResize(Kiv3DContext* c);
 // After a window request returned: follows the window's new aspect
 // rectangle and client size, and restores the device when it is lost.
 void Kiv3DAfterWindowRequest(Kiv3DContext* c);
@@ -122,7 +117,6 @@ int Kiv3DGetBackBuffer(int height, Kiv3DContext* c, int width, uint32_t* pixels)
 // The texture of a surface entry, uploaded when stale; 0 when it cannot be made.
 uint32_t Kiv3DTextureOf(Kiv3DContext* c, const KivSoftSurfaceEntry* e);
 void Kiv3DForget(Kiv3DContext* c, const KivSoftSurfaceEntry* e);
-int Kiv3DTextureGetPixel(const KivSoftSurface* s, int x, int y, int64_t* out);
 // Makes the context current here when no other thread holds it.
 bool Kiv3DCurrent(Kiv3DContext* c);
 // True when the calling thread is the one the context is current on.
@@ -131,7 +125,7 @@ bool Kiv3DCurrentHere(Kiv3DContext* c);
 // ---- Drawing (gpu_draw.cpp) ----
 struct Kiv3DSpriteRecord {
   KivSoftSurface* surface = nullptr;
-  float x = 0, y = 0, z = 0;
+  float x = 0, y = 0;
   float rotX = 0, rotY = 0, rotZ = 0;
   float scale = 1.0f;
   KivRect rect{};
@@ -144,8 +138,6 @@ struct Kiv3DSpriteRecord {
 int Kiv3DSpriteDraw(Kiv3DContext* c, Kiv3DSpriteRecord* r);
 // The next draw with render mode 5 (keep) copies instead of blending.
 void Kiv3DSetCopyBlend(Kiv3DContext* c);
-void Kiv3DDrawQuad(const KivRect& rect, const float position[3], const float rotation[3], Kiv3DContext* c,
-                   KivSoftSurface* surface, float scale, uint32_t colour);
 void Kiv3DTransitionDraw(Kiv3DContext* c, Kiv3DSpriteRecord records[2]);
 void Kiv3DSpriteFxDraw(Kiv3DContext* c, int kind, const float* work);
 // Angles in 512ths: truncated saturating, then taken modulo 512.
@@ -164,7 +156,6 @@ uint32_t Kiv3DEffectProgram(Kiv3DContext* c, const char* name, const char* techn
 void Kiv3DReleaseDefaultPool(Kiv3DContext* c);
 int Kiv3DSetPerspective(Kiv3DContext* c, float fov, float aspect, float nearZ, float farZ);
 int Kiv3DCameraUpdate(Kiv3DContext* c, const float up[3], const float at[3], const float eye[3]);
-void Kiv3DSetViewport(Kiv3DContext* c, int width, int height);
 // Shader version flags of a GL version (3.3 core: vertex bit 0, pixel 0x9F).
 void Kiv3DShaderFlags(int major, int minor, uint32_t* vertexFlags, uint32_t* pixelFlags);
 

@@ -90,7 +90,6 @@ void SetBlendForMode(Kiv3DContext* c, int mode) {
     default: return;  // 0 and above 4 keep the blend as it is
   }
   gpu::SetBlend(c->device, b);
-  c->lastBlend = mode;
 }
 
 gpu::Filter FilterFor(Kiv3DContext* c, float scale) {
@@ -148,13 +147,13 @@ bool SpriteQuad(Kiv3DContext* c, const Kiv3DSpriteRecord& r, gpu::Vertex v[4]) {
 }
 
 // A quad over the screen block of the render target.
-void ScreenBlockQuad(const Kiv3DContext* c, gpu::Vertex v[4], bool halfTexel) {
+void ScreenBlockQuad(const Kiv3DContext* c, gpu::Vertex v[4]) {
   const float RW = static_cast<float>(c->rtWidth), RH = static_cast<float>(c->rtHeight);
   const float W = static_cast<float>(c->screenWidth), H = static_cast<float>(c->screenHeight);
   const float x = W / RW, y = H / RH;
   float u0 = static_cast<float>((c->rtWidth - c->screenWidth) >> 1) / RW, u1 = u0 + W / RW;
   float v0 = static_cast<float>((c->rtHeight - c->screenHeight) >> 1) / RH, v1 = v0 + H / RH;
-  (void)halfTexel;  // GL samples texel centres exactly: no half-texel shift
+  // GL samples texel centres exactly: no half-texel shift.
   const float px[4] = {-x, x, -x, x}, py[4] = {y, y, -y, -y};
   const float us[4] = {u0, u1, u0, u1}, vs[4] = {v0, v0, v1, v1};
   for (int i = 0; i < 4; ++i) v[i] = gpu::Vertex{px[i], py[i], 0xFFFFFFFFu, us[i], vs[i], us[i], vs[i]};
@@ -183,7 +182,6 @@ void GridWave(Kiv3DContext* c, uint32_t texture, const gpu::Vertex quad[4], cons
   DrawTexture(c, texture, quad, f);
   gpu::BindTarget(c->device, back);
   gpu::SetBlend(c->device, gpu::Blend::kAlpha);
-  c->lastBlend = 1;
   std::vector<Kiv3DGridVertex>& pos = fx.gridPositions;
   Kiv3DGridPositions(fx.gridColumns, fx.gridRows, work[0], work[1], work[2], &pos);
   std::vector<gpu::Vertex>& v = fx.gridVertices;
@@ -327,15 +325,8 @@ void Kiv3DShaderFlags(int major, int minor, uint32_t* vertexFlags, uint32_t* pix
 
 // ---- Camera ----
 
-void Kiv3DSetViewport(Kiv3DContext* c, int width, int height) {
-  c->camera.viewport[0] = 0;
-  c->camera.viewport[1] = 0;
-  c->camera.viewport[2] = static_cast<float>(width);
-  c->camera.viewport[3] = static_cast<float>(height);
-}
-
 int Kiv3DSetPerspective(Kiv3DContext* c, float fov, float aspect, float nearZ, float farZ) {
-  // Refused (the last matrix stays) where it would divide by zero.
+  // Refused (the last settings stay) where the projection would divide by zero.
   const float s = std::sin(fov / 2);
   if (!(std::isfinite(fov) && std::isfinite(aspect) && std::isfinite(nearZ) && std::isfinite(farZ)) || s == 0 ||
       aspect == 0 || farZ == nearZ)
@@ -345,13 +336,6 @@ int Kiv3DSetPerspective(Kiv3DContext* c, float fov, float aspect, float nearZ, f
   cam.aspect = aspect;
   cam.nearZ = nearZ;
   cam.farZ = farZ;
-  const float ys = std::cos(fov / 2) / s, xs = ys / aspect;
-  std::memset(cam.projection, 0, sizeof cam.projection);
-  cam.projection[0] = xs;
-  cam.projection[5] = ys;
-  cam.projection[10] = farZ / (farZ - nearZ);
-  cam.projection[11] = 1.0f;
-  cam.projection[14] = -nearZ * farZ / (farZ - nearZ);
   return 1;
 }
 
@@ -451,31 +435,12 @@ int Kiv3DSpriteDraw(Kiv3DContext* c, Kiv3DSpriteRecord* r) {
   else DrawTexture(c, texture, v, f);
   if (r->renderMode != 1) {
     gpu::SetBlend(c->device, gpu::Blend::kAlpha);
-    c->lastBlend = 1;
   }
   return 1;
 }
 
 void Kiv3DSetCopyBlend(Kiv3DContext* c) {
   gpu::SetBlend(c->device, gpu::Blend::kCopy);
-  c->lastBlend = 0;
-}
-
-void Kiv3DDrawQuad(const KivRect& rect, const float position[3], const float rotation[3], Kiv3DContext* c,
-                   KivSoftSurface* surface, float scale, uint32_t colour) {
-  Kiv3DSpriteRecord r;
-  r.surface = surface;
-  r.x = position[0];
-  r.y = position[1];
-  r.z = position[2];
-  r.rotX = rotation[0];
-  r.rotY = rotation[1];
-  r.rotZ = rotation[2];
-  r.scale = scale;
-  r.rect = rect;
-  r.colour = colour;
-  r.renderMode = 1;
-  Kiv3DSpriteDraw(c, &r);
 }
 
 void Kiv3DTransitionDraw(Kiv3DContext* c, Kiv3DSpriteRecord records[2]) {
@@ -490,7 +455,7 @@ void Kiv3DTransitionDraw(Kiv3DContext* c, Kiv3DSpriteRecord records[2]) {
   if (!SpriteQuad(c, from, vf) || !SpriteQuad(c, to, vt)) return;
   const uint32_t tf = Kiv3DTextureOf(c, from.surface->entry), tt = Kiv3DTextureOf(c, to.surface->entry);
   if (!tf || !tt) return;
-  ScreenBlockQuad(c, block, false);
+  ScreenBlockQuad(c, block);
   const uint32_t rtTexture = gpu::TargetTexture(c->device, c->renderTarget);
   // The to sprite alone, over transparent black.
   gpu::BindTarget(c->device, c->effectTarget[1]);
@@ -508,7 +473,6 @@ void Kiv3DTransitionDraw(Kiv3DContext* c, Kiv3DSpriteRecord records[2]) {
   // Both over the render target.
   gpu::BindTarget(c->device, c->renderTarget);
   gpu::SetBlend(c->device, gpu::Blend::kAlpha);
-  c->lastBlend = 1;
   const bool fromAlpha = (from.colour >> 24) != 0, toAlpha = (to.colour >> 24) != 0;
   gpu::DrawCall call;
   call.filter = gpu::Filter::kPoint;
@@ -525,7 +489,7 @@ void Kiv3DTransitionDraw(Kiv3DContext* c, Kiv3DSpriteRecord records[2]) {
 void Kiv3DSpriteFxDraw(Kiv3DContext* c, int kind, const float* work) {
   if (!c || !work) return;
   gpu::Vertex block[4];
-  ScreenBlockQuad(c, block, true);
+  ScreenBlockQuad(c, block);
   const uint32_t rtTexture = gpu::TargetTexture(c->device, c->renderTarget);
   if (kind == 1 && !(c->fx.available & kKiv3DFxRaster)) {
     // The grid copies the frame into effect target 0 and waves it back over
@@ -545,6 +509,5 @@ void Kiv3DSpriteFxDraw(Kiv3DContext* c, int kind, const float* work) {
   }
   gpu::BindTarget(c->device, back);
   gpu::SetBlend(c->device, gpu::Blend::kAlpha);
-  c->lastBlend = 1;
   DrawTexture(c, gpu::TargetTexture(c->device, c->effectTarget[0]), block, gpu::Filter::kPoint);
 }
