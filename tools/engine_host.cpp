@@ -25,6 +25,7 @@
 #include <cstring>
 #include <string>
 
+#include "dl_bind.h"
 #include "kiv.h"
 #include "scene.h"
 #include "showcase.h"
@@ -115,13 +116,6 @@ void End(void*) {
   kiv.RenderSetActive(nullptr);
   kiv.RenderUninit(g_list);
   g_list = nullptr;
-}
-
-template <typename F>
-bool Bind(void* lib, F& fn, const char* name) {
-  fn = reinterpret_cast<F>(dlsym(lib, name));
-  if (!fn) std::fprintf(stderr, "engine_host: missing export %s\n", name);
-  return fn != nullptr;
 }
 
 std::string ProgramFolder() {

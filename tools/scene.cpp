@@ -1,9 +1,9 @@
 // engine_host --scene: see scene.h.
 #include "scene.h"
 
-#include <dlfcn.h>
+#include <algorithm>
 
-#include <cstdio>
+#include "dl_bind.h"
 
 namespace {
 
@@ -23,21 +23,17 @@ KivSprite* g_back = nullptr;
 KivSprite* g_front = nullptr;
 int g_priority = 50;
 
+// Fills a sprite's picture of width x height; f(x, y) gives the ARGB word.
+// The lock gives the allocated size, rows w apart: the padding past the
+// picture is left as it is.
 template <typename F>
-bool Bind(void* lib, F& fn, const char* name) {
-  fn = reinterpret_cast<F>(dlsym(lib, name));
-  if (!fn) std::fprintf(stderr, "engine_host: missing export %s\n", name);
-  return fn != nullptr;
-}
-
-// Fills a sprite's pixels; f(x, y) gives the ARGB word.
-template <typename F>
-bool Paint(KivSprite* s, F f) {
+bool Paint(KivSprite* s, int width, int height, F f) {
   int w = 0, h = 0;
   uint32_t* px = g.Lock(s, &w, &h);
   if (!px) return false;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) px[y * w + x] = f(x, y);
+  const int pw = std::min(width, w), ph = std::min(height, h);
+  for (int y = 0; y < ph; ++y)
+    for (int x = 0; x < pw; ++x) px[y * w + x] = f(x, y);
   g.Unlock(s);
   return true;
 }
@@ -53,16 +49,17 @@ bool SceneBind(void* lib) {
 }
 
 bool SceneStart(KivRenderList* list) {
-  g_back = g.Create(list, 1280, 720, 100);
-  g_front = g.Create(list, 320, 200, 10);
+  constexpr int kBackW = 1280, kBackH = 720, kFrontW = 320, kFrontH = 200;
+  g_back = g.Create(list, kBackW, kBackH, 100);
+  g_front = g.Create(list, kFrontW, kFrontH, 10);
   if (!g_back || !g_front) return false;
   // Stripes and a grid, so every wave shows.
-  Paint(g_back, [](int x, int y) {
+  Paint(g_back, kBackW, kBackH, [](int x, int y) {
     const uint32_t r = static_cast<uint32_t>(40 + (x * 180) / 1280), b = static_cast<uint32_t>(200 - (y * 150) / 720);
     const bool line = (x % 64) < 3 || (y % 48) < 3;
     return line ? 0xFFF0F0F0u : 0xFF000000u | r << 16 | 0x3000u | b;
   });
-  Paint(g_front, [](int x, int y) {
+  Paint(g_front, kFrontW, kFrontH, [](int x, int y) {
     const bool edge = x < 6 || y < 6 || x >= 314 || y >= 194;
     return edge ? 0xFFFFD040u : 0xC0000000u | static_cast<uint32_t>(x * 255 / 320) << 8 | 0x400000u;
   });
