@@ -86,7 +86,7 @@ InputSample HeadlessSampleInput(Window* window) {
     Injected& s = State();
     std::lock_guard lock(s.mutex);
     out = s.sample;
-    for (int w = 0; w < 4; ++w) out.keys[w] |= s.pressed.keys[w];
+    out.MergeKeys(s.pressed);
     s.pressed = InputSample{};
   }
   // Only an in-memory window may be asked from any thread.

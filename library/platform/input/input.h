@@ -59,6 +59,10 @@ struct InputSample {
     uint64_t bit = uint64_t{1} << (code & 63);
     if (down) keys[code >> 6] |= bit; else keys[code >> 6] &= ~bit;
   }
+  // Adds the keys down in other (a latch of presses) to these.
+  void MergeKeys(const InputSample& other) {
+    for (int w = 0; w < 4; ++w) keys[w] |= other.keys[w];
+  }
 };
 
 // Which backend input uses. Unless set, it follows the window family: the

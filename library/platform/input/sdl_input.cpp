@@ -158,7 +158,7 @@ InputSample SdlSampleInput() {
     if (v) out.SetKey(v, true);
   for (int code : {vk::kLButton, vk::kRButton, vk::kMButton})
     if (s.buttons & (1u << code)) out.SetKey(code, true);
-  for (int w = 0; w < 4; ++w) out.keys[w] |= s.pressed.keys[w];
+  out.MergeKeys(s.pressed);
   s.pressed = InputSample{};
   out.cursor = s.cursor;
   out.clientOrigin = s.origin;
