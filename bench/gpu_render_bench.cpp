@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "frame_scene.h"
 #include "image_encoder.h"
 #include "platform/core/backend.h"
 #include "platform/gpu/gpu_device.h"
@@ -23,7 +24,8 @@
 
 namespace {
 
-constexpr int kW = 1280, kH = 720;
+using frame_scene::kH;
+using frame_scene::kW;
 
 int Start() { return 1; }
 void End(void*) {}
@@ -47,27 +49,7 @@ struct Engine {
     if ((Kiv3DIs() != 0) != gpu) return;
     list = KivRenderInit();
     KivRenderSetActive(list);
-    int priority = 100;
-    struct Layer {
-      kivtools::Image image;
-      int x, y;
-    };
-    std::vector<Layer> layers;
-    kivtools::Image bg = kivtools::MakeTestPicture(kW, kH, 1);
-    for (auto& px : bg.pixels) px |= 0xFF000000u;
-    layers.push_back({bg, 0, 0});
-    for (int i = 0; i < 3; ++i) layers.push_back({kivtools::MakeTestPicture(600, 700, 10 + i), 40 + i * 320, 20});
-    kivtools::Image panel = kivtools::MakeTestPicture(kW, 240, 20);
-    for (auto& px : panel.pixels) px = (px & 0x00FFFFFFu) | 0xB0000000u;
-    layers.push_back({panel, 0, 480});
-    for (const Layer& l : layers) {
-      kivtools::GeOptions o;
-      o.method = 1;
-      std::vector<uint8_t> ge = kivtools::EncodeGe(l.image, o);
-      KivSprite* s = KivSpriteLoadMemory(list, "layer", ge.data(), static_cast<int>(ge.size()), priority--);
-      KivSpriteSetPos(s, static_cast<float>(l.x), static_cast<float>(l.y));
-      sprites.push_back(s);
-    }
+    sprites = frame_scene::LoadLayers(list);
   }
   ~Engine() {
     if (g_kiv && list) {

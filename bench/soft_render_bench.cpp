@@ -10,6 +10,7 @@
 
 #include <vector>
 
+#include "frame_scene.h"
 #include "image_encoder.h"
 #include "platform/core/backend.h"
 #include "task/render_list.h"
@@ -19,24 +20,10 @@
 
 namespace {
 
-constexpr int kW = 1280, kH = 720;
-
-struct Layer {
-  kivtools::Image image;
-  int x, y;
-};
-
-std::vector<Layer> MakeLayers() {
-  std::vector<Layer> layers;
-  kivtools::Image bg = kivtools::MakeTestPicture(kW, kH, 1);
-  for (auto& p : bg.pixels) p |= 0xFF000000u;
-  layers.push_back({bg, 0, 0});
-  for (int i = 0; i < 3; ++i) layers.push_back({kivtools::MakeTestPicture(600, 700, 10 + i), 40 + i * 320, 20});
-  kivtools::Image panel = kivtools::MakeTestPicture(kW, 240, 20);
-  for (auto& p : panel.pixels) p = (p & 0x00FFFFFFu) | 0xB0000000u;
-  layers.push_back({panel, 0, 480});
-  return layers;
-}
+using frame_scene::kH;
+using frame_scene::kW;
+using frame_scene::Layer;
+using frame_scene::MakeLayers;
 
 int Start() { return 1; }
 void End(void*) {}
@@ -58,15 +45,7 @@ struct Engine {
     if (!KivInit(&p)) return;
     list = KivRenderInit();
     KivRenderSetActive(list);
-    int priority = 100;
-    for (const Layer& l : MakeLayers()) {
-      kivtools::GeOptions o;
-      o.method = 1;
-      std::vector<uint8_t> ge = kivtools::EncodeGe(l.image, o);
-      KivSprite* s = KivSpriteLoadMemory(list, "layer", ge.data(), static_cast<int>(ge.size()), priority--);
-      KivSpriteSetPos(s, static_cast<float>(l.x), static_cast<float>(l.y));
-      sprites.push_back(s);
-    }
+    sprites = frame_scene::LoadLayers(list);
   }
   ~Engine() {
     if (!g_kiv) return;
