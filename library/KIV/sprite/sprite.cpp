@@ -491,26 +491,9 @@ extern "C" KIV_API int KivSpriteDraw(void* core, void* object) {
   if (s->transitionCode != 0 || !s->visible) return 1;
   while (s->locked.load()) plat::Sleep(1);
   KivFxRequest request{};
-  if (g_kiv && g_kiv->gpu && core == g_kiv->gpu) {
-    Kiv3DSpriteRecord r;
-    r.surface = SurfaceOf(s);
-    r.x = static_cast<float>(SaturateAdd(KivSpriteTrunc(s->x), s->offsetX));
-    r.y = static_cast<float>(SaturateAdd(KivSpriteTrunc(s->y), s->offsetY));
-    r.rotX = s->rotX;
-    r.rotY = s->rotY;
-    r.rotZ = s->rotZ;
-    r.scale = s->scale;
-    r.rect = s->rect;
-    r.colour = s->colour;
-    r.renderMode = s->renderMode;
-    r.centreX = s->centreX;
-    r.centreY = s->centreY;
-    if (s->fx && g_kivSpriteFx.progress && g_kiv->effectsEnabled) r.fx = g_kivSpriteFx.progress(s->fx, &request);
-    Kiv3DSpriteDraw(static_cast<Kiv3DContext*>(core), &r);
-    return 1;
-  }
-  KivSoftScreen* screen = KivSpriteSoftScreen();
-  if (!screen || core != screen) return 1;
+  const bool onGpu = g_kiv && g_kiv->gpu && core == g_kiv->gpu;
+  KivSoftScreen* screen = onGpu ? nullptr : KivSpriteSoftScreen();
+  if (!onGpu && (!screen || core != screen)) return 1;
   KivSoftDraw d;
   d.surface = SurfaceOf(s);
   d.x = SaturateAdd(KivSpriteTrunc(s->x), s->offsetX);
@@ -521,6 +504,31 @@ extern "C" KIV_API int KivSpriteDraw(void* core, void* object) {
   d.colour = s->colour;
   d.renderMode = s->renderMode;
   if (s->fx && g_kivSpriteFx.progress && g_kiv->effectsEnabled) d.fx = g_kivSpriteFx.progress(s->fx, &request);
+  if (onGpu) {
+    Kiv3DSpriteRecord r = KivSpriteGpuRecord(d, s);
+    Kiv3DSpriteDraw(static_cast<Kiv3DContext*>(core), &r);
+    return 1;
+  }
   KivSoftDrawSprite(screen, d);
   return 1;
+}
+
+Kiv3DSpriteRecord KivSpriteGpuRecord(const KivSoftDraw& d, const KivSprite* s) {
+  Kiv3DSpriteRecord r;
+  r.surface = d.surface;
+  r.x = static_cast<float>(d.x);
+  r.y = static_cast<float>(d.y);
+  r.scale = d.scale;
+  r.rect = d.rect;
+  r.colour = d.colour;
+  r.renderMode = d.renderMode;
+  r.fx = d.fx;
+  if (s) {
+    r.rotX = s->rotX;
+    r.rotY = s->rotY;
+    r.rotZ = s->rotZ;
+    r.centreX = s->centreX;
+    r.centreY = s->centreY;
+  }
+  return r;
 }

@@ -70,6 +70,11 @@ KivSoftScreen* KivSpriteSoftScreen(void);
 int KivSpriteSizeTag(const char* text, const char** body);
 
 int KivSpriteTransitionDraw(void* core, void* transition);
+// The GPU renderer's record of a software draw record: its place, scale,
+// rectangle, colour, mode and Fx, with the turn and centre of sprite s
+// (none when s is null).
+struct Kiv3DSpriteRecord;
+Kiv3DSpriteRecord KivSpriteGpuRecord(const KivSoftDraw& d, const KivSprite* s);
 
 // Saturating float to int truncation.
 inline int KivSpriteTrunc(float v) { return KivTruncToInt(static_cast<double>(v)); }

@@ -124,24 +124,7 @@ int KivSpriteTransitionDraw(void* core, void* object) {
     Kiv3DSpriteRecord records[2];
     const KivSoftDraw* halves[2] = {&td.out, &td.in};
     const KivSprite* sprites[2] = {td.out.surface ? out : nullptr, td.in.surface ? in : nullptr};
-    for (int i = 0; i < 2; ++i) {
-      const KivSoftDraw& h = *halves[i];
-      Kiv3DSpriteRecord& r = records[i];
-      r.surface = h.surface;
-      r.x = static_cast<float>(h.x);
-      r.y = static_cast<float>(h.y);
-      r.scale = h.scale;
-      r.rect = h.rect;
-      r.colour = h.colour;
-      r.renderMode = h.renderMode;
-      if (const KivSprite* sp = sprites[i]) {
-        r.rotX = sp->rotX;
-        r.rotY = sp->rotY;
-        r.rotZ = sp->rotZ;
-        r.centreX = sp->centreX;
-        r.centreY = sp->centreY;
-      }
-    }
+    for (int i = 0; i < 2; ++i) records[i] = KivSpriteGpuRecord(*halves[i], sprites[i]);
     Kiv3DTransitionDraw(static_cast<Kiv3DContext*>(core), records);
     return 1;
   }
