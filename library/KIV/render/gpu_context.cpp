@@ -222,6 +222,16 @@ int Kiv3DLoadBicubic(Kiv3DContext* c) {
     plat::DebugOutput("Load Library Error : FX.dll \n");
     return 0;
   }
+  // The render target and its screen block do not change: set once.
+  const float rw = static_cast<float>(c->rtWidth), rh = static_cast<float>(c->rtHeight);
+  const float size[2] = {rw, rh}, diff = 2.0f / rw;
+  const float blockMin[2] = {static_cast<float>(BlockLeft(c)), static_cast<float>(BlockTop(c))};
+  const float blockMax[2] = {blockMin[0] + static_cast<float>(c->screenWidth) - 1.0f,
+                             blockMin[1] + static_cast<float>(c->screenHeight) - 1.0f};
+  gpu::ProgramSet(c->device, c->bicubic, "TexSize", size, 2);
+  gpu::ProgramSet(c->device, c->bicubic, "TexDiffU", &diff, 1);
+  gpu::ProgramSet(c->device, c->bicubic, "BlockMin", blockMin, 2);
+  gpu::ProgramSet(c->device, c->bicubic, "BlockMax", blockMax, 2);
   return 1;
 }
 
@@ -281,17 +291,7 @@ int Kiv3DFinalPass(Kiv3DContext* c) {
   // Windowed: point filtering; full screen by the filter setting.
   const int filter = c->windowed ? 1 : c->fullScreenFilter;
   call.filter = filter == 2 ? gpu::Filter::kLinear : gpu::Filter::kPoint;
-  if (filter == 3 && c->bicubic) {
-    call.program = c->bicubic;
-    const float size[2] = {rw, rh}, diff = 2.0f / rw;
-    const float blockMin[2] = {static_cast<float>(BlockLeft(c)), static_cast<float>(BlockTop(c))};
-    const float blockMax[2] = {blockMin[0] + static_cast<float>(c->screenWidth) - 1.0f,
-                               blockMin[1] + static_cast<float>(c->screenHeight) - 1.0f};
-    gpu::ProgramSet(c->device, c->bicubic, "TexSize", size, 2);
-    gpu::ProgramSet(c->device, c->bicubic, "TexDiffU", &diff, 1);
-    gpu::ProgramSet(c->device, c->bicubic, "BlockMin", blockMin, 2);
-    gpu::ProgramSet(c->device, c->bicubic, "BlockMax", blockMax, 2);
-  }
+  if (filter == 3 && c->bicubic) call.program = c->bicubic;  // its constant uniforms set as it was made
   gpu::Draw(c->device, call, gpu::Primitive::kTriangleFan, v, 4);
   gpu::SetBlend(c->device, gpu::Blend::kAlpha);
   // The logical frame, for captures and the last-frame copy.

@@ -224,9 +224,6 @@ int FxDraw(Kiv3DContext* c, int kind, const gpu::Vertex quad[4], uint32_t textur
   } else if (kind == 2) {
     if (!(fx.available & kKiv3DFxRadialBlur)) return 0;
     call.program = fx.radialBlur;
-    const float rw = static_cast<float>(c->rtWidth), rh = static_cast<float>(c->rtHeight);
-    gpu::ProgramSet(c->device, fx.radialBlur, "g_TextureWidth", &rw, 1);
-    gpu::ProgramSet(c->device, fx.radialBlur, "g_TextureHeight", &rh, 1);
     gpu::ProgramSet(c->device, fx.radialBlur, "offset_x", &work[0], 1);
     gpu::ProgramSet(c->device, fx.radialBlur, "offset_y", &work[1], 1);
     gpu::ProgramSet(c->device, fx.radialBlur, "level", &work[2], 1);
@@ -405,8 +402,13 @@ int Kiv3DCreateEffectResources(Kiv3DContext* c) {
     }
     if ((fx.vertexShaderFlags & 1) && (fx.pixelShaderFlags & 0x10)) {
       fx.radialBlur = Kiv3DEffectProgram(c, "RADIAL_BLUR", "DrawRadialBlur");
-      if (fx.radialBlur) fx.available |= kKiv3DFxRadialBlur;
-      else plat::DebugOutput("Load Effect Error : QOV3D_EFFECT_TYPE_RADIAL_BLUE");
+      if (fx.radialBlur) {
+        fx.available |= kKiv3DFxRadialBlur;
+        // The render target's size does not change: set once.
+        const float rw = static_cast<float>(c->rtWidth), rh = static_cast<float>(c->rtHeight);
+        gpu::ProgramSet(c->device, fx.radialBlur, "g_TextureWidth", &rw, 1);
+        gpu::ProgramSet(c->device, fx.radialBlur, "g_TextureHeight", &rh, 1);
+      } else plat::DebugOutput("Load Effect Error : QOV3D_EFFECT_TYPE_RADIAL_BLUE");
     }
   }
   return 0;
