@@ -75,6 +75,16 @@ int SetDeviceState(Kiv3DContext* c) {
   return 0;
 }
 
+// What the device holds, made at creation and again after a reset: the
+// targets, the bicubic program (without it the bicubic filter falls back to
+// none), the effect set, and the state every frame starts from.
+bool MakeDeviceObjects(Kiv3DContext* c) {
+  if (!CreateTargets(c)) return false;
+  if (Kiv3DLoadBicubic(c) <= 0 && c->fullScreenFilter == 3) c->fullScreenFilter = 0;
+  Kiv3DCreateEffectResources(c);
+  return SetDeviceState(c) == 0;
+}
+
 // The logical screen's block inside the render target.
 int BlockLeft(const Kiv3DContext* c) { return (c->rtWidth - c->screenWidth) >> 1; }
 int BlockTop(const Kiv3DContext* c) { return (c->rtHeight - c->screenHeight) >> 1; }
@@ -159,10 +169,7 @@ Kiv3DContext* Kiv3DCreateContext(const KivRendererSetup& setup) {
     Kiv3DSetPerspective(c, 0.7853982f, 1.0f, 0.1f, 100.0f);
     const float up[3] = {0, 1, 0}, at[3] = {0, 0, 0}, eye[3] = {0, 0, -5.0f};
     Kiv3DCameraUpdate(c, up, at, eye);
-    if (!CreateTargets(c)) return "";
-    if (Kiv3DLoadBicubic(c) <= 0 && c->fullScreenFilter == 3) c->fullScreenFilter = 0;
-    Kiv3DCreateEffectResources(c);
-    if (SetDeviceState(c) != 0) return "";
+    if (!MakeDeviceObjects(c)) return "";
     return nullptr;
   };
   const char* failed = OffThread([c, &steps] {
@@ -341,12 +348,9 @@ int Kiv3DDeviceReset(Kiv3DContext* c) {
   }
   plat::DebugOutput("Reset -> end : Kiv3DDeviceReset\n");
   c->lost = 0;
-  if (!CreateTargets(c)) return 2;
-  if (SetDeviceState(c) != 0) return 2;
+  if (!MakeDeviceObjects(c)) return 2;
   Kiv3DSetAspectRect(c);
   gpu::SetOutputSize(c->device, c->outputWidth, c->outputHeight);
-  if (Kiv3DLoadBicubic(c) <= 0 && c->fullScreenFilter == 3) c->fullScreenFilter = 0;
-  Kiv3DCreateEffectResources(c);
   return 4;
 }
 
