@@ -152,7 +152,24 @@ int Kiv3DCreateEffectResources(Kiv3DContext* c);
 // The effect module's resource of that name (dll/FX.so, else FX.so found by
 // the loader); false without the module or the resource.
 bool KivFxSource(const char* name, std::string* out);
-uint32_t Kiv3DEffectProgram(Kiv3DContext* c, const char* name, const char* technique);
+// The effect module, open while this lives; Resource gives the text of a
+// resource (owned by the module) or NULL without the module or the resource.
+class KivFxModule {
+ public:
+  KivFxModule();
+  ~KivFxModule();
+  KivFxModule(const KivFxModule&) = delete;
+  KivFxModule& operator=(const KivFxModule&) = delete;
+  const char* Resource(const char* name) const;
+
+ private:
+  using ResourceFn = const char* (*)(const char*);
+  void* lib_ = nullptr;
+  ResourceFn resource_ = nullptr;
+};
+// A program of the effect vertex shader and the module's resource name,
+// when its technique tag matches; 0 otherwise.
+uint32_t Kiv3DEffectProgram(Kiv3DContext* c, const KivFxModule& module, const char* name, const char* technique);
 void Kiv3DReleaseDefaultPool(Kiv3DContext* c);
 int Kiv3DSetPerspective(Kiv3DContext* c, float fov, float aspect, float nearZ, float farZ);
 int Kiv3DCameraUpdate(Kiv3DContext* c, const float up[3], const float at[3], const float eye[3]);

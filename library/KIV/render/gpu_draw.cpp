@@ -238,25 +238,32 @@ int FxDraw(Kiv3DContext* c, int kind, const gpu::Vertex quad[4], uint32_t textur
 
 // ---- Effect module ----
 
-bool KivFxSource(const char* name, std::string* out) {
+KivFxModule::KivFxModule() {
   // dll/FX.so beside the program, else by the bare name.
   std::string folder = g_kiv ? std::string(g_kiv->baseFolder) : plat::FolderOf(plat::ModuleFileName(nullptr));
-  void* lib = plat::LoadLibrary(folder + "/dll/FX.so");
-  if (!lib) lib = plat::LoadLibrary("FX.so");
-  if (!lib) return false;
-  using ResourceFn = const char* (*)(const char*);
-  auto fn = reinterpret_cast<ResourceFn>(plat::LibrarySymbol(lib, "FxResource"));
-  const char* text = fn ? fn(name) : nullptr;
+  lib_ = plat::LoadLibrary(folder + "/dll/FX.so");
+  if (!lib_) lib_ = plat::LoadLibrary("FX.so");
+  if (!lib_) return;
+  resource_ = reinterpret_cast<ResourceFn>(plat::LibrarySymbol(lib_, "FxResource"));
+}
+
+KivFxModule::~KivFxModule() {
+  if (lib_) plat::FreeLibrary(lib_);
+}
+
+const char* KivFxModule::Resource(const char* name) const { return resource_ ? resource_(name) : nullptr; }
+
+bool KivFxSource(const char* name, std::string* out) {
+  const char* text = KivFxModule().Resource(name);
   if (text) *out = text;
-  plat::FreeLibrary(lib);
   return text != nullptr;
 }
 
-uint32_t Kiv3DEffectProgram(Kiv3DContext* c, const char* name, const char* technique) {
-  std::string source;
-  if (!KivFxSource(name, &source) || Technique(source.c_str()) != technique) return 0;
+uint32_t Kiv3DEffectProgram(Kiv3DContext* c, const KivFxModule& module, const char* name, const char* technique) {
+  const char* source = module.Resource(name);
+  if (!source || Technique(source) != technique) return 0;
   std::string log;
-  uint32_t p = gpu::ProgramCreate(c->device, kEffectVertex, source.c_str(), &log);
+  uint32_t p = gpu::ProgramCreate(c->device, kEffectVertex, source, &log);
   if (!p) plat::DebugOutput(log.c_str());
   return p;
 }
@@ -368,8 +375,8 @@ int Kiv3DCameraUpdate(Kiv3DContext* c, const float up[3], const float at[3], con
 int Kiv3DCreateEffectResources(Kiv3DContext* c) {
   Kiv3DReleaseDefaultPool(c);
   Kiv3DEffectSet& fx = c->fx;
-  std::string probe;
-  if (!KivFxSource("DRAW_PRIMITIVE_UP2D", &probe) && !KivFxSource("RASTER", &probe)) {
+  const KivFxModule module;  // opened once for the probe and every program
+  if (!module.Resource("DRAW_PRIMITIVE_UP2D") && !module.Resource("RASTER")) {
     plat::DebugOutput("Load Library Error : FX.dll \n");
     return 0;
   }
@@ -391,17 +398,17 @@ int Kiv3DCreateEffectResources(Kiv3DContext* c) {
   fx.gridReady = true;
   if (c->setup.options & 0x4) {
     if ((fx.vertexShaderFlags & 1) && (fx.pixelShaderFlags & 1)) {
-      fx.draw = Kiv3DEffectProgram(c, "DRAW_PRIMITIVE_UP2D", "DrawPrimitiveUP_2D");
+      fx.draw = Kiv3DEffectProgram(c, module, "DRAW_PRIMITIVE_UP2D", "DrawPrimitiveUP_2D");
       if (fx.draw) fx.available |= kKiv3DFxDraw;
       else plat::DebugOutput("Load Effect Error : QOV3D_EFFECT_TYPE_DRAW");
     }
     if (fx.pixelShaderFlags & 0x10) {
-      fx.raster = Kiv3DEffectProgram(c, "RASTER", "DrawRaster");
+      fx.raster = Kiv3DEffectProgram(c, module, "RASTER", "DrawRaster");
       if (fx.raster) fx.available |= kKiv3DFxRaster;
       else plat::DebugOutput("Load Effect Error : QOV3D_EFFECT_TYPE_RASTER");
     }
     if ((fx.vertexShaderFlags & 1) && (fx.pixelShaderFlags & 0x10)) {
-      fx.radialBlur = Kiv3DEffectProgram(c, "RADIAL_BLUR", "DrawRadialBlur");
+      fx.radialBlur = Kiv3DEffectProgram(c, module, "RADIAL_BLUR", "DrawRadialBlur");
       if (fx.radialBlur) {
         fx.available |= kKiv3DFxRadialBlur;
         // The render target's size does not change: set once.
