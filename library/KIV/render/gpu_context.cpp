@@ -89,19 +89,6 @@ bool MakeDeviceObjects(Kiv3DContext* c) {
 int BlockLeft(const Kiv3DContext* c) { return (c->rtWidth - c->screenWidth) >> 1; }
 int BlockTop(const Kiv3DContext* c) { return (c->rtHeight - c->screenHeight) >> 1; }
 
-const char* kBicubicVertex = R"(#version 330 core
-in vec2 a_pos;
-in vec4 a_colour;
-in vec2 a_uv0;
-in vec2 a_uv1;
-uniform float u_flip;
-out vec2 v_uv;
-void main() {
-  gl_Position = vec4(a_pos.x, a_pos.y * u_flip, 0.0, 1.0);
-  v_uv = a_uv0;
-}
-)";
-
 }  // namespace
 
 void Kiv3DAllowHeadless(bool on) { g_allowHeadless = on; }
@@ -218,13 +205,12 @@ int Kiv3DLoadBicubic(Kiv3DContext* c) {
   if (c->fullScreenFilter != 3) return 1;
   gpu::ProgramDelete(c->device, c->bicubic);  // a restore loads it again: the old one goes first
   c->bicubic = 0;
-  std::string source;
-  if (!KivFxSource("BICUBIC", &source)) {
+  const KivFxModule module;
+  if (!module.Resource("BICUBIC")) {
     plat::DebugOutput("Load Library Error : FX.dll \n");
     return 0;
   }
-  std::string log;
-  c->bicubic = gpu::ProgramCreate(c->device, kBicubicVertex, source.c_str(), &log);
+  c->bicubic = Kiv3DEffectProgram(c, module, "BICUBIC", "BiCubic");
   if (!c->bicubic) {
     plat::DebugOutput("Load Library Error : FX.dll \n");
     return 0;

@@ -149,11 +149,9 @@ void Kiv3DGridSize(int rtWidth, int rtHeight, int* columns, int* rows);
 // Fills the grid's clip-space positions for the wave (phase 0..1).
 void Kiv3DGridPositions(int columns, int rows, float phase, float ampX, float ampY, std::vector<Kiv3DGridVertex>* out);
 int Kiv3DCreateEffectResources(Kiv3DContext* c);
-// The effect module's resource of that name (dll/FX.so, else FX.so found by
-// the loader); false without the module or the resource.
-bool KivFxSource(const char* name, std::string* out);
-// The effect module, open while this lives; Resource gives the text of a
-// resource (owned by the module) or NULL without the module or the resource.
+// The effect module (dll/FX.so beside the program, else FX.so found by the
+// loader), open while this lives; Resource gives the text of a resource
+// (owned by the module), or NULL without the module or the resource.
 class KivFxModule {
  public:
   KivFxModule();

@@ -253,12 +253,6 @@ KivFxModule::~KivFxModule() {
 
 const char* KivFxModule::Resource(const char* name) const { return resource_ ? resource_(name) : nullptr; }
 
-bool KivFxSource(const char* name, std::string* out) {
-  const char* text = KivFxModule().Resource(name);
-  if (text) *out = text;
-  return text != nullptr;
-}
-
 uint32_t Kiv3DEffectProgram(Kiv3DContext* c, const KivFxModule& module, const char* name, const char* technique) {
   const char* source = module.Resource(name);
   if (!source || Technique(source) != technique) return 0;
