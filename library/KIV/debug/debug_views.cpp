@@ -72,6 +72,8 @@ void HandleEvents(Views& v) {
         if (key >= 0) SetVisible(key, false);
         break;
       case plat::DebugViewEvent::kMoved: {
+        // The camera control's dialog keeps no place of its own.
+        if (key == kCameraKey) break;
         const plat::Rect r = e.rect;
         SetRect(key, Rect{r.left, r.top, r.width(), r.height()});
         break;
