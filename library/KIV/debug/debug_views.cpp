@@ -12,7 +12,6 @@
 #include "debug/debug_window.h"
 #include "platform/core/text_encoding.h"
 #include "platform/debugview/debug_view.h"
-#include "platform/window/messages.h"
 
 bool KivSpriteCtrlValues(int out[9]);  // control_tasks.cpp
 
@@ -214,7 +213,7 @@ void KivDebugViewsRefresh(void) {
 void KivDebugViewsSchedule(void) {
   KivSystemState* s = g_kiv;
   if (!s || !s->params.debug || !s->window || g_pending.exchange(true)) return;
-  if (!s->window->Post(plat::kMsgApp + 0x6A, reinterpret_cast<uintptr_t>(+[](intptr_t) { KivDebugViewsRefresh(); }), 0))
+  if (!KivAttachProcess(+[](intptr_t) { KivDebugViewsRefresh(); }, 0))
     g_pending.store(false);
 }
 
