@@ -26,7 +26,6 @@
 #include "save/save.h"
 #include "sound/sound_shared.h"
 #include "start/game_task.h"
-#include "platform/window/png_capture.h"
 #include "support/golden_frame.h"
 #include "support/demo_script.h"
 #include "support/engine_fixture.h"

@@ -26,7 +26,6 @@
 #include "image_encoder.h"
 #include "layers/layers.h"
 #include "platform/core/clock.h"
-#include "platform/window/png_capture.h"
 #include "task/render_list.h"
 #include "render/soft_screen.h"
 #include "sprite/sprite.h"
