@@ -360,6 +360,9 @@ extern "C" KIV_API int KivDebugWindowDelete(int key) {
   for (auto it = m.windows.begin(); it != m.windows.end(); ++it)
     if (it->key == key) {
       CloseLog(*it);
+      // Pending edits go with it (a window made again under its key
+      // starts without them).
+      std::erase_if(m.edits, [key](const Edit& e) { return e.key == key; });
       m.windows.erase(it);
       return 1;
     }
