@@ -645,6 +645,7 @@ TEST_F(SoftRenderTest, SceneMatchesTheGoldenFrame) {
   const std::string tmp = ::testing::TempDir() + "/kiv_capture_check.png";
   ASSERT_TRUE(plat::CapturePng(tmp, f.pixels.data(), f.width, f.height, f.width));
   std::vector<uint32_t> back;
+  int gw = 0, gh = 0;
   ASSERT_TRUE(plat::ReadPng(tmp, &back, &gw, &gh));
   for (size_t i = 0; i < back.size(); ++i) ASSERT_EQ(back[i], f.pixels[i] | 0xFF000000u);
   std::remove(tmp.c_str());
