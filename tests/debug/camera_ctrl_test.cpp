@@ -21,22 +21,17 @@
 #include "render/gpu_context.h"
 #include "sprite/sprite.h"
 #include "support/engine_fixture.h"
+#include "support/gpu_fixture.h"
 #include "task/render_list.h"
 #include "task/task.h"
 
 namespace {
 
-class CameraCtrlTest : public kivtest::EngineTest {
+class CameraCtrlTest : public kivtest::GpuEngineTest {
  protected:
   void SetUp() override {
-    EngineTest::SetUp();
-    plat::gpu::SetFaults(0);
-    Kiv3DAllowHeadless(true);
-    std::string why;
-    plat::gpu::Device* probe = plat::gpu::Create(nullptr, true, &why);
-    if (!probe) GTEST_SKIP() << "no OpenGL 3.3 here: " << why;
-    plat::gpu::Destroy(probe);
-    params.mode |= KIV_MODE_GPU | KIV_MODE_TEX_FILTER_NEAREST;
+    GpuEngineTest::SetUp();
+    if (IsSkipped()) return;
     params.debug = 1;
     plat::HeadlessInputReset();
   }
@@ -55,8 +50,7 @@ class CameraCtrlTest : public kivtest::EngineTest {
       KivRenderUninit(list);
       list = nullptr;
     }
-    EngineTest::TearDown();
-    Kiv3DAllowHeadless(false);
+    GpuEngineTest::TearDown();
   }
   bool Start() {
     if (!KivInit(&params)) return false;

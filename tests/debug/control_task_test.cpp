@@ -8,7 +8,7 @@
 
 #include "effect/effect.h"
 #include "platform/input/input.h"
-#include "platform/window/png_capture.h"
+#include "support/golden_frame.h"
 #include "render/soft_screen.h"
 #include "support/sprite_scene.h"
 #include "task/task.h"
@@ -157,18 +157,7 @@ TEST_F(ControlTaskTest, EffectTestSceneMatchesTheReviewedFrame) {
   ASSERT_EQ(KivRenderFrame(), 1);
   const int w = screen->width, h = screen->height;
   std::vector<uint32_t> frame(screen->backBuffer, screen->backBuffer + static_cast<size_t>(w) * h);
-  const std::string golden = std::string(KIV_GOLDEN_DIR) + "/effect_test_scene.png";
-  if (const char* u = std::getenv("KIV_UPDATE_GOLDEN"); u && std::string(u) == "1") {
-    ASSERT_TRUE(plat::CapturePng(golden, frame.data(), w, h, w));
-  }
-  std::vector<uint32_t> want;
-  int gw = 0, gh = 0;
-  ASSERT_TRUE(plat::ReadPng(golden, &want, &gw, &gh)) << golden;
-  ASSERT_EQ(gw, w);
-  ASSERT_EQ(gh, h);
-  int differ = 0;
-  for (size_t i = 0; i < want.size(); ++i) differ += (want[i] & 0xFFFFFFu) != (frame[i] & 0xFFFFFFu);
-  EXPECT_EQ(differ, 0);
+  expect_golden_frame("effect_test_scene.png", frame.data(), w, h);
   Tap(plat::vk::kEscape);
   Frame();
 }

@@ -13,7 +13,7 @@
 #include "debug/debug_window.h"
 #include "platform/core/ini_file.h"
 #include "platform/debugview/debug_view.h"
-#include "platform/window/png_capture.h"
+#include "support/golden_frame.h"
 #include "support/engine_fixture.h"
 
 namespace {
@@ -212,18 +212,7 @@ TEST_F(DebugWindowTest, ViewsDrawTheModelAndTakeInput) {
   auto golden = [&](const std::string& caption, const char* file) {
     plat::HeadlessViewFrame f = plat::HeadlessDebugViewFrame(caption);
     ASSERT_GT(f.width, 0) << caption;
-    const std::string path = std::string(KIV_GOLDEN_DIR) + "/" + file;
-    if (const char* u = std::getenv("KIV_UPDATE_GOLDEN"); u && std::string(u) == "1") {
-      ASSERT_TRUE(plat::CapturePng(path, f.pixels.data(), f.width, f.height, f.width));
-    }
-    std::vector<uint32_t> want;
-    int w = 0, h = 0;
-    ASSERT_TRUE(plat::ReadPng(path, &want, &w, &h)) << path;
-    ASSERT_EQ(w, f.width);
-    ASSERT_EQ(h, f.height);
-    int differ = 0;
-    for (size_t i = 0; i < want.size(); ++i) differ += (want[i] & 0xFFFFFFu) != (f.pixels[i] & 0xFFFFFFu);
-    EXPECT_EQ(differ, 0) << file;
+    expect_golden_frame(file, f.pixels.data(), f.width, f.height);
   };
   golden(kivtest::Sj("システムメモリ"), "debug_view_variables.png");
   golden("output", "debug_view_log.png");

@@ -8,7 +8,7 @@
 #include "platform/debugview/debug_view.h"
 
 namespace plat {
-bool SdlDebugViewsOnEvent(const SDL_Event& e, uint32_t main_window_id);
+bool SdlDebugViewsOnEvent(const SDL_Event& e);
 }
 
 namespace {
@@ -34,27 +34,27 @@ TEST(SdlDebugViews, OpenDrawAndTranslateEvents) {
   e.button.clicks = 1;
   e.button.x = 5;
   e.button.y = 5;
-  EXPECT_TRUE(plat::SdlDebugViewsOnEvent(e, 0));
+  EXPECT_TRUE(plat::SdlDebugViewsOnEvent(e));
   e.button.clicks = 2;
   e.button.y = plat::kListMenuHeight + plat::kListHeaderHeight + plat::kListRowHeight + 3;
-  EXPECT_TRUE(plat::SdlDebugViewsOnEvent(e, 0));
+  EXPECT_TRUE(plat::SdlDebugViewsOnEvent(e));
   SDL_Event t{};
   t.type = SDL_TEXTINPUT;
   t.text.windowID = static_cast<uint32_t>(id);
   std::snprintf(t.text.text, sizeof t.text.text, "%s", "12");
-  EXPECT_TRUE(plat::SdlDebugViewsOnEvent(t, 0));
+  EXPECT_TRUE(plat::SdlDebugViewsOnEvent(t));
   SDL_Event k{};
   k.type = SDL_KEYDOWN;
   k.key.windowID = static_cast<uint32_t>(id);
   k.key.keysym.sym = SDLK_RETURN;
-  EXPECT_TRUE(plat::SdlDebugViewsOnEvent(k, 0));
+  EXPECT_TRUE(plat::SdlDebugViewsOnEvent(k));
   SDL_Event c{};
   c.type = SDL_WINDOWEVENT;
   c.window.windowID = static_cast<uint32_t>(id);
   c.window.event = SDL_WINDOWEVENT_CLOSE;
-  EXPECT_TRUE(plat::SdlDebugViewsOnEvent(c, 0));
+  EXPECT_TRUE(plat::SdlDebugViewsOnEvent(c));
   c.window.windowID = 9999;
-  EXPECT_FALSE(plat::SdlDebugViewsOnEvent(c, 0)) << "another window's event is not the views'";
+  EXPECT_FALSE(plat::SdlDebugViewsOnEvent(c)) << "another window's event is not the views'";
 
   plat::DebugViewEvent ev;
   ASSERT_TRUE(views->Poll(&ev));

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/engine_fixture.h"
+#include "support/gpu_fixture.h"
 #include "image_encoder.h"
 #include "platform/core/clock.h"
 #include "platform/window/display.h"
@@ -26,7 +27,6 @@
 
 namespace {
 
-using kivtest::EngineTest;
 using kivtest::Sj;
 using kivtools::Image;
 
@@ -53,23 +53,11 @@ Image Disc(int n) {
   return img;
 }
 
-class GpuTest : public EngineTest {
+class GpuTest : public kivtest::GpuEngineTest {
  protected:
-  void SetUp() override {
-    EngineTest::SetUp();
-    plat::gpu::SetFaults(0);
-    Kiv3DAllowHeadless(true);
-    std::string why;
-    plat::gpu::Device* probe = plat::gpu::Create(nullptr, true, &why);
-    if (!probe) GTEST_SKIP() << "no OpenGL 3.3 here: " << why;
-    plat::gpu::Destroy(probe);
-    params.mode |= KIV_MODE_GPU | KIV_MODE_TEX_FILTER_NEAREST;
-  }
   void TearDown() override {
     Release();
-    EngineTest::TearDown();
-    plat::gpu::SetFaults(0);
-    Kiv3DAllowHeadless(false);
+    GpuEngineTest::TearDown();
   }
   bool Start() {
     if (!KivInit(&params)) return false;

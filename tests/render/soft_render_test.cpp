@@ -17,6 +17,7 @@
 #include "platform/window/display.h"
 #include "platform/core/error.h"
 #include "platform/window/png_capture.h"
+#include "support/golden_frame.h"
 #include "task/render_list.h"
 #include "render/soft_screen.h"
 #include "sprite/sprite.h"
@@ -639,23 +640,12 @@ TEST_F(SoftRenderTest, SceneMatchesTheGoldenFrame) {
   Frame();
   Frame();
   plat::Frame f = Shown();
-  const std::string golden = std::string(KIV_GOLDEN_DIR) + "/soft_scene.png";
-  if (const char* u = std::getenv("KIV_UPDATE_GOLDEN"); u && std::string(u) == "1") {
-    ASSERT_TRUE(plat::CapturePng(golden, f.pixels.data(), f.width, f.height, f.width));
-  }
-  std::vector<uint32_t> want;
-  int gw = 0, gh = 0;
-  ASSERT_TRUE(plat::ReadPng(golden, &want, &gw, &gh)) << golden << " (KIV_UPDATE_GOLDEN=1 writes it)";
-  ASSERT_EQ(gw, f.width);
-  ASSERT_EQ(gh, f.height);
-  int differ = 0;
-  for (size_t i = 0; i < want.size(); ++i)
-    if ((want[i] & 0xFFFFFFu) != (f.pixels[i] & 0xFFFFFFu)) ++differ;
-  EXPECT_EQ(differ, 0) << "pixels differing from " << golden;
+  expect_golden_frame("soft_scene.png", f.pixels.data(), f.width, f.height);
   // The capture round trip itself is exact in colour.
   const std::string tmp = ::testing::TempDir() + "/kiv_capture_check.png";
   ASSERT_TRUE(plat::CapturePng(tmp, f.pixels.data(), f.width, f.height, f.width));
   std::vector<uint32_t> back;
+  int gw = 0, gh = 0;
   ASSERT_TRUE(plat::ReadPng(tmp, &back, &gw, &gh));
   for (size_t i = 0; i < back.size(); ++i) ASSERT_EQ(back[i], f.pixels[i] | 0xFF000000u);
   std::remove(tmp.c_str());

@@ -22,6 +22,17 @@
 
 namespace kivtest {
 
+// A machine with the assembled script loaded, drawing into `list`, reset
+// as the game starts.
+inline void StartScript(std::unique_ptr<vmtest::Machine>& m, VmContext*& ctx, KivRenderList* list,
+                        const std::string& script) {
+  m = std::make_unique<vmtest::Machine>(script);
+  ASSERT_TRUE(m->ok);
+  ctx = m->ctx;
+  ctx->renderList = list;
+  game_reset(ctx);
+}
+
 class GameFrameTest : public EngineTest {
  protected:
   void SetUp() override {
@@ -49,13 +60,7 @@ class GameFrameTest : public EngineTest {
     ASSERT_EQ(std::system(("rm -rf '" + folder + "'").c_str()), 0);
   }
 
-  void Start(const std::string& script) {
-    m = std::make_unique<vmtest::Machine>(script);
-    ASSERT_TRUE(m->ok);
-    ctx = m->ctx;
-    ctx->renderList = list;
-    game_reset(ctx);
-  }
+  void Start(const std::string& script) { StartScript(m, ctx, list, script); }
   // One game frame as the engine runs it.
   void Frame(uint32_t ms = 16) {
     plat::AdvanceVirtualClock(ms);

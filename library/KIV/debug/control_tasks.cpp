@@ -32,12 +32,35 @@ struct SpriteCtrl {
   KivSprite* picked;
   float x, y;        // position when picked
   uint32_t colour;   // colour when picked
-  float scale;       // scale when picked
   float moveX, moveY;
   float scaleNow;
   int phase;
-  int cursorShown;
 };
+
+// The sprite control's view reads its values through this copy (window
+// thread), which the task keeps (game thread); the task's own data may be
+// freed at any time there.
+// A task that ends (its release runs on a later walk) takes back only its
+// own values, not those of one started after it.
+std::mutex g_spriteShownLock;
+const void* g_spriteShown = nullptr;  // the task's data whose values these are
+int g_spriteValues[7] = {};           // sprite x, y, move x, y, their sums, scale x 100
+
+void PublishSprite(const SpriteCtrl* c) {
+  std::lock_guard<std::mutex> lock(g_spriteShownLock);
+  g_spriteShown = c;
+  g_spriteValues[0] = static_cast<int>(c->x), g_spriteValues[1] = static_cast<int>(c->y);
+  g_spriteValues[2] = static_cast<int>(c->moveX), g_spriteValues[3] = static_cast<int>(c->moveY);
+  g_spriteValues[4] = static_cast<int>(c->x + c->moveX), g_spriteValues[5] = static_cast<int>(c->y + c->moveY);
+  g_spriteValues[6] = static_cast<int>(c->scaleNow * 100.0f);
+}
+
+// A control task that goes is no longer the debug task (also when its
+// starter frees it itself).
+void ForgetDebugTask(const void* data) {
+  KivSystemState* s = g_kiv;
+  if (s && s->debugTask && s->debugTask->data == data) s->debugTask = nullptr;
+}
 
 // The picked sprite gets its colour back.
 void Drop(SpriteCtrl* c) {
@@ -66,7 +89,6 @@ int SpriteStep(void* data) {
   }
   if (!c->picked) {
     KivSprite* under = KivSpriteGetForeground(mx, my, 0);
-    c->cursorShown = under != nullptr;
     if (under && (push & kLButton)) {
       KivSpriteInfo info{};
       KivSpriteGetInfo(under, &info);
@@ -74,7 +96,7 @@ int SpriteStep(void* data) {
       c->x = info.x;
       c->y = info.y;
       c->colour = info.colour;
-      c->scale = c->scaleNow = info.scale;
+      c->scaleNow = info.scale;
       c->moveX = c->moveY = 0;
       c->phase = 0;
     }
@@ -101,11 +123,19 @@ int SpriteStep(void* data) {
     KivSpriteSetPos(c->picked, c->x + c->moveX, c->y + c->moveY);
     if (push & kRButton) Drop(c);
   }
+  PublishSprite(c);
   ClearFrameInput(s);
   return 1;
 }
 
-void SpriteRelease(void* data) { Drop(static_cast<SpriteCtrl*>(data)); }
+void SpriteRelease(void* data) {
+  {
+    std::lock_guard<std::mutex> lock(g_spriteShownLock);
+    if (g_spriteShown == data) g_spriteShown = nullptr;
+  }
+  ForgetDebugTask(data);
+  Drop(static_cast<SpriteCtrl*>(data));
+}
 
 // ---- Camera control ----
 
@@ -118,14 +148,13 @@ struct CameraCtrl {
 // The dialog's view reads the camera through this copy (window thread); its
 // buttons come back as a request the step applies (game thread).
 std::mutex g_cameraShownLock;
-bool g_cameraShown = false;
+const void* g_cameraShown = nullptr;  // the task's data whose camera this is
 float g_cameraValues[9] = {};
 std::atomic<int> g_cameraButton{0};
 
 void PublishCamera(const CameraCtrl* c) {
   std::lock_guard<std::mutex> lock(g_cameraShownLock);
-  g_cameraShown = c != nullptr;
-  if (!c) return;
+  g_cameraShown = c;
   std::memcpy(g_cameraValues + 0, c->eye, sizeof c->eye);
   std::memcpy(g_cameraValues + 3, c->at, sizeof c->at);
   std::memcpy(g_cameraValues + 6, c->up, sizeof c->up);
@@ -193,7 +222,11 @@ int CameraStep(void* data) {
 // The camera the task found comes back.
 void CameraRelease(void* data) {
   auto* c = static_cast<CameraCtrl*>(data);
-  PublishCamera(nullptr);
+  {
+    std::lock_guard<std::mutex> lock(g_cameraShownLock);
+    if (g_cameraShown == data) g_cameraShown = nullptr;
+  }
+  ForgetDebugTask(data);
   if (g_kiv && g_kiv->gpu == c->gpu) Kiv3DCameraUpdate(c->gpu, c->up0, c->at0, c->eye0);
 }
 
@@ -214,23 +247,39 @@ void KivCameraCtrlButton(int id) {
 // The sprite control task's values, for its view (dialog 102): mouse x, y,
 // sprite x, y, move x, y, their sums and scale x 100.
 bool KivSpriteCtrlValues(int out[9]) {
-  KivSystemState* s = g_kiv;
-  if (!s || !s->debugTask || !s->debugTask->name || std::string_view(s->debugTask->name) != kSpriteTaskName) return false;
-  const auto* c = static_cast<const SpriteCtrl*>(s->debugTask->data);
+  if (!g_kiv) return false;
+  {
+    std::lock_guard<std::mutex> lock(g_spriteShownLock);
+    if (!g_spriteShown) return false;
+    std::memcpy(out + 2, g_spriteValues, sizeof g_spriteValues);
+  }
   out[0] = KivInputGetMouseX();
   out[1] = KivInputGetMouseY();
-  out[2] = static_cast<int>(c->x), out[3] = static_cast<int>(c->y);
-  out[4] = static_cast<int>(c->moveX), out[5] = static_cast<int>(c->moveY);
-  out[6] = static_cast<int>(c->x + c->moveX), out[7] = static_cast<int>(c->y + c->moveY);
-  out[8] = static_cast<int>(c->scaleNow * 100.0f);
   return true;
 }
 
+namespace {
+
+// A control task started (by its export or the window's request) is the
+// debug task, which Esc and the next request end; one that ran goes first.
+void FreeDebugTask() {
+  KivSystemState* s = g_kiv;
+  if (!s || !s->debugTask) return;
+  KivTaskFree(s->debugTask);
+  s->debugTask = nullptr;
+}
+
+}  // namespace
+
 extern "C" KIV_API KivTask* KivSpriteCtrlTask(void) {
   if (!KivDebugIs()) return nullptr;
+  FreeDebugTask();
   void* data = nullptr;
   KivTask* t = KivTaskCreate(SpriteStep, SpriteRelease, sizeof(SpriteCtrl), &data,
                              KIV_TASK_BLOCKING | KIV_TASK_BEHIND, nullptr, kSpriteTaskName);
+  if (!t) return nullptr;
+  PublishSprite(static_cast<SpriteCtrl*>(data));
+  g_kiv->debugTask = t;
   return t;
 }
 
@@ -243,6 +292,7 @@ extern "C" KIV_API KivTask* KivCameraCtrlTask(void) {
     plat::DebugOutput("KivCameraCtrlTask : no GPU context\n");
     return nullptr;
   }
+  FreeDebugTask();
   void* data = nullptr;
   KivTask* t = KivTaskCreate(CameraStep, CameraRelease, sizeof(CameraCtrl), &data,
                              KIV_TASK_BLOCKING | KIV_TASK_BEHIND, nullptr, kCameraTaskName);
@@ -255,6 +305,7 @@ extern "C" KIV_API KivTask* KivCameraCtrlTask(void) {
   std::memcpy(c->up0, c->up, sizeof c->up);
   g_cameraButton.store(0);
   PublishCamera(c);
+  s->debugTask = t;
   return t;
 }
 
@@ -272,6 +323,6 @@ void KivDebugTaskService(void) {
     s->debugTask = nullptr;
     return;
   }
-  if (which == 1) s->debugTask = KivSpriteCtrlTask();
-  else if (which == 2) s->debugTask = KivCameraCtrlTask();
+  if (which == 1) KivSpriteCtrlTask();
+  else if (which == 2) KivCameraCtrlTask();
 }

@@ -12,7 +12,6 @@
 #include "debug/debug_window.h"
 #include "platform/core/text_encoding.h"
 #include "platform/debugview/debug_view.h"
-#include "platform/window/messages.h"
 
 bool KivSpriteCtrlValues(int out[9]);  // control_tasks.cpp
 
@@ -72,6 +71,8 @@ void HandleEvents(Views& v) {
         if (key >= 0) SetVisible(key, false);
         break;
       case plat::DebugViewEvent::kMoved: {
+        // The camera control's dialog keeps no place of its own.
+        if (key == kCameraKey) break;
         const plat::Rect r = e.rect;
         SetRect(key, Rect{r.left, r.top, r.width(), r.height()});
         break;
@@ -212,7 +213,7 @@ void KivDebugViewsRefresh(void) {
 void KivDebugViewsSchedule(void) {
   KivSystemState* s = g_kiv;
   if (!s || !s->params.debug || !s->window || g_pending.exchange(true)) return;
-  if (!s->window->Post(plat::kMsgApp + 0x6A, reinterpret_cast<uintptr_t>(+[](intptr_t) { KivDebugViewsRefresh(); }), 0))
+  if (!KivAttachProcess(+[](intptr_t) { KivDebugViewsRefresh(); }, 0))
     g_pending.store(false);
 }
 

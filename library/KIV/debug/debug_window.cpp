@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -45,10 +44,23 @@ struct Window {
 
 constexpr size_t kRowsKept = 20000;
 
+// An edit names its window and row, not the game's memory: the values may
+// be bound anew before it is applied.
 struct Edit {
-  int* target;
+  int key;
+  int row;
   int value;
 };
+
+// A window's place as setting.ini gives it, kept within what a screen can
+// hold (a damaged file gives neither a huge window nor an overflow).
+Rect Clamped(Rect r) {
+  r.x = std::clamp(r.x, -32767, 32767);
+  r.y = std::clamp(r.y, -32767, 32767);
+  r.w = std::clamp(r.w, 40, 4096);
+  r.h = std::clamp(r.h, 40, 4096);
+  return r;
+}
 
 struct Model {
   std::mutex lock;
@@ -57,6 +69,9 @@ struct Model {
   std::atomic<int> state{0};  // bit 0 silences KivDebugPrintf
   std::list<Window> windows;  // newest first
   std::vector<Edit> edits;
+  // The status dialog's numbers the game thread keeps, copied between frames.
+  int fps = 0;
+  int tasksLive = 0;
 };
 
 Model& M() {
@@ -122,8 +137,11 @@ std::vector<WindowSnapshot> Snapshot(size_t tail) {
 StatusSnapshot Status() {
   Model& m = M();
   StatusSnapshot st;
+  int fps = 0, tasksLive = 0;
   {
     std::lock_guard g(m.lock);
+    fps = m.fps;
+    tasksLive = m.tasksLive;
     st.exists = m.statusExists;
     st.rect = m.statusRect;
     for (const Window& w : m.windows) st.menu.push_back({w.key, w.caption, w.visible});
@@ -138,8 +156,8 @@ StatusSnapshot Status() {
                                   in.moveY.load(), in.wheel.load())});
   st.rows.push_back({"key", Bits(in.keyOn.load())});
   st.rows.push_back({"joy", Bits(in.joyOn.load())});
-  st.rows.push_back({"fps", Fmt("%d", s->fps)});
-  st.rows.push_back({"task", Fmt("%d", s->tasks.live)});
+  st.rows.push_back({"fps", Fmt("%d", fps)});
+  st.rows.push_back({"task", Fmt("%d", tasksLive)});
   // The texture memory a GPU has free is not known here: "-" as without one.
   st.rows.push_back({"VRAM", "-"});
   st.rows.push_back({"mem_cnt", Fmt("count = %d", s->liveAllocations.load())});
@@ -167,26 +185,32 @@ bool EditRow(int key, int row, const std::string& text) {
   std::lock_guard g(m.lock);
   Window* w = Find(m, key);
   if (!w || w->kind != kKindVariables || !w->values || row < 0 || row >= w->count) return false;
-  errno = 0;
   long long v = std::strtoll(text.c_str(), nullptr, 10);
   v = std::clamp<long long>(v, INT_MIN, INT_MAX);
-  m.edits.push_back({w->values + row, static_cast<int>(v)});
+  m.edits.push_back({key, row, static_cast<int>(v)});
   return true;
 }
 
 void ApplyEdits() {
   Model& m = M();
   std::lock_guard g(m.lock);
-  for (const Edit& e : m.edits) *e.target = e.value;
+  for (const Edit& e : m.edits) {
+    Window* w = Find(m, e.key);
+    if (w && w->values && e.row < w->count) w->values[e.row] = e.value;
+  }
   m.edits.clear();
   for (Window& w : m.windows)
     if (w.values) w.shown.assign(w.values, w.values + w.count);
+  if (KivSystemState* s = g_kiv) {
+    m.fps = s->fps;
+    m.tasksLive = s->tasks.live;
+  }
 }
 
 void SetRect(int key, const Rect& r) {
   Model& m = M();
   std::lock_guard g(m.lock);
-  if (key < 0) {
+  if (key == -1) {
     m.statusRect = r;
     return;
   }
@@ -208,6 +232,7 @@ void Reset() {
   for (Window& w : m.windows) CloseLog(w);
   m.windows.clear();
   m.edits.clear();
+  m.fps = m.tasksLive = 0;
   m.statusExists = false;
   m.state.store(0);
 }
@@ -225,12 +250,10 @@ void KivDebugStart(void) {
     std::lock_guard g(m.lock);
     m.statusExists = true;
     const std::string ini = SettingPath();
+    // The dialog keeps its own size; only its place is read.
     Rect r{plat::IniGetInt("DebugWindow", "x", 0, ini), plat::IniGetInt("DebugWindow", "y", 0, ini), 285, 52};
-    // Width and height are read, but the dialog keeps its own size.
-    plat::IniGetInt("DebugWindow", "w", 285, ini);
-    plat::IniGetInt("DebugWindow", "h", 52, ini);
-    r.x = std::max(r.x, 0);
-    r.y = std::max(r.y, 0);
+    r.x = std::clamp(r.x, 0, 32767);
+    r.y = std::clamp(r.y, 0, 32767);
     m.statusRect = r;
   }
   KivDebugWindowCreate(0, "system", kKindLog);
@@ -262,6 +285,7 @@ extern "C" KIV_API int KivDebugWindowCreate(int key, const char* caption, int ki
   const std::string ini = SettingPath();
   w.rect = {plat::IniGetInt(name, "x", 0, ini), plat::IniGetInt(name, "y", 0, ini), plat::IniGetInt(name, "w", 100, ini),
             plat::IniGetInt(name, "h", 100, ini)};
+  w.rect = Clamped(w.rect);
   if (kind == kKindLog) {
     w.log = plat::FileOpen(Base() + "\\" + name + ".txt", plat::kGenericRead | plat::kGenericWrite, plat::kCreateAlways);
     if (w.log == plat::kInvalidFile) plat::DebugOutput("debug window : log file not created\n");
@@ -336,9 +360,9 @@ extern "C" KIV_API int KivDebugWindowDelete(int key) {
   for (auto it = m.windows.begin(); it != m.windows.end(); ++it)
     if (it->key == key) {
       CloseLog(*it);
-      // Pending edits of its values are dropped with it.
-      if (it->values)
-        std::erase_if(m.edits, [&](const Edit& e) { return e.target >= it->values && e.target < it->values + it->count; });
+      // Pending edits go with it (a window made again under its key
+      // starts without them).
+      std::erase_if(m.edits, [key](const Edit& e) { return e.key == key; });
       m.windows.erase(it);
       return 1;
     }

@@ -47,8 +47,8 @@ bool Hit(KivSprite* s, int x, int y) { return s && KivSpriteHit(s, x, y, 0); }
 void Build(EffectTest* e) {
   e->list = KivRenderInit();
   e->previous = KivRenderGetActive();
+  if (!e->list) return;  // the game's list stays on screen
   KivRenderSetActive(e->list);
-  if (!e->list) return;
   e->images[0] = e->background ? KivSpriteLoad(e->list, e->background, kPriority) : nullptr;
   e->images[1] = e->character ? KivSpriteLoad(e->list, e->character, kPriority) : nullptr;
   if (e->images[1] && g_kiv) {

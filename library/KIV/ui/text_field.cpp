@@ -43,11 +43,9 @@ namespace {
 intptr_t g_next = 1;
 std::atomic<int> g_beeps{0};
 
-bool Lead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-
 size_t CharCount(const std::string& s) {
   size_t n = 0;
-  for (size_t i = 0; i < s.size(); i += Lead(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1) ++n;
+  for (size_t i = 0; i < s.size(); i += plat::IsSjisLead(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1) ++n;
   return n;
 }
 
@@ -56,13 +54,13 @@ size_t Prev(const std::string& s, size_t caret) {
   size_t i = 0, last = 0;
   while (i < caret) {
     last = i;
-    i += Lead(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
+    i += plat::IsSjisLead(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
   }
   return last;
 }
 size_t Next(const std::string& s, size_t caret) {
   if (caret >= s.size()) return s.size();
-  return caret + (Lead(static_cast<unsigned char>(s[caret])) && caret + 1 < s.size() ? 2 : 1);
+  return caret + (plat::IsSjisLead(static_cast<unsigned char>(s[caret])) && caret + 1 < s.size() ? 2 : 1);
 }
 
 // Switches the window's text input with the field's visibility (window
@@ -87,15 +85,16 @@ void TextInputFollow(const Field& f) {
 void PostFollow() {
   KivSystemState* s = g_kiv;
   if (!s || !s->window) return;
-  s->window->Post(plat::kMsgApp + 0x6A, reinterpret_cast<uintptr_t>(+[](intptr_t) {
-                    Field copy;
-                    {
-                      std::lock_guard g(g_lock);
-                      copy = g_field;
-                    }
-                    TextInputFollow(copy);
-                  }),
-                  0);
+  KivAttachProcess(
+      +[](intptr_t) {
+        Field copy;
+        {
+          std::lock_guard g(g_lock);
+          copy = g_field;
+        }
+        TextInputFollow(copy);
+      },
+      0);
 }
 
 }  // namespace
@@ -115,7 +114,7 @@ bool Commit(const std::string& utf8) {
   std::string add;
   size_t count = CharCount(f.text);
   for (size_t i = 0; i < sj.size();) {
-    const size_t w = Lead(static_cast<unsigned char>(sj[i])) && i + 1 < sj.size() ? 2 : 1;
+    const size_t w = plat::IsSjisLead(static_cast<unsigned char>(sj[i])) && i + 1 < sj.size() ? 2 : 1;
     if (f.maxChars > 0 && count >= static_cast<size_t>(f.maxChars)) {
       full = true;
       break;
@@ -304,12 +303,13 @@ extern "C" KIV_API int KivWindowSetTitle(const char* title) {
   KivSystemState* s = g_kiv;
   if (!s || !s->window || !title) return 0;
   auto* copy = new std::string(title);
-  const bool posted = s->window->Post(plat::kMsgApp + 0x6A, reinterpret_cast<uintptr_t>(+[](intptr_t arg) {
-                                        auto* t = reinterpret_cast<std::string*>(arg);
-                                        if (g_kiv && g_kiv->window) g_kiv->window->backend()->SetTitle(*t);
-                                        delete t;
-                                      }),
-                                      reinterpret_cast<intptr_t>(copy));
+  const bool posted = KivAttachProcess(
+                          +[](intptr_t arg) {
+                            auto* t = reinterpret_cast<std::string*>(arg);
+                            if (g_kiv && g_kiv->window) g_kiv->window->backend()->SetTitle(*t);
+                            delete t;
+                          },
+                          reinterpret_cast<intptr_t>(copy)) != 0;
   if (!posted) delete copy;
   return posted ? 1 : 0;
 }

@@ -167,10 +167,9 @@ class SdlViews : public DebugViews {
 
 std::unique_ptr<DebugViews> MakeSdlDebugViews() { return std::make_unique<SdlViews>(); }
 
-bool SdlDebugViewsOnEvent(const SDL_Event& e, uint32_t main_window_id) {
+bool SdlDebugViewsOnEvent(const SDL_Event& e) {
   std::lock_guard g(g_lock);
   if (!g_current) return false;
-  (void)main_window_id;
   return g_current->OnEvent(e);
 }
 

@@ -20,7 +20,7 @@
 #include "platform/window/window.h"
 
 namespace plat {
-bool SdlDebugViewsOnEvent(const SDL_Event& e, uint32_t main_window_id);  // sdl_debug_view.cpp
+bool SdlDebugViewsOnEvent(const SDL_Event& e);  // sdl_debug_view.cpp
 
 
 namespace {
@@ -235,7 +235,7 @@ class SdlWindow : public WindowBackend {
 
   void Translate(const SDL_Event& e) {
     // Events of the debug views' extra windows go to them.
-    if (SdlDebugViewsOnEvent(e, id_)) return;
+    if (SdlDebugViewsOnEvent(e)) return;
     SdlInputOnEvent(e, window_, id_);  // the input snapshot sees every event first
     switch (e.type) {
       case SDL_WINDOWEVENT:

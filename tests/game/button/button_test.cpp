@@ -26,10 +26,10 @@
 #include "save/save.h"
 #include "sound/sound_shared.h"
 #include "start/game_task.h"
-#include "platform/window/png_capture.h"
 #include "support/golden_frame.h"
 #include "support/demo_script.h"
 #include "support/engine_fixture.h"
+#include "support/game_frames.h"
 #include "support/vm_harness.h"
 #include "system/system_commands.h"
 #include "text/message_window.h"
@@ -209,11 +209,7 @@ class ButtonGameTest : public EngineTest {
       list = KivRenderInit();
       KivRenderSetActive(list);
     }
-    m = std::make_unique<vmtest::Machine>(script);
-    ASSERT_TRUE(m->ok);
-    ctx = m->ctx;
-    ctx->renderList = list;
-    game_reset(ctx);
+    kivtest::StartScript(m, ctx, list, script);
   }
   // One frame with the mouse at (x, y), the left button up or down: the
   // clock moves on by ms, the input is sampled, then the game's frame and

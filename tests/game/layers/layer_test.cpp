@@ -22,11 +22,11 @@
 #include "layers/display_queue.h"
 #include "support/golden_frame.h"
 #include "support/engine_fixture.h"
+#include "support/game_frames.h"
 #include "start/game_task.h"
 #include "image_encoder.h"
 #include "layers/layers.h"
 #include "platform/core/clock.h"
-#include "platform/window/png_capture.h"
 #include "task/render_list.h"
 #include "render/soft_screen.h"
 #include "sprite/sprite.h"
@@ -154,11 +154,7 @@ class LayerTest : public EngineTest {
       list = KivRenderInit();
       KivRenderSetActive(list);
     }
-    m = std::make_unique<vmtest::Machine>(script);
-    ASSERT_TRUE(m->ok);
-    ctx = m->ctx;
-    ctx->renderList = list;
-    game_reset(ctx);
+    kivtest::StartScript(m, ctx, list, script);
   }
   // One game frame, as the engine's frame loop runs it: the clock, the task
   // walk under the render lock, then the render pass.
