@@ -156,10 +156,8 @@ int CmdSet(VmContext* ctx) {
   uint32_t click = 0, on = 0, off = 0;
   if (!LabelOffset(ctx, clickLabel, &click) || !LabelOffset(ctx, onLabel, &on) || !LabelOffset(ctx, offLabel, &off))
     return 0;
-  uint8_t raw[kFileRecordBytes];
-  if (!get_record_operand(ctx, image, raw, true)) return 0;
-  char name[33] = {};
-  std::memcpy(name, raw, 32);
+  char name[kFileRecordBytes + 1];
+  if (!get_record_name(ctx, image, name, true)) return 0;
 
   ButtonGroup& g = Group(ctx, group);
   ButtonEntry& e = g.entries[index];
@@ -445,9 +443,8 @@ int CmdSetAnim(VmContext* ctx) {
   const int32_t group = Pop(ctx), index = Pop(ctx);
   const auto motion = static_cast<uint32_t>(Pop(ctx));
   if (!GroupOk(group, "btn_set_anim group") || !IndexOk(index, "btn_set_anim index")) return 0;
-  uint8_t raw[kFileRecordBytes];
-  char name[33] = {};
-  if (get_record_operand(ctx, motion, raw, true)) std::memcpy(name, raw, 32);
+  char name[kFileRecordBytes + 1];
+  get_record_name(ctx, motion, name, true);
   if (SpriteRecord* r = Button(ctx, group, index)) {
     if (r->motionSlot) motion_free(ctx, r->motionSlot);
     r->motionSlot = 0;
