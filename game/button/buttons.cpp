@@ -144,9 +144,14 @@ void ReleaseGroupNow(VmContext* ctx, ButtonGroup& g) {
 }  // namespace
 
 void btn_enter_routine(VmContext* ctx, uint32_t offset, uint32_t kind) {
+  uint32_t pc;
+  if (!code_offset_pc(ctx, offset, &pc)) {
+    game_debug_log(kDebugWindowError, "button routine %u outside the code", offset);
+    return;
+  }
   if (!return_point_push(ctx, kGameListReturnPoints, ctx->script.pc, kind))
     game_debug_log(kDebugWindowError, plat::Sjis("[%d]メモリ不足発生"), static_cast<int>(ctx->script.pc));
-  ctx->script.pc = ctx->script.codeBase + offset;
+  ctx->script.pc = pc;
 }
 
 void btn_event_post(VmContext* ctx, int group, ButtonEntry* entry) {
