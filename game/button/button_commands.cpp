@@ -136,7 +136,6 @@ int CmdUninit(VmContext* ctx) {
     }
     KivButtonRelease(g.engine);
     g.hovered = nullptr;
-    g.hoveredRecord = nullptr;
     g.engine = nullptr;
     g.initialised = 0;
   }
@@ -248,7 +247,6 @@ void ReleaseOne(VmContext* ctx, int32_t group, int32_t index) {
   e.record = nullptr;
   if (g.hovered == &e) {
     g.hovered = nullptr;
-    g.hoveredRecord = nullptr;
     btn_event_post(ctx, group, &e);
   }
   e = ButtonEntry{};
@@ -402,16 +400,10 @@ int CmdGetOffMouse(VmContext* ctx) { return GetLast<&ButtonGroup::lastOff>(ctx, 
 int CmdExpansion(VmContext* ctx) {
   const int32_t group = Pop(ctx), value = Pop(ctx), kind = Pop(ctx);
   if (!GroupOk(group, "btn_expansion group")) return 0;
-  // Kinds 1, 3, 2, 4 fill the first, second, third and fourth value.
-  int slot;
-  switch (kind) {
-    case 1: slot = 0; break;
-    case 3: slot = 1; break;
-    case 2: slot = 2; break;
-    case 4: slot = 3; break;
-    default:
-      game_debug_log(kDebugWindowError, "error : btn_expansion");
-      return 0;
+  const int slot = btn_expansion_slot(kind);
+  if (slot < 0) {
+    game_debug_log(kDebugWindowError, "error : btn_expansion");
+    return 0;
   }
   Group(ctx, group).expansion[slot] = value;
   game_debug_log(kDebugWindowCommand, "btn_expansion %d, %d, %d", group, value, kind);
@@ -477,7 +469,6 @@ int CmdOnMouseClear(VmContext* ctx) {
   const int32_t group = Pop(ctx);
   if (!GroupOk(group, "btn_onmouse_clear group")) return 0;
   Group(ctx, group).hovered = nullptr;
-  Group(ctx, group).hoveredRecord = nullptr;
   game_debug_log(kDebugWindowCommand, "btn_onmouse_clear %d", group);
   return 1;
 }

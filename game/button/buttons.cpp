@@ -47,7 +47,6 @@ ButtonEntry* FindEntry(ButtonGroup& g, const KivSprite* s) {
 
 void ClearHover(ButtonGroup& g) {
   g.hovered = nullptr;
-  g.hoveredRecord = nullptr;
 }
 
 // Pending input of the message window: a press or a click answered here
@@ -104,7 +103,6 @@ bool PollGroup(VmContext* ctx, int gi) {
     btn_enter_routine(ctx, e->on, kReturnKindGosub);
     g.lastOn = index;
     g.hovered = e;
-    g.hoveredRecord = e->record;
     g.hoverSnapshot = KivSpriteInfo{};
     KivSpriteGetInfo(e->record->sprite, &g.hoverSnapshot);
     Pause(ctx, kPauseEvent);
@@ -232,16 +230,10 @@ int32_t btn_expansion_value(VmContext* ctx, int group, int kind) {
   if (!index_in(group, kButtonGroupCount, "btn group")) return -1;
   const ButtonGroup& g = ctx->buttons.groups[group];
   if (!g.initialised) return -1;
-  // btn_expansion's kinds 1, 3, 2, 4 fill the first to fourth value.
-  switch (kind) {
-    case 1: return g.expansion[0];
-    case 3: return g.expansion[1];
-    case 2: return g.expansion[2];
-    case 4: return g.expansion[3];
-    default:
-      game_debug_log(kDebugWindowError, "btn expansion kind %d out of range", kind);
-      return -1;
-  }
+  const int slot = btn_expansion_slot(kind);
+  if (slot >= 0) return g.expansion[slot];
+  game_debug_log(kDebugWindowError, "btn expansion kind %d out of range", kind);
+  return -1;
 }
 
 void system_btn_enabled_set(VmContext* ctx, int index, int enabled) {

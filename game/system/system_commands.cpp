@@ -192,9 +192,7 @@ int CmdKeyCanncel(VmContext* ctx) {
   ctx->keyCancelMouse = static_cast<uint32_t>(mouse);
   KivInputKeyCancel(keys, mouse);
   game_debug_log(kDebugWindowCommand, "key_canncel %d", keys);
-  KivSystemParameters p{};
-  KivGetSystemParameters(&p);
-  if (p.debug && (keys & 0x8))
+  if (KivDebugIs() && (keys & 0x8))
     game_debug_puts(kDebugWindowCommand, plat::Sjis("CTRLキーの制御がキャンセルされました"));
   return 1;
 }
