@@ -136,7 +136,6 @@ int CmdUninit(VmContext* ctx) {
     }
     KivButtonRelease(g.engine);
     g.hovered = nullptr;
-    g.hoveredRecord = nullptr;
     g.engine = nullptr;
     g.initialised = 0;
   }
@@ -156,10 +155,8 @@ int CmdSet(VmContext* ctx) {
   uint32_t click = 0, on = 0, off = 0;
   if (!LabelOffset(ctx, clickLabel, &click) || !LabelOffset(ctx, onLabel, &on) || !LabelOffset(ctx, offLabel, &off))
     return 0;
-  uint8_t raw[kFileRecordBytes];
-  if (!get_record_operand(ctx, image, raw, true)) return 0;
-  char name[33] = {};
-  std::memcpy(name, raw, 32);
+  char name[kFileRecordBytes + 1];
+  if (!get_record_name(ctx, image, name, true)) return 0;
 
   ButtonGroup& g = Group(ctx, group);
   ButtonEntry& e = g.entries[index];
@@ -250,7 +247,6 @@ void ReleaseOne(VmContext* ctx, int32_t group, int32_t index) {
   e.record = nullptr;
   if (g.hovered == &e) {
     g.hovered = nullptr;
-    g.hoveredRecord = nullptr;
     btn_event_post(ctx, group, &e);
   }
   e = ButtonEntry{};
@@ -404,16 +400,10 @@ int CmdGetOffMouse(VmContext* ctx) { return GetLast<&ButtonGroup::lastOff>(ctx, 
 int CmdExpansion(VmContext* ctx) {
   const int32_t group = Pop(ctx), value = Pop(ctx), kind = Pop(ctx);
   if (!GroupOk(group, "btn_expansion group")) return 0;
-  // Kinds 1, 3, 2, 4 fill the first, second, third and fourth value.
-  int slot;
-  switch (kind) {
-    case 1: slot = 0; break;
-    case 3: slot = 1; break;
-    case 2: slot = 2; break;
-    case 4: slot = 3; break;
-    default:
-      game_debug_log(kDebugWindowError, "error : btn_expansion");
-      return 0;
+  const int slot = btn_expansion_slot(kind);
+  if (slot < 0) {
+    game_debug_log(kDebugWindowError, "error : btn_expansion");
+    return 0;
   }
   Group(ctx, group).expansion[slot] = value;
   game_debug_log(kDebugWindowCommand, "btn_expansion %d, %d, %d", group, value, kind);
@@ -445,9 +435,8 @@ int CmdSetAnim(VmContext* ctx) {
   const int32_t group = Pop(ctx), index = Pop(ctx);
   const auto motion = static_cast<uint32_t>(Pop(ctx));
   if (!GroupOk(group, "btn_set_anim group") || !IndexOk(index, "btn_set_anim index")) return 0;
-  uint8_t raw[kFileRecordBytes];
-  char name[33] = {};
-  if (get_record_operand(ctx, motion, raw, true)) std::memcpy(name, raw, 32);
+  char name[kFileRecordBytes + 1];
+  get_record_name(ctx, motion, name, true);
   if (SpriteRecord* r = Button(ctx, group, index)) {
     if (r->motionSlot) motion_free(ctx, r->motionSlot);
     r->motionSlot = 0;
@@ -480,7 +469,6 @@ int CmdOnMouseClear(VmContext* ctx) {
   const int32_t group = Pop(ctx);
   if (!GroupOk(group, "btn_onmouse_clear group")) return 0;
   Group(ctx, group).hovered = nullptr;
-  Group(ctx, group).hoveredRecord = nullptr;
   game_debug_log(kDebugWindowCommand, "btn_onmouse_clear %d", group);
   return 1;
 }

@@ -24,6 +24,7 @@
 #include "save/save.h"
 #include "sound/sound_shared.h"
 #include "start/game_debug_log.h"
+#include "vm/vm.h"
 #include "vm/vm_context.h"
 
 namespace {
@@ -67,9 +68,8 @@ bool SoundOperandOk(const VmContext* ctx, uint32_t operand) {
 
 // A routine offset must land inside the code.
 bool RoutineOk(const VmContext* ctx, uint32_t offset) {
-  if (offset == 0) return true;
-  const uint32_t size = ctx->script.codeSize;
-  return size > ctx->script.codeBase && offset < size - ctx->script.codeBase;
+  uint32_t pc;
+  return offset == 0 || code_offset_pc(ctx, offset, &pc);
 }
 
 bool ReadEntry(const VmContext* ctx, plat::ByteReader& r, int g, int i, SavedEntry* e) {
@@ -124,12 +124,8 @@ bool LoadSound(VmContext* ctx, uint32_t operand, KivSoundId* out) {
   return false;
 }
 
-bool OperandName(VmContext* ctx, uint32_t operand, char (&name)[33]) {
-  std::memset(name, 0, sizeof name);
-  uint8_t raw[kFileRecordBytes];
-  if (!get_record_operand(ctx, operand, raw, false)) return false;
-  std::memcpy(name, raw, 32);
-  return true;
+bool OperandName(VmContext* ctx, uint32_t operand, char (&name)[kFileRecordBytes + 1]) {
+  return get_record_name(ctx, operand, name, false);
 }
 
 // The fifteen saved words over a fresh record.

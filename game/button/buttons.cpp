@@ -47,7 +47,6 @@ ButtonEntry* FindEntry(ButtonGroup& g, const KivSprite* s) {
 
 void ClearHover(ButtonGroup& g) {
   g.hovered = nullptr;
-  g.hoveredRecord = nullptr;
 }
 
 // Pending input of the message window: a press or a click answered here
@@ -104,7 +103,6 @@ bool PollGroup(VmContext* ctx, int gi) {
     btn_enter_routine(ctx, e->on, kReturnKindGosub);
     g.lastOn = index;
     g.hovered = e;
-    g.hoveredRecord = e->record;
     g.hoverSnapshot = KivSpriteInfo{};
     KivSpriteGetInfo(e->record->sprite, &g.hoverSnapshot);
     Pause(ctx, kPauseEvent);
@@ -144,9 +142,14 @@ void ReleaseGroupNow(VmContext* ctx, ButtonGroup& g) {
 }  // namespace
 
 void btn_enter_routine(VmContext* ctx, uint32_t offset, uint32_t kind) {
+  uint32_t pc;
+  if (!code_offset_pc(ctx, offset, &pc)) {
+    game_debug_log(kDebugWindowError, "button routine %u outside the code", offset);
+    return;
+  }
   if (!return_point_push(ctx, kGameListReturnPoints, ctx->script.pc, kind))
     game_debug_log(kDebugWindowError, plat::Sjis("[%d]メモリ不足発生"), static_cast<int>(ctx->script.pc));
-  ctx->script.pc = ctx->script.codeBase + offset;
+  ctx->script.pc = pc;
 }
 
 void btn_event_post(VmContext* ctx, int group, ButtonEntry* entry) {
@@ -227,16 +230,10 @@ int32_t btn_expansion_value(VmContext* ctx, int group, int kind) {
   if (!index_in(group, kButtonGroupCount, "btn group")) return -1;
   const ButtonGroup& g = ctx->buttons.groups[group];
   if (!g.initialised) return -1;
-  // btn_expansion's kinds 1, 3, 2, 4 fill the first to fourth value.
-  switch (kind) {
-    case 1: return g.expansion[0];
-    case 3: return g.expansion[1];
-    case 2: return g.expansion[2];
-    case 4: return g.expansion[3];
-    default:
-      game_debug_log(kDebugWindowError, "btn expansion kind %d out of range", kind);
-      return -1;
-  }
+  const int slot = btn_expansion_slot(kind);
+  if (slot >= 0) return g.expansion[slot];
+  game_debug_log(kDebugWindowError, "btn expansion kind %d out of range", kind);
+  return -1;
 }
 
 void system_btn_enabled_set(VmContext* ctx, int index, int enabled) {

@@ -18,6 +18,17 @@ constexpr int kButtonsPerGroup = 128;
 constexpr int kButtonGroupsSaved = 4;  // groups 0-3 come back after a load
 constexpr int kSystemButtonCount = 32;
 constexpr int kButtonExpansionCount = 4;
+// btn_expansion's kinds 1, 3, 2, 4 fill the first to fourth value; -1 for
+// any other kind.
+constexpr int btn_expansion_slot(int kind) {
+  switch (kind) {
+    case 1: return 0;
+    case 3: return 1;
+    case 2: return 2;
+    case 4: return 3;
+    default: return -1;
+  }
+}
 
 // One button: its sprite record (null: no button) and its routines, each a
 // code offset from the code base (0: none).
@@ -42,7 +53,6 @@ struct ButtonGroup {
   uint32_t hoverSound;   // File.dat record operands (0: none), kept for saves
   uint32_t clickSound;
   ButtonEntry entries[kButtonsPerGroup];
-  SpriteRecord* hoveredRecord;
   KivSpriteInfo hoverSnapshot;  // the hovered sprite as its on routine found it
   int32_t expansion[kButtonExpansionCount];
 };

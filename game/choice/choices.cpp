@@ -74,13 +74,13 @@ bool BuildChoice(VmContext* ctx) {
   c.flags[slot] = flags;
   if (!(flags & kChoiceBuild)) return true;
 
-  uint8_t name[kFileRecordBytes];
-  if (!get_record_operand(ctx, c.styleImage, name, true)) {
+  char name[kFileRecordBytes + 1];
+  if (!get_record_name(ctx, c.styleImage, name, true)) {
     game_debug_log(kDebugWindowError, "select style image refused : 0x%08X", c.styleImage);
     return true;
   }
   const int32_t priority = ctx->priorityBase + kChoicePriority;
-  KivSprite* back = sprite_load(ctx->renderList, reinterpret_cast<const char*>(name), 1280, 720, priority);
+  KivSprite* back = sprite_load(ctx->renderList, name, 1280, 720, priority);
   if (!back) return true;  // logged by sprite_load
   uint8_t entry[260];
   get_string_operand(ctx, text, entry);
@@ -112,14 +112,14 @@ int CmdSelectInit(VmContext* ctx) {
   const auto image = static_cast<uint32_t>(value_stack_pop(ctx));
   uint32_t colours[3];
   for (uint32_t& v : colours) v = static_cast<uint32_t>(value_stack_pop(ctx)) | 0xFF000000u;
-  uint8_t name[kFileRecordBytes];
-  if (!get_record_operand(ctx, image, name, true)) {
+  char name[kFileRecordBytes + 1];
+  if (!get_record_name(ctx, image, name, true)) {
     game_debug_log(kDebugWindowError, "select_init image refused : 0x%08X", image);
     return 0;
   }
   c.styleImage = image;
   std::memcpy(c.colour, colours, sizeof colours);
-  game_debug_log(kDebugWindowCommand, "select_init %s, %X, %X, %X", reinterpret_cast<const char*>(name), colours[0],
+  game_debug_log(kDebugWindowCommand, "select_init %s, %X, %X, %X", name, colours[0],
                  colours[1], colours[2]);
   return 1;
 }

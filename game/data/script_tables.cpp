@@ -330,6 +330,14 @@ bool get_record_operand(VmContext* ctx, uint32_t operand, uint8_t (&out)[kFileRe
   return true;
 }
 
+bool get_record_name(VmContext* ctx, uint32_t operand, char (&out)[kFileRecordBytes + 1], bool mark) {
+  uint8_t raw[kFileRecordBytes];
+  const bool ok = get_record_operand(ctx, operand, raw, mark);
+  std::memcpy(out, raw, sizeof raw);
+  out[kFileRecordBytes] = 0;
+  return ok;
+}
+
 int32_t image_no_to_index(uint32_t image_no) {
   const uint32_t index = image_no & 0xFFFF;
   const uint32_t page = (image_no >> 20) & 0xF;

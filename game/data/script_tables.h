@@ -77,6 +77,9 @@ inline const char* string_operand_text(std::span<const uint8_t> entry) {
 // string variable n (bit 28) cut to 31 bytes and upper-cased in a-z. False,
 // with out zeroed, when the record or variable does not exist.
 bool get_record_operand(VmContext* ctx, uint32_t operand, uint8_t (&out)[kFileRecordBytes], bool mark);
+// The same name as a C string: the 32 bytes, then a 0 in out[32] (a record
+// may fill all 32 bytes). False, with out zeroed, as above.
+bool get_record_name(VmContext* ctx, uint32_t operand, char (&out)[kFileRecordBytes + 1], bool mark);
 
 // Image number (kind bits 24-27, page 20-23, index 0-15) -> sprite slot:
 // kind 0 index + 16 (index < 128), kind 1 index (< 16), kind 2 page * 128 +

@@ -23,15 +23,12 @@ constexpr int32_t kKeepPosition = 0xFFFF;
 
 // An image name operand resolved to its 32-byte name (flagged seen).
 struct ImageName {
-  char text[33] = {};
+  char text[kFileRecordBytes + 1] = {};
   uint32_t operand = 0;
 };
 
 bool ResolveName(VmContext* ctx, uint32_t operand, ImageName* out) {
-  uint8_t raw[kFileRecordBytes];
-  if (!get_record_operand(ctx, operand, raw, true)) return false;
-  std::memcpy(out->text, raw, 32);
-  out->text[32] = 0;
+  if (!get_record_name(ctx, operand, out->text, true)) return false;
   out->operand = operand;
   return true;
 }

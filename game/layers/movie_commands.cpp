@@ -25,9 +25,8 @@ KivSprite* MovieSprite(VmContext* ctx, int32_t layer) {
 
 int CmdMoviePlay(VmContext* ctx) {
   const uint32_t operand = static_cast<uint32_t>(value_stack_pop(ctx));
-  uint8_t raw[kFileRecordBytes];
-  char name[33] = {};
-  if (get_record_operand(ctx, operand, raw, true)) std::memcpy(name, raw, 32);
+  char name[kFileRecordBytes + 1];
+  get_record_name(ctx, operand, name, true);
   if (!name[0] || !KivVideoPlay(name)) {
     game_debug_log(kDebugWindowError, plat::Sjis("[%d]ムービーの再生に失敗。[%s]"), static_cast<int>(ctx->script.pc), name);
     return 0;

@@ -79,8 +79,8 @@ int key_message_poll(VmContext* ctx) {
   const auto keys = static_cast<uint32_t>(KivInputGetKeyEx());
   if (keys & 0x8u) message_post(ctx, kKeyMessageWindowMode, WindowedParameter(ctx));
   if (b.routine == 0 || !b.pending) return 0;
-  const uint32_t target = ctx->script.codeBase + b.routine;
-  if (target >= ctx->script.codeSize) {
+  uint32_t target;
+  if (!code_offset_pc(ctx, b.routine, &target)) {
     // Checked when installed; a script loaded since may be shorter.
     game_debug_log(kDebugWindowError, "message routine %u outside the code", b.routine);
     return 0;

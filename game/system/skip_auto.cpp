@@ -17,8 +17,6 @@ namespace {
 const SystemButtonHooks kButtonHooks = {btn_expansion_value, btn_item_set_row};
 const SystemButtonHooks* g_buttons = &kButtonHooks;
 
-constexpr int kButtonGroups = 8;
-constexpr int kButtonItems = 128;
 // btn_expansion's kinds that name the window group's skip and auto buttons.
 constexpr int kExpansionSkip = 1;
 constexpr int kExpansionAuto = 2;
@@ -44,10 +42,10 @@ void SwapIcon(VmContext* ctx, uint32_t slot) {
 void ButtonRow(VmContext* ctx, int kind, int32_t mode) {
   const uint16_t group = ctx->text.buttonGroup;
   if (group == 0xFFFF) return;
-  if (!index_in(group, kButtonGroups, "message window button group")) return;
+  if (!index_in(group, kButtonGroupCount, "message window button group")) return;
   const int item = g_buttons->expansion(ctx, group, kind);
   if (item == -1) return;
-  if (!index_in(item, kButtonItems, "skip/auto button item")) return;
+  if (!index_in(item, kButtonsPerGroup, "skip/auto button item")) return;
   if (!g_buttons->itemRow(ctx, group, item, static_cast<int>(static_cast<uint32_t>(mode) * 3u)))
     game_debug_log(kDebugWindowError, "skip/auto button %d of group %d has no sprite", item, group);
 }

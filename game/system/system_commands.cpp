@@ -100,11 +100,7 @@ void CellWrite(VmContext* ctx, int32_t cell, int32_t value) {
 
 // A 32-byte file-name operand (File.dat record or string variable).
 bool NameOperand(VmContext* ctx, uint32_t operand, char (&name)[kFileRecordBytes + 1]) {
-  uint8_t raw[kFileRecordBytes];
-  const bool ok = get_record_operand(ctx, operand, raw, false);
-  std::memcpy(name, raw, sizeof raw);
-  name[kFileRecordBytes] = 0;
-  return ok;
+  return get_record_name(ctx, operand, name, false);
 }
 
 // The low 16 bits of a font getter, as a signed short.
@@ -196,9 +192,7 @@ int CmdKeyCanncel(VmContext* ctx) {
   ctx->keyCancelMouse = static_cast<uint32_t>(mouse);
   KivInputKeyCancel(keys, mouse);
   game_debug_log(kDebugWindowCommand, "key_canncel %d", keys);
-  KivSystemParameters p{};
-  KivGetSystemParameters(&p);
-  if (p.debug && (keys & 0x8))
+  if (KivDebugIs() && (keys & 0x8))
     game_debug_puts(kDebugWindowCommand, plat::Sjis("CTRLキーの制御がキャンセルされました"));
   return 1;
 }

@@ -61,32 +61,41 @@ void command_wait_again(VmContext* ctx) {
 
 // ---- Labels ----
 
+bool code_offset_pc(const VmContext* ctx, uint32_t offset, uint32_t* pc) {
+  const ScriptRecord& s = ctx->script;
+  const uint64_t at = uint64_t{s.codeBase} + offset;
+  if (!s.code || at >= s.codeSize) return false;
+  *pc = static_cast<uint32_t>(at);
+  return true;
+}
+
 bool label_code_offset(const VmContext* ctx, uint32_t label, uint32_t* offset) {
-  if (label == 0) {
-    *offset = 0;
-    return true;
+  uint32_t at = 0;
+  if (label != 0) {
+    // Label L is the u32 at byte size - 4L of Point.dat, inside its body.
+    const uint64_t size = ctx->data.pointSize;
+    const uint64_t back = 4ull * label;
+    if (!ctx->data.point || size < 16 + back) {
+      index_refused("Point.dat label", label, size >= 16 ? static_cast<int64_t>((size - 16) / 4 + 1) : 0);
+      return false;
+    }
+    std::memcpy(&at, ctx->data.point + (size - back), 4);
   }
-  // Label L is the u32 at byte size - 4L of Point.dat, inside its body.
-  const uint64_t size = ctx->data.pointSize;
-  const uint64_t back = 4ull * label;
-  if (!ctx->data.point || size < 16 + back) {
-    index_refused("Point.dat label", label, size >= 16 ? static_cast<int64_t>((size - 16) / 4 + 1) : 0);
+  // The target may be the end of the code, not past it.
+  const ScriptRecord& s = ctx->script;
+  const uint64_t target = static_cast<uint64_t>(s.codeBase) + at;
+  if (target > s.codeSize) {
+    index_refused("label target pc", static_cast<int64_t>(target), s.codeSize);
     return false;
   }
-  std::memcpy(offset, ctx->data.point + (size - back), 4);
+  *offset = at;
   return true;
 }
 
 bool label_pc(const VmContext* ctx, uint32_t label, uint32_t* pc) {
   uint32_t offset;
   if (!label_code_offset(ctx, label, &offset)) return false;
-  const ScriptRecord& s = ctx->script;
-  const uint64_t target = static_cast<uint64_t>(s.codeBase) + offset;
-  if (target > s.codeSize) {
-    index_refused("label target pc", static_cast<int64_t>(target), s.codeSize);
-    return false;
-  }
-  *pc = static_cast<uint32_t>(target);
+  *pc = ctx->script.codeBase + offset;
   return true;
 }
 

@@ -93,8 +93,12 @@ inline void command_yield(VmContext* ctx) { ctx->script.yield = 1; }
 // Stops the run and moves pc back onto this call, so that it runs again next
 // frame (a blocking command). Pop no arguments on the repeated runs.
 void command_wait_again(VmContext* ctx);
+// The pc of a code offset (from the code base), computed without overflow.
+// False, quietly, when no code is loaded or the pc is not inside the code.
+bool code_offset_pc(const VmContext* ctx, uint32_t offset, uint32_t* pc);
 // The code offset (from the code base) of label L from Point.dat; label 0 is
-// offset 0. False (logged) when the label or its target lies outside.
+// offset 0. False (logged) when the label lies outside Point.dat or its
+// target past the end of the code.
 bool label_code_offset(const VmContext* ctx, uint32_t label, uint32_t* offset);
 // The pc (from the start of Script.src) of label L, checked against the code.
 bool label_pc(const VmContext* ctx, uint32_t label, uint32_t* pc);

@@ -18,14 +18,10 @@ namespace {
 
 // The routine's pc, checked against the code.
 bool TargetPc(const VmContext* ctx, uint32_t target, uint32_t* pc) {
+  if (code_offset_pc(ctx, target, pc)) return true;
   const ScriptRecord& s = ctx->script;
-  const uint64_t at = uint64_t{s.codeBase} + target;
-  if (!s.code || at >= s.codeSize) {
-    index_refused("script thread target", static_cast<int64_t>(at), s.codeSize);
-    return false;
-  }
-  *pc = static_cast<uint32_t>(at);
-  return true;
+  index_refused("script thread target", static_cast<int64_t>(uint64_t{s.codeBase} + target), s.codeSize);
+  return false;
 }
 
 }  // namespace
