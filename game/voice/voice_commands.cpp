@@ -37,7 +37,6 @@ int CmdVoicePlay(VmContext* ctx) {
   char file[kSoundNameBytes + 1];
   sound_operand_name(ctx, name, file);
   game_debug_log(kDebugWindowCommand, "voice_play  %s, %d, %d", file, fade_on, fade_ms);
-  voice_channels_release(ctx);
   voice_play_file_ex(ctx, fade_on ? kVoiceFadeIn : 0, file, fade_ms, true);
   return 1;
 }
