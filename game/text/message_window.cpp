@@ -24,7 +24,7 @@ namespace {
 // A shown line takes the snapshot a save made now resumes at.
 void SnapshotAtLine(VmContext* ctx, uint32_t resume_pc) { save_snapshot_build(ctx, resume_pc); }
 
-const TextWindowHooks kDefaultHooks = {SnapshotAtLine, history_line_add, voice_playing_any};
+const TextWindowHooks kDefaultHooks = {SnapshotAtLine, history_line_add, voice_is_playing};
 const TextWindowHooks* g_hooks = &kDefaultHooks;
 
 GameRecord* RecordOf(VmContext* ctx) {

@@ -112,8 +112,6 @@ struct MessageWindow {
 constexpr int kSysTextColourTable = 17;
 constexpr int kTextColourEntryWords = 12;
 constexpr int kSysVoiceCut = 211;
-constexpr int kSysVoiceVolumeOverride = 209;  // bgm auto volume: voices lower the music while they speak
-constexpr int kSysVoiceVolumePercent = 210;
 
 // ---- Lines ----
 void text_line_set(VmContext* ctx, uint32_t text_operand);

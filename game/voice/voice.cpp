@@ -136,7 +136,10 @@ std::vector<std::string> voice_mix_parts(std::span<const uint8_t> image) {
   return parts;
 }
 
-void voice_volume_apply(VmContext* ctx, KivSoundId sound, const char* name) {
+namespace {
+
+// Channel volume of a voice by its name (per-character volumes).
+void VolumeApply(VmContext* ctx, KivSoundId sound, const char* name) {
   const SystemData& sys = sound_system_data(ctx);
   int32_t volume = 10000;
   if (sys.word[kSysVoiceExVolume]) {
@@ -154,6 +157,8 @@ void voice_volume_apply(VmContext* ctx, KivSoundId sound, const char* name) {
   }
   sound_calls().setVolumeChannel(sound, volume);
 }
+
+}  // namespace
 
 void voice_autopan_apply(VmContext* ctx, int channel) {
   VoiceChannel& ch = ctx->voice.channels[channel];
@@ -173,7 +178,10 @@ void voice_autopan_apply(VmContext* ctx, int channel) {
   }
 }
 
-void voice_autopan_lookup(VmContext* ctx, int channel, const char* name, uint32_t flags) {
+namespace {
+
+// Finds the auto-pan entry of a name for channel i and applies it.
+void AutopanLookup(VmContext* ctx, int channel, const char* name, uint32_t flags) {
   VoiceChannel& ch = ctx->voice.channels[channel];
   ch.panTarget = ch.panMode = ch.lastPan = ch.panActive = 0;
   if (!sound_system_data(ctx).word[kSysVoiceAutopan] || (flags & kVoiceNoAutopan)) return;
@@ -189,6 +197,8 @@ void voice_autopan_lookup(VmContext* ctx, int channel, const char* name, uint32_
     return;
   }
 }
+
+}  // namespace
 
 int voice_play_file_ex(VmContext* ctx, uint32_t flags, const char* name, int32_t fade_ms, bool skip_check) {
   for (int i = 0; i < kVoiceChannelCount; ++i) ChannelClear(ctx, i);
@@ -213,8 +223,8 @@ int voice_play_file_ex(VmContext* ctx, uint32_t flags, const char* name, int32_t
       continue;
     }
     v.channels[i].sound = id;
-    voice_volume_apply(ctx, id, part);
-    voice_autopan_lookup(ctx, static_cast<int>(i), part, flags);
+    VolumeApply(ctx, id, part);
+    AutopanLookup(ctx, static_cast<int>(i), part, flags);
   }
   MusicFollow(ctx);
   for (const VoiceChannel& ch : v.channels) {
@@ -264,8 +274,6 @@ void voice_release(VmContext* ctx) {
 }
 
 void sub_voice_start(VmContext* ctx) { ctx->voice.sub.enabled = 1; }
-
-int voice_playing_any(VmContext* ctx) { return voice_is_playing(ctx); }
 
 // The message window stops the voice before a line's own voice starts:
 // the channels go at once, and the music follows in the same frame, from

@@ -272,7 +272,7 @@ int CmdIsVoiceAutopanEnable(VmContext* ctx) {
 
 }  // namespace
 
-void voice_commands_bind() {
+void voice_commands_install() {
   static const CommandBinding kCommands[] = {
       {"voice_play", CmdVoicePlay},
       {"voice_stop", CmdVoiceStop},
@@ -295,5 +295,3 @@ void voice_commands_bind() {
   };
   command_bind_all(kCommands);
 }
-
-void voice_commands_install() { voice_commands_bind(); }
