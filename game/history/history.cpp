@@ -11,6 +11,7 @@
 #include "component_entries.h"
 #include "layers/sprite_records.h"
 #include "platform/core/byte_io.h"
+#include "platform/core/text_encoding.h"
 #include "save/save.h"
 #include "start/game_debug_log.h"
 #include "start/game_record.h"
@@ -21,8 +22,6 @@
 #include "voice/voice.h"
 
 namespace {
-
-bool IsLead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
 constexpr int32_t kIconBox = 24;  // size of a "#AARRGGBB" voice icon
 
@@ -71,7 +70,7 @@ void history_copy_cut(char* dst, size_t size, const char* src) {
   size_t n = 0;
   const auto* s = reinterpret_cast<const uint8_t*>(src ? src : "");
   while (s[n]) {
-    const size_t step = (IsLead(s[n]) && s[n + 1]) ? 2 : 1;
+    const size_t step = (plat::IsSjisLead(s[n]) && s[n + 1]) ? 2 : 1;
     if (n + step > size - 1) break;
     n += step;
   }
@@ -97,13 +96,19 @@ void history_entry_add(HistoryState* h, const char* name, const char* text, cons
   h->count = std::min(h->count + 1, kHistoryEntries);
 }
 
-int32_t history_text_height(VmContext* ctx, const char* text, KivSprite* into, const TextColours& colours) {
+namespace {
+
+// Lays text out in the message window's metrics (into a sprite, or only
+// measured when into is null); its height, at most the text box's.
+int32_t TextHeight(VmContext* ctx, const char* text, KivSprite* into, const TextColours& colours) {
   const MessageWindow& w = ctx->text;
   int x = 0, y = 0;
   text_draw(into, text, &x, &y, w.textW, w.textH, w.fontSize, w.rubySize, colours, nullptr);
   const int line = w.rubySize ? w.fontSize + w.rubySize : w.fontSize + 2;
   return std::min(y + line, w.textH);
 }
+
+}  // namespace
 
 void history_page_build(VmContext* ctx, int32_t p) {
   HistoryState& h = ctx->history;
@@ -135,7 +140,7 @@ void history_page_build(VmContext* ctx, int32_t p) {
     h.textSprites[r] = text;
     h.nameSprites[r] = name;
     KivFontSetColor(colours.text, colours.edge);
-    const KivRect laid{0, 0, w.textW + w.fontSize, history_text_height(ctx, e.text, text, colours)};
+    const KivRect laid{0, 0, w.textW + w.fontSize, TextHeight(ctx, e.text, text, colours)};
     KivSpriteSetRect(text, &laid);
     KivSpriteSetColor(text, h.normalColour);
     y -= laid.bottom;
@@ -183,7 +188,7 @@ int history_begin(VmContext* ctx) {
   int32_t y = h.rect.top;
   for (int i = h.count - 1; i >= 0; --i) {
     const BacklogEntry& e = h.entries[i];
-    y += history_text_height(ctx, e.text, nullptr, colours);
+    y += TextHeight(ctx, e.text, nullptr, colours);
     if (history_entry_has_name(e)) y += h.textY - h.nameY;
     y += h.spacing;
     if (y >= h.rect.bottom) {
