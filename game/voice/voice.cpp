@@ -68,15 +68,6 @@ void ChannelClear(VmContext* ctx, int i) {
   ch = VoiceChannel{};
 }
 
-void SubVoiceClear(VmContext* ctx) {
-  SubVoice& s = ctx->voice.sub;
-  if (s.sound) sound_calls().release(s.sound);
-  s.sound = 0;
-  s.name = 0;
-  s.flags = 0;
-  s.reserved = 0;
-}
-
 // The ".mix" list of a voice name; false when there is no such file.
 bool ReadMix(const char* name, std::vector<std::string>* parts) {
   char base[kVoiceMixRecordBytes];
@@ -118,11 +109,23 @@ bool VoiceFileExists(const char* name) {
   return false;
 }
 
-const int32_t* InfoEntry(const SystemData& sys, int character) {
+}  // namespace
+
+static_assert(kVoiceInfoNameBytes == kSeInfoNameBytes && kVoiceInfoWords == kSeInfoWords);
+
+int32_t* voice_info_entry(VmContext* ctx, int character) {
+  SystemData& sys = sound_system_data(ctx);
   return sys.word + (character < 0 ? kSysVoiceInfoDefault : kSysVoiceInfo + character * kVoiceInfoWords);
 }
 
-}  // namespace
+void sub_voice_clear(VmContext* ctx) {
+  SubVoice& s = ctx->voice.sub;
+  if (s.sound) sound_calls().release(s.sound);
+  s.sound = 0;
+  s.name = 0;
+  s.flags = 0;
+  s.reserved = 0;
+}
 
 std::vector<std::string> voice_mix_parts(std::span<const uint8_t> image) {
   std::vector<std::string> parts;
@@ -140,20 +143,18 @@ namespace {
 
 // Channel volume of a voice by its name (per-character volumes).
 void VolumeApply(VmContext* ctx, KivSoundId sound, const char* name) {
-  const SystemData& sys = sound_system_data(ctx);
   int32_t volume = 10000;
-  if (sys.word[kSysVoiceExVolume]) {
+  if (sound_system_data(ctx).word[kSysVoiceExVolume]) {
     const int32_t* hit = nullptr;
     const size_t len = std::strlen(name);
     for (int c = 0; c < kVoiceInfoCount && !hit; ++c) {
-      const int32_t* e = InfoEntry(sys, c);
+      const int32_t* e = voice_info_entry(ctx, c);
       if (!e[0]) continue;
-      const auto* entryName = reinterpret_cast<const char*>(e + 3);
-      const size_t n = strnlen(entryName, kVoiceInfoNameBytes);
-      if (n <= len && std::memcmp(entryName, name, n) == 0) hit = e;
+      const size_t n = sound_info_name_length(e);
+      if (n <= len && std::memcmp(e + 3, name, n) == 0) hit = e;
     }
-    if (!hit) hit = InfoEntry(sys, -1);
-    volume = hit[1] ? static_cast<int32_t>(int64_t{hit[2]} * 10000 / 100) : 0;
+    if (!hit) hit = voice_info_entry(ctx, -1);
+    volume = hit[1] ? sound_volume_from_percent(hit[2]) : 0;
   }
   sound_calls().setVolumeChannel(sound, volume);
 }
@@ -263,11 +264,11 @@ void voice_frame(VmContext* ctx) {
       voice_autopan_apply(ctx, i);  // the pan follows the sprite
   }
   MusicFollow(ctx);
-  if (v.sub.sound && !sound_calls().playIs(v.sub.sound)) SubVoiceClear(ctx);
+  if (v.sub.sound && !sound_calls().playIs(v.sub.sound)) sub_voice_clear(ctx);
 }
 
 void voice_release(VmContext* ctx) {
-  SubVoiceClear(ctx);
+  sub_voice_clear(ctx);
   ctx->voice.sub.enabled = 1;
   voice_channels_release(ctx);
   std::memset(ctx->voice.autopan, 0, sizeof ctx->voice.autopan);
@@ -334,7 +335,7 @@ bool voice_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* curs
     e.mode = r.U32();
     r.Bytes(e.name, sizeof e.name);  // a 16-character name fills its field
   }
-  SubVoiceClear(ctx);
+  sub_voice_clear(ctx);
   r.I32();  // the sound of the saving game
   v.sub.name = r.U32();
   v.sub.flags = r.U32();

@@ -78,6 +78,11 @@ struct VoiceState {
 // for an empty name.
 int voice_play_file_ex(VmContext* ctx, uint32_t flags, const char* name, int32_t fade_ms, bool skip_check);
 void voice_autopan_apply(VmContext* ctx, int channel);
+// The system words of character's info entry (-1 the default entry, else
+// 0..31; the caller checks the range).
+int32_t* voice_info_entry(VmContext* ctx, int character);
+// Releases the sub voice and clears its record (enabled stays).
+void sub_voice_clear(VmContext* ctx);
 // Whether any voice channel's sound plays (declared for the other
 // components in component_entries.h).
 int voice_is_playing(VmContext* ctx);
