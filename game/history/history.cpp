@@ -33,7 +33,6 @@ void ReleaseRows(VmContext* ctx) {
     KivSpriteReleaseArray(list, h.textSprites, h.rows);
     KivSpriteReleaseArray(list, h.iconSprites, h.rows);
   }
-  std::memset(h.rowVoices, 0, sizeof h.rowVoices);
   std::memset(h.nameSprites, 0, sizeof h.nameSprites);
   std::memset(h.textSprites, 0, sizeof h.textSprites);
   std::memset(h.iconSprites, 0, sizeof h.iconSprites);
@@ -48,15 +47,7 @@ void ReleaseOne(VmContext* ctx, KivSprite*& s) {
 // The colours the name selects in the message window's colour table.
 void NameColours(VmContext* ctx, const BacklogEntry& e, TextColours* colours) {
   if (!history_entry_has_name(e)) return;
-  const size_t len = strnlen(e.name, sizeof e.name);
-  const int32_t* sys = text_system_words(ctx);
-  for (int i = 0; i < 16; ++i) {
-    const int32_t* entry = sys + kSysTextColourTable + i * kTextColourEntryWords;
-    if (!entry[0] || static_cast<size_t>(entry[3]) != len || len > 31) continue;
-    if (std::memcmp(entry + 4, e.name, len) != 0) continue;
-    *colours = {entry[1], entry[2]};
-    return;
-  }
+  text_name_colours(ctx, e.name, strnlen(e.name, sizeof e.name), colours);
 }
 
 bool TextReady(VmContext* ctx) {
@@ -136,7 +127,6 @@ void history_page_build(VmContext* ctx, int32_t p) {
       if (name) KivSpriteRelease(list, name);
       break;
     }
-    h.rowVoices[r] = e.voice;
     h.textSprites[r] = text;
     h.nameSprites[r] = name;
     KivFontSetColor(colours.text, colours.edge);
@@ -161,7 +151,6 @@ void history_page_build(VmContext* ctx, int32_t p) {
       ReleaseOne(ctx, h.nameSprites[r]);
       ReleaseOne(ctx, h.textSprites[r]);
       ReleaseOne(ctx, h.iconSprites[r]);
-      h.rowVoices[r] = nullptr;
       break;
     }
     ++r;
@@ -221,8 +210,9 @@ void history_update(VmContext* ctx) {
     KivSprite* text = h.textSprites[r];
     if (h.nameSprites[r]) KivSpriteSetColor(h.nameSprites[r], h.normalColour);
     if (text) KivSpriteSetColor(text, h.normalColour);
-    const char* voice = h.rowVoices[r];
-    if (!text || !front || text != front || !voice || !voice[0]) continue;
+    // Row r shows entry position + r.
+    const char* voice = h.entries[h.position + r].voice;
+    if (!text || !front || text != front || !voice[0]) continue;
     if (h.nameSprites[r]) KivSpriteSetColor(h.nameSprites[r], h.hoverColour);
     KivSpriteSetColor(text, h.hoverColour);
     KivSpriteInfo info{};
@@ -257,18 +247,16 @@ void history_line_add(VmContext* ctx, const char* name, const char* text, const 
 
 bool history_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
   const HistoryState& h = ctx->history;
-  plat::ByteWriter count;
-  count.U32(static_cast<uint32_t>(h.count));
-  const bool a = save_block_append(buffer, used, count.bytes().data(), count.bytes().size());
+  // The count and every entry go in one append: all of the block or none.
   plat::ByteWriter w;
-  w.bytes().reserve(kHistoryEntries * kHistoryEntryBytes);
+  w.bytes().reserve(kHistorySaveBytes);
+  w.U32(static_cast<uint32_t>(h.count));
   for (const BacklogEntry& e : h.entries) {
     w.Bytes(e.name, sizeof e.name);
     w.Bytes(e.text, sizeof e.text);
     w.Bytes(e.voice, sizeof e.voice);
   }
-  const bool b = save_block_append(buffer, used, w.bytes().data(), w.bytes().size());
-  return a && b;
+  return save_block_append(buffer, used, w.bytes().data(), w.bytes().size());
 }
 
 bool history_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {

@@ -30,7 +30,6 @@ struct BacklogEntry {
 static_assert(sizeof(BacklogEntry) == kHistoryEntryBytes);
 
 struct HistoryState {
-  const char* rowVoices[kHistoryEntries];  // voice of each shown row ("" none)
   KivSprite* nameSprites[kHistoryEntries];
   KivSprite* textSprites[kHistoryEntries];
   KivSprite* iconSprites[kHistoryEntries];
