@@ -229,20 +229,24 @@ int CmdStrcpyf(VmContext* ctx) {
   return 1;
 }
 
+}  // namespace
+
+bool game_file_exists(const char* name) {
+  KivFileInfo info{};
+  const intptr_t f = KivFileCreate(name, &info);
+  if (f == KIV_INVALID_FILE) return false;
+  plat::FileClose(f);
+  return true;
+}
+
+namespace {
+
 int CmdFileExist(VmContext* ctx) {
   uint8_t rec[kFileRecordBytes];
   const bool named = get_record_operand(ctx, PopU(ctx), rec, false);
   char name[kFileRecordBytes + 1] = {};
   std::memcpy(name, rec, sizeof rec);
-  int found = 0;
-  if (named && name[0]) {
-    KivFileInfo info{};
-    intptr_t f = KivFileCreate(name, &info);
-    if (f != KIV_INVALID_FILE) {
-      found = 1;
-      plat::FileClose(f);
-    }
-  }
+  const int found = (named && name[0] && game_file_exists(name)) ? 1 : 0;
   command_set_result(ctx, found);
   game_debug_log(kDebugWindowCommand, "[%d] file_exist %s", found, name);
   return 1;

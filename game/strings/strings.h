@@ -11,6 +11,10 @@
 struct VmContext;
 struct GameRecord;
 
+// Whether the named file can be opened (a pack member or a loose file);
+// the script's file_exist and the voice check both ask this.
+bool game_file_exists(const char* name);
+
 // ---- Text routines ----
 
 // The first occurrence of the byte in the text; null when absent.

@@ -17,6 +17,7 @@
 #include "save/save.h"
 #include "sound/sound_shared.h"
 #include "start/game_debug_log.h"
+#include "strings/strings.h"
 #include "vm/vm.h"
 #include "vm/vm_context.h"
 
@@ -68,10 +69,9 @@ void ChannelClear(VmContext* ctx, int i) {
   ch = VoiceChannel{};
 }
 
-// The ".mix" list of a voice name; false when there is no such file.
-bool ReadMix(const char* name, std::vector<std::string>* parts) {
-  char base[kVoiceMixRecordBytes];
-  CutName(base, name);
+// The ".mix" list of a voice name (already cut); false when there is no
+// such file.
+bool ReadMix(const char* base, std::vector<std::string>* parts) {
   char path[kVoiceMixRecordBytes + 8];
   std::snprintf(path, sizeof path, "%s.mix", base);
   KivFileInfo info{};
@@ -94,17 +94,22 @@ bool ReadMix(const char* name, std::vector<std::string>* parts) {
   return true;
 }
 
+// The parts of a voice: the names its ".mix" list gives, else the name
+// itself, cut to 31 bytes.
+std::vector<std::string> VoiceParts(const char* name) {
+  char base[kVoiceMixRecordBytes];
+  CutName(base, name);
+  std::vector<std::string> parts;
+  if (!ReadMix(base, &parts)) parts.assign(1, base);
+  return parts;
+}
+
 // Whether "<name>.ogg" or "<name>.wav" can be opened.
 bool VoiceFileExists(const char* name) {
   for (const char* ext : {".ogg", ".wav"}) {
     char file[kVoiceMixRecordBytes + 8];
     std::snprintf(file, sizeof file, "%s%s", name, ext);
-    KivFileInfo info{};
-    const intptr_t f = KivFileCreate(file, &info);
-    if (f != KIV_INVALID_FILE) {
-      plat::FileClose(f);
-      return true;
-    }
+    if (game_file_exists(file)) return true;
   }
   return false;
 }
@@ -211,10 +216,7 @@ int voice_play_file_ex(VmContext* ctx, uint32_t flags, const char* name, int32_t
     MusicFollow(ctx);
     return 1;
   }
-  char base[kVoiceMixRecordBytes];
-  CutName(base, name);
-  std::vector<std::string> parts;
-  if (!ReadMix(base, &parts)) parts.assign(1, base);
+  const std::vector<std::string> parts = VoiceParts(name);
   VoiceState& v = ctx->voice;
   for (size_t i = 0; i < parts.size(); ++i) {
     const char* part = parts[i].c_str();
@@ -295,11 +297,7 @@ void voice_line_play(VmContext* ctx, const char* name, int play) {
   }
   // Skipping: nothing plays, but the files are checked.
   if (!Checking(ctx) || !name || !name[0]) return;
-  char base[kVoiceMixRecordBytes];
-  CutName(base, name);
-  std::vector<std::string> parts;
-  if (!ReadMix(base, &parts)) parts.assign(1, base);
-  for (const std::string& p : parts)
+  for (const std::string& p : VoiceParts(name))
     if (p.empty() || !VoiceFileExists(p.c_str())) ReadFailed(ctx, p.c_str());
 }
 
