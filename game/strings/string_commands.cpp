@@ -332,20 +332,6 @@ GameRecord* game_record_of(VmContext* ctx) {
   return reinterpret_cast<GameRecord*>(reinterpret_cast<char*>(ctx) - offsetof(GameRecord, ctx));
 }
 
-int image_seen_bits(const GameRecord* g, uint32_t image) {
-  if (!g->imageSeenFlags || image / 4 >= g->imageSeenFlagsSize) return 0;
-  return g->imageSeenFlags[image / 4] >> (2 * (image % 4)) & 3;
-}
-
-void image_seen_clear_new(GameRecord* g, uint32_t image) {
-  if (!g->imageSeenFlags || image / 4 >= g->imageSeenFlagsSize) return;
-  g->imageSeenFlags[image / 4] &= static_cast<uint8_t>(~(2u << (2 * (image % 4))));
-}
-
-void image_seen_fill_all(GameRecord* g) {
-  if (g->imageSeenFlags) std::memset(g->imageSeenFlags, 0xFF, g->imageSeenFlagsSize);
-}
-
 int cmd_set_playername(VmContext* ctx);  // player_name.cpp
 
 void string_debug_commands_install() {
