@@ -11,6 +11,7 @@
 
 #include "component_entries.h"
 #include "game_fuzz_support.h"
+#include "platform/core/text_encoding.h"
 #include "strings/strings.h"
 
 namespace {
@@ -18,8 +19,7 @@ namespace {
 bool EndsWhole(const std::string& s) {
   size_t i = 0;
   while (i < s.size()) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    i += ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) ? 2 : 1;
+    i += plat::IsSjisLead(static_cast<unsigned char>(s[i])) ? 2 : 1;
   }
   return i == s.size();
 }

@@ -114,7 +114,7 @@ void history_line_add(VmContext* ctx, const char* name, const char* text, const 
 // Voices: whether any of the 8 channels plays; stop the playing voice; the
 // line's voice "%s.mix" as a group or the single voice (play 0: only check
 // that its files can be read, as while skipping); a replay by name.
-int voice_playing_any(VmContext* ctx);
+int voice_is_playing(VmContext* ctx);
 void voice_stop(VmContext* ctx);
 void voice_line_play(VmContext* ctx, const char* name, int play);
 void voice_play_file(VmContext* ctx, const char* name, int flags, int fade_ms);  // no skip check

@@ -193,16 +193,36 @@ StampCheck system_dat_is_current() {
   return kept == script_stamp ? StampCheck::kCurrent : StampCheck::kStale;
 }
 
-void set_image_seen(GameRecord* g, uint32_t n) {
-  if (!g->imageSeenFlags || n / 4 >= g->imageSeenFlagsSize) return;
-  uint8_t& b = g->imageSeenFlags[n / 4];
-  unsigned s = 2 * (n % 4);
-  if (!(b & (1u << s))) b |= static_cast<uint8_t>(1u << (s + 1));
-  b |= static_cast<uint8_t>(1u << s);
+namespace {
+
+// The flag byte of record n (four records a byte); null outside the flags.
+uint8_t* SeenByte(const GameRecord* g, uint32_t n) {
+  return g->imageSeenFlags && n / 4 < g->imageSeenFlagsSize ? g->imageSeenFlags + n / 4 : nullptr;
 }
 
-bool image_seen(const GameRecord* g, uint32_t n) {
-  return g->imageSeenFlags && n / 4 < g->imageSeenFlagsSize && (g->imageSeenFlags[n / 4] >> (2 * (n % 4)) & 1);
+}  // namespace
+
+void set_image_seen(GameRecord* g, uint32_t n) {
+  uint8_t* b = SeenByte(g, n);
+  if (!b) return;
+  unsigned s = 2 * (n % 4);
+  if (!(*b & (1u << s))) *b |= static_cast<uint8_t>(1u << (s + 1));
+  *b |= static_cast<uint8_t>(1u << s);
+}
+
+bool image_seen(const GameRecord* g, uint32_t n) { return image_seen_bits(g, n) & 1; }
+
+int image_seen_bits(const GameRecord* g, uint32_t n) {
+  const uint8_t* b = SeenByte(g, n);
+  return b ? *b >> (2 * (n % 4)) & 3 : 0;
+}
+
+void image_seen_clear_new(GameRecord* g, uint32_t n) {
+  if (uint8_t* b = SeenByte(g, n)) *b &= static_cast<uint8_t>(~(2u << (2 * (n % 4))));
+}
+
+void image_seen_fill_all(GameRecord* g) {
+  if (g->imageSeenFlags) std::memset(g->imageSeenFlags, 0xFF, g->imageSeenFlagsSize);
 }
 
 void text_read_set(GameRecord* g, uint32_t w) {

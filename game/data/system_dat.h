@@ -29,6 +29,12 @@ void set_image_seen(GameRecord* g, uint32_t record);
 // The same for the record holding this context.
 void set_image_seen(VmContext* ctx, uint32_t record);
 bool image_seen(const GameRecord* g, uint32_t record);
+// The record's two bits (seen, newly seen); 0 for a record outside the flags.
+int image_seen_bits(const GameRecord* g, uint32_t record);
+// Clears the record's newly-seen bit.
+void image_seen_clear_new(GameRecord* g, uint32_t record);
+// Sets every flag of every record.
+void image_seen_fill_all(GameRecord* g);
 void text_read_set(GameRecord* g, uint32_t word);
 bool text_read_get(const GameRecord* g, uint32_t word);
 // Frees the two flag blocks.

@@ -11,6 +11,7 @@
 #include "component_entries.h"
 #include "layers/sprite_records.h"
 #include "platform/core/byte_io.h"
+#include "platform/core/text_encoding.h"
 #include "save/save.h"
 #include "start/game_debug_log.h"
 #include "start/game_record.h"
@@ -22,8 +23,6 @@
 
 namespace {
 
-bool IsLead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-
 constexpr int32_t kIconBox = 24;  // size of a "#AARRGGBB" voice icon
 
 void ReleaseRows(VmContext* ctx) {
@@ -34,7 +33,6 @@ void ReleaseRows(VmContext* ctx) {
     KivSpriteReleaseArray(list, h.textSprites, h.rows);
     KivSpriteReleaseArray(list, h.iconSprites, h.rows);
   }
-  std::memset(h.rowVoices, 0, sizeof h.rowVoices);
   std::memset(h.nameSprites, 0, sizeof h.nameSprites);
   std::memset(h.textSprites, 0, sizeof h.textSprites);
   std::memset(h.iconSprites, 0, sizeof h.iconSprites);
@@ -49,15 +47,7 @@ void ReleaseOne(VmContext* ctx, KivSprite*& s) {
 // The colours the name selects in the message window's colour table.
 void NameColours(VmContext* ctx, const BacklogEntry& e, TextColours* colours) {
   if (!history_entry_has_name(e)) return;
-  const size_t len = strnlen(e.name, sizeof e.name);
-  const int32_t* sys = text_system_words(ctx);
-  for (int i = 0; i < 16; ++i) {
-    const int32_t* entry = sys + kSysTextColourTable + i * kTextColourEntryWords;
-    if (!entry[0] || static_cast<size_t>(entry[3]) != len || len > 31) continue;
-    if (std::memcmp(entry + 4, e.name, len) != 0) continue;
-    *colours = {entry[1], entry[2]};
-    return;
-  }
+  text_name_colours(ctx, e.name, strnlen(e.name, sizeof e.name), colours);
 }
 
 bool TextReady(VmContext* ctx) {
@@ -71,7 +61,7 @@ void history_copy_cut(char* dst, size_t size, const char* src) {
   size_t n = 0;
   const auto* s = reinterpret_cast<const uint8_t*>(src ? src : "");
   while (s[n]) {
-    const size_t step = (IsLead(s[n]) && s[n + 1]) ? 2 : 1;
+    const size_t step = (plat::IsSjisLead(s[n]) && s[n + 1]) ? 2 : 1;
     if (n + step > size - 1) break;
     n += step;
   }
@@ -97,13 +87,19 @@ void history_entry_add(HistoryState* h, const char* name, const char* text, cons
   h->count = std::min(h->count + 1, kHistoryEntries);
 }
 
-int32_t history_text_height(VmContext* ctx, const char* text, KivSprite* into, const TextColours& colours) {
+namespace {
+
+// Lays text out in the message window's metrics (into a sprite, or only
+// measured when into is null); its height, at most the text box's.
+int32_t TextHeight(VmContext* ctx, const char* text, KivSprite* into, const TextColours& colours) {
   const MessageWindow& w = ctx->text;
   int x = 0, y = 0;
   text_draw(into, text, &x, &y, w.textW, w.textH, w.fontSize, w.rubySize, colours, nullptr);
   const int line = w.rubySize ? w.fontSize + w.rubySize : w.fontSize + 2;
   return std::min(y + line, w.textH);
 }
+
+}  // namespace
 
 void history_page_build(VmContext* ctx, int32_t p) {
   HistoryState& h = ctx->history;
@@ -131,11 +127,10 @@ void history_page_build(VmContext* ctx, int32_t p) {
       if (name) KivSpriteRelease(list, name);
       break;
     }
-    h.rowVoices[r] = e.voice;
     h.textSprites[r] = text;
     h.nameSprites[r] = name;
     KivFontSetColor(colours.text, colours.edge);
-    const KivRect laid{0, 0, w.textW + w.fontSize, history_text_height(ctx, e.text, text, colours)};
+    const KivRect laid{0, 0, w.textW + w.fontSize, TextHeight(ctx, e.text, text, colours)};
     KivSpriteSetRect(text, &laid);
     KivSpriteSetColor(text, h.normalColour);
     y -= laid.bottom;
@@ -156,7 +151,6 @@ void history_page_build(VmContext* ctx, int32_t p) {
       ReleaseOne(ctx, h.nameSprites[r]);
       ReleaseOne(ctx, h.textSprites[r]);
       ReleaseOne(ctx, h.iconSprites[r]);
-      h.rowVoices[r] = nullptr;
       break;
     }
     ++r;
@@ -183,7 +177,7 @@ int history_begin(VmContext* ctx) {
   int32_t y = h.rect.top;
   for (int i = h.count - 1; i >= 0; --i) {
     const BacklogEntry& e = h.entries[i];
-    y += history_text_height(ctx, e.text, nullptr, colours);
+    y += TextHeight(ctx, e.text, nullptr, colours);
     if (history_entry_has_name(e)) y += h.textY - h.nameY;
     y += h.spacing;
     if (y >= h.rect.bottom) {
@@ -216,8 +210,9 @@ void history_update(VmContext* ctx) {
     KivSprite* text = h.textSprites[r];
     if (h.nameSprites[r]) KivSpriteSetColor(h.nameSprites[r], h.normalColour);
     if (text) KivSpriteSetColor(text, h.normalColour);
-    const char* voice = h.rowVoices[r];
-    if (!text || !front || text != front || !voice || !voice[0]) continue;
+    // Row r shows entry position + r.
+    const char* voice = h.entries[h.position + r].voice;
+    if (!text || !front || text != front || !voice[0]) continue;
     if (h.nameSprites[r]) KivSpriteSetColor(h.nameSprites[r], h.hoverColour);
     KivSpriteSetColor(text, h.hoverColour);
     KivSpriteInfo info{};
@@ -252,18 +247,16 @@ void history_line_add(VmContext* ctx, const char* name, const char* text, const 
 
 bool history_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
   const HistoryState& h = ctx->history;
-  plat::ByteWriter count;
-  count.U32(static_cast<uint32_t>(h.count));
-  const bool a = save_block_append(buffer, used, count.bytes().data(), count.bytes().size());
+  // The count and every entry go in one append: all of the block or none.
   plat::ByteWriter w;
-  w.bytes().reserve(kHistoryEntries * kHistoryEntryBytes);
+  w.bytes().reserve(kHistorySaveBytes);
+  w.U32(static_cast<uint32_t>(h.count));
   for (const BacklogEntry& e : h.entries) {
     w.Bytes(e.name, sizeof e.name);
     w.Bytes(e.text, sizeof e.text);
     w.Bytes(e.voice, sizeof e.voice);
   }
-  const bool b = save_block_append(buffer, used, w.bytes().data(), w.bytes().size());
-  return a && b;
+  return save_block_append(buffer, used, w.bytes().data(), w.bytes().size());
 }
 
 bool history_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {

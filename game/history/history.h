@@ -30,7 +30,6 @@ struct BacklogEntry {
 static_assert(sizeof(BacklogEntry) == kHistoryEntryBytes);
 
 struct HistoryState {
-  const char* rowVoices[kHistoryEntries];  // voice of each shown row ("" none)
   KivSprite* nameSprites[kHistoryEntries];
   KivSprite* textSprites[kHistoryEntries];
   KivSprite* iconSprites[kHistoryEntries];
@@ -63,10 +62,6 @@ int history_begin(VmContext* ctx);
 void history_end(VmContext* ctx);
 // Hover and replay, once a frame while the page is open.
 void history_update(VmContext* ctx);
-// Lays text out in the message window's metrics (into a sprite, or only
-// measured when into is null); its height, at most the text box's.
-struct TextColours;
-int32_t history_text_height(VmContext* ctx, const char* text, KivSprite* into, const TextColours& colours);
 
 // Cuts src into dst (size bytes with its zero) on a character boundary.
 void history_copy_cut(char* dst, size_t size, const char* src);

@@ -31,9 +31,6 @@ int32_t* InfoEntry(VmContext* ctx, int entry) {
   return &sound_system_data(ctx).word[kSysSeInfo + entry * kSeInfoWords];
 }
 // Entry words: 0 defined, 1 enabled, 2 volume, 3..6 the file name.
-size_t InfoNameLength(const int32_t* e) {
-  return strnlen(reinterpret_cast<const char*>(e + 3), kSeInfoNameBytes);
-}
 
 // A one-shot without "play even while skipping" is dropped while skip mode
 // is on or the skip key is held.
@@ -200,7 +197,7 @@ int CmdSeSetVolume(VmContext* ctx) {
   const int32_t kind = value_stack_pop(ctx);
   game_debug_log(kDebugWindowCommand, "se_set_volume %d", percent);
   if (!KindOk(kind)) return 0;
-  const int32_t v = static_cast<int32_t>(std::clamp<int64_t>(int64_t{percent} * 10000 / 100, INT32_MIN, INT32_MAX));
+  const int32_t v = sound_volume_from_percent(percent);
   sound_calls().setVolume(v, static_cast<unsigned>(se_kind_type(kind)));
   sound_system_data(ctx).word[kSysSe0Volume + kind] = v;
   return 1;
@@ -252,9 +249,7 @@ int CmdSetSeInfo(VmContext* ctx) {
   e[2] = volume;
   // The field holds 16 bytes: a longer name is cut there, so that the next
   // entry stays intact (a name of exactly 16 bytes fills it unterminated).
-  char field[kSeInfoNameBytes] = {};
-  std::memcpy(field, file, strnlen(file, kSeInfoNameBytes));
-  std::memcpy(e + 3, field, sizeof field);
+  sound_info_name_set(e, file);
   return 1;
 }
 
@@ -335,7 +330,7 @@ void se_info_volume_apply(VmContext* ctx, int32_t sound, const char* name) {
   const size_t length = strnlen(name, kSoundNameBytes);
   for (int i = 0; i < kSeInfoCount; ++i) {
     const int32_t* e = InfoEntry(ctx, i);
-    if (e[0] && InfoNameLength(e) == length && std::memcmp(e + 3, name, length) == 0)
+    if (e[0] && sound_info_name_length(e) == length && std::memcmp(e + 3, name, length) == 0)
       sound_calls().setVolumeChannel(sound, e[2]);
   }
 }

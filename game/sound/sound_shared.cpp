@@ -77,3 +77,13 @@ void sound_saved_name(const uint8_t (&raw)[kSoundNameBytes], char (&out)[kSoundN
 }
 
 bool sound_skipping(const VmContext* ctx) { return get_skip_state(ctx) != 0; }
+
+size_t sound_info_name_length(const int32_t* entry) {
+  return strnlen(reinterpret_cast<const char*>(entry + 3), kSeInfoNameBytes);
+}
+
+void sound_info_name_set(int32_t* entry, const char* name) {
+  char field[kSeInfoNameBytes] = {};
+  std::memcpy(field, name, strnlen(name, kSeInfoNameBytes));
+  std::memcpy(entry + 3, field, sizeof field);
+}

@@ -2,6 +2,8 @@
 // table a test can replace with a recording fake), loading by name, the pan
 // mapping, file names from record operands and the system data words.
 #pragma once
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "data/system_data.h"
@@ -63,6 +65,17 @@ int32_t sound_pan_from_step(VmContext* ctx, int32_t step);
 bool sound_operand_name(VmContext* ctx, uint32_t operand, char (&out)[kSoundNameBytes + 1]);
 // A name read from a save: its 32 bytes, terminated.
 void sound_saved_name(const uint8_t (&raw)[kSoundNameBytes], char (&out)[kSoundNameBytes + 1]);
+
+// The name field of a 7-word info entry (se and voice entries alike: words
+// 3..6, 16 bytes, unterminated when full): its length, and setting it from
+// name, cut to the field and zero-padded.
+size_t sound_info_name_length(const int32_t* entry);
+void sound_info_name_set(int32_t* entry, const char* name);
+
+// A volume percent as engine volume (100 -> 10000), held within int32.
+inline int32_t sound_volume_from_percent(int32_t percent) {
+  return static_cast<int32_t>(std::clamp<int64_t>(int64_t{percent} * 10000 / 100, INT32_MIN, INT32_MAX));
+}
 
 // Whether the bgm commands count the player as skipping (any skip state).
 bool sound_skipping(const VmContext* ctx);

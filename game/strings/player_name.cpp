@@ -33,14 +33,12 @@ constexpr const char* kPictures[4] = {"name_base.pgd", "name_bt00.pgd", "name_bt
 
 std::atomic_ref<intptr_t> Field(PlayerNameState& p) { return std::atomic_ref<intptr_t>(p.field); }
 
-bool IsLead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-
 // The first max_chars whole characters of text, at most max_bytes bytes.
 size_t CharsPrefix(const char* text, size_t len, int max_chars, size_t max_bytes) {
   size_t i = 0;
   int chars = 0;
   while (i < len && chars < max_chars) {
-    const size_t w = IsLead(static_cast<unsigned char>(text[i])) ? 2 : 1;
+    const size_t w = plat::IsSjisLead(static_cast<unsigned char>(text[i])) ? 2 : 1;
     if (i + w > len || i + w > max_bytes) break;
     i += w;
     ++chars;
@@ -92,7 +90,7 @@ Entered Check(const char* text, size_t len) {
   bool other = false;
   for (size_t i = 0; i < len;) {
     const auto b = static_cast<unsigned char>(text[i]);
-    if (!IsLead(b) || i + 1 >= len) return Entered::kSingleByte;
+    if (!plat::IsSjisLead(b) || i + 1 >= len) return Entered::kSingleByte;
     if (!(b == 0x81 && static_cast<unsigned char>(text[i + 1]) == 0x40)) other = true;
     i += 2;
   }

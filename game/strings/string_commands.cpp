@@ -229,20 +229,24 @@ int CmdStrcpyf(VmContext* ctx) {
   return 1;
 }
 
+}  // namespace
+
+bool game_file_exists(const char* name) {
+  KivFileInfo info{};
+  const intptr_t f = KivFileCreate(name, &info);
+  if (f == KIV_INVALID_FILE) return false;
+  plat::FileClose(f);
+  return true;
+}
+
+namespace {
+
 int CmdFileExist(VmContext* ctx) {
   uint8_t rec[kFileRecordBytes];
   const bool named = get_record_operand(ctx, PopU(ctx), rec, false);
   char name[kFileRecordBytes + 1] = {};
   std::memcpy(name, rec, sizeof rec);
-  int found = 0;
-  if (named && name[0]) {
-    KivFileInfo info{};
-    intptr_t f = KivFileCreate(name, &info);
-    if (f != KIV_INVALID_FILE) {
-      found = 1;
-      plat::FileClose(f);
-    }
-  }
+  const int found = (named && name[0] && game_file_exists(name)) ? 1 : 0;
   command_set_result(ctx, found);
   game_debug_log(kDebugWindowCommand, "[%d] file_exist %s", found, name);
   return 1;
@@ -326,20 +330,6 @@ int CmdStrreplace(VmContext* ctx) {
 
 GameRecord* game_record_of(VmContext* ctx) {
   return reinterpret_cast<GameRecord*>(reinterpret_cast<char*>(ctx) - offsetof(GameRecord, ctx));
-}
-
-int image_seen_bits(const GameRecord* g, uint32_t image) {
-  if (!g->imageSeenFlags || image / 4 >= g->imageSeenFlagsSize) return 0;
-  return g->imageSeenFlags[image / 4] >> (2 * (image % 4)) & 3;
-}
-
-void image_seen_clear_new(GameRecord* g, uint32_t image) {
-  if (!g->imageSeenFlags || image / 4 >= g->imageSeenFlagsSize) return;
-  g->imageSeenFlags[image / 4] &= static_cast<uint8_t>(~(2u << (2 * (image % 4))));
-}
-
-void image_seen_fill_all(GameRecord* g) {
-  if (g->imageSeenFlags) std::memset(g->imageSeenFlags, 0xFF, g->imageSeenFlagsSize);
 }
 
 int cmd_set_playername(VmContext* ctx);  // player_name.cpp

@@ -11,6 +11,10 @@
 struct VmContext;
 struct GameRecord;
 
+// Whether the named file can be opened (a pack member or a loose file);
+// the script's file_exist and the voice check both ask this.
+bool game_file_exists(const char* name);
+
 // ---- Text routines ----
 
 // The first occurrence of the byte in the text; null when absent.
@@ -61,12 +65,6 @@ std::string debug_output_expand(VmContext* ctx, const char* format, std::span<co
 // Copies at most max bytes of src, never ending on half a two-byte character.
 size_t sjis_whole_prefix(const char* src, size_t len, size_t max);
 
-// ---- Image-seen flags (two bits per File.dat record: seen, newly seen) ----
-
-// The image's two bits; 0 for an image outside the flags.
-int image_seen_bits(const GameRecord* g, uint32_t image);
-void image_seen_clear_new(GameRecord* g, uint32_t image);
-void image_seen_fill_all(GameRecord* g);
 // The game record that holds a context.
 GameRecord* game_record_of(VmContext* ctx);
 

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/core/text_encoding.h"
 #include "strings/strings.h"
 
 const char* str_find_char(const char* text, int byte) {
@@ -21,7 +22,7 @@ int str_token(char* text, const char* set) {
   if (n == kMax) text[kMax - 1] = 0, n = kMax - 1;
   size_t out = 0;
   for (size_t i = 0; i < n; ++i)
-    if (!set || !std::strchr(set, text[i]) || text[i] == 0) text[out++] = text[i];
+    if (!set || !std::strchr(set, text[i])) text[out++] = text[i];
   text[out] = 0;
   return static_cast<int>(out);
 }
@@ -112,10 +113,7 @@ bool monitor_enum_proc(intptr_t monitor, const int32_t rect[4], MonitorSearch* s
 size_t sjis_whole_prefix(const char* src, size_t len, size_t max) {
   size_t i = 0;
   while (i < len) {
-    const size_t w = (static_cast<unsigned char>(src[i]) >= 0x81 && static_cast<unsigned char>(src[i]) <= 0x9F) ||
-                             (static_cast<unsigned char>(src[i]) >= 0xE0 && static_cast<unsigned char>(src[i]) <= 0xFC)
-                         ? 2
-                         : 1;
+    const size_t w = plat::IsSjisLead(static_cast<unsigned char>(src[i])) ? 2 : 1;
     if (i + w > max || i + w > len) break;
     i += w;
   }

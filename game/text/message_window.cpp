@@ -24,7 +24,7 @@ namespace {
 // A shown line takes the snapshot a save made now resumes at.
 void SnapshotAtLine(VmContext* ctx, uint32_t resume_pc) { save_snapshot_build(ctx, resume_pc); }
 
-const TextWindowHooks kDefaultHooks = {SnapshotAtLine, history_line_add, voice_playing_any};
+const TextWindowHooks kDefaultHooks = {SnapshotAtLine, history_line_add, voice_is_playing};
 const TextWindowHooks* g_hooks = &kDefaultHooks;
 
 GameRecord* RecordOf(VmContext* ctx) {
@@ -126,6 +126,18 @@ void text_read_flag_check(VmContext* ctx, uint32_t n) {
 
 // ---- Name, text, voice ----
 
+bool text_name_colours(VmContext* ctx, const char* name, size_t len, TextColours* out) {
+  const int32_t* sys = text_system_words(ctx);
+  for (int i = 0; i < kTextColourEntries; ++i) {
+    const int32_t* entry = sys + kSysTextColourTable + i * kTextColourEntryWords;
+    if (!entry[0] || static_cast<size_t>(entry[3]) != len || len > 31) continue;
+    if (std::memcmp(entry + 4, name, len) != 0) continue;
+    *out = {entry[1], entry[2]};
+    return true;
+  }
+  return false;
+}
+
 void text_name_resolve(VmContext* ctx, uint32_t operand, char (&name)[kTextNameBytes], TextColours* colours) {
   name[0] = 0;
   if (operand == kNoOperand) return;
@@ -133,16 +145,7 @@ void text_name_resolve(VmContext* ctx, uint32_t operand, char (&name)[kTextNameB
   Fetch(ctx, operand, &e);
   CopyCut(name, sizeof name, e.text());
   if (!name[0]) return;
-  const int32_t* sys = text_system_words(ctx);
-  const size_t len = std::strlen(name);
-  for (int i = 0; i < kTextColourEntries; ++i) {
-    const int32_t* entry = sys + kSysTextColourTable + i * kTextColourEntryWords;
-    if (!entry[0] || static_cast<size_t>(entry[3]) != len || len > 31) continue;
-    if (std::memcmp(entry + 4, name, len) != 0) continue;
-    *colours = {entry[1], entry[2]};
-    KivFontSetColor(entry[1], entry[2]);
-    break;
-  }
+  if (text_name_colours(ctx, name, std::strlen(name), colours)) KivFontSetColor(colours->text, colours->edge);
   if (name[0] == '/' && name[1] == 'n') CopyCut(name, sizeof name, player_name_get(ctx));
 }
 

@@ -9,6 +9,7 @@
 // has not used yet. Waits read it; the display queue, input_clear, a taken
 // choice and button handling clear it through text_input_clear.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -112,8 +113,6 @@ struct MessageWindow {
 constexpr int kSysTextColourTable = 17;
 constexpr int kTextColourEntryWords = 12;
 constexpr int kSysVoiceCut = 211;
-constexpr int kSysVoiceVolumeOverride = 209;  // bgm auto volume: voices lower the music while they speak
-constexpr int kSysVoiceVolumePercent = 210;
 
 // ---- Lines ----
 void text_line_set(VmContext* ctx, uint32_t text_operand);
@@ -128,6 +127,9 @@ void text_novel_append(VmContext* ctx);
 void text_btn_update(VmContext* ctx);
 // The fetched text of the name operand after colour lookup and "/n";
 // returns the colours it selected in *colours (unchanged when none).
+// The colours the colour table gives a speaker's name (len bytes); false,
+// out untouched, when no entry names it.
+bool text_name_colours(VmContext* ctx, const char* name, size_t len, TextColours* out);
 void text_name_resolve(VmContext* ctx, uint32_t name_operand, char (&name)[kTextNameBytes], TextColours* colours);
 
 // ---- The reveal ----

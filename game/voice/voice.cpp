@@ -17,6 +17,7 @@
 #include "save/save.h"
 #include "sound/sound_shared.h"
 #include "start/game_debug_log.h"
+#include "strings/strings.h"
 #include "vm/vm.h"
 #include "vm/vm_context.h"
 
@@ -68,19 +69,9 @@ void ChannelClear(VmContext* ctx, int i) {
   ch = VoiceChannel{};
 }
 
-void SubVoiceClear(VmContext* ctx) {
-  SubVoice& s = ctx->voice.sub;
-  if (s.sound) sound_calls().release(s.sound);
-  s.sound = 0;
-  s.name = 0;
-  s.flags = 0;
-  s.reserved = 0;
-}
-
-// The ".mix" list of a voice name; false when there is no such file.
-bool ReadMix(const char* name, std::vector<std::string>* parts) {
-  char base[kVoiceMixRecordBytes];
-  CutName(base, name);
+// The ".mix" list of a voice name (already cut); false when there is no
+// such file.
+bool ReadMix(const char* base, std::vector<std::string>* parts) {
   char path[kVoiceMixRecordBytes + 8];
   std::snprintf(path, sizeof path, "%s.mix", base);
   KivFileInfo info{};
@@ -103,26 +94,43 @@ bool ReadMix(const char* name, std::vector<std::string>* parts) {
   return true;
 }
 
+// The parts of a voice: the names its ".mix" list gives, else the name
+// itself, cut to 31 bytes.
+std::vector<std::string> VoiceParts(const char* name) {
+  char base[kVoiceMixRecordBytes];
+  CutName(base, name);
+  std::vector<std::string> parts;
+  if (!ReadMix(base, &parts)) parts.assign(1, base);
+  return parts;
+}
+
 // Whether "<name>.ogg" or "<name>.wav" can be opened.
 bool VoiceFileExists(const char* name) {
   for (const char* ext : {".ogg", ".wav"}) {
     char file[kVoiceMixRecordBytes + 8];
     std::snprintf(file, sizeof file, "%s%s", name, ext);
-    KivFileInfo info{};
-    const intptr_t f = KivFileCreate(file, &info);
-    if (f != KIV_INVALID_FILE) {
-      plat::FileClose(f);
-      return true;
-    }
+    if (game_file_exists(file)) return true;
   }
   return false;
 }
 
-const int32_t* InfoEntry(const SystemData& sys, int character) {
+}  // namespace
+
+static_assert(kVoiceInfoNameBytes == kSeInfoNameBytes && kVoiceInfoWords == kSeInfoWords);
+
+int32_t* voice_info_entry(VmContext* ctx, int character) {
+  SystemData& sys = sound_system_data(ctx);
   return sys.word + (character < 0 ? kSysVoiceInfoDefault : kSysVoiceInfo + character * kVoiceInfoWords);
 }
 
-}  // namespace
+void sub_voice_clear(VmContext* ctx) {
+  SubVoice& s = ctx->voice.sub;
+  if (s.sound) sound_calls().release(s.sound);
+  s.sound = 0;
+  s.name = 0;
+  s.flags = 0;
+  s.reserved = 0;
+}
 
 std::vector<std::string> voice_mix_parts(std::span<const uint8_t> image) {
   std::vector<std::string> parts;
@@ -136,24 +144,27 @@ std::vector<std::string> voice_mix_parts(std::span<const uint8_t> image) {
   return parts;
 }
 
-void voice_volume_apply(VmContext* ctx, KivSoundId sound, const char* name) {
-  const SystemData& sys = sound_system_data(ctx);
+namespace {
+
+// Channel volume of a voice by its name (per-character volumes).
+void VolumeApply(VmContext* ctx, KivSoundId sound, const char* name) {
   int32_t volume = 10000;
-  if (sys.word[kSysVoiceExVolume]) {
+  if (sound_system_data(ctx).word[kSysVoiceExVolume]) {
     const int32_t* hit = nullptr;
     const size_t len = std::strlen(name);
     for (int c = 0; c < kVoiceInfoCount && !hit; ++c) {
-      const int32_t* e = InfoEntry(sys, c);
+      const int32_t* e = voice_info_entry(ctx, c);
       if (!e[0]) continue;
-      const auto* entryName = reinterpret_cast<const char*>(e + 3);
-      const size_t n = strnlen(entryName, kVoiceInfoNameBytes);
-      if (n <= len && std::memcmp(entryName, name, n) == 0) hit = e;
+      const size_t n = sound_info_name_length(e);
+      if (n <= len && std::memcmp(e + 3, name, n) == 0) hit = e;
     }
-    if (!hit) hit = InfoEntry(sys, -1);
-    volume = hit[1] ? static_cast<int32_t>(int64_t{hit[2]} * 10000 / 100) : 0;
+    if (!hit) hit = voice_info_entry(ctx, -1);
+    volume = hit[1] ? sound_volume_from_percent(hit[2]) : 0;
   }
   sound_calls().setVolumeChannel(sound, volume);
 }
+
+}  // namespace
 
 void voice_autopan_apply(VmContext* ctx, int channel) {
   VoiceChannel& ch = ctx->voice.channels[channel];
@@ -173,7 +184,10 @@ void voice_autopan_apply(VmContext* ctx, int channel) {
   }
 }
 
-void voice_autopan_lookup(VmContext* ctx, int channel, const char* name, uint32_t flags) {
+namespace {
+
+// Finds the auto-pan entry of a name for channel i and applies it.
+void AutopanLookup(VmContext* ctx, int channel, const char* name, uint32_t flags) {
   VoiceChannel& ch = ctx->voice.channels[channel];
   ch.panTarget = ch.panMode = ch.lastPan = ch.panActive = 0;
   if (!sound_system_data(ctx).word[kSysVoiceAutopan] || (flags & kVoiceNoAutopan)) return;
@@ -190,6 +204,8 @@ void voice_autopan_lookup(VmContext* ctx, int channel, const char* name, uint32_
   }
 }
 
+}  // namespace
+
 int voice_play_file_ex(VmContext* ctx, uint32_t flags, const char* name, int32_t fade_ms, bool skip_check) {
   for (int i = 0; i < kVoiceChannelCount; ++i) ChannelClear(ctx, i);
   if (!name || !name[0]) {
@@ -200,10 +216,7 @@ int voice_play_file_ex(VmContext* ctx, uint32_t flags, const char* name, int32_t
     MusicFollow(ctx);
     return 1;
   }
-  char base[kVoiceMixRecordBytes];
-  CutName(base, name);
-  std::vector<std::string> parts;
-  if (!ReadMix(base, &parts)) parts.assign(1, base);
+  const std::vector<std::string> parts = VoiceParts(name);
   VoiceState& v = ctx->voice;
   for (size_t i = 0; i < parts.size(); ++i) {
     const char* part = parts[i].c_str();
@@ -213,8 +226,8 @@ int voice_play_file_ex(VmContext* ctx, uint32_t flags, const char* name, int32_t
       continue;
     }
     v.channels[i].sound = id;
-    voice_volume_apply(ctx, id, part);
-    voice_autopan_lookup(ctx, static_cast<int>(i), part, flags);
+    VolumeApply(ctx, id, part);
+    AutopanLookup(ctx, static_cast<int>(i), part, flags);
   }
   MusicFollow(ctx);
   for (const VoiceChannel& ch : v.channels) {
@@ -253,19 +266,17 @@ void voice_frame(VmContext* ctx) {
       voice_autopan_apply(ctx, i);  // the pan follows the sprite
   }
   MusicFollow(ctx);
-  if (v.sub.sound && !sound_calls().playIs(v.sub.sound)) SubVoiceClear(ctx);
+  if (v.sub.sound && !sound_calls().playIs(v.sub.sound)) sub_voice_clear(ctx);
 }
 
 void voice_release(VmContext* ctx) {
-  SubVoiceClear(ctx);
+  sub_voice_clear(ctx);
   ctx->voice.sub.enabled = 1;
   voice_channels_release(ctx);
   std::memset(ctx->voice.autopan, 0, sizeof ctx->voice.autopan);
 }
 
 void sub_voice_start(VmContext* ctx) { ctx->voice.sub.enabled = 1; }
-
-int voice_playing_any(VmContext* ctx) { return voice_is_playing(ctx); }
 
 // The message window stops the voice before a line's own voice starts:
 // the channels go at once, and the music follows in the same frame, from
@@ -286,11 +297,7 @@ void voice_line_play(VmContext* ctx, const char* name, int play) {
   }
   // Skipping: nothing plays, but the files are checked.
   if (!Checking(ctx) || !name || !name[0]) return;
-  char base[kVoiceMixRecordBytes];
-  CutName(base, name);
-  std::vector<std::string> parts;
-  if (!ReadMix(base, &parts)) parts.assign(1, base);
-  for (const std::string& p : parts)
+  for (const std::string& p : VoiceParts(name))
     if (p.empty() || !VoiceFileExists(p.c_str())) ReadFailed(ctx, p.c_str());
 }
 
@@ -326,7 +333,7 @@ bool voice_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* curs
     e.mode = r.U32();
     r.Bytes(e.name, sizeof e.name);  // a 16-character name fills its field
   }
-  SubVoiceClear(ctx);
+  sub_voice_clear(ctx);
   r.I32();  // the sound of the saving game
   v.sub.name = r.U32();
   v.sub.flags = r.U32();

@@ -77,12 +77,14 @@ struct VoiceState {
 // name, fade ms; with skip_check set nothing plays while skipping. 0 only
 // for an empty name.
 int voice_play_file_ex(VmContext* ctx, uint32_t flags, const char* name, int32_t fade_ms, bool skip_check);
-// Channel volume of a voice by its name (per-character volumes).
-void voice_volume_apply(VmContext* ctx, KivSoundId sound, const char* name);
-// Finds the auto-pan entry of a name for channel i and applies it.
-void voice_autopan_lookup(VmContext* ctx, int channel, const char* name, uint32_t flags);
 void voice_autopan_apply(VmContext* ctx, int channel);
-// Whether any voice channel's sound plays.
+// The system words of character's info entry (-1 the default entry, else
+// 0..31; the caller checks the range).
+int32_t* voice_info_entry(VmContext* ctx, int character);
+// Releases the sub voice and clears its record (enabled stays).
+void sub_voice_clear(VmContext* ctx);
+// Whether any voice channel's sound plays (declared for the other
+// components in component_entries.h).
 int voice_is_playing(VmContext* ctx);
 // Releases every voice channel (the music comes back when it was lowered).
 void voice_channels_release(VmContext* ctx);
@@ -93,6 +95,3 @@ std::vector<std::string> voice_mix_parts(std::span<const uint8_t> image);
 
 // Save block: the auto-pan table and the sub voice (404 bytes).
 constexpr uint32_t kVoiceSaveBytes = kVoiceAutopanEntries * 24 + 20;
-
-// Group 13.
-void voice_commands_bind();

@@ -19,8 +19,7 @@ int32_t* Info(VmContext* ctx, int32_t character, const char* command) {
     game_debug_log(kDebugWindowError, "%s : character error [%d]", command, character);
     return nullptr;
   }
-  SystemData& sys = sound_system_data(ctx);
-  return sys.word + (character < 0 ? kSysVoiceInfoDefault : kSysVoiceInfo + character * kVoiceInfoWords);
+  return voice_info_entry(ctx, character);
 }
 
 bool Skipping(VmContext* ctx) { return get_skip_state(ctx) != 0; }
@@ -37,7 +36,6 @@ int CmdVoicePlay(VmContext* ctx) {
   char file[kSoundNameBytes + 1];
   sound_operand_name(ctx, name, file);
   game_debug_log(kDebugWindowCommand, "voice_play  %s, %d, %d", file, fade_on, fade_ms);
-  voice_channels_release(ctx);
   voice_play_file_ex(ctx, fade_on ? kVoiceFadeIn : 0, file, fade_ms, true);
   return 1;
 }
@@ -59,7 +57,7 @@ int CmdVoiceStop(VmContext* ctx) {
 int CmdVoiceSetVolume(VmContext* ctx) {
   const int32_t percent = value_stack_pop(ctx);
   game_debug_log(kDebugWindowCommand, "voice_set_volume %d", percent);
-  const int32_t v = static_cast<int32_t>(int64_t{percent} * 10000 / 100);
+  const int32_t v = sound_volume_from_percent(percent);
   sound_calls().setVolume(v, kVoiceLoadType);
   sound_system_data(ctx).word[kSysVoiceVolume] = v;
   return 1;
@@ -91,11 +89,7 @@ int CmdSetVoiceInfo(VmContext* ctx) {
   e[0] = 1;
   e[1] = enabled;
   e[2] = volume;
-  if (name != -1) {
-    char field[kVoiceInfoNameBytes] = {};
-    std::memcpy(field, file, std::strlen(file));
-    std::memcpy(e + 3, field, sizeof field);
-  }
+  if (name != -1) sound_info_name_set(e, file);
   return 1;
 }
 
@@ -111,7 +105,7 @@ int CmdVoiceEnable(VmContext* ctx) {
     return 1;
   }
   e[1] = on;
-  if (apply) Channel0Volume(ctx, on ? static_cast<int32_t>(int64_t{e[2]} * 10000 / 100) : 0);
+  if (apply) Channel0Volume(ctx, on ? sound_volume_from_percent(e[2]) : 0);
   return 1;
 }
 
@@ -173,11 +167,7 @@ int CmdSubVoiceStop(VmContext* ctx) {
   if (fade_on && !Skipping(ctx)) {
     sound_calls().stopFade(s.sound, fade_ms);
   } else {
-    sound_calls().release(s.sound);
-    s.sound = 0;
-    s.name = 0;
-    s.flags = 0;
-    s.reserved = 0;
+    sub_voice_clear(ctx);
   }
   return 1;
 }
@@ -211,7 +201,7 @@ int CmdSetVoiceExVolume(VmContext* ctx) {
     return 1;
   }
   e[2] = volume;
-  if (apply) Channel0Volume(ctx, e[1] ? static_cast<int32_t>(int64_t{volume} * 10000 / 100) : 0);
+  if (apply) Channel0Volume(ctx, e[1] ? sound_volume_from_percent(volume) : 0);
   return 1;
 }
 
@@ -273,7 +263,7 @@ int CmdIsVoiceAutopanEnable(VmContext* ctx) {
 
 }  // namespace
 
-void voice_commands_bind() {
+void voice_commands_install() {
   static const CommandBinding kCommands[] = {
       {"voice_play", CmdVoicePlay},
       {"voice_stop", CmdVoiceStop},
@@ -296,5 +286,3 @@ void voice_commands_bind() {
   };
   command_bind_all(kCommands);
 }
-
-void voice_commands_install() { voice_commands_bind(); }

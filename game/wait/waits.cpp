@@ -107,7 +107,7 @@ int CmdWaitClickNoAnim(VmContext* ctx) {
   const bool clicked = text_input_pending(ctx) != 0;
   const bool ends = get_skip_state(ctx) || clicked ||
                     (w.duration != kWaitEndless && elapsed >= w.duration) ||
-                    (w.duration == kWaitEndless && ctx->autoMode && !voice_playing_any(ctx));
+                    (w.duration == kWaitEndless && ctx->autoMode && !voice_is_playing(ctx));
   if (ends) {
     // The click that ended the wait is used up.
     if (clicked) text_input_clear(ctx);
