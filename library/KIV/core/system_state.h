@@ -167,6 +167,11 @@ KivSoftScreen* Kiv3DTakeStore(void* gpu);
 void Kiv3DFollowWindow(void);
 // The game thread lets go of the GPU context as it ends.
 void Kiv3DGameThreadDone(void);
+// A CPU frame (the back buffer of a movie frame or of the text field) shown
+// by the GPU context into dst of the window when it presents straight into
+// the window, on the game thread; false when the window's own present is
+// to show it (no such context, read-back present, another thread).
+bool Kiv3DShowCpuFrame(const uint32_t* pixels, int width, int height, plat::Rect dst, bool smooth);
 int KivEffectInit(void);
 void KivEffectUninit(void);
 void KivEffectEndSoon(void);  // a screen-mode change: the running transition ends at its next step

@@ -53,6 +53,9 @@ bool CreateTargets(Kiv3DContext* c) {
 }
 
 void ReleaseTargets(Kiv3DContext* c) {
+  gpu::TextureDelete(c->device, c->cpuFrame);
+  c->cpuFrame = 0;
+  c->cpuFrameWidth = c->cpuFrameHeight = 0;
   gpu::TargetDelete(c->device, c->renderTarget);
   for (uint32_t& t : c->effectTarget) gpu::TargetDelete(c->device, t);
   c->renderTarget = c->effectTarget[0] = c->effectTarget[1] = 0;
@@ -152,6 +155,7 @@ Kiv3DContext* Kiv3DCreateContext(const KivRendererSetup& setup) {
       plat::DebugOutput(("GPU device: " + why + "\n").c_str());
       return "DirectCreate9のインターフェイスの取得に失敗。";
     }
+    plat::DebugOutput(("GPU present: " + gpu::GetInfo(c->device).present + "\n").c_str());
     if (Kiv3DSetPresentParameters(c) != 0) return "デバイスの設定に失敗。";
     Kiv3DSetPerspective(c, 0.7853982f, 1.0f, 0.1f, 100.0f);
     const float up[3] = {0, 1, 0}, at[3] = {0, 0, 0}, eye[3] = {0, 0, -5.0f};
@@ -456,6 +460,44 @@ void Kiv3DFollowWindow(void) {
 
 void Kiv3DGameThreadDone(void) {
   if (g_kiv && g_kiv->gpu) Kiv3DThreadDone(static_cast<Kiv3DContext*>(g_kiv->gpu));
+}
+
+bool Kiv3DShowCpuFrame(const uint32_t* pixels, int width, int height, plat::Rect dst, bool smooth) {
+  if (!g_kiv || !g_kiv->gpu || !pixels || width <= 0 || height <= 0) return false;
+  auto* c = static_cast<Kiv3DContext*>(g_kiv->gpu);
+  if (!c->device || !gpu::PresentsDirectly(c->device) || c->lost) return false;
+  // GL belongs to the game thread; it may take the context here when a movie
+  // plays before the first frame was drawn.
+  if (!Kiv3DCurrentHere(c) && (std::this_thread::get_id() != g_kiv->gameThreadId.load() || !Kiv3DCurrent(c)))
+    return false;
+  if (!c->cpuFrame || c->cpuFrameWidth != width || c->cpuFrameHeight != height) {
+    gpu::TextureDelete(c->device, c->cpuFrame);
+    c->cpuFrame = gpu::TextureCreate(c->device, width, height);
+    c->cpuFrameWidth = c->cpuFrame ? width : 0;
+    c->cpuFrameHeight = c->cpuFrame ? height : 0;
+    if (!c->cpuFrame) return false;
+  }
+  if (!gpu::TextureUpload(c->device, c->cpuFrame, width, height, pixels, width)) return false;
+  Kiv3DSetAspectRect(c);  // the output at the window's size as it stands
+  gpu::SetOutputSize(c->device, c->outputWidth, c->outputHeight);
+  if (!gpu::BindTarget(c->device, 0)) return false;
+  gpu::Clear(c->device, 0xFF000000u);
+  const float ow = static_cast<float>(c->outputWidth), oh = static_cast<float>(c->outputHeight);
+  const float l = 2.0f * static_cast<float>(dst.left) / ow - 1.0f, r = 2.0f * static_cast<float>(dst.right) / ow - 1.0f;
+  const float t = 1.0f - 2.0f * static_cast<float>(dst.top) / oh, b = 1.0f - 2.0f * static_cast<float>(dst.bottom) / oh;
+  gpu::Vertex v[4] = {{l, t, 0xFFFFFFFFu, 0, 0, 0, 0},
+                      {r, t, 0xFFFFFFFFu, 1, 0, 0, 0},
+                      {r, b, 0xFFFFFFFFu, 1, 1, 0, 0},
+                      {l, b, 0xFFFFFFFFu, 0, 1, 0, 0}};
+  gpu::DrawCall call;
+  call.texture0 = c->cpuFrame;
+  call.alphaTest = false;
+  call.filter = smooth ? gpu::Filter::kLinear : gpu::Filter::kPoint;
+  gpu::SetBlend(c->device, gpu::Blend::kCopy);
+  gpu::Draw(c->device, call, gpu::Primitive::kTriangleFan, v, 4);
+  gpu::SetBlend(c->device, gpu::Blend::kAlpha);
+  Kiv3DPresent(c);  // a loss is marked; the frame after the restore shows again
+  return true;
 }
 
 namespace {

@@ -83,6 +83,9 @@ struct Kiv3DContext {
   bool askedOnce = false;
   int outputWidth = 0, outputHeight = 0;
   plat::Rect aspectRect;
+  // The texture a CPU frame is shown from when presenting into the window.
+  uint32_t cpuFrame = 0;
+  int cpuFrameWidth = 0, cpuFrameHeight = 0;
 };
 
 // ---- Context (gpu_context.cpp) ----

@@ -145,7 +145,10 @@ int KivSoftPresent(KivSoftScreen* screen) {
   if (dsum > ssum) smooth = screen->stretchEnlarge == 2;
   else if (dsum < ssum) smooth = screen->stretchShrink == 2;
   KivTextFieldDraw(screen->backBuffer, screen->width, screen->height);
-  w->backend()->Present(screen->backBuffer, screen->width, screen->height, screen->width, dst, smooth);
+  // Where the GPU draws straight into the window it shows the frame itself;
+  // a window present would not show there.
+  if (!Kiv3DShowCpuFrame(screen->backBuffer, screen->width, screen->height, dst, smooth))
+    w->backend()->Present(screen->backBuffer, screen->width, screen->height, screen->width, dst, smooth);
   if (screen->options & 0x1) screen->stretchEnlarge = screen->stretchShrink = 1;
   return 0;
 }

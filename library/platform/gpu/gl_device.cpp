@@ -1,11 +1,19 @@
-// The OpenGL 3.3 core device shared by both backends: EGL context creation
-// (surfaceless first, else the default display with a 1x1 pbuffer), the GL
-// entry points, textures, targets, the built-in program, draws, read-back
-// and loss. The window's frame is an off-screen target of the output size;
-// Present reads it back and shows it through the window (the SDL window's
-// present on the real backend, the in-memory window's capture headless), so
-// GL never touches the window system and needs no thread-safe X11.
-// Lacks: presenting straight from the context to the window surface.
+// The OpenGL 3.3 core device shared by both backends: EGL context creation,
+// the GL entry points, textures, targets, the built-in program, draws,
+// read-back and loss. The window's frame is an off-screen target of the
+// output size (the window's client size), drawn by the final pass.
+//
+// Real backend on X11: the device opens its own connection to the window's
+// X display, makes its EGL display, context and a window surface there, and
+// Present blits the frame into the window surface and swaps it. The game
+// thread, which draws, is the only one using that connection, so Xlib needs
+// no thread support and never meets the window thread's connection. The
+// window backend is told to keep its own renderer out of the window.
+//
+// Everywhere else (headless, another video driver, EGL refusing the window
+// surface): EGL surfaceless first, else the default display with a 1x1
+// pbuffer; Present reads the frame back and shows it through the window's
+// present (the SDL window's CPU present, the in-memory window's capture).
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GL/glcorearb.h>
@@ -17,7 +25,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/core/error.h"
 #include "platform/gpu/gpu_device.h"
+#include "platform/gpu/x11_display.h"
 #include "platform/window/window.h"
 
 namespace plat::gpu {
@@ -85,6 +95,7 @@ std::atomic<uint32_t> g_faults{[] {
   X(PFNGLDRAWARRAYSPROC, DrawArrays)                            \
   X(PFNGLDRAWELEMENTSPROC, DrawElements)                        \
   X(PFNGLREADPIXELSPROC, ReadPixels)                            \
+  X(PFNGLBLITFRAMEBUFFERPROC, BlitFramebuffer)                  \
   X(PFNGLFINISHPROC, Finish)
 
 struct Gl {
@@ -165,8 +176,13 @@ struct Device {
   EGLDisplay display = EGL_NO_DISPLAY;
   EGLConfig config = nullptr;
   EGLContext context = EGL_NO_CONTEXT;
-  EGLSurface surface = EGL_NO_SURFACE;  // pbuffer when surfaceless is not offered
+  EGLSurface surface = EGL_NO_SURFACE;  // the window surface, else a pbuffer when surfaceless is not offered
   bool surfaceless = false;
+  // Direct present: our own X connection and the window drawn into.
+  void* xdisplay = nullptr;
+  unsigned long xwindow = 0;
+  bool direct = false;
+  std::atomic<uint64_t> readBacks{0};
   Info info;
   Gl gl;
   std::atomic<std::thread::id> owner{};
@@ -316,7 +332,144 @@ bool MakeObjects(Device* d) {
   return gl.GetError() == GL_NO_ERROR;
 }
 
+void Close(Device* d) {
+  if (d->display == EGL_NO_DISPLAY) return;
+  eglMakeCurrent(d->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+  if (d->surface != EGL_NO_SURFACE) eglDestroySurface(d->display, d->surface);
+  if (d->context != EGL_NO_CONTEXT) eglDestroyContext(d->display, d->context);
+  d->surface = EGL_NO_SURFACE;
+  d->context = EGL_NO_CONTEXT;
+  d->owner.store(std::thread::id{});
+  eglReleaseThread();
+}
+
+// Close, and the display and X connection of a direct present go too (they
+// are ours alone, unlike the shared default display).
+void CloseDirect(Device* d) {
+  Close(d);
+  if (d->xdisplay) {
+    if (d->display != EGL_NO_DISPLAY) eglTerminate(d->display);
+    d->display = EGL_NO_DISPLAY;
+    x11::CloseDisplay(d->xdisplay);
+  }
+  if (d->direct && d->window && d->window->backend()) d->window->backend()->SetDirectPresent(false);
+  d->xdisplay = nullptr;
+  d->xwindow = 0;
+  d->direct = false;
+}
+
+// What every way of opening shares once the context is there: current on
+// this thread, the entry points, the version, the built-in objects.
+bool Finish(Device* d, std::string* why) {
+  if (!Bind(d)) {
+    *why = "the context cannot be made current";
+    return false;
+  }
+  if (!LoadGl(&d->gl)) {
+    *why = "missing OpenGL entry points";
+    return false;
+  }
+  d->gl.GetIntegerv(GL_MAJOR_VERSION, &d->info.major);
+  d->gl.GetIntegerv(GL_MINOR_VERSION, &d->info.minor);
+  d->gl.GetIntegerv(GL_MAX_TEXTURE_SIZE, &d->info.maxTextureSize);
+  if (const GLubyte* r = d->gl.GetString(GL_RENDERER)) d->info.renderer = reinterpret_cast<const char*>(r);
+  if (d->info.major * 10 + d->info.minor < 33) {
+    *why = "OpenGL below 3.3";
+    return false;
+  }
+  if (!MakeObjects(d)) {
+    *why = "the built-in program does not build";
+    return false;
+  }
+  return true;
+}
+
+EGLSurface MakeWindowSurface(Device* d) {
+  return eglCreateWindowSurface(d->display, d->config, static_cast<EGLNativeWindowType>(d->xwindow), nullptr);
+}
+
+// The window's X display over a connection of our own, a context there and
+// a window surface on the window. False with the reason; what was made is
+// left for CloseDirect.
+bool OpenDirect(Device* d, std::string* why) {
+  WindowBackend* backend = d->window ? d->window->backend() : nullptr;
+  const unsigned long xwindow = backend ? backend->NativeX11Window() : 0;
+  if (!xwindow) {
+    *why = "the window is no X11 window";
+    return false;
+  }
+  auto get_platform_display =
+      reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
+  if (!get_platform_display) {
+    *why = "EGL offers no platform displays";
+    return false;
+  }
+  d->xdisplay = x11::OpenDisplay(backend->NativeX11DisplayName());
+  if (!d->xdisplay) {
+    *why = "the X display does not open";
+    return false;
+  }
+  EGLint major = 0, minor = 0;
+  d->display = get_platform_display(EGL_PLATFORM_X11_KHR, d->xdisplay, nullptr);
+  if (d->display == EGL_NO_DISPLAY || !eglInitialize(d->display, &major, &minor)) {
+    d->display = EGL_NO_DISPLAY;
+    *why = "no EGL display on X11";
+    return false;
+  }
+  if (!eglBindAPI(EGL_OPENGL_API)) {
+    *why = "no desktop OpenGL through EGL";
+    return false;
+  }
+  // A configuration of the window's own visual, so the surface matches it;
+  // it also makes pbuffers, for a fall-back after a reset.
+  const EGLint attrs[] = {EGL_SURFACE_TYPE, EGL_WINDOW_BIT | EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+                          EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_NONE};
+  EGLConfig configs[64];
+  EGLint count = 0;
+  if (!eglChooseConfig(d->display, attrs, configs, 64, &count) || count < 1) {
+    *why = "no EGL configuration for an OpenGL window";
+    return false;
+  }
+  const unsigned long visual = x11::WindowVisual(d->xdisplay, xwindow);
+  d->config = configs[0];
+  for (EGLint i = 0; i < count; ++i) {
+    EGLint id = 0;
+    if (visual && eglGetConfigAttrib(d->display, configs[i], EGL_NATIVE_VISUAL_ID, &id) &&
+        static_cast<unsigned long>(id) == visual) {
+      d->config = configs[i];
+      break;
+    }
+  }
+  if (!MakeContext(d)) {
+    *why = "no OpenGL 3.3 core context";
+    return false;
+  }
+  d->xwindow = xwindow;
+  d->surface = MakeWindowSurface(d);
+  if (d->surface == EGL_NO_SURFACE) {
+    char line[64];
+    std::snprintf(line, sizeof line, "EGL refuses the window surface (0x%X)", static_cast<unsigned>(eglGetError()));
+    *why = line;
+    return false;
+  }
+  d->direct = true;
+  return true;
+}
+
 bool Open(Device* d, std::string* why) {
+  if (!d->headless) {
+    std::string direct_why;
+    if (OpenDirect(d, &direct_why) && Finish(d, &direct_why)) {
+      d->info.present = "direct";
+      d->window->backend()->SetDirectPresent(true);
+      return true;
+    }
+    CloseDirect(d);
+    d->info = Info{};
+    d->info.present = "read back (" + direct_why + ")";
+  } else {
+    d->info.present = "read back";
+  }
   d->display = OpenDisplay(&d->surfaceless);
   if (d->display == EGL_NO_DISPLAY) {
     *why = "no EGL display";
@@ -348,38 +501,7 @@ bool Open(Device* d, std::string* why) {
       return false;
     }
   }
-  if (!Bind(d)) {
-    *why = "the context cannot be made current";
-    return false;
-  }
-  if (!LoadGl(&d->gl)) {
-    *why = "missing OpenGL entry points";
-    return false;
-  }
-  d->gl.GetIntegerv(GL_MAJOR_VERSION, &d->info.major);
-  d->gl.GetIntegerv(GL_MINOR_VERSION, &d->info.minor);
-  d->gl.GetIntegerv(GL_MAX_TEXTURE_SIZE, &d->info.maxTextureSize);
-  if (const GLubyte* r = d->gl.GetString(GL_RENDERER)) d->info.renderer = reinterpret_cast<const char*>(r);
-  if (d->info.major * 10 + d->info.minor < 33) {
-    *why = "OpenGL below 3.3";
-    return false;
-  }
-  if (!MakeObjects(d)) {
-    *why = "the built-in program does not build";
-    return false;
-  }
-  return true;
-}
-
-void Close(Device* d) {
-  if (d->display == EGL_NO_DISPLAY) return;
-  eglMakeCurrent(d->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-  if (d->surface != EGL_NO_SURFACE) eglDestroySurface(d->display, d->surface);
-  if (d->context != EGL_NO_CONTEXT) eglDestroyContext(d->display, d->context);
-  d->surface = EGL_NO_SURFACE;
-  d->context = EGL_NO_CONTEXT;
-  d->owner.store(std::thread::id{});
-  eglReleaseThread();
+  return Finish(d, why);
 }
 
 GLenum FilterOf(Filter f) { return f == Filter::kLinear ? GL_LINEAR : GL_NEAREST; }
@@ -421,9 +543,10 @@ void Destroy(Device* d) {
     if (d->ibo) gl.DeleteBuffers(1, &d->ibo);
     if (d->vao) gl.DeleteVertexArrays(1, &d->vao);
   }
-  Close(d);
-  // The display stays initialised: EGL displays are shared per process and
-  // terminating one under another device would pull it away.
+  // The default display stays initialised: EGL displays are shared per
+  // process and terminating one under another device would pull it away. A
+  // direct present's display is on our own connection and goes with it.
+  CloseDirect(d);
   delete d;
 }
 
@@ -653,15 +776,58 @@ bool ReadPixels(Device* d, uint32_t target, int x, int y, int w, int h, uint32_t
   gl.PixelStorei(GL_PACK_ROW_LENGTH, pitch);
   // Targets keep rows top first, so GL's row 0 is the top row.
   gl.ReadPixels(x, y, w, h, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, out);
+  d->readBacks.fetch_add(1);
   gl.PixelStorei(GL_PACK_ROW_LENGTH, 0);
   if (was) BindTarget(d, was);
   return gl.GetError() == GL_NO_ERROR;
 }
 
+namespace {
+
+// The frame into the window surface, then the swap. A swap that fails
+// (context lost, the surface gone) counts as a loss: the reset makes a new
+// surface, or falls back to the read-back present.
+bool PresentDirect(Device* d) {
+  auto it = d->targets.find(d->output);
+  if (it == d->targets.end()) return true;
+  Gl& gl = d->gl;
+  EGLint sw = 0, sh = 0;
+  eglQuerySurface(d->display, d->surface, EGL_WIDTH, &sw);
+  eglQuerySurface(d->display, d->surface, EGL_HEIGHT, &sh);
+  const int w = d->outputW, h = d->outputH;
+  gl.BindFramebuffer(GL_READ_FRAMEBUFFER, it->second.fbo);
+  gl.BindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+  if (sw != w || sh != h) {
+    // The window's size moved on since the frame began: what the frame does
+    // not cover is black until the next one.
+    gl.Viewport(0, 0, sw, sh);
+    gl.ClearColor(0, 0, 0, 1);
+    gl.Clear(GL_COLOR_BUFFER_BIT);
+  }
+  // Targets keep rows top first, the window's framebuffer bottom first: the
+  // blit turns the frame over, its top row at the window's top.
+  gl.BlitFramebuffer(0, 0, w, h, 0, sh, w, sh - h, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+  const bool swapped = eglSwapBuffers(d->display, d->surface) == EGL_TRUE;
+  const uint32_t was = d->bound;
+  BindTarget(d, was ? was : d->output);
+  if (!swapped) {
+    d->lost = true;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool PresentsDirectly(const Device* d) { return d && d->direct; }
+
+uint64_t ReadBacks(const Device* d) { return d ? d->readBacks.load() : 0; }
+
 bool Present(Device* d) {
   if (!d) return false;
   if (Test(d) != Status::kOk) return false;
   if (!d->output) return true;
+  if (d->direct) return PresentDirect(d);
   if (!ReadPixels(d, d->output, 0, 0, d->outputW, d->outputH, d->frame.data(), d->outputW)) return false;
   if (d->window && d->window->backend())
     d->window->backend()->Present(d->frame.data(), d->outputW, d->outputH, d->outputW,
@@ -685,12 +851,24 @@ bool Reset(Device* d) {
   if (g_faults.load() & (kGpuResetFails | kGpuLost)) return false;
   Close(d);
   if (!MakeContext(d)) return false;
-  if (!d->surfaceless) {
+  if (d->direct) {
+    d->surface = MakeWindowSurface(d);
+    if (d->surface == EGL_NO_SURFACE) {
+      // No window surface now: frames are read back and shown by the
+      // window's present from here on.
+      d->direct = false;
+      d->info.present = "read back (no window surface after a reset)";
+      plat::DebugOutput("GPU present: no window surface after a reset; frames are read back\n");
+      if (d->window && d->window->backend()) d->window->backend()->SetDirectPresent(false);
+    }
+  }
+  if (!d->direct && !d->surfaceless) {
     const EGLint pb[] = {EGL_WIDTH, 1, EGL_HEIGHT, 1, EGL_NONE};
     d->surface = eglCreatePbufferSurface(d->display, d->config, pb);
     if (d->surface == EGL_NO_SURFACE) return false;
   }
   if (!Bind(d) || !MakeObjects(d)) return false;
+  if (d->direct) eglSwapInterval(d->display, d->swapInterval);
   d->outputW = d->outputH = 0;
   d->lost = false;
   return true;

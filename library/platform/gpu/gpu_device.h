@@ -3,10 +3,14 @@
 // targets, blend states, named shader programs, quads and indexed grids,
 // read-back, present, and device loss with its reset.
 //
-// Backends: the real one draws through a context beside the window and shows
-// each finished frame in the window; the headless one runs EGL surfaceless
-// (else the default display with a pbuffer) on Mesa, llvmpipe when there is
-// no GPU. Both keep the last presented frame for capture.
+// Backends: the real one on X11 draws into an EGL window surface on the
+// window's X window, over a display connection of its own, and presents by
+// swapping it (direct present); where that surface cannot be made (another
+// video driver, EGL refusing) it falls back to the headless way and shows
+// the read-back frame through the window's CPU present. The headless one
+// runs EGL surfaceless (else the default display with a pbuffer) on Mesa,
+// llvmpipe when there is no GPU, and keeps the last presented frame for
+// capture in the in-memory window.
 //
 // A device is current on one thread at a time; every call below except
 // Create, the fault hook and Info must run on the thread that made it current.
@@ -32,6 +36,9 @@ struct Info {
   int maxTextureSize = 0;
   bool robust = false;  // loss is read from the context's reset status
   std::string renderer;
+  // How frames reach the window: "direct" (swapped into its surface) or
+  // "read back" followed by why the surface was not made.
+  std::string present;
 };
 
 struct Device;
@@ -107,14 +114,22 @@ bool ProgramSet(Device* d, uint32_t program, const char* name, const float* valu
 // first, into out (pitch in pixels).
 bool ReadPixels(Device* d, uint32_t target, int x, int y, int w, int h, uint32_t* out, int pitch);
 
-// Shows the window's frame; the headless backend keeps it for capture.
-// False when the device is lost.
+// Shows the window's frame: directly, a blit into the window surface and a
+// swap; else read back and handed to the window's present (the headless
+// backend keeps it for capture). False when the device is lost.
 bool Present(Device* d);
+// True while frames go straight into the window surface.
+bool PresentsDirectly(const Device* d);
+// How many read-backs (ReadPixels, the read-back present included) the
+// device has done, for tests and benchmarks.
+uint64_t ReadBacks(const Device* d);
 
 enum class Status { kOk, kLost, kResettable };
 Status Test(Device* d);
 // A new context in place of the lost one: every texture, target and program
-// is gone and must be made again. False when it cannot be made now.
+// is gone and must be made again; a direct present gets a new window surface
+// (or falls back to the read-back present when none can be made). False when
+// it cannot be made now.
 bool Reset(Device* d);
 
 }  // namespace plat::gpu

@@ -7,8 +7,15 @@
 // Frames may be presented from any thread: they are copied into a front
 // buffer under a lock and drawn by the window thread the next time it serves
 // its queue, since SDL rendering belongs to the thread that made the window.
+// The SDL renderer is made at the first frame drawn that way: while the GPU
+// device draws straight into the window (direct present) there is none.
+// The window is made for OpenGL from the start, so neither a renderer made
+// later nor anything else makes SDL re-create the native window under a
+// surface the GPU device holds on it.
 #include <SDL.h>
+#include <SDL_syswm.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "platform/core/clock.h"
@@ -63,12 +70,18 @@ class SdlWindow : public WindowBackend {
     if (!SdlVideoAcquire()) return false;
     video_ = true;
     std::string title = Cp932ToUtf8(d.title);
-    window_ = SDL_CreateWindow(title.c_str(), d.x, d.y, d.width, d.height, SDL_WINDOW_HIDDEN);
+    window_ = SDL_CreateWindow(title.c_str(), d.x, d.y, d.width, d.height, SDL_WINDOW_HIDDEN | SDL_WINDOW_OPENGL);
+    if (!window_) window_ = SDL_CreateWindow(title.c_str(), d.x, d.y, d.width, d.height, SDL_WINDOW_HIDDEN);
     if (!window_) return false;
-    renderer_ = SDL_CreateRenderer(window_, -1, 0);
-    if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
-    if (!renderer_) return false;
     id_ = SDL_GetWindowID(window_);
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+#if defined(SDL_VIDEO_DRIVER_X11)
+    if (SDL_GetWindowWMInfo(window_, &info) && info.subsystem == SDL_SYSWM_X11) {
+      x11_window_ = static_cast<unsigned long>(info.info.x11.window);
+      if (const char* name = DisplayString(info.info.x11.display)) x11_display_ = name;
+    }
+#endif
     WakeEventType();
     // SDL starts text input by default; it stays off until a text field
     // shows, so keys are keys and no candidate window opens.
@@ -85,6 +98,7 @@ class SdlWindow : public WindowBackend {
 
   void Destroy() override {
     if (video_) SdlCursorRelease();  // cursors belong to the video subsystem
+    x11_window_ = 0;
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
     if (window_) SDL_DestroyWindow(window_);
@@ -229,6 +243,17 @@ class SdlWindow : public WindowBackend {
     return front_;
   }
   void* NativeHandle() override { return window_; }
+  unsigned long NativeX11Window() override { return x11_window_.load(); }
+  std::string NativeX11DisplayName() override { return x11_display_; }
+  void SetDirectPresent(bool on) override {
+    direct_.store(on);
+    {
+      std::lock_guard lock(front_mutex_);
+      dirty_ = true;  // back to CPU frames: the last one shows again
+    }
+    Wake();
+  }
+  bool DirectPresent() override { return direct_.load(); }
 
  private:
   void Post(uint32_t m, uintptr_t w, intptr_t l) { owner_->Post(m, w, l); }
@@ -318,9 +343,33 @@ class SdlWindow : public WindowBackend {
     }
   }
 
+  // The renderer for CPU frames, made when the first one is drawn.
+  bool MakeRenderer() {
+    if (renderer_) return true;
+    if (renderer_failed_) return false;
+    renderer_ = SDL_CreateRenderer(window_, -1, 0);
+    if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+    renderer_failed_ = renderer_ == nullptr;
+    return renderer_ != nullptr;
+  }
+
+  void DropRenderer() {
+    if (texture_) SDL_DestroyTexture(texture_);
+    if (renderer_) SDL_DestroyRenderer(renderer_);
+    texture_ = nullptr;
+    renderer_ = nullptr;
+  }
+
   void DrawIfDirty() {
     std::lock_guard lock(front_mutex_);
-    if (!dirty_ || !renderer_ || front_.pixels.empty()) return;
+    if (direct_.load()) {
+      // The GPU device draws the window: nothing of ours goes over it.
+      dirty_ = false;
+      if (renderer_) DropRenderer();
+      return;
+    }
+    if (!dirty_ || front_.pixels.empty() || !window_) return;
+    if (!MakeRenderer()) return;
     dirty_ = false;
     if (!texture_ || tex_w_ != front_.width || tex_h_ != front_.height) {
       if (texture_) SDL_DestroyTexture(texture_);
@@ -342,7 +391,11 @@ class SdlWindow : public WindowBackend {
   Window* owner_;
   SDL_Window* window_ = nullptr;
   SDL_Renderer* renderer_ = nullptr;
+  bool renderer_failed_ = false;
   SDL_Texture* texture_ = nullptr;
+  std::atomic<unsigned long> x11_window_{0};
+  std::string x11_display_;
+  std::atomic<bool> direct_{false};
   int tex_w_ = 0, tex_h_ = 0;
   uint32_t id_ = 0;
   bool video_ = false;

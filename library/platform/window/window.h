@@ -70,6 +70,16 @@ class WindowBackend : public EventSource {
   // The native window of a real backend (SDL_Window*), for services that
   // act on it on the window thread; null for the in-memory window.
   virtual void* NativeHandle() { return nullptr; }
+  // The X11 window behind a real backend and the name of its X display, for
+  // a GPU device that draws straight into it over its own connection; 0 and
+  // "" when there is none (another video driver, the in-memory window).
+  virtual unsigned long NativeX11Window() { return 0; }
+  virtual std::string NativeX11DisplayName() { return {}; }
+  // While on, the GPU device shows the frames itself (any thread may switch
+  // it): CPU frames are still kept for LastFrame and PresentCount, but the
+  // backend draws none into the window and makes no renderer of its own.
+  virtual void SetDirectPresent(bool on) { (void)on; }
+  virtual bool DirectPresent() { return false; }
   // Text input by the input method (window thread): on while a text field
   // shows, with its candidates placed by the field's client rectangle;
   // off otherwise. Committed text and the composition arrive as
