@@ -244,4 +244,54 @@ TEST_F(OrvaneOnX, OpensOnTheGpuAndClosesOnYes) {
   EXPECT_EQ(WaitExit(pid), 0) << Stderr();
 }
 
+// The window's pixel as the X server has it (0xRRGGBB), -1 when unreadable.
+long WindowPixel(Display* d, Window w, int x, int y) {
+  XSync(d, False);
+  XImage* img = XGetImage(d, w, x, y, 1, 1, AllPlanes, ZPixmap);
+  if (!img) return -1;
+  const long v = static_cast<long>(XGetPixel(img, 0, 0) & 0xFFFFFF);
+  XDestroyImage(img);
+  return v;
+}
+
+bool Bluish(long rgb) {
+  const long r = rgb >> 16 & 0xFF, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
+  return rgb >= 0 && b > 150 && b > r + 60 && b > g + 20;
+}
+
+bool Greenish(long rgb) {
+  const long r = rgb >> 16 & 0xFF, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
+  return rgb >= 0 && g > 80 && g > r + 20 && g > b + 20;
+}
+
+// What the player sees comes straight from the GPU: the start-up's debug
+// line names the direct present, and the window, read from the X server,
+// shows the demo's first screen (sky at the top, the hills low on the left).
+TEST_F(OrvaneOnX, ShowsItsFramesStraightFromTheGpu) {
+  ::setenv("KIV_DEBUG_OUTPUT", "1", 1);
+  pid_t pid = Start(false, true);
+  ::unsetenv("KIV_DEBUG_OUTPUT");
+  const ChildGuard guard{pid};
+  Window game = WaitFor(display, kTitle);
+  ASSERT_NE(game, 0u) << Stderr();
+  XWindowAttributes a{};
+  ASSERT_TRUE(XGetWindowAttributes(display, game, &a));
+  long sky = -1, hill = -1;
+  for (int i = 0; i < 200 && !(Bluish(sky) && Greenish(hill)); ++i, usleep(50000)) {
+    sky = WindowPixel(display, game, a.width / 2, 10);
+    hill = WindowPixel(display, game, 8, a.height * 70 / 100);
+  }
+  EXPECT_TRUE(Bluish(sky)) << std::hex << sky;
+  EXPECT_TRUE(Greenish(hill)) << std::hex << hill;
+  EXPECT_NE(Stderr().find("GPU present: direct"), std::string::npos) << Stderr().substr(0, 2000);
+  PressCloseButton(display, game);
+  Window question = 0;
+  for (int i = 0; i < 400 && !question; ++i, usleep(50000))
+    for (Window w : Find(display, kTitle, true))
+      if (w != game) question = w;
+  ASSERT_NE(question, 0u) << "no close question";
+  PressEnter(display, question);
+  EXPECT_EQ(WaitExit(pid), 0);
+}
+
 }  // namespace
