@@ -114,49 +114,80 @@ struct ChildGuard {
   }
 };
 
-TEST(DemoOnX, AltEnterSwitchesToFullScreenAndBack) {
-  char pattern[] = "/tmp/orvane-xvfb-system-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  ::setenv("XDG_RUNTIME_DIR", pattern, 1);
-  ASSERT_EQ(std::system(("rm -rf '" + kGame + "' && mkdir -p '" + kGame + "' && cp '" DEMO_GAME_DIR "/Orvane' '" + kGame +
-                         "/' && cp -r '" DEMO_GAME_DIR "/data' '" + kGame + "/' && cp '" DEMO_GAME_DIR "/demo.pac' '" +
-                         kGame + "/' && ln -s '" DEMO_GAME_DIR "/dll' '" + kGame + "/dll'")
-                            .c_str()),
-            0);
-  Display* d = XOpenDisplay(nullptr);
-  ASSERT_NE(d, nullptr) << "no X display: run under xvfb-run";
-  XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-  const Size screen{DisplayWidth(d, DefaultScreen(d)), DisplayHeight(d, DefaultScreen(d))};
+// The window's pixel as the X server has it (0xRRGGBB), -1 when unreadable.
+long WindowPixel(Display* d, Window w, int x, int y) {
+  XSync(d, False);
+  XImage* img = XGetImage(d, w, x, y, 1, 1, AllPlanes, ZPixmap);
+  if (!img) return -1;
+  const long v = static_cast<long>(XGetPixel(img, 0, 0) & 0xFFFFFF);
+  XDestroyImage(img);
+  return v;
+}
 
-  pid_t pid = fork();
-  if (pid == 0) {
-    unsetenv("KIV_HEADLESS");
-    unsetenv("KIV_BOX_ANSWERS");
-    int fd = open((kGame + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(fd, 2);
-    // The software renderer: no warning box about the GPU at start.
-    execl((kGame + "/Orvane").c_str(), "Orvane", "/DIB", static_cast<char*>(nullptr));
-    _exit(127);
+// The demo's sky at the top middle of the window, once it shows there.
+bool ShowsSky(Display* d, Window w) {
+  for (int i = 0; i < 100; ++i, usleep(50000)) {
+    const Size s = SizeOf(d, w);
+    const long rgb = WindowPixel(d, w, s.w / 2, 10);
+    const long r = rgb >> 16 & 0xFF, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
+    if (rgb >= 0 && b > 150 && b > r + 60 && b > g + 20) return true;
   }
-  const ChildGuard guard{pid};
-  Window game = 0;
-  for (int i = 0; i < 400 && !game; ++i, usleep(50000)) game = FindGame(d);
-  ASSERT_NE(game, 0u) << "the game window never showed: " << Stderr();
-  usleep(500000);  // the script installs its message routine in its first frame
-  const Size windowed = SizeOf(d, game);
-  ASSERT_FALSE(windowed == screen) << "the demo starts in a window";
+  return false;
+}
 
-  AltEnter(d, game);
-  EXPECT_TRUE(WaitSize(d, game, screen)) << "full screen covers the screen; now " << SizeOf(d, game).w << " x "
-                                         << SizeOf(d, game).h << "\n" << Stderr();
-  usleep(300000);
-  AltEnter(d, game);
-  EXPECT_TRUE(WaitSize(d, game, windowed)) << "back in the window; now " << SizeOf(d, game).w << " x "
+// Both renderers: the software one (/DIB) and the GPU one, which presents
+// straight into the window and must follow its size both ways.
+TEST(DemoOnX, AltEnterSwitchesToFullScreenAndBack) {
+  for (const bool gpu : {false, true}) {
+    SCOPED_TRACE(gpu ? "GPU" : "software");
+    char pattern[] = "/tmp/orvane-xvfb-system-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    ::setenv("XDG_RUNTIME_DIR", pattern, 1);
+    ASSERT_EQ(std::system(("rm -rf '" + kGame + "' && mkdir -p '" + kGame + "' && cp '" DEMO_GAME_DIR "/Orvane' '" + kGame +
+                           "/' && cp -r '" DEMO_GAME_DIR "/data' '" + kGame + "/' && cp '" DEMO_GAME_DIR "/demo.pac' '" +
+                           kGame + "/' && ln -s '" DEMO_GAME_DIR "/dll' '" + kGame + "/dll'")
+                              .c_str()),
+              0);
+    Display* d = XOpenDisplay(nullptr);
+    ASSERT_NE(d, nullptr) << "no X display: run under xvfb-run";
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    const Size screen{DisplayWidth(d, DefaultScreen(d)), DisplayHeight(d, DefaultScreen(d))};
+
+    pid_t pid = fork();
+    if (pid == 0) {
+      unsetenv("KIV_HEADLESS");
+      unsetenv("KIV_BOX_ANSWERS");
+      int fd = open((kGame + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(fd, 2);
+      unsetenv("KIV_GPU_FAULTS");
+      setenv("LP_NUM_THREADS", "0", 1);
+      if (gpu) execl((kGame + "/Orvane").c_str(), "Orvane", static_cast<char*>(nullptr));
+      else execl((kGame + "/Orvane").c_str(), "Orvane", "/DIB", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    const ChildGuard guard{pid};
+    Window game = 0;
+    for (int i = 0; i < 400 && !game; ++i, usleep(50000)) game = FindGame(d);
+    ASSERT_NE(game, 0u) << "the game window never showed: " << Stderr();
+    usleep(500000);  // the script installs its message routine in its first frame
+    const Size windowed = SizeOf(d, game);
+    ASSERT_FALSE(windowed == screen) << "the demo starts in a window";
+    EXPECT_TRUE(ShowsSky(d, game));
+
+    AltEnter(d, game);
+    EXPECT_TRUE(WaitSize(d, game, screen)) << "full screen covers the screen; now " << SizeOf(d, game).w << " x "
                                            << SizeOf(d, game).h << "\n" << Stderr();
-  kill(pid, SIGTERM);
-  EXPECT_EQ(WaitExit(pid), 0) << Stderr();
-  XCloseDisplay(d);
-  std::system(("rm -rf '" + std::string(pattern) + "'").c_str());
+    EXPECT_TRUE(ShowsSky(d, game)) << "the frame fills the full screen";
+    usleep(300000);
+    AltEnter(d, game);
+    EXPECT_TRUE(WaitSize(d, game, windowed)) << "back in the window; now " << SizeOf(d, game).w << " x "
+                                             << SizeOf(d, game).h << "\n" << Stderr();
+    EXPECT_TRUE(ShowsSky(d, game)) << "the frame fills the window again";
+    kill(pid, SIGTERM);
+    EXPECT_EQ(WaitExit(pid), 0) << Stderr();
+    XCloseDisplay(d);
+    std::system(("rm -rf '" + std::string(pattern) + "'").c_str());
+  }
 }
 
 }  // namespace
