@@ -9,6 +9,8 @@
 #include <X11/Xutil.h>
 #undef Status  // Xlib's, in the way of the GPU device's
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdint>
 
@@ -19,6 +21,7 @@
 #include "platform/window/message_box.h"
 #include "platform/window/messages.h"
 #include "render/gpu_context.h"
+#include "render/soft_screen.h"
 
 namespace gpu = plat::gpu;
 
@@ -31,6 +34,7 @@ std::atomic<bool> g_direct{false};
 std::atomic<uint64_t> g_reads10{0}, g_reads40{0};
 std::atomic<long> g_before{-1}, g_after{-1};
 std::atomic<int> g_resets{0};
+std::atomic<long> g_cpuFrame{-1};
 
 constexpr int kW = 480, kH = 270;
 
@@ -64,6 +68,16 @@ int Frame(void*) {
       gpu::SetFaults(0);
       g_kiv->clearColour = 0xFF30C050u;
       break;
+    case 90: {
+      // A CPU frame (as a movie's or the text field's) while the GPU
+      // presents into the window: the GPU shows it; the next GPU frame waits
+      // while this task looks.
+      KivSoftScreen* store = g_kiv->soft;
+      for (int i = 0; i < store->width * store->height; ++i) store->backBuffer[i] = 0xFFD02060u;
+      KivSoftPresent(store);
+      for (int i = 0; i < 100 && g_cpuFrame != 0xD02060; ++i, usleep(10000)) g_cpuFrame = CentrePixel();
+      break;
+    }
     case 110:
       g_after = CentrePixel();
       g_resets = c->resetAttempts;
@@ -113,6 +127,7 @@ TEST(GpuWindow, FramesGoStraightIntoTheWindowAndComeBackAfterALoss) {
   EXPECT_EQ(g_reads40.load() - g_reads10.load(), 30u);
   EXPECT_EQ(g_before.load(), 0x2070D0) << std::hex << g_before.load();
   EXPECT_GE(g_resets.load(), 1) << "the loss was restored by a reset";
+  EXPECT_EQ(g_cpuFrame.load(), 0xD02060) << std::hex << g_cpuFrame.load() << ": a CPU frame shows too";
   EXPECT_EQ(g_after.load(), 0x30C050) << std::hex << g_after.load() << ": the window shows frames again";
 }
 
