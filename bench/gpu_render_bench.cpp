@@ -6,10 +6,17 @@
 // The GPU is whatever EGL gives this process (llvmpipe without one); the
 // counters name it.
 //
+// The GPU frames are drawn headless (the frame read back a second time and
+// handed to the in-memory window) and, with an X display, in a real window
+// (presented straight into the window surface); the label names the way and
+// the read-backs per frame.
+//
 //   LP_NUM_THREADS=0 build/bench/gpu_render_bench   (llvmpipe on one core)
 //   build/bench/gpu_render_bench                     (llvmpipe's own threads)
+//   Xvfb :99 & DISPLAY=:99 build/bench/gpu_render_bench   (with the window)
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -33,8 +40,9 @@ void End(void*) {}
 struct Engine {
   KivRenderList* list = nullptr;
   std::vector<KivSprite*> sprites;
-  explicit Engine(bool gpu) {
+  explicit Engine(bool gpu, bool window = false) {
     plat::UseHeadless(true);
+    if (window) plat::SetWindowBackendKind(plat::Backend::kReal);
     Kiv3DAllowHeadless(gpu);
     KivSystemParameters p;
     KivDefaultCreate(&p);
@@ -42,7 +50,7 @@ struct Engine {
     p.clientHeight = p.screenHeight = kH;
     if (gpu) p.mode |= KIV_MODE_GPU | KIV_MODE_TEX_FILTER_NEAREST;
     else p.mode &= ~KIV_MODE_GPU;
-    p.flags |= KIV_FLAG_HIDDEN;
+    if (!window) p.flags |= KIV_FLAG_HIDDEN;
     p.startCallback = Start;
     p.endCallback = End;
     if (!KivInit(&p)) return;
@@ -59,20 +67,32 @@ struct Engine {
     }
     if (g_kiv) KivUninit();
     Kiv3DAllowHeadless(false);
+    plat::UseHeadless(true);
   }
   bool ok() const { return list && sprites.size() == 5; }
 };
 
-void Frames(benchmark::State& state, bool gpu) {
-  Engine e(gpu);
+void Frames(benchmark::State& state, bool gpu, bool window = false) {
+  if (window && !std::getenv("DISPLAY")) {
+    state.SkipWithError("no X display");
+    return;
+  }
+  Engine e(gpu, window);
   if (!e.ok()) {
     state.SkipWithError(gpu ? "no GPU renderer here" : "engine did not start");
     return;
   }
   KivRenderFrame();  // textures made and uploaded once
+  plat::gpu::Device* device = gpu ? static_cast<Kiv3DContext*>(g_kiv->gpu)->device : nullptr;
+  const uint64_t reads = plat::gpu::ReadBacks(device);
   for (auto _ : state) benchmark::DoNotOptimize(KivRenderFrame());
   state.SetItemsProcessed(state.iterations());
-  if (gpu) state.SetLabel(plat::gpu::GetInfo(static_cast<Kiv3DContext*>(g_kiv->gpu)->device).renderer);
+  if (gpu) {
+    const double perFrame =
+        static_cast<double>(plat::gpu::ReadBacks(device) - reads) / static_cast<double>(state.iterations());
+    state.counters["read_backs"] = perFrame;
+    state.SetLabel(plat::gpu::GetInfo(device).renderer + ", present " + plat::gpu::GetInfo(device).present);
+  }
 }
 
 void BM_SoftFrame(benchmark::State& state) { Frames(state, false); }
@@ -80,6 +100,11 @@ BENCHMARK(BM_SoftFrame)->Unit(benchmark::kMillisecond);
 
 void BM_GpuFrame(benchmark::State& state) { Frames(state, true); }
 BENCHMARK(BM_GpuFrame)->Unit(benchmark::kMillisecond);
+
+// The same frame in a real window on the X display, presented straight
+// into the window surface.
+void BM_GpuFrameInWindow(benchmark::State& state) { Frames(state, true, true); }
+BENCHMARK(BM_GpuFrameInWindow)->Unit(benchmark::kMillisecond);
 
 // A full-screen surface changed every frame (a movie frame, say): its
 // texture is uploaded again at the next draw.
