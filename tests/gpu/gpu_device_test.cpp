@@ -2,9 +2,12 @@
 // reads back exactly, blends follow their factors, loss and reset.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
+#include "platform/core/backend.h"
 #include "platform/gpu/gpu_device.h"
+#include "platform/window/window.h"
 
 namespace gpu = plat::gpu;
 
@@ -103,6 +106,40 @@ TEST(GpuDevice, CreationRefusedByTheFaultHook) {
   EXPECT_EQ(gpu::Create(nullptr, true, &why), nullptr);
   EXPECT_FALSE(why.empty());
   gpu::SetFaults(0);
+}
+
+// A window with no X11 window behind it (the in-memory one here; another
+// video driver on a real display): no direct present, so the frame is read
+// back and handed to the window's present, as before, and says why.
+TEST(DeviceFallBack, WithoutAnX11WindowFramesAreReadBackAndShownByTheWindow) {
+  gpu::SetFaults(0);
+  plat::SetWindowBackendKind(plat::Backend::kHeadless);
+  plat::WindowDesc desc;
+  desc.width = 16;
+  desc.height = 8;
+  plat::Window* window =
+      plat::Window::Create(desc, [](plat::Window* w, uint32_t m, uintptr_t wp, intptr_t lp) {
+        return plat::DefWindowProc(w, m, wp, lp);
+      });
+  ASSERT_NE(window, nullptr);
+  std::string why;
+  gpu::Device* d = gpu::Create(window, false, &why);
+  if (!d) GTEST_SKIP() << "no OpenGL 3.3 here: " << why;
+  EXPECT_FALSE(gpu::PresentsDirectly(d));
+  EXPECT_EQ(gpu::GetInfo(d).present, "read back (the window is no X11 window)");
+  EXPECT_FALSE(window->backend()->DirectPresent());
+  const uint64_t before = gpu::ReadBacks(d);
+  gpu::SetOutputSize(d, 16, 8);
+  ASSERT_TRUE(gpu::BindTarget(d, 0));
+  gpu::Clear(d, 0xFF336699u);
+  ASSERT_TRUE(gpu::Present(d));
+  EXPECT_EQ(gpu::ReadBacks(d) - before, 1u) << "the present read the frame back";
+  const plat::Frame f = window->backend()->LastFrame();
+  ASSERT_EQ(f.pixels.size(), 16u * 8u);
+  EXPECT_EQ(f.pixels[0], 0xFF336699u);
+  EXPECT_EQ(f.pixels.back(), 0xFF336699u);
+  gpu::Destroy(d);
+  window->Destroy();
 }
 
 }  // namespace

@@ -239,7 +239,9 @@ int KivApplyAspectMode(int mode) {
     s->soft->aspect = mode;
     KivSoftSetAspectRect(s->soft, s->params.fullScreen);
     TakeViewFromRenderer(s);
-    KivSoftPresent(s->soft);  // shown at once in the new rectangle
+    // Shown at once in the new rectangle (where the GPU presents straight
+    // into the window, by its next frame).
+    KivSoftPresent(s->soft);
   }
   return 1;
 }

@@ -122,7 +122,9 @@ void KivVideoStep(void) {
   KivMovieAudioTend(&p.tap, true);
   KivSoftScreen* screen = s ? s->soft : nullptr;
   // With the GPU renderer the screen is its CPU store: the frame is shown
-  // the same way, through the window's present, with no GL call here.
+  // the same way, by KivSoftPresent (the window's present, or the GPU
+  // context drawing it when it presents straight into the window: this is
+  // the game thread).
   if (!screen || !screen->backBuffer) return;
   KivSoftBeginClear(screen, 0);
   KivSoftResolve(screen);
