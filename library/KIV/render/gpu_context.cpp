@@ -464,12 +464,15 @@ void Kiv3DGameThreadDone(void) {
 
 bool Kiv3DShowCpuFrame(const uint32_t* pixels, int width, int height, plat::Rect dst, bool smooth) {
   if (!g_kiv || !g_kiv->gpu || !pixels || width <= 0 || height <= 0) return false;
+  // GL and the device's state belong to the game thread; anywhere else (the
+  // window thread after an aspect change) the window's present keeps the
+  // frame and the game thread's next frame shows the window.
+  if (std::this_thread::get_id() != g_kiv->gameThreadId.load()) return false;
   auto* c = static_cast<Kiv3DContext*>(g_kiv->gpu);
   if (!c->device || !gpu::PresentsDirectly(c->device) || c->lost) return false;
-  // GL belongs to the game thread; it may take the context here when a movie
-  // plays before the first frame was drawn.
-  if (!Kiv3DCurrentHere(c) && (std::this_thread::get_id() != g_kiv->gameThreadId.load() || !Kiv3DCurrent(c)))
-    return false;
+  // The game thread takes the context here when a movie plays before its
+  // first frame was drawn.
+  if (!Kiv3DCurrent(c)) return false;
   if (!c->cpuFrame || c->cpuFrameWidth != width || c->cpuFrameHeight != height) {
     gpu::TextureDelete(c->device, c->cpuFrame);
     c->cpuFrame = gpu::TextureCreate(c->device, width, height);
