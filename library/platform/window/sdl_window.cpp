@@ -9,9 +9,9 @@
 // its queue, since SDL rendering belongs to the thread that made the window.
 // The SDL renderer is made at the first frame drawn that way: while the GPU
 // device draws straight into the window (direct present) there is none.
-// The window is made for OpenGL from the start, so neither a renderer made
-// later nor anything else makes SDL re-create the native window under a
-// surface the GPU device holds on it.
+// The window is made for OpenGL from the start, so a renderer made later
+// does not make SDL re-create the native window under a surface the GPU
+// device holds on it.
 #include <SDL.h>
 #include <SDL_syswm.h>
 
