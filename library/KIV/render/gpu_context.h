@@ -19,6 +19,10 @@
 #include "render/renderer.h"
 #include "render/soft_screen.h"
 
+// Window styles the mode change stores: full screen a borderless popup that
+// clips its children; windowed the style of the system parameters.
+inline constexpr uint32_t kKiv3DFullScreenStyle = 0x82000000u;
+
 // Availability bits of the effect set.
 enum : uint32_t { kKiv3DFxDraw = 1, kKiv3DFxRaster = 2, kKiv3DFxRadialBlur = 4 };
 
@@ -72,6 +76,7 @@ struct Kiv3DContext {
   int textureFilter = 0;
   int lastFilter = 0;  // the sampler filter the previous sprite used (1 point, 2 linear)
   int windowed = 1;
+  uint32_t style = 0;  // the window style of the current mode
   int lost = 0;
   int restoreRounds = 10;
   int resetAttempts = 0;  // resets tried, for tests
@@ -109,6 +114,12 @@ int Kiv3DDeviceRestore(Kiv3DContext* c);
 // rectangle and client size, and restores the device when it is lost.
 void Kiv3DAfterWindowRequest(Kiv3DContext* c);
 void Kiv3DThreadDone(Kiv3DContext* c);
+// Switches between windowed and full screen. The device's part (present
+// parameters, then resets until one succeeds, at most 10 with 100 ms
+// between) runs here, on the thread the context is current on; the window's
+// part (placement) then runs on the window thread. 1 done; 0 when the device
+// part failed: the window, the flag and the style stay as they were.
+int Kiv3DChangeWindowMode(int windowed, Kiv3DContext* c, uint32_t style);
 // The aspect rectangle from the store's view and the output size.
 void Kiv3DSetAspectRect(Kiv3DContext* c);
 // The finished frame's screen block into pixels (width x height, alpha 0xFF);
