@@ -14,6 +14,7 @@
 #include "platform/core/error.h"
 #include "platform/gpu/gpu_device.h"
 #include "platform/window/display.h"
+#include "platform/window/messages.h"
 #include "platform/window/window.h"
 #include "render/gpu_context.h"
 #include "render/soft_screen.h"
@@ -257,6 +258,107 @@ TEST_F(GpuModeTest, ModeRequestsFromTheGameThreadReachTheWindow) {
   EXPECT_EQ(f.width, 320);
   EXPECT_EQ(f.pixels[0] & 0xFFFFFFu, Gradient(320, 180).pixels[0] & 0xFFFFFFu);
   EXPECT_EQ(KivUninit(), 1);
+}
+
+// ---- Named textures ----
+
+// BMP, TGA and GE through the slot table: power-of-two pixels (padding
+// zeroed) with the image size recorded, the texture made at load on the
+// drawing thread; names cut at 31 bytes; lying images give their slot back;
+// a free slot is not released again.
+TEST_F(GpuModeTest, NamedLoadsFillPowerOfTwoSlotsAndGiveFailedOnesBack) {
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Kiv3DCurrent(Ctx()));
+  const Image g = Gradient(300, 200);
+  kivtools::GeOptions ge;
+  ge.method = 3;
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> file;
+  } cases[] = {{"bmp", kivtools::EncodeBmp(g, 32)}, {"tga", kivtools::EncodeTga(g, 32)}, {"ge", kivtools::EncodeGe(g, ge)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int used = g_kiv->soft->surfacesUsed;
+    KivSoftSurfaceEntry* e =
+        Kiv3DImageDecode("a-name-that-runs-well-past-thirty-one-bytes", c.file.data(), Ctx(), c.file.size());
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(g_kiv->soft->surfacesUsed, used + 1);
+    EXPECT_EQ(std::string(e->name), std::string("a-name-that-runs-well-past-thirty-one-bytes").substr(0, 31));
+    EXPECT_EQ(e->imageWidth, 300);
+    EXPECT_EQ(e->imageHeight, 200);
+    EXPECT_EQ(e->width, 512);
+    EXPECT_EQ(e->height, 256);
+    const uint32_t* px = e->buffer->pixels;
+    EXPECT_EQ(px[static_cast<size_t>(199) * 512 + 299] & 0xFFFFFFu, g.pixels[199 * 300 + 299] & 0xFFFFFFu);
+    EXPECT_EQ(px[static_cast<size_t>(199) * 512 + 300], 0u) << "padding is zeroed";
+    EXPECT_EQ(px[static_cast<size_t>(200) * 512], 0u);
+    if (c.what[0] != 'g') {
+      EXPECT_EQ(Ctx()->cache.count(e), 1u) << "texture made at load";
+    }
+    EXPECT_EQ(Kiv3DSurfaceRelease(Ctx(), e), 1);
+    EXPECT_EQ(Ctx()->cache.count(e), 0u);
+    EXPECT_EQ(g_kiv->soft->surfacesUsed, used);
+    EXPECT_EQ(Kiv3DSurfaceRelease(Ctx(), e), 0) << "a free slot is refused";
+    EXPECT_EQ(g_kiv->soft->surfacesUsed, used);
+  }
+
+  // Lying or short images: no read past the bytes, the slot comes back.
+  std::vector<uint8_t> bmp = kivtools::EncodeBmp(g, 32), tga = kivtools::EncodeTga(g, 32);
+  std::vector<uint8_t> huge = tga;
+  huge[12] = huge[13] = 0xFF;  // 65535 wide: past the largest texture
+  const std::vector<std::vector<uint8_t>> lies = {
+      {'B', 'M', 1, 2, 3}, {0, 0, 2}, std::vector<uint8_t>(bmp.begin(), bmp.begin() + 60), huge};
+  const int used = g_kiv->soft->surfacesUsed;
+  for (const std::vector<uint8_t>& lie : lies) {
+    EXPECT_EQ(Kiv3DImageDecode("lie", lie.data(), Ctx(), lie.size()), nullptr);
+    EXPECT_EQ(g_kiv->soft->surfacesUsed, used);
+  }
+
+  // Sprites load through the same slots and draw.
+  KivSprite* s = Load(tga);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(static_cast<KivSoftSurface*>(s->surface)->width, 300);
+  EXPECT_EQ(static_cast<KivSoftSurface*>(s->surface)->height, 200);
+  ASSERT_EQ(KivRenderFrame(), 1);
+  EXPECT_EQ(Shown().pixels[static_cast<size_t>(100) * 320 + 100] & 0xFFFFFFu,
+            g.pixels[100 * 300 + 100] & 0xFFFFFFu);
+  KivSpriteRelease(list, s);
+  EXPECT_EQ(g_kiv->soft->surfacesUsed, used);
+}
+
+// Out of video memory: one box a failure, no image, the slot given back and
+// nothing left allocated; once memory is there the same image loads.
+TEST_F(GpuModeTest, OutOfVideoMemoryShowsTheBoxAndGivesTheSlotBack) {
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Kiv3DCurrent(Ctx()));
+  const Image g = Gradient(300, 200);
+  const std::vector<uint8_t> files[] = {kivtools::EncodeBmp(g, 32), kivtools::EncodeTga(g, 24)};
+  plat::HeadlessBoxReset();
+  const int used = g_kiv->soft->surfacesUsed;
+  const int live = KivMemoryLive();
+  plat::gpu::SetFaults(plat::gpu::kGpuOutOfMemory);
+  size_t boxes = 0;
+  for (const std::vector<uint8_t>& file : files) {
+    EXPECT_EQ(Load(file), nullptr);
+    const auto log = plat::HeadlessBoxLog();
+    ASSERT_EQ(log.size(), ++boxes);
+    EXPECT_EQ(log.back().text, Sj("ディスプレイメモリが不足しています。"));
+    EXPECT_EQ(log.back().caption, Sj("警告"));
+    EXPECT_EQ(log.back().type, plat::kMbOk);
+    EXPECT_EQ(g_kiv->soft->surfacesUsed, used);
+    EXPECT_EQ(KivMemoryLive(), live);
+  }
+  plat::gpu::SetFaults(0);
+  for (const std::vector<uint8_t>& file : files) {
+    KivSprite* s = Load(file);
+    ASSERT_NE(s, nullptr);
+    auto* surface = static_cast<KivSoftSurface*>(s->surface);
+    EXPECT_EQ(surface->width, 300);
+    EXPECT_EQ(surface->entry->width, 512);
+    EXPECT_EQ(surface->entry->height, 256);
+  }
+  EXPECT_EQ(plat::HeadlessBoxLog().size(), boxes) << "no box without the shortage";
+  EXPECT_EQ(g_kiv->soft->surfacesUsed, used + 2);
 }
 
 }  // namespace

@@ -453,7 +453,8 @@ int Kiv3DGetBackBuffer(int height, Kiv3DContext* c, int width, uint32_t* pixels)
   return 1;
 }
 
-uint32_t Kiv3DTextureOf(Kiv3DContext* c, const KivSoftSurfaceEntry* e) {
+uint32_t Kiv3DTextureOf(Kiv3DContext* c, const KivSoftSurfaceEntry* e, bool* outOfMemory) {
+  if (outOfMemory) *outOfMemory = false;
   if (!c || !e || !e->buffer || !e->buffer->pixels) return 0;
   const int w = e->buffer->width, h = e->buffer->height;
   Kiv3DCacheEntry& t = c->cache[e];
@@ -463,7 +464,7 @@ uint32_t Kiv3DTextureOf(Kiv3DContext* c, const KivSoftSurfaceEntry* e) {
     t = Kiv3DCacheEntry{};
   }
   if (!t.texture) {
-    t.texture = gpu::TextureCreate(c->device, w, h);
+    t.texture = gpu::TextureCreate(c->device, w, h, outOfMemory);
     if (!t.texture) {
       c->cache.erase(e);
       return 0;

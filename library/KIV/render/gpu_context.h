@@ -9,7 +9,9 @@
 // surface's version). Every GL call runs on the thread the context is
 // current on: the game thread, which draws.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -125,13 +127,43 @@ void Kiv3DSetAspectRect(Kiv3DContext* c);
 // The finished frame's screen block into pixels (width x height, alpha 0xFF);
 // 0 when the buffer is smaller than the screen.
 int Kiv3DGetBackBuffer(int height, Kiv3DContext* c, int width, uint32_t* pixels);
-// The texture of a surface entry, uploaded when stale; 0 when it cannot be made.
-uint32_t Kiv3DTextureOf(Kiv3DContext* c, const KivSoftSurfaceEntry* e);
+// The texture of a surface entry, uploaded when stale; 0 when it cannot be
+// made (*outOfMemory, when asked, tells whether video memory ran out).
+uint32_t Kiv3DTextureOf(Kiv3DContext* c, const KivSoftSurfaceEntry* e, bool* outOfMemory = nullptr);
 void Kiv3DForget(Kiv3DContext* c, const KivSoftSurfaceEntry* e);
 // Makes the context current here when no other thread holds it.
 bool Kiv3DCurrent(Kiv3DContext* c);
 // True when the calling thread is the one the context is current on.
 bool Kiv3DCurrentHere(Kiv3DContext* c);
+
+// ---- Named textures (gpu_texture.cpp) ----
+// The slot table is the CPU surface table: an entry's power-of-two CPU
+// pixels (padding zeroed) are the texture's authority, and its GL texture a
+// cache (Kiv3DTextureOf). Names are copied at most 31 bytes, terminated.
+KivSoftSurfaceEntry* Kiv3DTakeTextureSlot(KivSoftScreen* table, const char* name);
+// 0 when the entry is not the table's or is free; else one reference let go
+// (at 0 the pixels and the texture go, the slot is free again), 1.
+int Kiv3DSurfaceRelease(Kiv3DContext* c, KivSoftSurfaceEntry* e);
+// A slot holding the decoded image: "GE" into a blank texture of the image
+// size filled by the engine's decoder; "BM" and anything else (TGA) by
+// Kiv3DTextureFromMemory. NULL (the slot given back) when it fails.
+KivSoftSurfaceEntry* Kiv3DImageDecode(const char* name, const uint8_t* bytes, Kiv3DContext* c, size_t size);
+// Records the image size, decodes the BMP/TGA bytes into power-of-two
+// pixels and, when the context is current on this thread, makes the texture
+// now (else at its first draw). 0 on failure; lack of memory (video or the
+// pixels) also shows the box "ディスプレイメモリが不足しています。".
+int Kiv3DTextureFromMemory(int width, int height, KivSoftSurfaceEntry* e, Kiv3DContext* c, const uint8_t* data,
+                           size_t size);
+// Blank (zeroed) power-of-two pixels for an image of width x height; 1 or 0.
+int Kiv3DCreateTexture(int width, int height, KivSoftSurfaceEntry* e, Kiv3DContext* c);
+// The finished frame into the entry's pixels (read back on the drawing
+// thread, else the last frame's copy); 1 or 0.
+int Kiv3DCaptureToTexture(KivSoftSurfaceEntry* e, Kiv3DContext* c);
+// Sprite surfaces: a named load or a blank surface through the slot table,
+// and their release (1, or 0 when the surface is not the table's).
+KivSoftSurface* Kiv3DSurfaceLoad(Kiv3DContext* c, const char* name, std::span<const uint8_t> image);
+KivSoftSurface* Kiv3DSurfaceCreate(Kiv3DContext* c, int width, int height);
+int Kiv3DSurfaceFree(Kiv3DContext* c, KivSoftSurface* surface);
 
 // ---- Drawing (gpu_draw.cpp) ----
 struct Kiv3DSpriteRecord {
