@@ -213,9 +213,9 @@ TEST_F(GpuModeTest, ModeRequestsFromTheGameThreadReachTheWindow) {
   static KivSprite* sprite = nullptr;
   static std::vector<uint8_t> file;
   static plat::Rect fullRect, backRect;
-  static int fullWidth = 0;
+  static int fullWidth = 0, resets = 0;
   frames = 0;
-  fullWidth = 0;
+  fullWidth = resets = 0;
   fullRect = backRect = plat::Rect{};
   file = kivtools::EncodeTga(Gradient(320, 180), 32);
   kivtest::g_start = [] {
@@ -234,7 +234,10 @@ TEST_F(GpuModeTest, ModeRequestsFromTheGameThreadReachTheWindow) {
         fullWidth = c->outputWidth;
         KivWindowChangeMode(0);
         break;
-      case 10: backRect = c->aspectRect; break;
+      case 10:
+        backRect = c->aspectRect;
+        resets = c->resetAttempts;
+        break;
       case 12: KivEnd(); break;
       default: break;
     }
@@ -252,6 +255,7 @@ TEST_F(GpuModeTest, ModeRequestsFromTheGameThreadReachTheWindow) {
   EXPECT_EQ(fullRect, (plat::Rect{0, 60, 640, 420}));
   EXPECT_EQ(fullWidth, 640);
   EXPECT_EQ(backRect, (plat::Rect{0, 0, 320, 180}));
+  EXPECT_EQ(resets, 2) << "one device reset for each change, on the game thread";
   EXPECT_EQ(g_kiv->params.fullScreen, 0);
   EXPECT_FALSE(Window()->FullScreen());
   plat::Frame f = Shown();
