@@ -46,6 +46,17 @@ void SendToWindowHeld(uint32_t message, uintptr_t wParam, intptr_t lParam) {
   Kiv3DFollowWindow();
 }
 
+// A screen-mode request. With the GPU renderer the device's part runs here,
+// on the thread that owns the context, and sends the window's part on only
+// when it succeeded; without it the window thread does everything.
+void ChangeModeHeld(int fullScreen) {
+  KivSystemState* s = g_kiv;
+  KivHoldWorker();
+  if (!Kiv3DScreenModeRequest(fullScreen)) s->window->Send(kMsgApp + 0x66, static_cast<uintptr_t>(fullScreen), 0);
+  KivReleaseWorker();
+  Kiv3DFollowWindow();
+}
+
 void GameMessage(const plat::Msg& m) {
   KivSystemState* s = g_kiv;
   switch (m.message) {
@@ -53,7 +64,7 @@ void GameMessage(const plat::Msg& m) {
       s->gameLoop.store(0);
       break;
     case kMsgApp + 0x65:
-      if (s->windowChangeEnable.load()) SendToWindowHeld(kMsgApp + 0x66, m.wParam, 0);
+      if (s->windowChangeEnable.load()) ChangeModeHeld(m.wParam ? 1 : 0);
       break;
     case kMsgApp + 0x66:
       SendToWindowHeld(kMsgApp + 0x65, 0, 0);

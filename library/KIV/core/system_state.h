@@ -165,6 +165,10 @@ KivSoftScreen* Kiv3DTakeStore(void* gpu);
 // On the game thread after a window request returned: the GPU context
 // follows the window's new geometry and restores a lost device.
 void Kiv3DFollowWindow(void);
+// On the game thread, for a screen-mode request: with a GPU context the
+// device's part of the change runs here and hands the window's part to the
+// window thread (true); false without one (the window thread does it all).
+bool Kiv3DScreenModeRequest(int fullScreen);
 // The game thread lets go of the GPU context as it ends.
 void Kiv3DGameThreadDone(void);
 // A CPU frame (the back buffer of a movie frame or of the text field) shown
@@ -201,6 +205,12 @@ int KivErrorBox(uint32_t type, const char* format, ...) __attribute__((format(pr
 // fails, -2 when it has none, -1 when it cannot be loaded.
 int KivLibraryVersion(const char* file);
 int KivApplyScreenMode(int fullScreen);
+// Whether a request for that mode changes anything (the engine runs, the
+// mode differs, mode changes are allowed).
+bool KivScreenModeChanges(int fullScreen);
+// The window's part of a mode change, on the window thread (sent there from
+// another thread); 1 when the window took the mode.
+int KivPlaceScreenModeWindow(int fullScreen);
 int KivApplyWindowSize(int width, int height);
 int KivApplyAspectMode(int mode);
 void KivDebugStart(void);

@@ -181,11 +181,16 @@ int KivLibraryVersion(const char* file) { return file ? plat::LibraryVersion(fil
 
 // ---- Apply routines (window thread) ----
 
+bool KivScreenModeChanges(int fullScreen) {
+  KivSystemState* s = g_kiv;
+  fullScreen = fullScreen ? 1 : 0;
+  return s && s->running.load() && fullScreen != s->params.fullScreen && !(s->params.flags & KIV_FLAG_NO_MODE_CHANGE);
+}
+
 int KivApplyScreenMode(int fullScreen) {
   KivSystemState* s = g_kiv;
   fullScreen = fullScreen ? 1 : 0;
-  if (!s->running.load() || fullScreen == s->params.fullScreen || (s->params.flags & KIV_FLAG_NO_MODE_CHANGE))
-    return 1;
+  if (!KivScreenModeChanges(fullScreen)) return 1;
   s->window->backend()->Restore();
   if (s->soft) {
     // Full screen is the desktop full screen of the monitor holding the
@@ -196,6 +201,16 @@ int KivApplyScreenMode(int fullScreen) {
   s->desktop = KivHomeDisplay(s->params.adapter);
   s->params.fullScreen = fullScreen;
   return 1;
+}
+
+int KivPlaceScreenModeWindow(int fullScreen) {
+  KivSystemState* s = g_kiv;
+  if (!s || !s->window) return 0;
+  fullScreen = fullScreen ? 1 : 0;
+  // Sent: the caller waits while the window thread places the window (on
+  // the window thread itself it runs at once).
+  s->window->Send(kMsgApp + 0x66, static_cast<uintptr_t>(fullScreen), 0);
+  return s->params.fullScreen == fullScreen ? 1 : 0;
 }
 
 int KivApplyWindowSize(int width, int height) {

@@ -279,16 +279,7 @@ void GpuRelease(void* core, void* surface) {
 }
 
 bool GpuCapture(void* core, void* surface) {
-  Kiv3DContext* c = Gpu(core);
-  KivPixelBuffer* b = BufferOf(surface);
-  if (!c || !b || !c->store || !c->store->backBuffer) return false;
-  // The render target as drawn so far (between frames: the last frame, which
-  // stays there until the next clear), as the software back buffer is read;
-  // off the drawing thread, the last frame read back at its final pass.
-  if (!(Kiv3DCurrentHere(c) && Kiv3DGetBackBuffer(b->height, c, b->width, b->pixels)))
-    KivPixelCopyClipped(c->store->backBuffer, c->screenWidth, c->screenHeight, b->pixels, b->width, b->height);
-  KivSoftSurfaceTouch(&static_cast<SoftEffectSurface*>(surface)->entry);
-  return true;
+  return surface && Kiv3DCaptureToTexture(&static_cast<SoftEffectSurface*>(surface)->entry, Gpu(core)) != 0;
 }
 
 void GpuDraw(void* core, void* surface, const KivRect& rect, int x, int y, uint32_t colour, int mode) {

@@ -141,6 +141,7 @@ Kiv3DContext* Kiv3DCreateContext(const KivRendererSetup& setup) {
   c->fullScreenFilter = setup.fullScreenFilter;
   c->textureFilter = setup.textureFilter;
   c->windowed = 1;
+  c->style = g_kiv ? g_kiv->params.style : 0;
   auto fail = [c](const char* utf8) {
     if (utf8) Debug(utf8);
     Kiv3DReleaseContext(c);
@@ -344,6 +345,20 @@ int Kiv3DDeviceReset(Kiv3DContext* c) {
   return 4;
 }
 
+namespace {
+
+// The device objects made again on a device that still works (after resets
+// that failed without a loss); false when they cannot be.
+bool RemakeDeviceObjects(Kiv3DContext* c) {
+  ReleaseTargets(c);
+  if (!MakeDeviceObjects(c)) return false;
+  Kiv3DSetAspectRect(c);
+  gpu::SetOutputSize(c->device, c->outputWidth, c->outputHeight);
+  return true;
+}
+
+}  // namespace
+
 int Kiv3DDeviceRestore(Kiv3DContext* c) {
   if (!c || !Kiv3DCurrent(c)) return 0;
   // Bounded: a reset that keeps failing gives up after 10 rounds and the
@@ -357,6 +372,9 @@ int Kiv3DDeviceRestore(Kiv3DContext* c) {
     }
     if (test == 5) return 0;
     if (test == 0) {
+      // The device is fine, but a reset that failed short of a loss (a
+      // mode change's) may have taken the objects with it.
+      if (!c->renderTarget && !RemakeDeviceObjects(c)) continue;
       c->lost = 0;
       plat::DebugOutput("Reset -> not lost\n");
       plat::DebugOutput("Reset -> end : Kiv3DDeviceRestore\n");
@@ -378,6 +396,49 @@ void Kiv3DAfterWindowRequest(Kiv3DContext* c) {
   if (c->lost) Kiv3DDeviceRestore(c);
 }
 
+int Kiv3DChangeWindowMode(int windowed, Kiv3DContext* c, uint32_t style) {
+  if (!c || !Kiv3DCurrent(c)) return 0;
+  windowed = windowed ? 1 : 0;
+  const int oldWindowed = c->windowed;
+  const uint32_t oldStyle = c->style;
+  auto putBack = [&] {
+    c->windowed = oldWindowed;
+    c->style = oldStyle;
+  };
+  c->windowed = windowed;
+  c->style = style;
+  // Going full screen records the windowed rectangle: the window's part
+  // does that, on the thread that owns the window, before it moves it.
+  if (Kiv3DSetPresentParameters(c) != 0) {
+    putBack();
+    plat::DebugOutput("error SelectD3DDevice");
+    return 0;
+  }
+  int result = 0;
+  for (int round = 0; round < 10; ++round) {
+    if (round > 0) plat::Sleep(100);
+    result = Kiv3DDeviceReset(c);
+    if (result == 4) break;
+  }
+  if (result != 4) {
+    // The mode stays: the old flag and style come back with the window
+    // untouched, and a device that still works gets its objects again so
+    // the next frame draws (a lost one is left to the frame's restore).
+    putBack();
+    if (Kiv3DDeviceTest(c) == 0 && RemakeDeviceObjects(c)) c->lost = 0;
+    plat::DebugOutput("ChangeWindowMode Error\n");
+    return 0;
+  }
+  if (!KivPlaceScreenModeWindow(windowed ? 0 : 1)) {
+    putBack();
+    return 0;
+  }
+  Kiv3DSetAspectRect(c);
+  c->style = style;
+  plat::DebugOutput(windowed ? "change window mode\n" : "change fullscreen mode\n");
+  return 1;
+}
+
 void Kiv3DThreadDone(Kiv3DContext* c) {
   if (c && c->device) gpu::ReleaseCurrent(c->device);
 }
@@ -396,7 +457,8 @@ int Kiv3DGetBackBuffer(int height, Kiv3DContext* c, int width, uint32_t* pixels)
   return 1;
 }
 
-uint32_t Kiv3DTextureOf(Kiv3DContext* c, const KivSoftSurfaceEntry* e) {
+uint32_t Kiv3DTextureOf(Kiv3DContext* c, const KivSoftSurfaceEntry* e, bool* outOfMemory) {
+  if (outOfMemory) *outOfMemory = false;
   if (!c || !e || !e->buffer || !e->buffer->pixels) return 0;
   const int w = e->buffer->width, h = e->buffer->height;
   Kiv3DCacheEntry& t = c->cache[e];
@@ -406,7 +468,7 @@ uint32_t Kiv3DTextureOf(Kiv3DContext* c, const KivSoftSurfaceEntry* e) {
     t = Kiv3DCacheEntry{};
   }
   if (!t.texture) {
-    t.texture = gpu::TextureCreate(c->device, w, h);
+    t.texture = gpu::TextureCreate(c->device, w, h, outOfMemory);
     if (!t.texture) {
       c->cache.erase(e);
       return 0;
@@ -456,6 +518,17 @@ void Kiv3DRelease(void) {
 
 void Kiv3DFollowWindow(void) {
   if (g_kiv && g_kiv->gpu) Kiv3DAfterWindowRequest(static_cast<Kiv3DContext*>(g_kiv->gpu));
+}
+
+bool Kiv3DScreenModeRequest(int fullScreen) {
+  KivSystemState* s = g_kiv;
+  if (!s || !s->gpu) return false;
+  fullScreen = fullScreen ? 1 : 0;
+  // A request that changes nothing touches no GL.
+  if (KivScreenModeChanges(fullScreen))
+    Kiv3DChangeWindowMode(!fullScreen, static_cast<Kiv3DContext*>(s->gpu),
+                          fullScreen ? kKiv3DFullScreenStyle : s->params.style);
+  return true;
 }
 
 void Kiv3DGameThreadDone(void) {

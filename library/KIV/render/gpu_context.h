@@ -9,7 +9,9 @@
 // surface's version). Every GL call runs on the thread the context is
 // current on: the game thread, which draws.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -18,6 +20,10 @@
 #include "platform/gpu/gpu_device.h"
 #include "render/renderer.h"
 #include "render/soft_screen.h"
+
+// Window styles the mode change stores: full screen a borderless popup that
+// clips its children; windowed the style of the system parameters.
+inline constexpr uint32_t kKiv3DFullScreenStyle = 0x82000000u;
 
 // Availability bits of the effect set.
 enum : uint32_t { kKiv3DFxDraw = 1, kKiv3DFxRaster = 2, kKiv3DFxRadialBlur = 4 };
@@ -72,6 +78,7 @@ struct Kiv3DContext {
   int textureFilter = 0;
   int lastFilter = 0;  // the sampler filter the previous sprite used (1 point, 2 linear)
   int windowed = 1;
+  uint32_t style = 0;  // the window style of the current mode
   int lost = 0;
   int restoreRounds = 10;
   int resetAttempts = 0;  // resets tried, for tests
@@ -112,18 +119,54 @@ int Kiv3DDeviceRestore(Kiv3DContext* c);
 // rectangle and client size, and restores the device when it is lost.
 void Kiv3DAfterWindowRequest(Kiv3DContext* c);
 void Kiv3DThreadDone(Kiv3DContext* c);
+// Switches between windowed and full screen. The device's part (present
+// parameters, then resets until one succeeds, at most 10 with 100 ms
+// between) runs here, on the thread the context is current on; the window's
+// part (placement) then runs on the window thread. 1 done; 0 when the device
+// part failed: the window, the flag and the style stay as they were.
+int Kiv3DChangeWindowMode(int windowed, Kiv3DContext* c, uint32_t style);
 // The aspect rectangle from the store's view and the output size.
 void Kiv3DSetAspectRect(Kiv3DContext* c);
 // The finished frame's screen block into pixels (width x height, alpha 0xFF);
 // 0 when the buffer is smaller than the screen.
 int Kiv3DGetBackBuffer(int height, Kiv3DContext* c, int width, uint32_t* pixels);
-// The texture of a surface entry, uploaded when stale; 0 when it cannot be made.
-uint32_t Kiv3DTextureOf(Kiv3DContext* c, const KivSoftSurfaceEntry* e);
+// The texture of a surface entry, uploaded when stale; 0 when it cannot be
+// made (*outOfMemory, when asked, tells whether video memory ran out).
+uint32_t Kiv3DTextureOf(Kiv3DContext* c, const KivSoftSurfaceEntry* e, bool* outOfMemory = nullptr);
 void Kiv3DForget(Kiv3DContext* c, const KivSoftSurfaceEntry* e);
 // Makes the context current here when no other thread holds it.
 bool Kiv3DCurrent(Kiv3DContext* c);
 // True when the calling thread is the one the context is current on.
 bool Kiv3DCurrentHere(Kiv3DContext* c);
+
+// ---- Named textures (gpu_texture.cpp) ----
+// The slot table is the CPU surface table: an entry's power-of-two CPU
+// pixels (padding zeroed) are the texture's authority, and its GL texture a
+// cache (Kiv3DTextureOf). Names are copied at most 31 bytes, terminated.
+KivSoftSurfaceEntry* Kiv3DTakeTextureSlot(KivSoftScreen* table, const char* name);
+// 0 when the entry is not the table's or is free; else one reference let go
+// (at 0 the pixels and the texture go, the slot is free again), 1.
+int Kiv3DSurfaceRelease(Kiv3DContext* c, KivSoftSurfaceEntry* e);
+// A slot holding the decoded image: "GE" into a blank texture of the image
+// size filled by the engine's decoder; "BM" and anything else (TGA) by
+// Kiv3DTextureFromMemory. NULL (the slot given back) when it fails.
+KivSoftSurfaceEntry* Kiv3DImageDecode(const char* name, const uint8_t* bytes, Kiv3DContext* c, size_t size);
+// Records the image size, decodes the BMP/TGA bytes into power-of-two
+// pixels and, when the context is current on this thread, makes the texture
+// now (else at its first draw). 0 on failure; lack of memory (video or the
+// pixels) also shows the box "ディスプレイメモリが不足しています。".
+int Kiv3DTextureFromMemory(int width, int height, KivSoftSurfaceEntry* e, Kiv3DContext* c, const uint8_t* data,
+                           size_t size);
+// Blank (zeroed) power-of-two pixels for an image of width x height; 1 or 0.
+int Kiv3DCreateTexture(int width, int height, KivSoftSurfaceEntry* e, Kiv3DContext* c);
+// The finished frame into the entry's pixels (read back on the drawing
+// thread, else the last frame's copy); 1 or 0.
+int Kiv3DCaptureToTexture(KivSoftSurfaceEntry* e, Kiv3DContext* c);
+// Sprite surfaces: a named load or a blank surface through the slot table,
+// and their release (1, or 0 when the surface is not the table's).
+KivSoftSurface* Kiv3DSurfaceLoad(Kiv3DContext* c, const char* name, std::span<const uint8_t> image);
+KivSoftSurface* Kiv3DSurfaceCreate(Kiv3DContext* c, int width, int height);
+int Kiv3DSurfaceFree(Kiv3DContext* c, KivSoftSurface* surface);
 
 // ---- Drawing (gpu_draw.cpp) ----
 struct Kiv3DSpriteRecord {

@@ -27,6 +27,7 @@ struct KivSoftSurfaceEntry {
   // Bumped (from one process-wide counter) whenever the pixels may have
   // changed, so a texture made of them knows it is stale.
   uint32_t version;
+  int imageWidth, imageHeight;  // the loaded image's size (GPU loads record it here)
 };
 
 // What a sprite's surface field points to with this renderer. width and
@@ -160,6 +161,17 @@ int64_t KivSoftSurfaceReadPixel(const KivSoftSurface* surface, int x, int y);
 // surface come out 0. False when the rectangle is empty or does not fit out.
 bool KivSoftSurfaceCopyOut(const KivSoftSurface* surface, const KivRect* rect, std::span<uint32_t> out,
                            int* outWidth, int* outHeight);
+// The table's parts that the GPU renderer's named loads are made of: the
+// first free entry, taken with the name (at most 31 bytes, terminated;
+// NULL when the table is full); one reference let go (at 0 the pixels are
+// freed and the entry is free again); whether an entry is the table's.
+KivSoftSurfaceEntry* KivSoftSurfaceTakeEntry(KivSoftScreen* screen, const char* name);
+void KivSoftSurfaceDropEntry(KivSoftScreen* screen, KivSoftSurfaceEntry* e);
+bool KivSoftSurfaceInTable(const KivSoftScreen* screen, const KivSoftSurfaceEntry* e);
+// The buffer padded to powers of two (padding zeroed; the buffer itself
+// when its sides already are), the old one freed. NULL when a side is out
+// of 1..maxSide or memory runs out.
+KivPixelBuffer* KivPixelBufferPadToPowerOfTwo(KivPixelBuffer* b, int maxSide);
 // Marks the entry's pixels as changed.
 void KivSoftSurfaceTouch(KivSoftSurfaceEntry* e);
 uint32_t KivSoftSurfaceVersion(const KivSoftSurfaceEntry* e);

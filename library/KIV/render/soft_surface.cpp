@@ -22,9 +22,9 @@ const uint32_t* ReadablePixels(const KivSoftSurface* surface, int* width, int* h
   return b->pixels;
 }
 
-// The buffer padded to powers of two (padding zeroed); the old one is freed.
-// NULL when a side is out of 1..max or memory runs out.
-KivPixelBuffer* PadToPowerOfTwo(KivPixelBuffer* b, int maxSide) {
+}  // namespace
+
+KivPixelBuffer* KivPixelBufferPadToPowerOfTwo(KivPixelBuffer* b, int maxSide) {
   if (!b) return nullptr;
   const int pw = KivPowerOfTwo(b->width), ph = KivPowerOfTwo(b->height);
   if (pw == 0 || ph == 0 || pw > maxSide || ph > maxSide || static_cast<int64_t>(pw) * ph > INT32_MAX / 4) {
@@ -44,9 +44,8 @@ KivPixelBuffer* PadToPowerOfTwo(KivPixelBuffer* b, int maxSide) {
   return out;
 }
 
-// The first free entry, or NULL when the table is full.
-KivSoftSurfaceEntry* TakeEntry(KivSoftScreen* screen, const char* name) {
-  if (!screen->surfaces || screen->surfacesUsed >= screen->surfaceCapacity) return nullptr;
+KivSoftSurfaceEntry* KivSoftSurfaceTakeEntry(KivSoftScreen* screen, const char* name) {
+  if (!screen || !screen->surfaces || screen->surfacesUsed >= screen->surfaceCapacity) return nullptr;
   for (int i = 0; i < screen->surfaceCapacity; ++i) {
     KivSoftSurfaceEntry* e = &screen->surfaces[i];
     if (e->refCount != 0) continue;
@@ -59,31 +58,40 @@ KivSoftSurfaceEntry* TakeEntry(KivSoftScreen* screen, const char* name) {
   return nullptr;
 }
 
-void DropEntry(KivSoftScreen* screen, KivSoftSurfaceEntry* e) {
+void KivSoftSurfaceDropEntry(KivSoftScreen* screen, KivSoftSurfaceEntry* e) {
+  if (!screen || !e || e->refCount <= 0) return;  // a free entry is not released twice
   if (--e->refCount > 0) return;
-  e->refCount = 0;
   std::memset(e->name, 0, sizeof e->name);
   --screen->surfacesUsed;
   KivPixelBufferFree(e->buffer);
   e->buffer = nullptr;
   e->width = e->height = 0;
+  e->imageWidth = e->imageHeight = 0;
 }
+
+bool KivSoftSurfaceInTable(const KivSoftScreen* screen, const KivSoftSurfaceEntry* e) {
+  if (!screen || !screen->surfaces || !e) return false;
+  const KivSoftSurfaceEntry* first = screen->surfaces;
+  return e >= first && e < first + screen->surfaceCapacity;
+}
+
+namespace {
 
 KivSoftSurface* Wrap(KivSoftScreen* screen, KivSoftSurfaceEntry* e, KivPixelBuffer* b) {
   auto* s = static_cast<KivSoftSurface*>(KivMemoryAlloc(sizeof(KivSoftSurface), 1));
   if (!s) {
     KivPixelBufferFree(b);
     e->buffer = nullptr;
-    DropEntry(screen, e);
+    KivSoftSurfaceDropEntry(screen, e);
     return nullptr;
   }
   const int imageW = b->width, imageH = b->height;
   if (screen->powerOfTwo) {
-    b = PadToPowerOfTwo(b, screen->maxSurfaceSide);
+    b = KivPixelBufferPadToPowerOfTwo(b, screen->maxSurfaceSide);
     if (!b) {
       KivMemoryFree(s);
       e->buffer = nullptr;
-      DropEntry(screen, e);
+      KivSoftSurfaceDropEntry(screen, e);
       return nullptr;
     }
   }
@@ -95,12 +103,6 @@ KivSoftSurface* Wrap(KivSoftScreen* screen, KivSoftSurfaceEntry* e, KivPixelBuff
   s->height = imageH;
   s->entry = e;
   return s;
-}
-
-bool InTable(const KivSoftScreen* screen, const KivSoftSurfaceEntry* e) {
-  if (!screen->surfaces || !e) return false;
-  const KivSoftSurfaceEntry* first = screen->surfaces;
-  return e >= first && e < first + screen->surfaceCapacity;
 }
 
 }  // namespace
@@ -118,13 +120,13 @@ int KivSoftSurfaceTableCreate(KivSoftScreen* screen, int capacity) {
 
 KivSoftSurface* KivSoftSurfaceCreate(KivSoftScreen* screen, int w, int h) {
   if (!screen || w < 0 || h < 0 || static_cast<int64_t>(w) * h > INT32_MAX / 4) return nullptr;
-  KivSoftSurfaceEntry* e = TakeEntry(screen, nullptr);
+  KivSoftSurfaceEntry* e = KivSoftSurfaceTakeEntry(screen, nullptr);
   if (!e) return nullptr;
   KivPixelBuffer* b = KivPixelBufferCreate();
   if (b) b->pixels = static_cast<uint32_t*>(KivMemoryAlloc(w * h * 4, 1));
   if (!b || !b->pixels) {
     KivPixelBufferFree(b);
-    DropEntry(screen, e);
+    KivSoftSurfaceDropEntry(screen, e);
     return nullptr;
   }
   b->width = w;
@@ -135,7 +137,7 @@ KivSoftSurface* KivSoftSurfaceCreate(KivSoftScreen* screen, int w, int h) {
 
 KivSoftSurface* KivSoftSurfaceLoad(KivSoftScreen* screen, const char* name, std::span<const uint8_t> image) {
   if (!screen) return nullptr;
-  KivSoftSurfaceEntry* e = TakeEntry(screen, name);
+  KivSoftSurfaceEntry* e = KivSoftSurfaceTakeEntry(screen, name);
   if (!e) return nullptr;
   KivPixelBuffer* b = nullptr;
   if (image.size() >= 2 && image[0] == 'G' && image[1] == 'E') {
@@ -144,14 +146,14 @@ KivSoftSurface* KivSoftSurfaceLoad(KivSoftScreen* screen, const char* name, std:
     b = KivPixelBufferCreate();
     if (!b) {
       plat::DebugOutput("error LoadMemory : memory allocate \n");
-      DropEntry(screen, e);
+      KivSoftSurfaceDropEntry(screen, e);
       return nullptr;
     }
     if (!KivBmpTgaDecode(image, b)) b = nullptr;  // the reader freed it
   }
   if (!b) {
     plat::DebugOutput("error LoadMemory \n");
-    DropEntry(screen, e);
+    KivSoftSurfaceDropEntry(screen, e);
     return nullptr;
   }
   KivSoftSurface* s = Wrap(screen, e, b);
@@ -161,8 +163,8 @@ KivSoftSurface* KivSoftSurfaceLoad(KivSoftScreen* screen, const char* name, std:
 
 int KivSoftSurfaceRelease(KivSoftScreen* screen, KivSoftSurface* surface) {
   if (!screen || !surface) return 0;
-  if (!InTable(screen, surface->entry) || surface->entry->refCount <= 0) return 0;
-  DropEntry(screen, surface->entry);
+  if (!KivSoftSurfaceInTable(screen, surface->entry) || surface->entry->refCount <= 0) return 0;
+  KivSoftSurfaceDropEntry(screen, surface->entry);
   KivMemoryFree(surface);
   return 1;
 }

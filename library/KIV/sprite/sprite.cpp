@@ -35,6 +35,21 @@ T Fail(T value, uint32_t code = plat::kErrorInvalidHandle) {
 
 KivSoftSurface* SurfaceOf(const KivSprite* s) { return static_cast<KivSoftSurface*>(s->surface); }
 
+// With the GPU renderer sprite surfaces go through its named texture
+// slots (the same CPU table, surfaces in powers of two); else the software
+// screen's table.
+Kiv3DContext* Gpu() { return g_kiv && g_kiv->gpu ? static_cast<Kiv3DContext*>(g_kiv->gpu) : nullptr; }
+
+KivSoftSurface* SurfaceCreate(KivSoftScreen* screen, int w, int h) {
+  if (Kiv3DContext* c = Gpu()) return Kiv3DSurfaceCreate(c, w, h);
+  return KivSoftSurfaceCreate(screen, w, h);
+}
+
+KivSoftSurface* SurfaceLoad(KivSoftScreen* screen, const char* name, std::span<const uint8_t> bytes) {
+  if (Kiv3DContext* c = Gpu()) return Kiv3DSurfaceLoad(c, name, bytes);
+  return KivSoftSurfaceLoad(screen, name, bytes);
+}
+
 int SaturateAdd(int a, int b) {
   int64_t v = static_cast<int64_t>(a) + b;
   return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int>(v);
@@ -75,7 +90,8 @@ void KivSpriteFree(KivSprite* s) {
   s->savedPixels = nullptr;
   std::memset(s->savedWords, 0, sizeof s->savedWords);
   if (s->surface) {
-    if (KivSoftScreen* screen = KivSpriteSoftScreen()) KivSoftSurfaceRelease(screen, SurfaceOf(s));
+    if (Kiv3DContext* c = Gpu()) Kiv3DSurfaceFree(c, SurfaceOf(s));
+    else if (KivSoftScreen* screen = KivSpriteSoftScreen()) KivSoftSurfaceRelease(screen, SurfaceOf(s));
     s->surface = nullptr;
   }
   s->~KivSprite();
@@ -97,7 +113,7 @@ extern "C" KIV_API KivSprite* KivSpriteCreate(KivRenderList* list, int w, int h,
   KivSoftScreen* screen = KivSpriteSoftScreen();
   KivSprite* s = KivSpriteAllocate(priority);
   if (!s) return Fail<KivSprite*>(nullptr);
-  KivSoftSurface* surface = screen ? KivSoftSurfaceCreate(screen, w, h) : nullptr;
+  KivSoftSurface* surface = screen ? SurfaceCreate(screen, w, h) : nullptr;
   if (!surface) {
     KivSpriteFree(s);
     return nullptr;
@@ -117,7 +133,7 @@ extern "C" KIV_API KivSprite* KivSpriteLoadMemory(KivRenderList* list, const cha
   std::span<const uint8_t> bytes(static_cast<const uint8_t*>(data), static_cast<size_t>(size));
   KivSprite* s = KivSpriteAllocate(priority);
   if (!s) return Fail<KivSprite*>(nullptr);
-  KivSoftSurface* surface = KivSoftSurfaceLoad(screen, name, bytes);
+  KivSoftSurface* surface = SurfaceLoad(screen, name, bytes);
   if (!surface) {
     KivSpriteFree(s);
     return nullptr;
@@ -221,7 +237,7 @@ extern "C" KIV_API KivSprite* KivSpriteCopy(KivRenderList* list, KivSprite* src,
 
   KivSprite* s = KivSpriteAllocate(priority);
   if (!s) return Fail<KivSprite*>(nullptr);
-  KivSoftSurface* surface = KivSoftSurfaceCreate(screen, static_cast<int>(dw), static_cast<int>(dh));
+  KivSoftSurface* surface = SurfaceCreate(screen, static_cast<int>(dw), static_cast<int>(dh));
   if (!surface) {
     KivSpriteFree(s);
     return Fail<KivSprite*>(nullptr);

@@ -574,9 +574,21 @@ void SetSwapInterval(Device* d, int interval) {
   if (d->surface != EGL_NO_SURFACE) eglSwapInterval(d->display, interval);
 }
 
-uint32_t TextureCreate(Device* d, int w, int h) {
+uint32_t TextureCreate(Device* d, int w, int h, bool* outOfMemory) {
+  if (outOfMemory) {
+    *outOfMemory = false;
+    // Only a texture asked with the question meets the hook's shortage
+    // (render targets stay out of it).
+    if (g_faults.load() & kGpuOutOfMemory) {
+      *outOfMemory = true;
+      return 0;
+    }
+  }
   if (!d || w <= 0 || h <= 0 || w > d->info.maxTextureSize || h > d->info.maxTextureSize) return 0;
   Gl& gl = d->gl;
+  // Errors left from earlier calls are not this texture's.
+  for (int i = 0; i < 8 && gl.GetError() != GL_NO_ERROR; ++i) {
+  }
   GLuint t = 0;
   gl.GenTextures(1, &t);
   gl.BindTexture(GL_TEXTURE_2D, t);
@@ -586,7 +598,8 @@ uint32_t TextureCreate(Device* d, int w, int h) {
   gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
   gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
   gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-  if (gl.GetError() != GL_NO_ERROR) {
+  if (const GLenum error = gl.GetError(); error != GL_NO_ERROR) {
+    if (outOfMemory) *outOfMemory = error == GL_OUT_OF_MEMORY;
     gl.DeleteTextures(1, &t);
     return 0;
   }

@@ -26,8 +26,14 @@ class Window;
 namespace plat::gpu {
 
 // Fault hook for tests: creation fails, the device reports itself lost, a
-// reset fails. A program's start value comes from KIV_GPU_FAULTS.
-enum Fault : uint32_t { kGpuCreate = 1u << 0, kGpuLost = 1u << 1, kGpuResetFails = 1u << 2 };
+// reset fails, a texture finds no video memory. A program's start value
+// comes from KIV_GPU_FAULTS.
+enum Fault : uint32_t {
+  kGpuCreate = 1u << 0,
+  kGpuLost = 1u << 1,
+  kGpuResetFails = 1u << 2,
+  kGpuOutOfMemory = 1u << 3,
+};
 void SetFaults(uint32_t bits);
 uint32_t Faults();
 
@@ -58,8 +64,9 @@ bool CurrentHere(const Device* d);
 // 1 waits for the retrace when presenting, 0 presents at once.
 void SetSwapInterval(Device* d, int interval);
 
-// Textures (RGBA8, clamped). 0 when it could not be made.
-uint32_t TextureCreate(Device* d, int w, int h);
+// Textures (RGBA8, clamped). 0 when it could not be made; *outOfMemory
+// (when given) tells whether the device ran out of memory for it.
+uint32_t TextureCreate(Device* d, int w, int h, bool* outOfMemory = nullptr);
 bool TextureUpload(Device* d, uint32_t texture, int w, int h, const uint32_t* pixels, int pitch);
 void TextureDelete(Device* d, uint32_t texture);
 
