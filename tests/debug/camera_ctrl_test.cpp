@@ -36,28 +36,16 @@ class CameraCtrlTest : public kivtest::GpuEngineTest {
     plat::HeadlessInputReset();
   }
   void TearDown() override {
-    if (g_kiv && list) {
-      if (g_kiv->debugTask) {
-        KivTaskFree(g_kiv->debugTask);
-        g_kiv->debugTask = nullptr;
-      }
-      for (KivRenderNode* n = list->head.next; n;) {
-        KivRenderNode* next = n->next;
-        if (n->draw == KivSpriteDraw) KivSpriteRelease(list, static_cast<KivSprite*>(n->object));
-        n = next;
-      }
-      KivRenderSetActive(nullptr);
-      KivRenderUninit(list);
-      list = nullptr;
+    if (g_kiv && list && g_kiv->debugTask) {
+      KivTaskFree(g_kiv->debugTask);
+      g_kiv->debugTask = nullptr;
     }
     GpuEngineTest::TearDown();
   }
   bool Start() {
-    if (!KivInit(&params)) return false;
+    if (!GpuEngineTest::Start()) return false;
     g_kiv->active = 1;
     g_kiv->minimised = 0;
-    list = KivRenderInit();
-    KivRenderSetActive(list);
     return true;
   }
   // A scene with something to see: a square and a bar.
@@ -69,7 +57,6 @@ class CameraCtrlTest : public kivtest::GpuEngineTest {
     KivSpritePaint(b, 0xFF30A0E0u);
     KivSpriteSetPos(b, 40, 140);
   }
-  Kiv3DContext* Ctx() { return static_cast<Kiv3DContext*>(g_kiv->gpu); }
   // One frame as the game thread runs it: input, the debug task's start or
   // end, the task walk (with what the test puts into the frame's input),
   // then the render pass.
@@ -83,7 +70,7 @@ class CameraCtrlTest : public kivtest::GpuEngineTest {
     if (wheel) g_kiv->input.wheel.store(wheel);
     KivTaskWalkRoot();
     EXPECT_EQ(KivRenderFrame(), 1);
-    plat::Frame f = static_cast<plat::Window*>(g_kiv->window)->backend()->LastFrame();
+    plat::Frame f = Shown();
     std::vector<uint32_t> px(f.pixels.begin(), f.pixels.end());
     for (uint32_t& p : px) p &= 0xFFFFFFu;
     return px;
@@ -97,7 +84,6 @@ class CameraCtrlTest : public kivtest::GpuEngineTest {
     for (size_t i = 0; i < a.size(); ++i) n += a[i] != b[i];
     return n;
   }
-  KivRenderList* list = nullptr;
 };
 
 TEST_F(CameraCtrlTest, MovesTheCameraAndEscGivesTheFirstFrameBack) {

@@ -18,6 +18,7 @@
 #include "platform/core/backend.h"
 #include "platform/gpu/gpu_device.h"
 #include "platform/window/window.h"
+#include "support/x_window_pixel.h"
 
 namespace gpu = plat::gpu;
 
@@ -63,14 +64,7 @@ class DirectPresent : public ::testing::Test {
     return XGetWindowAttributes(x, xwindow, &a) && a.map_state == IsViewable;
   }
   // The window's pixel as the X server has it (0xRRGGBB), -1 when unreadable.
-  long Pixel(int px, int py) {
-    XSync(x, False);
-    XImage* img = XGetImage(x, xwindow, px, py, 1, 1, AllPlanes, ZPixmap);
-    if (!img) return -1;
-    const long v = static_cast<long>(XGetPixel(img, 0, 0) & 0xFFFFFF);
-    XDestroyImage(img);
-    return v;
-  }
+  long Pixel(int px, int py) { return kivtest::XWindowPixel(x, xwindow, px, py); }
   // Waits (the X server shows the swap a little later) for the colour.
   bool Shows(int px, int py, long rgb) {
     for (int i = 0; i < 100; ++i) {

@@ -67,34 +67,10 @@ class GpuModeTest : public kivtest::GpuEngineTest {
     plat::SetHeadlessMonitors({{0, 0, 640, 480}});
   }
   void TearDown() override {
-    Release();
     GpuEngineTest::TearDown();
     plat::SetHeadlessMonitors({{0, 0, 1920, 1080}});
   }
-  bool Start() {
-    if (!KivInit(&params)) return false;
-    list = KivRenderInit();
-    KivRenderSetActive(list);
-    return true;
-  }
-  void Release() {
-    if (!g_kiv || !list) return;
-    for (KivRenderNode* n = list->head.next; n;) {
-      KivRenderNode* next = n->next;
-      if (n->draw == KivSpriteDraw) KivSpriteRelease(list, static_cast<KivSprite*>(n->object));
-      n = next;
-    }
-    KivRenderSetActive(nullptr);
-    KivRenderUninit(list);
-    list = nullptr;
-  }
-  Kiv3DContext* Ctx() { return static_cast<Kiv3DContext*>(g_kiv->gpu); }
   plat::WindowBackend* Window() { return static_cast<plat::Window*>(g_kiv->window)->backend(); }
-  plat::Frame Shown() { return Window()->LastFrame(); }
-  KivSprite* Load(const std::vector<uint8_t>& file, int priority = 0) {
-    return KivSpriteLoadMemory(list, "img", file.data(), static_cast<int>(file.size()), priority);
-  }
-  KivRenderList* list = nullptr;
 };
 
 // ---- Screen mode ----

@@ -53,36 +53,7 @@ Image Disc(int n) {
   return img;
 }
 
-class GpuTest : public kivtest::GpuEngineTest {
- protected:
-  void TearDown() override {
-    Release();
-    GpuEngineTest::TearDown();
-  }
-  bool Start() {
-    if (!KivInit(&params)) return false;
-    list = KivRenderInit();
-    KivRenderSetActive(list);
-    return true;
-  }
-  void Release() {
-    if (!g_kiv || !list) return;
-    for (KivRenderNode* n = list->head.next; n;) {
-      KivRenderNode* next = n->next;
-      if (n->draw == KivSpriteDraw) KivSpriteRelease(list, static_cast<KivSprite*>(n->object));
-      n = next;
-    }
-    KivRenderSetActive(nullptr);
-    KivRenderUninit(list);
-    list = nullptr;
-  }
-  Kiv3DContext* Ctx() { return static_cast<Kiv3DContext*>(g_kiv->gpu); }
-  KivSprite* Load(const std::vector<uint8_t>& file, int priority = 0) {
-    return KivSpriteLoadMemory(list, "img", file.data(), static_cast<int>(file.size()), priority);
-  }
-  plat::Frame Shown() { return static_cast<plat::Window*>(g_kiv->window)->backend()->LastFrame(); }
-  KivRenderList* list = nullptr;
-};
+class GpuTest : public kivtest::GpuEngineTest {};
 
 TEST_F(GpuTest, StartsOnTheGpuAndDrawsASprite) {
   ASSERT_TRUE(Start());

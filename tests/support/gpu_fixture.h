@@ -4,11 +4,16 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/gpu/gpu_device.h"
+#include "platform/window/window.h"
 #include "render/gpu_context.h"
+#include "sprite/sprite.h"
 #include "support/engine_fixture.h"
+#include "task/render_list.h"
 
 namespace kivtest {
 
@@ -25,10 +30,37 @@ class GpuEngineTest : public EngineTest {
     params.mode |= KIV_MODE_GPU | KIV_MODE_TEX_FILTER_NEAREST;
   }
   void TearDown() override {
+    Release();
     EngineTest::TearDown();
     plat::gpu::SetFaults(0);
     Kiv3DAllowHeadless(false);
   }
+  // Starts the engine with an active render list for the test's sprites.
+  bool Start() {
+    if (!KivInit(&params)) return false;
+    list = KivRenderInit();
+    KivRenderSetActive(list);
+    return true;
+  }
+  // Releases the test's sprites and render list (before the engine ends).
+  void Release() {
+    if (!g_kiv || !list) return;
+    for (KivRenderNode* n = list->head.next; n;) {
+      KivRenderNode* next = n->next;
+      if (n->draw == KivSpriteDraw) KivSpriteRelease(list, static_cast<KivSprite*>(n->object));
+      n = next;
+    }
+    KivRenderSetActive(nullptr);
+    KivRenderUninit(list);
+    list = nullptr;
+  }
+  Kiv3DContext* Ctx() { return static_cast<Kiv3DContext*>(g_kiv->gpu); }
+  KivSprite* Load(const std::vector<uint8_t>& file, int priority = 0) {
+    return KivSpriteLoadMemory(list, "img", file.data(), static_cast<int>(file.size()), priority);
+  }
+  // The frame the window showed last.
+  plat::Frame Shown() { return static_cast<plat::Window*>(g_kiv->window)->backend()->LastFrame(); }
+  KivRenderList* list = nullptr;
 };
 
 }  // namespace kivtest

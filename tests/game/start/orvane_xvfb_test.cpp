@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "support/x_window_pixel.h"
+
 namespace {
 
 const std::string kDir = ORVANE_TEST_DIR;
@@ -244,16 +246,6 @@ TEST_F(OrvaneOnX, OpensOnTheGpuAndClosesOnYes) {
   EXPECT_EQ(WaitExit(pid), 0) << Stderr();
 }
 
-// The window's pixel as the X server has it (0xRRGGBB), -1 when unreadable.
-long WindowPixel(Display* d, Window w, int x, int y) {
-  XSync(d, False);
-  XImage* img = XGetImage(d, w, x, y, 1, 1, AllPlanes, ZPixmap);
-  if (!img) return -1;
-  const long v = static_cast<long>(XGetPixel(img, 0, 0) & 0xFFFFFF);
-  XDestroyImage(img);
-  return v;
-}
-
 bool Bluish(long rgb) {
   const long r = rgb >> 16 & 0xFF, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
   return rgb >= 0 && b > 150 && b > r + 60 && b > g + 20;
@@ -278,8 +270,8 @@ TEST_F(OrvaneOnX, ShowsItsFramesStraightFromTheGpu) {
   ASSERT_TRUE(XGetWindowAttributes(display, game, &a));
   long sky = -1, hill = -1;
   for (int i = 0; i < 200 && !(Bluish(sky) && Greenish(hill)); ++i, usleep(50000)) {
-    sky = WindowPixel(display, game, a.width / 2, 10);
-    hill = WindowPixel(display, game, 8, a.height * 70 / 100);
+    sky = kivtest::XWindowPixel(display, game, a.width / 2, 10);
+    hill = kivtest::XWindowPixel(display, game, 8, a.height * 70 / 100);
   }
   EXPECT_TRUE(Bluish(sky)) << std::hex << sky;
   EXPECT_TRUE(Greenish(hill)) << std::hex << hill;

@@ -18,6 +18,8 @@
 #include <iterator>
 #include <string>
 
+#include "support/x_window_pixel.h"
+
 namespace {
 
 const std::string kGame = std::string(ORVANE_TEST_DIR) + "/xvfb_system";
@@ -114,21 +116,11 @@ struct ChildGuard {
   }
 };
 
-// The window's pixel as the X server has it (0xRRGGBB), -1 when unreadable.
-long WindowPixel(Display* d, Window w, int x, int y) {
-  XSync(d, False);
-  XImage* img = XGetImage(d, w, x, y, 1, 1, AllPlanes, ZPixmap);
-  if (!img) return -1;
-  const long v = static_cast<long>(XGetPixel(img, 0, 0) & 0xFFFFFF);
-  XDestroyImage(img);
-  return v;
-}
-
 // The demo's sky at the top middle of the window, once it shows there.
 bool ShowsSky(Display* d, Window w) {
   for (int i = 0; i < 100; ++i, usleep(50000)) {
     const Size s = SizeOf(d, w);
-    const long rgb = WindowPixel(d, w, s.w / 2, 10);
+    const long rgb = kivtest::XWindowPixel(d, w, s.w / 2, 10);
     const long r = rgb >> 16 & 0xFF, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
     if (rgb >= 0 && b > 150 && b > r + 60 && b > g + 20) return true;
   }
