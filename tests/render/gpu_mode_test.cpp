@@ -179,6 +179,23 @@ TEST_F(GpuModeTest, FullScreenAndBackOnTheGpu) {
   EXPECT_EQ(Ctx()->resetAttempts, 0);
 }
 
+// A game that starts full screen: the context carries the full-screen style
+// from its first frame, so a failed change back restores that style.
+TEST_F(GpuModeTest, AContextStartedFullScreenCarriesTheFullScreenStyle) {
+  params.fullScreen = 1;
+  ASSERT_TRUE(Start());
+  ASSERT_EQ(KivRenderFrame(), 1);
+  ASSERT_EQ(g_kiv->params.fullScreen, 1);
+  EXPECT_EQ(Ctx()->windowed, 0);
+  EXPECT_EQ(Ctx()->style, kKiv3DFullScreenStyle);
+  plat::gpu::SetFaults(plat::gpu::kGpuResetFails);
+  EXPECT_TRUE(Kiv3DScreenModeRequest(0)) << "taken by the GPU path";
+  plat::gpu::SetFaults(0);
+  EXPECT_EQ(Ctx()->windowed, 0);
+  EXPECT_EQ(Ctx()->style, kKiv3DFullScreenStyle);
+  EXPECT_EQ(g_kiv->params.fullScreen, 1);
+}
+
 // The whole engine running: the game thread asks for full screen and back;
 // its device part runs there and the window's part on the window thread
 // (under ThreadSanitizer no GL object or window field is shared unguarded).

@@ -237,6 +237,9 @@ void Kiv3DSetAspectRect(Kiv3DContext* c) {
   KivSoftScreen* st = c->store;
   if (!st) return;
   const bool full = g_kiv && g_kiv->params.fullScreen && !st->wholeClient;
+  // A window that starts full screen (or reaches it without a mode change)
+  // carries the full-screen style from then on, as a mode change would set it.
+  if (c->windowed != (full ? 0 : 1) && g_kiv) c->style = full ? kKiv3DFullScreenStyle : g_kiv->params.style;
   c->windowed = full ? 0 : 1;
   // The rectangle the software present shows into: the client area windowed,
   // and full screen already relative to the monitor's corner, where the frame starts.
