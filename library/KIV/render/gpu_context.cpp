@@ -270,31 +270,42 @@ int Kiv3DBeginScene(Kiv3DContext* c) {
   return 1;
 }
 
-int Kiv3DFinalPass(Kiv3DContext* c) {
+namespace {
+
+// Clears the window's frame (the output) to black and copies the texture
+// block (u0, v0)-(u1, v1) into dst of it.
+bool DrawIntoOutput(Kiv3DContext* c, gpu::DrawCall call, const plat::Rect& dst, float u0, float v0, float u1,
+                    float v1) {
   gpu::SetOutputSize(c->device, c->outputWidth, c->outputHeight);
-  if (!gpu::BindTarget(c->device, 0)) return 0;
+  if (!gpu::BindTarget(c->device, 0)) return false;
   gpu::Clear(c->device, 0xFF000000u);
-  const plat::Rect& a = c->aspectRect;
   const float ow = static_cast<float>(c->outputWidth), oh = static_cast<float>(c->outputHeight);
-  const float l = 2.0f * static_cast<float>(a.left) / ow - 1.0f, r = 2.0f * static_cast<float>(a.right) / ow - 1.0f;
-  const float t = 1.0f - 2.0f * static_cast<float>(a.top) / oh, b = 1.0f - 2.0f * static_cast<float>(a.bottom) / oh;
-  const float rw = static_cast<float>(c->rtWidth), rh = static_cast<float>(c->rtHeight);
-  const float u0 = static_cast<float>(BlockLeft(c)) / rw, u1 = u0 + static_cast<float>(c->screenWidth) / rw;
-  const float v0 = static_cast<float>(BlockTop(c)) / rh, v1 = v0 + static_cast<float>(c->screenHeight) / rh;
+  const float l = 2.0f * static_cast<float>(dst.left) / ow - 1.0f, r = 2.0f * static_cast<float>(dst.right) / ow - 1.0f;
+  const float t = 1.0f - 2.0f * static_cast<float>(dst.top) / oh, b = 1.0f - 2.0f * static_cast<float>(dst.bottom) / oh;
   gpu::Vertex v[4] = {{l, t, 0xFFFFFFFFu, u0, v0, 0, 0},
                       {r, t, 0xFFFFFFFFu, u1, v0, 0, 0},
                       {r, b, 0xFFFFFFFFu, u1, v1, 0, 0},
                       {l, b, 0xFFFFFFFFu, u0, v1, 0, 0}};
-  gpu::DrawCall call;
-  call.texture0 = gpu::TargetTexture(c->device, c->renderTarget);
   call.alphaTest = false;
   gpu::SetBlend(c->device, gpu::Blend::kCopy);
+  gpu::Draw(c->device, call, gpu::Primitive::kTriangleFan, v, 4);
+  gpu::SetBlend(c->device, gpu::Blend::kAlpha);
+  return true;
+}
+
+}  // namespace
+
+int Kiv3DFinalPass(Kiv3DContext* c) {
+  const float rw = static_cast<float>(c->rtWidth), rh = static_cast<float>(c->rtHeight);
+  const float u0 = static_cast<float>(BlockLeft(c)) / rw, u1 = u0 + static_cast<float>(c->screenWidth) / rw;
+  const float v0 = static_cast<float>(BlockTop(c)) / rh, v1 = v0 + static_cast<float>(c->screenHeight) / rh;
+  gpu::DrawCall call;
+  call.texture0 = gpu::TargetTexture(c->device, c->renderTarget);
   // Windowed: point filtering; full screen by the filter setting.
   const int filter = c->windowed ? 1 : c->fullScreenFilter;
   call.filter = filter == 2 ? gpu::Filter::kLinear : gpu::Filter::kPoint;
   if (filter == 3 && c->bicubic) call.program = c->bicubic;  // its constant uniforms set as it was made
-  gpu::Draw(c->device, call, gpu::Primitive::kTriangleFan, v, 4);
-  gpu::SetBlend(c->device, gpu::Blend::kAlpha);
+  if (!DrawIntoOutput(c, call, c->aspectRect, u0, v0, u1, v1)) return 0;
   // The logical frame, for captures and the last-frame copy.
   if (c->store && c->store->backBuffer)
     Kiv3DGetBackBuffer(c->screenHeight, c, c->screenWidth, c->store->backBuffer);
@@ -558,23 +569,10 @@ bool Kiv3DShowCpuFrame(const uint32_t* pixels, int width, int height, plat::Rect
   }
   if (!gpu::TextureUpload(c->device, c->cpuFrame, width, height, pixels, width)) return false;
   Kiv3DSetAspectRect(c);  // the output at the window's size as it stands
-  gpu::SetOutputSize(c->device, c->outputWidth, c->outputHeight);
-  if (!gpu::BindTarget(c->device, 0)) return false;
-  gpu::Clear(c->device, 0xFF000000u);
-  const float ow = static_cast<float>(c->outputWidth), oh = static_cast<float>(c->outputHeight);
-  const float l = 2.0f * static_cast<float>(dst.left) / ow - 1.0f, r = 2.0f * static_cast<float>(dst.right) / ow - 1.0f;
-  const float t = 1.0f - 2.0f * static_cast<float>(dst.top) / oh, b = 1.0f - 2.0f * static_cast<float>(dst.bottom) / oh;
-  gpu::Vertex v[4] = {{l, t, 0xFFFFFFFFu, 0, 0, 0, 0},
-                      {r, t, 0xFFFFFFFFu, 1, 0, 0, 0},
-                      {r, b, 0xFFFFFFFFu, 1, 1, 0, 0},
-                      {l, b, 0xFFFFFFFFu, 0, 1, 0, 0}};
   gpu::DrawCall call;
   call.texture0 = c->cpuFrame;
-  call.alphaTest = false;
   call.filter = smooth ? gpu::Filter::kLinear : gpu::Filter::kPoint;
-  gpu::SetBlend(c->device, gpu::Blend::kCopy);
-  gpu::Draw(c->device, call, gpu::Primitive::kTriangleFan, v, 4);
-  gpu::SetBlend(c->device, gpu::Blend::kAlpha);
+  if (!DrawIntoOutput(c, call, dst, 0, 0, 1, 1)) return false;
   Kiv3DPresent(c);  // a loss is marked; the frame after the restore shows again
   return true;
 }

@@ -586,9 +586,10 @@ uint32_t TextureCreate(Device* d, int w, int h, bool* outOfMemory) {
   }
   if (!d || w <= 0 || h <= 0 || w > d->info.maxTextureSize || h > d->info.maxTextureSize) return 0;
   Gl& gl = d->gl;
-  // Errors left from earlier calls are not this texture's.
-  for (int i = 0; i < 8 && gl.GetError() != GL_NO_ERROR; ++i) {
-  }
+  // Errors left from earlier calls are not this texture's (GL keeps one
+  // flag per kind, so a few reads empty it).
+  for (int i = 0; i < 8; ++i)
+    if (gl.GetError() == GL_NO_ERROR) break;
   GLuint t = 0;
   gl.GenTextures(1, &t);
   gl.BindTexture(GL_TEXTURE_2D, t);

@@ -99,11 +99,8 @@ class SdlWindow : public WindowBackend {
   void Destroy() override {
     if (video_) SdlCursorRelease();  // cursors belong to the video subsystem
     x11_window_ = 0;
-    if (texture_) SDL_DestroyTexture(texture_);
-    if (renderer_) SDL_DestroyRenderer(renderer_);
+    DropRenderer();
     if (window_) SDL_DestroyWindow(window_);
-    texture_ = nullptr;
-    renderer_ = nullptr;
     window_ = nullptr;
     if (video_) SdlVideoRelease();
     video_ = false;
