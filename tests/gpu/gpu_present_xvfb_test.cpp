@@ -74,6 +74,15 @@ class DirectPresent : public ::testing::Test {
     return false;
   }
 
+  // A device presenting straight into the window, current here.
+  void OpenDirect() {
+    std::string why;
+    device = gpu::Create(window, false, &why);
+    ASSERT_NE(device, nullptr) << why;
+    ASSERT_TRUE(gpu::PresentsDirectly(device)) << gpu::GetInfo(device).present;
+    ASSERT_TRUE(gpu::MakeCurrent(device));
+  }
+
   // A frame: the output cleared to `background`, a `mark` quad over its
   // top-left quarter; the last-frame copy read back; presented.
   bool DrawFrame(uint32_t background, uint32_t mark) {
@@ -148,11 +157,7 @@ TEST_F(DirectPresent, TheReadBackPresentReadsTwicePerFrame) {
 }
 
 TEST_F(DirectPresent, ALostDeviceIsResetAndPresentsIntoTheWindowAgain) {
-  std::string why;
-  device = gpu::Create(window, false, &why);
-  ASSERT_NE(device, nullptr) << why;
-  ASSERT_TRUE(gpu::PresentsDirectly(device));
-  ASSERT_TRUE(gpu::MakeCurrent(device));
+  ASSERT_NO_FATAL_FAILURE(OpenDirect());
   ASSERT_TRUE(DrawFrame(0xFF2040C0u, 0xFFE0A020u));
   ASSERT_TRUE(Shows(kW - 10, kH - 10, 0x2040C0));
 
@@ -176,11 +181,7 @@ TEST_F(DirectPresent, ALostDeviceIsResetAndPresentsIntoTheWindowAgain) {
 
 // The window grows: the next frame, made at the new size, fills it.
 TEST_F(DirectPresent, TheWindowSurfaceFollowsTheWindowsSize) {
-  std::string why;
-  device = gpu::Create(window, false, &why);
-  ASSERT_NE(device, nullptr) << why;
-  ASSERT_TRUE(gpu::PresentsDirectly(device));
-  ASSERT_TRUE(gpu::MakeCurrent(device));
+  ASSERT_NO_FATAL_FAILURE(OpenDirect());
   ASSERT_TRUE(DrawFrame(0xFF2040C0u, 0xFFE0A020u));
   window->backend()->SetClientSize(2 * kW, 2 * kH);
   for (int i = 0; i < 20; ++i) Pump();

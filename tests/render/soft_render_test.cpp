@@ -18,6 +18,7 @@
 #include "platform/core/error.h"
 #include "platform/window/png_capture.h"
 #include "support/golden_frame.h"
+#include "support/release_render_list.h"
 #include "task/render_list.h"
 #include "render/soft_screen.h"
 #include "sprite/sprite.h"
@@ -67,14 +68,7 @@ class SoftRenderTest : public EngineTest {
   }
   void TearDown() override {
     if (g_kiv) {
-      // Sprites a test left in the list go with it.
-      for (KivRenderNode* n = list->head.next; n;) {
-        KivRenderNode* next = n->next;
-        if (n->draw == KivSpriteDraw) KivSpriteRelease(list, static_cast<KivSprite*>(n->object));
-        n = next;
-      }
-      KivRenderSetActive(nullptr);
-      KivRenderUninit(list);
+      kivtest::ReleaseRenderList(list);  // sprites a test left in the list go with it
     }
     g_kivSpriteFx = KivSpriteFxHooks{nullptr, nullptr};
     EngineTest::TearDown();

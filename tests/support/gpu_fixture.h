@@ -13,6 +13,7 @@
 #include "render/gpu_context.h"
 #include "sprite/sprite.h"
 #include "support/engine_fixture.h"
+#include "support/release_render_list.h"
 #include "task/render_list.h"
 
 namespace kivtest {
@@ -45,13 +46,7 @@ class GpuEngineTest : public EngineTest {
   // Releases the test's sprites and render list (before the engine ends).
   void Release() {
     if (!g_kiv || !list) return;
-    for (KivRenderNode* n = list->head.next; n;) {
-      KivRenderNode* next = n->next;
-      if (n->draw == KivSpriteDraw) KivSpriteRelease(list, static_cast<KivSprite*>(n->object));
-      n = next;
-    }
-    KivRenderSetActive(nullptr);
-    KivRenderUninit(list);
+    ReleaseRenderList(list);
     list = nullptr;
   }
   Kiv3DContext* Ctx() { return static_cast<Kiv3DContext*>(g_kiv->gpu); }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/engine_fixture.h"
+#include "support/release_render_list.h"
 #include "image_encoder.h"
 #include "render/soft_screen.h"
 #include "sprite/sprite.h"
@@ -31,13 +32,7 @@ class SpriteSceneTest : public EngineTest {
   }
   void TearDown() override {
     if (g_kiv) {
-      for (KivRenderNode* n = list->head.next; n;) {
-        KivRenderNode* next = n->next;
-        if (n->draw == KivSpriteDraw) KivSpriteRelease(list, static_cast<KivSprite*>(n->object));
-        n = next;
-      }
-      KivRenderSetActive(nullptr);
-      KivRenderUninit(list);
+      ReleaseRenderList(list);
     }
     EngineTest::TearDown();
     ASSERT_EQ(std::system(("rm -rf '" + folder + "'").c_str()), 0);
