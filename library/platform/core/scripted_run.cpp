@@ -1,6 +1,7 @@
 #include "platform/core/scripted_run.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -245,6 +246,13 @@ const ScriptedRun& ScriptedRunSettings() {
   static const ScriptedRun settings = ReadSettings();
   return settings;
 }
+
+namespace {
+std::atomic<uint32_t> g_frame{0};
+}  // namespace
+
+uint32_t ScriptedFrameNumber() { return g_frame.load(std::memory_order_acquire); }
+void SetScriptedFrameNumber(uint32_t frame) { g_frame.store(frame, std::memory_order_release); }
 
 std::string CaptureFramePath(const std::string& dir, uint32_t frame) {
   char name[32];

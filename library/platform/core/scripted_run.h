@@ -61,6 +61,11 @@ inline uint32_t FrameClockTimeOf(uint32_t frame) {
   return frame == 0 ? 0 : static_cast<uint32_t>((static_cast<uint64_t>(frame) - 1) * 1000 / 60);
 }
 
+// The frame under way, counted from 1 (0 before the first): set by the
+// engine's frame loop, read by whoever records something by frame.
+uint32_t ScriptedFrameNumber();
+void SetScriptedFrameNumber(uint32_t frame);
+
 // The capture file of frame n: DIR/frame-NNNNNN.png.
 std::string CaptureFramePath(const std::string& dir, uint32_t frame);
 
