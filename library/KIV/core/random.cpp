@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "core/fault_inject.h"
+#include "platform/core/wall_clock.h"
 #include "core/system_state.h"
 
 namespace {
@@ -33,7 +34,9 @@ int KivRand(void) { return Rand15(); }
 int KivRandomInit(void) {
   if (KivFaultHit(KivFault::kRandom)) return 0;
   KivSystemState* s = g_kiv;
-  KivSeedRand(static_cast<uint32_t>(std::time(nullptr)));
+  // The wall clock's seconds: a scripted run's own day gives every run the
+  // same draws.
+  KivSeedRand(static_cast<uint32_t>(plat::WallClockSeconds()));
   int size = s->params.randomTableSize;
   if (size <= 0) return 0;
   s->randomTable = static_cast<int*>(KivMemoryAlloc(size * static_cast<int>(sizeof(int)), 0));

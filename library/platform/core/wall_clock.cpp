@@ -4,11 +4,14 @@
 #include <atomic>
 #include <ctime>
 
+#include "platform/core/clock.h"
+
 namespace plat {
 
 namespace {
 std::atomic<bool> g_fixed{false};
 std::atomic<int64_t> g_seconds{0};
+constexpr int64_t kFrameClockDay = 1775037600;  // 2026-04-01 10:00:00 UTC
 }  // namespace
 
 void SetWallClock(int64_t unix_seconds) {
@@ -18,8 +21,14 @@ void SetWallClock(int64_t unix_seconds) {
 
 void ClearWallClock() { g_fixed.store(false); }
 
+int64_t WallClockSeconds() {
+  if (g_fixed.load()) return g_seconds.load();
+  if (FrameClockOn()) return kFrameClockDay + TimeGetMs() / 1000;
+  return static_cast<int64_t>(std::time(nullptr));
+}
+
 LocalTime LocalTimeNow() {
-  const std::time_t now = g_fixed.load() ? static_cast<std::time_t>(g_seconds.load()) : std::time(nullptr);
+  const std::time_t now = static_cast<std::time_t>(WallClockSeconds());
   std::tm tm{};
   LocalTime out;
   if (!localtime_r(&now, &tm)) return out;

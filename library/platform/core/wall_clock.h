@@ -17,6 +17,11 @@ struct LocalTime {
 // The local time now, by the current time zone.
 LocalTime LocalTimeNow();
 
+// Seconds since 1970-01-01 00:00 UTC now: the fixed moment, else on the
+// frame clock of a scripted run its own day (2026-04-01 10:00 UTC at the
+// run's start, moving with the frames), else the system clock.
+int64_t WallClockSeconds();
+
 // Fixes the clock at seconds since 1970-01-01 00:00 UTC; ClearWallClock goes
 // back to the system clock.
 void SetWallClock(int64_t unix_seconds);

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/file.h"
 #include "platform/core/scripted_run.h"
+#include "platform/core/wall_clock.h"
 #include "platform/input/input.h"
 #include "platform/window/png_capture.h"
 #include "support/game_process.h"
@@ -101,6 +103,27 @@ TEST(FrameClock, FramesStartAtSixtiethsOfASecond) {
   EXPECT_EQ(plat::FrameClockTimeOf(4), 50u);
   EXPECT_EQ(plat::FrameClockTimeOf(61), 1000u);
   EXPECT_EQ(plat::FrameClockTimeOf(3601), 60000u);
+}
+
+// On the frame clock the wall clock is the run's own day, moving with the
+// frames, and the files the run writes carry that time: a save's date and
+// time on screen, and the seed of the random draws, are the same every run.
+TEST(FrameClock, TheWallClockAndFileTimesFollowTheFrames) {
+  plat::UseFrameClock(true);
+  plat::SetFrameClockTime(plat::FrameClockTimeOf(601));  // 10 s in
+  const int64_t now = plat::WallClockSeconds();
+  EXPECT_EQ(now, 1775037600 + 10);
+  char pattern[] = "/tmp/frame-clock-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::string file = std::string(pattern) + "/save001.dat";
+  ASSERT_TRUE(plat::WriteFileAtomic(file, "abc", 3));
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, now);
+  plat::UseVirtualClock(false);
+  EXPECT_FALSE(plat::FrameClockOn());
+  EXPECT_GT(plat::WallClockSeconds(), 1700000000);  // the system clock again
+  std::system(("rm -rf '" + std::string(pattern) + "'").c_str());
 }
 
 // A short run of the demo: the opening movie skipped, the first scene
