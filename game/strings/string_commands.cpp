@@ -75,7 +75,8 @@ int CmdDebugPrint(VmContext* ctx) {
 int CmdMessageBox(VmContext* ctx) {
   Operand t;
   ReadText(ctx, PopU(ctx), &t);
-  plat::MessageBox(nullptr, t.text(), "messagebox", plat::kMbOk);
+  // Owned by the game window: modal over it and kept above it, full screen too.
+  plat::MessageBox(static_cast<plat::Window*>(KivGetWindowHandle()), t.text(), "messagebox", plat::kMbOk);
   return 1;
 }
 

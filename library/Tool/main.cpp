@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     plat::SetMachineHeadless(true);
     if (std::string(std::getenv("KIV_TOOL_FAKE_MACHINE")) == "2") {
       plat::HeadlessMachine m = plat::DefaultHeadlessMachine();
-      m.displays.push_back(plat::DisplayInfo{"Second display", 1280, 1024, 75});
+      m.displays.push_back(plat::DisplayInfo{"Second display", 1280, 1024, 75, "RGB888", {{1280, 1024, 75}}});
       m.renderers.push_back(plat::RendererInfo{});
       plat::SetHeadlessMachine(m);
     }

@@ -68,7 +68,11 @@ bool ToolApp::Press(ToolPage page, int id) {
         tool_save_folder_open(state_);
         return true;
       }
-      return false;  // the diagnostics button is not built
+      if (id == main_ctl::kDxdiag) {
+        tool_dxdiag_run();
+        return true;
+      }
+      return false;
     case ToolPage::kInfo:
       if (id == info_ctl::kGet && model_.get_enabled) {
         StartReport();
@@ -105,10 +109,20 @@ void ToolApp::SaveAndExit() {
   Box(text, "エラー報告", plat::kMbOk | plat::kMbIconWarning);
 }
 
+void ToolApp::tool_dxdiag_run() {
+  diagnostics_ = diagnostics_build();
+  if (!ui_->ShowDiagnostics(diagnostics_))
+    Box("DirectX診断ツールの起動に失敗しました。", "エラー", plat::kMbOk | plat::kMbIconWarning);
+}
+
+bool ToolApp::SaveDiagnostics(const std::string& native_path) {
+  return report_save_text(native_path, diagnostics_.lines);
+}
+
 void ToolApp::StartReport() {
+  // "情報を保存" stays as it is: it saves the rows shown so far.
   model_.rows.clear();
   model_.get_enabled = false;
-  model_.save_enabled = false;
   running_ = true;
   ui_->Refresh();
   bool started = report_.Start(
@@ -120,13 +134,12 @@ void ToolApp::StartReport() {
       [this] {
         running_ = false;
         model_.get_enabled = true;
-        model_.save_enabled = true;
         ui_->Refresh();
+        ui_->Beep();
       });
   if (!started) {
     running_ = false;
     model_.get_enabled = true;
-    model_.save_enabled = true;
     ui_->Refresh();
     Box("処理を開始出来ませんでした。", "エラー", plat::kMbOk | plat::kMbIconWarning);
   }

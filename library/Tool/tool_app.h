@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Tool/tool.h"
+#include "Tool/tool_diagnostics.h"
 #include "Tool/tool_pages.h"
 #include "Tool/tool_report.h"
 
@@ -22,6 +23,10 @@ class ToolUiHooks {
   virtual std::string AskSavePath(bool* confirmed) = 0;
   // The window ends (exit code 0).
   virtual void Close() = 0;
+  // The system's "information" sound: the report is complete.
+  virtual void Beep() {}
+  // Opens the diagnostics window over the main one; false when it cannot.
+  virtual bool ShowDiagnostics(const DiagnosticsReport& report) { return false; }
 };
 
 class ToolApp {
@@ -33,6 +38,9 @@ class ToolApp {
   // A press on a control; false when it is unknown, disabled or not built.
   bool Press(ToolPage page, int id);
   bool SelectAdapter(int index);
+  // Writes the diagnostics window's text; false on failure.
+  bool SaveDiagnostics(const std::string& native_path);
+  const DiagnosticsReport& diagnostics() const { return diagnostics_; }
   // The window is closed: a running report is stopped first.
   void Close();
 
@@ -46,10 +54,12 @@ class ToolApp {
   void StartReport();
   void SaveReport();
   void SaveAndExit();
+  void tool_dxdiag_run();
 
   ToolState& state_;
   ToolUiHooks* ui_;
   PageModel model_;
+  DiagnosticsReport diagnostics_;
   ReportRunner report_;
   bool running_ = false;
   bool closed_ = false;

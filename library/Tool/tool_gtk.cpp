@@ -1,11 +1,13 @@
 // The tool's window in GTK 3: the main dialog with its three tab pages, each
-// control a widget bound to the page model (tool_pages.h), boxes as
-// GtkMessageDialog, the report's save dialog a GtkFileChooserDialog. Report
+// control a widget bound to the page model (tool_pages.h), boxes the
+// platform's GTK boxes over the window, the report's save dialog a GtkFileChooserDialog. Report
 // rows reach the list only through the main loop (g_idle_add).
 //
 // KIV_TOOL_PRESS works here too: the presses are made on the widgets once
 // the window is shown, so a test under a virtual display goes the way of a
-// player's clicks. KIV_TOOL_SHOT=folder saves each page as a PNG first.
+// player's clicks ("diag:save", "diag:glxinfo" press the diagnostics
+// window's buttons). KIV_TOOL_SHOT=folder saves each page as a PNG first,
+// and the diagnostics window's tabs and the window's icon when there.
 #include "Tool/tool_gtk.h"
 
 #include <gtk/gtk.h>
@@ -21,26 +23,10 @@
 #include "platform/core/backend.h"
 #include "platform/window/message_box.h"
 #include "platform/window/messages.h"
+#include "platform/core/text_encoding.h"
 
 namespace {
 
-GtkWidget* g_main_window = nullptr;
-
-int ShowGtkBox(const std::string& text, const std::string& caption, uint32_t type) {
-  uint32_t icon = type & 0xF0;
-  GtkMessageType kind = icon == plat::kMbIconError     ? GTK_MESSAGE_ERROR
-                        : icon == plat::kMbIconWarning  ? GTK_MESSAGE_WARNING
-                        : icon == plat::kMbIconQuestion ? GTK_MESSAGE_QUESTION
-                                                        : GTK_MESSAGE_INFO;
-  bool yes_no = (type & 0xF) == plat::kMbYesNo;
-  GtkWidget* d = gtk_message_dialog_new(g_main_window ? GTK_WINDOW(g_main_window) : nullptr, GTK_DIALOG_MODAL, kind,
-                                        yes_no ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK, "%s", text.c_str());
-  gtk_window_set_title(GTK_WINDOW(d), caption.c_str());
-  int response = gtk_dialog_run(GTK_DIALOG(d));
-  gtk_widget_destroy(d);
-  if (yes_no) return response == GTK_RESPONSE_YES ? plat::kIdYes : plat::kIdNo;
-  return plat::kIdOk;
-}
 
 class GtkUi;
 
@@ -68,17 +54,21 @@ class GtkUi : public ToolUiHooks {
   }
   void Refresh() override;
   std::string AskSavePath(bool* confirmed) override;
+  void Beep() override { gdk_display_beep(gdk_display_get_default()); }
+  bool ShowDiagnostics(const DiagnosticsReport& report) override;
   void Close() override {
+    if (diag_) gtk_widget_destroy(diag_);
     if (window_) {
       GtkWidget* w = window_;
       window_ = nullptr;
-      g_main_window = nullptr;
+      plat::SetMessageBoxGtkParent(nullptr);
       gtk_widget_destroy(w);
     }
     if (gtk_main_level() > 0) gtk_main_quit();
   }
 
   ToolApp& app() { return app_; }
+  int programs_running() const { return programs_running_; }
   void RunPresses(const std::string& script);
   void SavePages(const std::string& folder);
 
@@ -92,11 +82,20 @@ class GtkUi : public ToolUiHooks {
   GtkWidget* tool_info_page();
   static void OnToggled(GtkToggleButton* b, gpointer data);
   static void OnClicked(GtkButton* b, gpointer data);
+  std::string AskPath(GtkWidget* over, const char* name, bool* confirmed);
+  void SaveDiagnosticsAs();
+  void StartProgram(const std::string& name, const std::string& file);
+  void AddDiagnosticsTab(const std::string& title, const std::string& text);
+  void SaveWindow(GtkWidget* w, const std::string& file);
 
   ToolApp app_;
   GtkWidget* window_ = nullptr;
   GtkWidget* notebook_ = nullptr;
   GtkWidget* combo_ = nullptr;
+  GtkWidget* diag_ = nullptr;       // the diagnostics window, while open
+  GtkWidget* diag_tabs_ = nullptr;
+  std::map<std::string, GtkWidget*> diag_buttons_;  // "save", "close", program names
+  int programs_running_ = 0;
   GtkListStore* rows_ = nullptr;
   std::map<int, GtkWidget*> system_, graphics_;
   std::map<std::pair<int, int>, GtkWidget*> buttons_;  // (page, id)
@@ -250,9 +249,13 @@ GtkWidget* GtkUi::tool_tabs_create() {
 void GtkUi::tool_main_dialog() {
   app_.Init();
   window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  g_main_window = window_;
+  plat::SetMessageBoxGtkParent(window_);
   gtk_window_set_title(GTK_WINDOW(window_), "環境設定");
   gtk_window_set_resizable(GTK_WINDOW(window_), FALSE);
+  // The game's picture, at the top of the game folder, when it is there.
+  std::string icon = app_.state().tool_folder + "/icon.png";
+  if (::access(icon.c_str(), R_OK) == 0 && !gtk_window_set_icon_from_file(GTK_WINDOW(window_), icon.c_str(), nullptr))
+    std::fprintf(stderr, "Senfar: cannot read %s\n", icon.c_str());
   g_signal_connect(window_, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer data) -> gboolean {
                      static_cast<GtkUi*>(data)->app_.Close();
                      return TRUE;
@@ -262,6 +265,7 @@ void GtkUi::tool_main_dialog() {
   gtk_container_set_border_width(GTK_CONTAINER(outer), 10);
   gtk_box_pack_start(GTK_BOX(outer), tool_tabs_create(), TRUE, TRUE, 0);
   GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
+  gtk_box_pack_start(GTK_BOX(buttons), Button("DirectX診断", ToolPage::kMain, main_ctl::kDxdiag), FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(buttons), Button("セーブフォルダ", ToolPage::kMain, main_ctl::kSaveFolder), FALSE, FALSE,
                      0);
   gtk_box_pack_end(GTK_BOX(buttons), Button("終了", ToolPage::kMain, main_ctl::kExit), FALSE, FALSE, 0);
@@ -301,12 +305,12 @@ void GtkUi::Refresh() {
   refreshing_ = false;
 }
 
-std::string GtkUi::AskSavePath(bool* confirmed) {
-  GtkWidget* d = gtk_file_chooser_dialog_new("出力先を指定してください", GTK_WINDOW(window_),
+std::string GtkUi::AskPath(GtkWidget* over, const char* name, bool* confirmed) {
+  GtkWidget* d = gtk_file_chooser_dialog_new("出力先を指定してください", GTK_WINDOW(over),
                                              GTK_FILE_CHOOSER_ACTION_SAVE, "キャンセル", GTK_RESPONSE_CANCEL, "保存",
                                              GTK_RESPONSE_ACCEPT, nullptr);
   gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(d), TRUE);
-  gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d), "report.txt");
+  gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d), name);
   GtkFileFilter* filter = gtk_file_filter_new();
   gtk_file_filter_set_name(filter, "SAVE FILE(*.txt)");
   gtk_file_filter_add_pattern(filter, "*.txt");
@@ -316,20 +320,169 @@ std::string GtkUi::AskSavePath(bool* confirmed) {
     path = forced;  // a test names the file; no dialog
     *confirmed = false;
   } else if (gtk_dialog_run(GTK_DIALOG(d)) == GTK_RESPONSE_ACCEPT) {
-    char* name = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(d));
-    if (name) path = name;
-    g_free(name);
+    char* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(d));
+    if (chosen) path = chosen;
+    g_free(chosen);
     *confirmed = true;
   }
   gtk_widget_destroy(d);
+  // The window behind is drawn again before anything else (a box) opens.
+  while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
   return path;
+}
+
+std::string GtkUi::AskSavePath(bool* confirmed) { return AskPath(window_, "report.txt", confirmed); }
+
+void GtkUi::AddDiagnosticsTab(const std::string& title, const std::string& text) {
+  if (!diag_tabs_) return;
+  GtkWidget* view = gtk_text_view_new();
+  gtk_text_view_set_editable(GTK_TEXT_VIEW(view), FALSE);
+  gtk_text_view_set_monospace(GTK_TEXT_VIEW(view), TRUE);
+  gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)), text.c_str(), -1);
+  GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
+  gtk_container_add(GTK_CONTAINER(scroll), view);
+  gtk_widget_show_all(scroll);
+  int page = gtk_notebook_append_page(GTK_NOTEBOOK(diag_tabs_), scroll, gtk_label_new(title.c_str()));
+  gtk_notebook_set_current_page(GTK_NOTEBOOK(diag_tabs_), page);
+}
+
+bool GtkUi::ShowDiagnostics(const DiagnosticsReport& report) {
+  if (diag_) gtk_widget_destroy(diag_);
+  diag_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_title(GTK_WINDOW(diag_), "診断");
+  gtk_window_set_transient_for(GTK_WINDOW(diag_), GTK_WINDOW(window_));
+  gtk_window_set_default_size(GTK_WINDOW(diag_), 640, 480);
+  g_signal_connect(diag_, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer data) {
+                     auto* ui = static_cast<GtkUi*>(data);
+                     ui->diag_ = nullptr;
+                     ui->diag_tabs_ = nullptr;
+                     ui->diag_buttons_.clear();
+                   }),
+                   this);
+  GtkWidget* outer = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
+  gtk_container_set_border_width(GTK_CONTAINER(outer), 10);
+  diag_tabs_ = gtk_notebook_new();
+  gtk_box_pack_start(GTK_BOX(outer), diag_tabs_, TRUE, TRUE, 0);
+  GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
+  auto button = [&](const std::string& key, const std::string& text, GCallback cb, bool end) {
+    GtkWidget* b = gtk_button_new_with_label(text.c_str());
+    g_object_set_data_full(G_OBJECT(b), "kiv-key", g_strdup(key.c_str()), g_free);
+    g_signal_connect(b, "clicked", cb, this);
+    if (end) gtk_box_pack_end(GTK_BOX(buttons), b, FALSE, FALSE, 0);
+    else gtk_box_pack_start(GTK_BOX(buttons), b, FALSE, FALSE, 0);
+    diag_buttons_[key] = b;
+  };
+  button("close", "閉じる", G_CALLBACK(+[](GtkButton*, gpointer data) {
+           auto* ui = static_cast<GtkUi*>(data);
+           if (ui->diag_) gtk_widget_destroy(ui->diag_);
+         }),
+         true);
+  button("save", "テキストで保存", G_CALLBACK(+[](GtkButton*, gpointer data) {
+           static_cast<GtkUi*>(data)->SaveDiagnosticsAs();
+         }),
+         true);
+  // Desktop diagnostics programs that are installed: their output in a tab.
+  for (const std::string& name : report.programs)
+    button(name, name + " を実行", G_CALLBACK(+[](GtkButton* b, gpointer data) {
+             auto* ui = static_cast<GtkUi*>(data);
+             std::string key = static_cast<const char*>(g_object_get_data(G_OBJECT(b), "kiv-key"));
+             for (auto& [name, file] : diagnostics_programs_found())
+               if (name == key) ui->StartProgram(name, file);
+           }),
+           false);
+  gtk_box_pack_start(GTK_BOX(outer), buttons, FALSE, FALSE, 0);
+  gtk_container_add(GTK_CONTAINER(diag_), outer);
+  std::string text;
+  for (const std::string& line : report.lines) text += line + "\n";
+  AddDiagnosticsTab("システム", text);
+  gtk_notebook_set_current_page(GTK_NOTEBOOK(diag_tabs_), 0);
+  gtk_widget_show_all(diag_);
+  return true;
+}
+
+void GtkUi::SaveDiagnosticsAs() {
+  bool confirmed = false;
+  std::string path = AskPath(diag_ ? diag_ : window_, "diagnostics.txt", &confirmed);
+  if (path.empty()) return;
+  if (!app_.SaveDiagnostics(path)) {
+    std::string text = plat::Utf8ToCp932("保存に失敗しました。\n" + path);
+    plat::MessageBox(nullptr, text.c_str(), plat::Sjis("エラー"), plat::kMbOk | plat::kMbIconWarning);
+    return;
+  }
+  plat::MessageBox(nullptr, plat::Sjis("保存しました"), plat::Sjis("完了"), plat::kMbOk);
+}
+
+void GtkUi::StartProgram(const std::string& name, const std::string& file) {
+  GError* error = nullptr;
+  GSubprocess* p = g_subprocess_new(
+      static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE), &error,
+      file.c_str(), nullptr);
+  if (!p) {
+    std::string text = plat::Utf8ToCp932(name + " を起動できませんでした。\n" + (error ? error->message : ""));
+    if (error) g_error_free(error);
+    plat::MessageBox(nullptr, text.c_str(), plat::Sjis("エラー"), plat::kMbOk | plat::kMbIconWarning);
+    return;
+  }
+  ++programs_running_;
+  struct Started {
+    GtkUi* ui;
+    std::string name;
+  };
+  g_subprocess_communicate_utf8_async(
+      p, nullptr, nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        auto* started = static_cast<Started*>(data);
+        char* out = nullptr;
+        GError* error = nullptr;
+        g_subprocess_communicate_utf8_finish(G_SUBPROCESS(source), result, &out, nullptr, &error);
+        std::string text = out ? out : "";
+        if (error) {
+          text += std::string("\n") + error->message;
+          g_error_free(error);
+        }
+        g_free(out);
+        started->ui->AddDiagnosticsTab(started->name, text);
+        --started->ui->programs_running_;
+        g_object_unref(source);
+        delete started;
+      },
+      new Started{this, name});
 }
 
 void Pump() {
   while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
 }
 
+void GtkUi::SaveWindow(GtkWidget* w, const std::string& file) {
+  for (int i = 0; i < 1000 && !gtk_widget_get_mapped(w); ++i) {
+    Pump();
+    g_usleep(10000);
+  }
+  gtk_widget_queue_draw(w);
+  for (int i = 0; i < 20; ++i) {
+    Pump();
+    g_usleep(10000);
+  }
+  GdkWindow* gw = gtk_widget_get_window(w);
+  GdkPixbuf* shot = gw ? gdk_pixbuf_get_from_window(gw, 0, 0, gtk_widget_get_allocated_width(w),
+                                                    gtk_widget_get_allocated_height(w))
+                       : nullptr;
+  if (shot) {
+    gdk_pixbuf_save(shot, file.c_str(), "png", nullptr, nullptr);
+    g_object_unref(shot);
+  }
+}
+
 void GtkUi::SavePages(const std::string& folder) {
+  // The window's icon as the window manager gets it.
+  if (window_)
+    if (GdkPixbuf* icon = gtk_window_get_icon(GTK_WINDOW(window_)))
+      gdk_pixbuf_save(icon, (folder + "/senfar_icon.png").c_str(), "png", nullptr, nullptr);
+  // The diagnostics window, each of its tabs.
+  for (int page = 0; diag_ && diag_tabs_ && page < gtk_notebook_get_n_pages(GTK_NOTEBOOK(diag_tabs_)); ++page) {
+    gtk_notebook_set_current_page(GTK_NOTEBOOK(diag_tabs_), page);
+    SaveWindow(diag_, folder + "/senfar_diagnostics_" + std::to_string(page) + ".png");
+  }
   static const char* kNames[] = {"system", "graphics", "info"};
   // On a busy machine the window manager or X server may map the window
   // late: wait (up to 10 s) until it is on the screen before taking pictures.
@@ -364,7 +517,7 @@ void GtkUi::RunPresses(const std::string& script) {
     std::string word = script.substr(at, end - at);
     at = end + 1;
     Pump();
-    while (app_.report_running() && window_) {
+    while ((app_.report_running() || programs_running_ > 0) && window_) {
       gtk_main_iteration_do(TRUE);
     }
     size_t colon = word.find(':');
@@ -373,6 +526,11 @@ void GtkUi::RunPresses(const std::string& script) {
     size_t eq = rest.find('=');
     int id = std::atoi(rest.substr(0, eq).c_str());
     GtkWidget* w = nullptr;
+    if (page == "diag") {
+      if (diag_buttons_.count(rest)) gtk_button_clicked(GTK_BUTTON(diag_buttons_[rest]));
+      else std::fprintf(stderr, "[press] refused %s\n", word.c_str());
+      continue;
+    }
     if (page == "system") w = system_.count(id) ? system_[id] : nullptr;
     else if (page == "graphics" && id == graphics_ctl::kAdapter && eq != std::string::npos) {
       gtk_combo_box_set_active(GTK_COMBO_BOX(combo_), std::atoi(rest.substr(eq + 1).c_str()));
@@ -398,8 +556,11 @@ bool tool_gtk_init(int* argc, char*** argv) {
   if (!gtk_init_check(argc, argv)) return false;
   // A test driving the window by KIV_TOOL_PRESS has nobody to answer a box:
   // boxes then go to stderr and are answered from KIV_BOX_ANSWERS.
-  if (std::getenv("KIV_TOOL_PRESS")) plat::SetMessageBoxBackendKind(plat::Backend::kHeadless);
-  else plat::SetMessageBoxHandler(ShowGtkBox);
+  // KIV_TOOL_REAL_BOXES=1 keeps them real, for a test that looks at them.
+  const char* real = std::getenv("KIV_TOOL_REAL_BOXES");
+  if (std::getenv("KIV_TOOL_PRESS") && !(real && *real == '1'))
+    plat::SetMessageBoxBackendKind(plat::Backend::kHeadless);
+  else plat::MessageBoxesUseThisGtkThread(nullptr);
   return true;
 }
 
@@ -419,7 +580,7 @@ int tool_run_gtk(ToolState& state) {
     Pump();
     if (press) ui.RunPresses(press);
     Pump();
-    while (ui.app().report_running()) gtk_main_iteration_do(TRUE);
+    while (ui.app().report_running() || ui.programs_running() > 0) gtk_main_iteration_do(TRUE);
     if (shot && !ui.app().closed()) ui.SavePages(shot);
     if (!ui.app().closed()) ui.app().Close();
     return g_exit_code;

@@ -28,6 +28,17 @@ class HeadlessUi : public ToolUiHooks {
     return v ? v : "";
   }
   void Close() override { closed_ = true; }
+  // The diagnostics "window" is its text on stderr, and saved to
+  // KIV_TOOL_DIAG_SAVE_AS when that is set.
+  bool ShowDiagnostics(const DiagnosticsReport& report) override {
+    for (const std::string& line : report.lines) std::fprintf(stderr, "[diag] %s\n", line.c_str());
+    std::fflush(stderr);
+    return true;
+  }
+  void Beep() override {
+    std::fputs("[beep]\n", stderr);
+    std::fflush(stderr);
+  }
 
   // Runs what was posted; with `wait`, sleeps until something arrives.
   void Drain(bool wait) {
@@ -90,6 +101,8 @@ int tool_run_headless_script(ToolState& state, const std::string& script, std::s
       if (eq != std::string::npos && page == ToolPage::kGraphics && id == graphics_ctl::kAdapter)
         ok = app.SelectAdapter(std::atoi(rest.substr(eq + 1).c_str()));
       else ok = app.Press(page, id);
+      if (ok && page == ToolPage::kMain && id == main_ctl::kDxdiag)
+        if (const char* to = std::getenv("KIV_TOOL_DIAG_SAVE_AS")) ok = app.SaveDiagnostics(to);
     }
     if (!ok) std::fprintf(stderr, "[press] refused %s\n", word.c_str());
   }

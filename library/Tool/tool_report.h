@@ -26,6 +26,9 @@ struct ReportContext {
 // Emits one row; false asks the builder to stop.
 using ReportEmit = std::function<bool(const std::string& row)>;
 
+// What a row shows where this platform has nothing to show.
+constexpr const char* kReportUnavailable = "この環境では取得できません";
+
 bool report_build(const ReportContext& ctx, const ReportEmit& emit);
 bool report_environment(const ReportContext& ctx, const ReportEmit& emit);
 bool report_d3d_adapters(const ReportEmit& emit);
@@ -33,6 +36,12 @@ bool report_sound_devices(const ReportEmit& emit);
 std::string report_os_name(const plat::OsInfo& os);
 // The tool's and the game's FileVersion, "?" when a block cannot be read.
 void directx_version_probe(const ReportContext& ctx, std::string* tool, std::string* game);
+// "OpenGL major.minor ( version text )": the graphics runtime's version.
+std::string report_graphics_version_row(const plat::RendererInfo& r);
+// The renderer's capability members in report order, and each flag
+// word's number of flag rows (0 for a value member).
+std::vector<std::string> report_cap_member_names();
+size_t report_cap_flag_count(const std::string& member);
 // Processor flags and name.
 plat::CpuInfo cpu_features_probe();
 

@@ -148,7 +148,7 @@ TEST_F(ToolPagesTest, ControlTable) {
     m.displays.clear();
     m.renderers.clear();
     for (int i = 0; i < c.displays; ++i) {
-      m.displays.push_back(plat::DisplayInfo{"Display " + std::to_string(i), 1920, 1080, 60});
+      m.displays.push_back(plat::DisplayInfo{"Display " + std::to_string(i), 1920, 1080, 60, "RGB888", {}});
       m.renderers.push_back(Renderer(c.gl_major[static_cast<size_t>(i)]));
     }
     plat::SetHeadlessMachine(m);
@@ -183,7 +183,7 @@ TEST_F(ToolPagesTest, ControlTable) {
 
 TEST_F(ToolPagesTest, AdapterListAndShaderBits) {
   plat::HeadlessMachine m = plat::DefaultHeadlessMachine();
-  m.displays = {{"DP-1", 2560, 1440, 144}, {"HDMI-1", 1920, 1080, 60}};
+  m.displays = {{"DP-1", 2560, 1440, 144, "RGB888", {{2560, 1440, 144}, {1920, 1080, 60}}}, {"HDMI-1", 1920, 1080, 60, "", {}}};
   m.renderers = {Renderer(4), Renderer(0)};
   plat::SetHeadlessMachine(m);
   std::vector<AdapterEntry> list = tool_adapter_list();

@@ -13,7 +13,7 @@ HeadlessMachine DefaultHeadlessMachine() {
   m.disk = DiskInfo{true, uint64_t(20) << 30, uint64_t(100) << 30};
   m.memory = MemoryInfo{true, uint64_t(8192) << 20, uint64_t(6144) << 20};
   m.cpu = CpuInfo{"Headless CPU", 4, true, true, true, true, true};
-  m.displays = {DisplayInfo{"Headless display", 1920, 1080, 60}};
+  m.displays = {DisplayInfo{"Headless display", 1920, 1080, 60, "RGB888", {{1920, 1080, 60}, {1280, 720, 60}}}};
   RendererInfo r;
   r.has_context = true;
   r.vendor = "KIV";
@@ -29,6 +29,23 @@ HeadlessMachine DefaultHeadlessMachine() {
   r.max_draw_buffers = 8;
   r.max_viewport_width = 8192;
   r.max_viewport_height = 8192;
+  r.max_anisotropy = 16;
+  r.max_point_size = 255;
+  r.max_clip_distances = 8;
+  r.max_lights = 8;
+  r.max_vertex_uniform_vectors = 1024;
+  r.max_vertex_attrib_stride = 2048;
+  r.max_element_index = 4294967295LL;
+  r.egl_version = "1.5";
+  r.egl_vendor = "KIV";
+  r.driver_name = "headless";
+  r.extensions = {"GL_ARB_texture_non_power_of_two", "GL_EXT_texture_filter_anisotropic"};
+  r.egl_extensions = {"EGL_KHR_surfaceless_context"};
+  r.video_memory_mb = 2048;
+  r.accelerated = 1;
+  r.driver_version[0] = 1;
+  r.driver_version[1] = 2;
+  r.driver_version[2] = 3;
   m.renderers = {r};
   SoundDeviceInfo s;
   s.name = "Headless output";
@@ -39,6 +56,7 @@ HeadlessMachine DefaultHeadlessMachine() {
   s.samples = 1024;
   s.format = 0x8010;  // signed 16-bit little-endian
   m.sound_devices = {s};
+  m.input_devices = {{"Headless keyboard", "keyboard"}, {"Headless mouse", "mouse"}};
   return m;
 }
 
@@ -88,6 +106,7 @@ RendererInfo Renderer(int index) {
   return m.renderers[static_cast<size_t>(index)];
 }
 std::vector<SoundDeviceInfo> SoundDevices() { return Query("sound").sound_devices; }
+std::vector<InputDeviceInfo> InputDevices() { return Query("input").input_devices; }
 }  // namespace headless_machine
 
 }  // namespace plat

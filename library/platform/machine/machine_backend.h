@@ -10,6 +10,7 @@ CpuInfo Cpu();
 std::vector<DisplayInfo> Displays();
 RendererInfo Renderer(int index);
 std::vector<SoundDeviceInfo> SoundDevices();
+std::vector<InputDeviceInfo> InputDevices();
 }  // namespace plat::real_machine
 
 namespace plat::headless_machine {
@@ -20,4 +21,5 @@ CpuInfo Cpu();
 std::vector<DisplayInfo> Displays();
 RendererInfo Renderer(int index);
 std::vector<SoundDeviceInfo> SoundDevices();
+std::vector<InputDeviceInfo> InputDevices();
 }  // namespace plat::headless_machine

@@ -35,4 +35,8 @@ std::vector<SoundDeviceInfo> MachineSoundDevices() {
   return MachineHeadless() ? headless_machine::SoundDevices() : real_machine::SoundDevices();
 }
 
+std::vector<InputDeviceInfo> MachineInputDevices() {
+  return MachineHeadless() ? headless_machine::InputDevices() : real_machine::InputDevices();
+}
+
 }  // namespace plat

@@ -43,9 +43,15 @@ struct CpuInfo {
   bool mmx = false, sse = false, sse2 = false, avx = false, avx2 = false;
 };
 
+struct DisplayMode {
+  int width = 0, height = 0, refresh = 0;
+};
+
 struct DisplayInfo {
   std::string name;  // UTF-8
   int width = 0, height = 0, refresh = 0;
+  std::string format;              // the desktop mode's pixel format ("RGB888"); empty unknown
+  std::vector<DisplayMode> modes;  // every mode it offers
 };
 
 // The renderer that draws on a display: its GL identity and limits.
@@ -55,6 +61,25 @@ struct RendererInfo {
   int gl_major = 0, gl_minor = 0;
   int max_texture_size = 0, max_3d_texture_size = 0, max_texture_units = 0;
   int max_vertex_attribs = 0, max_draw_buffers = 0, max_viewport_width = 0, max_viewport_height = 0;
+  // Further limits; 0 where the context does not tell.
+  float max_anisotropy = 0, max_point_size = 0;
+  int max_clip_distances = 0, max_lights = 0, max_vertex_uniform_vectors = 0, max_vertex_attrib_stride = 0;
+  int64_t max_element_index = 0;
+  std::string egl_version, egl_vendor, driver_name;  // driver_name: EGL_MESA_query_driver
+  std::vector<std::string> extensions, egl_extensions;
+  // What the driver tells of memory, in MB; -1 where it tells nothing.
+  // Free texture memory: GL_NVX_gpu_memory_info or GL_ATI_meminfo; video
+  // memory: GLX_MESA_query_renderer (with its accelerated flag and the
+  // driver's version), on the X display.
+  int64_t free_texture_memory_mb = -1, video_memory_mb = -1;
+  int accelerated = -1;     // 1 hardware, 0 software, -1 unknown
+  int driver_version[3] = {-1, -1, -1};
+};
+
+// An input device the system lists (keyboards, mice, pads).
+struct InputDeviceInfo {
+  std::string name;  // UTF-8
+  std::string kind;  // "keyboard", "mouse", "joystick", "other"
 };
 
 struct SoundDeviceInfo {
@@ -75,6 +100,7 @@ std::vector<DisplayInfo> MachineDisplays();
 RendererInfo MachineRenderer(int index);
 // Every sound output, each opened once to read what it offers.
 std::vector<SoundDeviceInfo> MachineSoundDevices();
+std::vector<InputDeviceInfo> MachineInputDevices();
 
 // Which backend the queries use; the default comes from KIV_HEADLESS.
 bool MachineHeadless();
@@ -90,11 +116,12 @@ struct HeadlessMachine {
   std::vector<DisplayInfo> displays;
   std::vector<RendererInfo> renderers;
   std::vector<SoundDeviceInfo> sound_devices;
+  std::vector<InputDeviceInfo> input_devices;
 };
 HeadlessMachine DefaultHeadlessMachine();
 void SetHeadlessMachine(HeadlessMachine m);
 // Called with the query's name ("os", "disk", "memory", "cpu", "displays",
-// "renderer", "sound") before a headless query answers; a test can block in
+// "renderer", "sound", "input") before a headless query answers; a test can block in
 // it to hold a query. Empty: none.
 void SetHeadlessMachineHook(std::function<void(const char* query)> hook);
 

@@ -3,7 +3,10 @@
 // processor, SDL2 for displays and audio outputs, and OpenGL through EGL
 // for the renderer: a surfaceless context (Mesa; llvmpipe when there is no
 // GPU), else the default display. It cannot tell which GPU scans out which
-// display, so every display reports the renderer EGL gives.
+// display, so every display reports the renderer EGL gives. Memory sizes
+// come from the GL vendors' memory queries and, on an X display, from
+// GLX_MESA_query_renderer (libGL loaded only for that question). Input
+// devices are the kernel's list (/proc/bus/input/devices).
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <SDL.h>
@@ -15,7 +18,11 @@
 #include <cpuid.h>
 #endif
 
+#include <X11/Xlib.h>
+#include <dlfcn.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -60,7 +67,60 @@ constexpr unsigned kGlVendor = 0x1F00, kGlRenderer = 0x1F01, kGlVersion = 0x1F02
                    kGlMax3dTextureSize = 0x8073, kGlMaxTextureImageUnits = 0x8872,
                    kGlMaxVertexAttribs = 0x8869, kGlMaxDrawBuffers = 0x8824, kGlMaxViewportDims = 0x0D3A,
                    kGlMajorVersion = 0x821B, kGlMinorVersion = 0x821C;
+constexpr unsigned kGlExtensions = 0x1F03, kGlNumExtensions = 0x821D, kGlMaxAnisotropy = 0x84FF,
+                   kGlAliasedPointSizeRange = 0x846E, kGlMaxClipDistances = 0x0D32, kGlMaxLights = 0x0D31,
+                   kGlMaxVertexUniformVectors = 0x8DFB, kGlMaxVertexAttribStride = 0x82E5,
+                   kGlMaxElementIndex = 0x8D6B, kGlNvxAvailableVidmem = 0x9049, kGlAtiTextureFreeMemory = 0x87FC;
 using GetStringFn = const unsigned char* (*)(unsigned);
+using GetStringiFn = const unsigned char* (*)(unsigned, unsigned);
+using GetFloatvFn = void (*)(unsigned, float*);
+using GetInteger64vFn = void (*)(unsigned, int64_t*);
+using DriverNameFn = const char* (*)(EGLDisplay);
+
+std::vector<std::string> Words(const char* text) {
+  std::vector<std::string> out;
+  std::istringstream in(text ? text : "");
+  std::string w;
+  while (in >> w) out.push_back(w);
+  return out;
+}
+
+bool Has(const std::vector<std::string>& list, const char* name) {
+  for (const std::string& s : list)
+    if (s == name) return true;
+  return false;
+}
+
+// GLX_MESA_query_renderer on the X display: video memory, whether the
+// renderer is accelerated, and the driver's version. Nothing without X.
+void QueryGlxRenderer(RendererInfo* out) {
+  const char* name = std::getenv("DISPLAY");
+  if (!name || !*name) return;
+  void* gl = dlopen("libGL.so.1", RTLD_LAZY | RTLD_LOCAL);
+  if (!gl) return;
+  using GetProc = void* (*)(const unsigned char*);
+  using QueryInt = int (*)(Display*, int, int, int, unsigned*);
+  auto get_proc = reinterpret_cast<GetProc>(dlsym(gl, "glXGetProcAddressARB"));
+  using QueryExtensions = const char* (*)(Display*, int);
+  auto query_extensions = reinterpret_cast<QueryExtensions>(dlsym(gl, "glXQueryExtensionsString"));
+  Display* dpy = get_proc && query_extensions ? XOpenDisplay(name) : nullptr;
+  if (dpy) {
+    int screen = DefaultScreen(dpy);
+    auto query = reinterpret_cast<QueryInt>(
+        get_proc(reinterpret_cast<const unsigned char*>("glXQueryRendererIntegerMESA")));
+    if (query && Has(Words(query_extensions(dpy, screen)), "GLX_MESA_query_renderer")) {
+      constexpr int kAccelerated = 0x8186, kVideoMemory = 0x8187, kVersion = 0x8185;
+      unsigned v[3] = {0, 0, 0};
+      if (query(dpy, screen, 0, kVideoMemory, v)) out->video_memory_mb = v[0];
+      if (query(dpy, screen, 0, kAccelerated, v)) out->accelerated = v[0] ? 1 : 0;
+      if (query(dpy, screen, 0, kVersion, v))
+        for (int i = 0; i < 3; ++i) out->driver_version[i] = static_cast<int>(v[i]);
+    }
+    XCloseDisplay(dpy);
+  }
+  // libGL stays loaded: its drivers may keep threads and handlers.
+}
+
 using GetIntegervFn = void (*)(unsigned, int*);
 using GetErrorFn = unsigned (*)();
 
@@ -69,6 +129,15 @@ bool ProbeOnDisplay(EGLDisplay dpy, RendererInfo* out) {
   EGLint major = 0, minor = 0;
   if (!eglInitialize(dpy, &major, &minor)) return false;
   bool ok = false;
+  auto egl_str = [&](EGLint what) {
+    const char* v = eglQueryString(dpy, what);
+    return v ? std::string(v) : std::string();
+  };
+  out->egl_version = egl_str(EGL_VERSION);
+  out->egl_vendor = egl_str(EGL_VENDOR);
+  out->egl_extensions = Words(eglQueryString(dpy, EGL_EXTENSIONS));
+  if (auto driver = reinterpret_cast<DriverNameFn>(eglGetProcAddress("eglGetDisplayDriverName")))
+    if (const char* n = driver(dpy)) out->driver_name = n;
   EGLint attrs[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_NONE};
   EGLConfig config = nullptr;
   EGLint count = 0;
@@ -109,6 +178,46 @@ bool ProbeOnDisplay(EGLDisplay dpy, RendererInfo* out) {
           if (get_error) get_error();
           out->max_viewport_width = dims[0];
           out->max_viewport_height = dims[1];
+          auto get_stringi = reinterpret_cast<GetStringiFn>(eglGetProcAddress("glGetStringi"));
+          int count = num(kGlNumExtensions);
+          if (get_stringi && count > 0) {
+            for (int i = 0; i < count; ++i)
+              if (const unsigned char* e = get_stringi(kGlExtensions, static_cast<unsigned>(i)))
+                out->extensions.emplace_back(reinterpret_cast<const char*>(e));
+          } else {
+            out->extensions = Words(reinterpret_cast<const char*>(get_string(kGlExtensions)));
+          }
+          if (get_error) get_error();
+          auto get_float = reinterpret_cast<GetFloatvFn>(eglGetProcAddress("glGetFloatv"));
+          auto fvalue = [&](unsigned e, int at) {
+            float v[2] = {0, 0};
+            if (get_float) get_float(e, v);
+            if (get_error) get_error();
+            return v[at];
+          };
+          if (Has(out->extensions, "GL_EXT_texture_filter_anisotropic") ||
+              Has(out->extensions, "GL_ARB_texture_filter_anisotropic"))
+            out->max_anisotropy = fvalue(kGlMaxAnisotropy, 0);
+          out->max_point_size = fvalue(kGlAliasedPointSizeRange, 1);
+          out->max_clip_distances = num(kGlMaxClipDistances);
+          out->max_lights = num(kGlMaxLights);
+          out->max_vertex_uniform_vectors = num(kGlMaxVertexUniformVectors);
+          out->max_vertex_attrib_stride = num(kGlMaxVertexAttribStride);
+          if (auto get64 = reinterpret_cast<GetInteger64vFn>(eglGetProcAddress("glGetInteger64v"))) {
+            int64_t v = 0;
+            get64(kGlMaxElementIndex, &v);
+            if (get_error) get_error();
+            out->max_element_index = v;
+          }
+          if (Has(out->extensions, "GL_NVX_gpu_memory_info")) {
+            int kb = num(kGlNvxAvailableVidmem);
+            if (kb > 0) out->free_texture_memory_mb = kb / 1024;
+          } else if (Has(out->extensions, "GL_ATI_meminfo")) {
+            int v[4] = {0, 0, 0, 0};
+            get_int(kGlAtiTextureFreeMemory, v);
+            if (get_error) get_error();
+            if (v[0] > 0) out->free_texture_memory_mb = v[0] / 1024;
+          }
           out->has_context = !out->renderer.empty();
           ok = out->has_context;
         }
@@ -126,12 +235,13 @@ RendererInfo ProbeRenderer() {
   RendererInfo r;
   auto get_platform_display =
       reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
-  if (get_platform_display &&
-      ProbeOnDisplay(get_platform_display(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr), &r))
-    return r;
-  r = RendererInfo{};
-  if (ProbeOnDisplay(eglGetDisplay(EGL_DEFAULT_DISPLAY), &r)) return r;
-  return RendererInfo{};
+  if (!(get_platform_display &&
+        ProbeOnDisplay(get_platform_display(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr), &r))) {
+    r = RendererInfo{};
+    if (!ProbeOnDisplay(eglGetDisplay(EGL_DEFAULT_DISPLAY), &r)) return RendererInfo{};
+  }
+  QueryGlxRenderer(&r);
+  return r;
 }
 
 }  // namespace
@@ -243,7 +353,12 @@ std::vector<DisplayInfo> Displays() {
       d.width = mode.w;
       d.height = mode.h;
       d.refresh = mode.refresh_rate;
+      std::string f = SDL_GetPixelFormatName(mode.format);
+      if (f.rfind("SDL_PIXELFORMAT_", 0) == 0) f = f.substr(16);
+      d.format = f == "UNKNOWN" ? std::string() : f;
     }
+    for (int m = 0, count = SDL_GetNumDisplayModes(i); m < count; ++m)
+      if (SDL_GetDisplayMode(i, m, &mode) == 0) d.modes.push_back(DisplayMode{mode.w, mode.h, mode.refresh_rate});
     out.push_back(d);
   }
   SdlVideoRelease();
@@ -290,6 +405,36 @@ std::vector<SoundDeviceInfo> SoundDevices() {
     out.push_back(s);
   }
   SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  return out;
+}
+
+std::vector<InputDeviceInfo> InputDevices() {
+  // Blocks of "N: Name=..." and "H: Handlers=..." lines, one per device.
+  std::vector<InputDeviceInfo> out;
+  std::ifstream f("/proc/bus/input/devices");
+  std::string line;
+  InputDeviceInfo cur;
+  auto flush = [&] {
+    if (!cur.name.empty()) out.push_back(cur);
+    cur = InputDeviceInfo{};
+  };
+  while (std::getline(f, line)) {
+    if (line.empty()) {
+      flush();
+    } else if (line.rfind("N: Name=", 0) == 0) {
+      cur.name = Unquote(line.substr(8));
+    } else if (line.rfind("H: Handlers=", 0) == 0) {
+      std::vector<std::string> h = Words(line.c_str() + 12);
+      bool js = false, mouse = false, kbd = false;
+      for (const std::string& w : h) {
+        js = js || w.rfind("js", 0) == 0;
+        mouse = mouse || w.rfind("mouse", 0) == 0;
+        kbd = kbd || w == "kbd";
+      }
+      cur.kind = js ? "joystick" : mouse ? "mouse" : kbd ? "keyboard" : "other";
+    }
+  }
+  flush();
   return out;
 }
 

@@ -12,7 +12,9 @@
 #include <thread>
 
 #include "platform/core/backend.h"
+#include "platform/window/gtk_message_box.h"
 #include "platform/window/messages.h"
+#include "platform/window/window.h"
 #include "platform/window/sdl_video.h"
 #include "platform/core/text_encoding.h"
 
@@ -27,6 +29,7 @@ struct Scripted {
 std::deque<Scripted> g_script;
 std::vector<LoggedBox> g_log;
 std::atomic<BoxHandler> g_handler{nullptr};
+std::atomic<bool> g_cancelled{false};
 
 
 // KIV_BOX_ANSWERS="yes,no,ok" answers a headless run's boxes in order, so a
@@ -119,12 +122,29 @@ int UnshownAnswer(uint32_t type, int unshown_answer) {
   return yes_no ? kIdNo : kIdOk;
 }
 
-int MessageBox(Window*, const char* text, const char* caption, uint32_t type, int unshown_answer) {
+int MessageBox(Window* owner, const char* text, const char* caption, uint32_t type, int unshown_answer) {
   if (MessageBoxBackendKind() == Backend::kHeadless) return HeadlessBox(text, caption, type, unshown_answer);
+  if (MessageBoxesCancelled()) {
+    // The program is ending: nobody is left to answer.
+    std::fprintf(stderr, "[%s] %s\n", Cp932ToUtf8(caption ? caption : "").c_str(), Cp932ToUtf8(text ? text : "").c_str());
+    return UnshownAnswer(type, unshown_answer);
+  }
   if (BoxHandler h = g_handler.load())
     return h(Cp932ToUtf8(text ? text : ""), Cp932ToUtf8(caption ? caption : ""), type);
+  unsigned long owner_xid = 0;
+  if (owner && owner->Alive() && owner->backend()) owner_xid = owner->backend()->NativeX11Window();
+  int answer = 0;
+  if (gtk_box::Show(owner_xid, Cp932ToUtf8(text ? text : ""), Cp932ToUtf8(caption ? caption : ""), type,
+                    unshown_answer, &answer))
+    return answer;
   return SdlBox(text, caption, type, unshown_answer);
 }
+
+void CancelMessageBoxes() { g_cancelled.store(true); }
+bool MessageBoxesCancelled() { return g_cancelled.load(); }
+
+void MessageBoxesUseThisGtkThread(void* parent_gtk_window) { gtk_box::UseThisThread(parent_gtk_window); }
+void SetMessageBoxGtkParent(void* parent_gtk_window) { gtk_box::SetParent(parent_gtk_window); }
 
 void SetMessageBoxHandler(BoxHandler handler) { g_handler.store(handler); }
 

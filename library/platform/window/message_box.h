@@ -1,6 +1,8 @@
 // Message boxes: Shift-JIS text and caption, an icon, OK or Yes/No.
-// Real backend: SDL's message box (text shown as UTF-8). Headless: every box
-// is logged and answered from a script that a test sets (or KIV_BOX_ANSWERS).
+// Real backend: a GTK 3 box (gtk_message_box.cpp) over the owner's window,
+// in the desktop's fonts and the user's language; SDL's box where GTK cannot
+// open the display. Headless: every box is logged and answered from a script
+// that a test sets (or KIV_BOX_ANSWERS).
 //
 // A box that cannot be shown (no display, an X server that cannot draw it,
 // a headless run with no scripted answer) is printed on stderr and takes its
@@ -30,6 +32,17 @@ struct LoggedBox {
   uint32_t type = 0;
   int answer = 0;
 };
+
+// Ends every open box with its unshown answer, and answers boxes opened from now on the same way (the program is ending).
+void CancelMessageBoxes();
+bool MessageBoxesCancelled();
+
+// A program that runs GTK's main loop on this thread (the configuration
+// tool, after gtk_init) shows its boxes there, nested in that loop, over
+// `parent_gtk_window` (a GtkWindow*; null: none). Others get a GTK thread of
+// their own on their first box.
+void MessageBoxesUseThisGtkThread(void* parent_gtk_window);
+void SetMessageBoxGtkParent(void* parent_gtk_window);
 
 // A program with a toolkit of its own (the configuration tool) shows its real
 // boxes through it: the handler gets UTF-8 text and caption. Null: SDL's box.
