@@ -158,6 +158,7 @@ bool KivSoundConverterFlushed(const KivSoundConverter* c) { return c->flushed; }
 size_t KivSoundConverterTake(KivSoundConverter* c, uint8_t* out, size_t bytes) {
   const size_t frameBytes = static_cast<size_t>(2 * c->outChannels);
   const size_t n = std::min(bytes, KivSoundConverterPending(c)) / frameBytes * frameBytes;
+  if (n == 0) return 0;
   std::memcpy(out, c->pending.data() + c->taken, n);
   c->taken += n / 2;
   if (c->taken == c->pending.size()) {
