@@ -751,7 +751,8 @@ TEST(BmpTga, TgaVariants) {
   const Image img = RandomImage(7, 3, 23);
   for (int bpp : {8, 24, 32}) {
     for (uint8_t descriptor : {uint8_t{0}, uint8_t{0x20}, uint8_t{0x28}}) {
-      // A top-left descriptor changes nothing: rows are read bottom-up.
+      // The descriptor's origin bit says which row comes first; the
+      // encoder writes them in that order, so the picture reads the same.
       const Decoded d = DecodeBmpTga(kivtools::EncodeTga(img, bpp, descriptor));
       ASSERT_EQ(d.ok, 1);
       for (size_t i = 0; i < img.pixels.size(); ++i) {
@@ -767,12 +768,19 @@ TEST(BmpTga, TgaVariants) {
 
 TEST(BmpTga, RefusedFormatsSayWhy) {
   const Image img = RandomImage(4, 4, 1);
-  Bytes bmp16 = kivtools::EncodeBmp(img, 24);
-  bmp16[28] = 16;
+  Bytes bmpJpeg = kivtools::EncodeBmp(img, 24);
+  bmpJpeg[30] = 4;  // BI_JPEG
   {
     DebugCapture cap;
-    EXPECT_EQ(DecodeBmpTga(bmp16).ok, 0);
-    EXPECT_EQ(cap.text, "err : load memory / bloken?");
+    EXPECT_EQ(DecodeBmpTga(bmpJpeg).ok, 0);
+    EXPECT_EQ(cap.text, "err : bmp compression 4 not supported");
+  }
+  Bytes bmp2 = kivtools::EncodeBmp(img, 24);
+  bmp2[28] = 2;
+  {
+    DebugCapture cap;
+    EXPECT_EQ(DecodeBmpTga(bmp2).ok, 0);
+    EXPECT_EQ(cap.text, "err : bmp 2 bits per pixel not supported");
   }
   Bytes tgaMap = kivtools::EncodeTga(img, 24);
   tgaMap[1] = 1;
@@ -782,11 +790,18 @@ TEST(BmpTga, RefusedFormatsSayWhy) {
     EXPECT_EQ(cap.text, "err : match / tga index color");
   }
   Bytes tga16 = kivtools::EncodeTga(img, 24);
-  tga16[16] = 16;
+  tga16[16] = 12;
   {
     DebugCapture cap;
     EXPECT_EQ(DecodeBmpTga(tga16).ok, 0);
     EXPECT_EQ(cap.text, "err : load memory / bloken?");
+  }
+  Bytes tgaHuffman = kivtools::EncodeTga(img, 24);
+  tgaHuffman[2] = 32;
+  {
+    DebugCapture cap;
+    EXPECT_EQ(DecodeBmpTga(tgaHuffman).ok, 0);
+    EXPECT_EQ(cap.text, "err : tga image type 32 not supported");
   }
 }
 

@@ -275,6 +275,19 @@ TEST_F(MovieSpriteTest, BadFilesGiveNullAndLeaveNothing) {
   }
 }
 
+// A movie larger than 2048 pixels a side is refused when it opens, with its
+// name and size on the debugger output; one at the limit plays.
+TEST_F(MovieSpriteTest, OversizedMoviesAreRefusedWithTheirSize) {
+  Write(folder + "/HUGE.MPG", Movie(2, false, 2064, 32));
+  Write(folder + "/EDGE.MPG", Movie(2, false, 2048, 32));
+  std::string said;
+  plat::SetDebugOutputSink([&said](std::string_view t) { said.append(t); });
+  EXPECT_EQ(KivMSpriteLoad(list, "huge.mpg", 0), nullptr);
+  plat::SetDebugOutputSink(nullptr);
+  EXPECT_NE(said.find("huge.mpg : 2064 x 32 larger than 2048 x 2048"), std::string::npos) << said;
+  EXPECT_NE(KivMSpriteLoad(list, "edge.mpg", 0), nullptr);
+}
+
 // The render pass draws a movie sprite on the game thread while another
 // thread drives the exports (run under ThreadSanitizer too).
 TEST_F(MovieSpriteTest, DrawWhileAnotherThreadControls) {

@@ -339,8 +339,10 @@ std::vector<uint8_t> EncodeTga(const Image& image, int bpp, uint8_t descriptor) 
   f[15] = static_cast<uint8_t>(h >> 8);
   f[16] = static_cast<uint8_t>(bpp);
   f[17] = descriptor;
+  // Rows from the bottom, or from the top when the descriptor says so.
+  const bool topFirst = (descriptor & 0x20) != 0;
   for (int r = 0; r < h; ++r) {
-    const int y = h - 1 - r;
+    const int y = topFirst ? r : h - 1 - r;
     for (int x = 0; x < w; ++x) {
       const uint32_t p = image.pixels[static_cast<size_t>(y) * w + x];
       if (bpp == 8) f.push_back(Channel(p, 0));

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "platform/core/byte_io.h"
@@ -172,6 +173,64 @@ bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   if (!f) return false;
   bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace fixture
+
+namespace fixture {
+
+std::vector<uint8_t> WavPcm(double hz, double seconds, int rate, int channels, double amplitude, int bits,
+                            bool isFloat, bool extensible) {
+  const size_t frames = static_cast<size_t>(std::llround(seconds * rate));
+  plat::ByteWriter data;
+  for (size_t i = 0; i < frames; ++i) {
+    const double v = amplitude * std::sin(2.0 * M_PI * hz * static_cast<double>(i) / rate);
+    for (int c = 0; c < channels; ++c) {
+      if (isFloat) {
+        const float f = static_cast<float>(v);
+        uint32_t u;
+        std::memcpy(&u, &f, 4);
+        data.U32(u);
+      } else if (bits == 8) {
+        const long s = std::lround(v * 127.0) + 128;
+        const uint8_t b = static_cast<uint8_t>(std::clamp(s, 0L, 255L));
+        data.Bytes(&b, 1);
+      } else {
+        const double scale = std::ldexp(1.0, bits - 1) - 1;
+        const int64_t s = std::llround(v * scale);
+        for (int k = 0; k < bits / 8; ++k) {
+          const uint8_t b = static_cast<uint8_t>(static_cast<uint64_t>(s) >> (8 * k));
+          data.Bytes(&b, 1);
+        }
+      }
+    }
+  }
+  const std::vector<uint8_t>& pcm = data.bytes();
+  const int tag = isFloat ? 3 : 1;
+  plat::ByteWriter w;
+  const uint32_t fmtBytes = extensible ? 40 : 16;
+  w.Bytes("RIFF", 4);
+  w.U32(static_cast<uint32_t>(4 + 8 + fmtBytes + 8 + pcm.size()));
+  w.Bytes("WAVEfmt ", 8);
+  w.U32(fmtBytes);
+  w.U16(static_cast<uint16_t>(extensible ? 0xFFFE : tag));
+  w.U16(static_cast<uint16_t>(channels));
+  w.U32(static_cast<uint32_t>(rate));
+  w.U32(static_cast<uint32_t>(rate * channels * bits / 8));
+  w.U16(static_cast<uint16_t>(channels * bits / 8));
+  w.U16(static_cast<uint16_t>(bits));
+  if (extensible) {
+    w.U16(22);
+    w.U16(static_cast<uint16_t>(bits));
+    w.U32(channels == 1 ? 0x4 : 0x3);
+    // The sub-format GUID: {format, 0000-0010-8000-00AA00389B71}.
+    const uint8_t guid[16] = {static_cast<uint8_t>(tag), 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+    w.Bytes(guid, 16);
+  }
+  w.Bytes("data", 4);
+  w.U32(static_cast<uint32_t>(pcm.size()));
+  w.Bytes(pcm.data(), pcm.size());
+  return std::move(w.bytes());
 }
 
 }  // namespace fixture

@@ -27,6 +27,12 @@ std::vector<uint8_t> RawPcm(const std::vector<int16_t>& stereo, uint32_t entries
 // An Ogg Vorbis image at the given quality (-0.1 .. 1.0).
 std::vector<uint8_t> Ogg(const std::vector<int16_t>& samples, int channels, int rate, float quality);
 
+// A tone as a WAV image of any PCM layout: integer samples of 8 (unsigned),
+// 16, 24 or 32 bits or 32-bit float, optionally with a WAVE_FORMAT_EXTENSIBLE
+// format chunk.
+std::vector<uint8_t> WavPcm(double hz, double seconds, int rate, int channels, double amplitude, int bits,
+                            bool isFloat, bool extensible);
+
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
 }  // namespace fixture

@@ -176,6 +176,21 @@ int KivGeReadHeader(std::span<const uint8_t> file, KivGeHeader* out) {
   h.height = static_cast<int>(ht);
   if (static_cast<size_t>(h.headSize) + 8 > file.size()) return Fail("GE: data block outside the file\n");
   h.unpackedSize = Rd32(p + h.headSize);
+  // The surface is made from these sizes before the pixels are decoded:
+  // a size past the limit, or one the data could never fill, is refused
+  // here so that a few lying bytes cannot make a huge picture.
+  if (!KivImageSizeAllowed(w, ht)) return Fail("GE: image over the size limit\n");
+  const uint64_t pixels = static_cast<uint64_t>(w) * ht;
+  const uint64_t n = h.unpackedSize;
+  bool fills;
+  switch (h.method) {
+    case 1: fills = n <= kKivGeWorkSize && n / 4 >= pixels; break;
+    case 2: fills = n <= kKivGeWorkSize && n >= 2 * YccPlaneBytes(h.width, h.height) + pixels; break;
+    // Line prediction: at least three bytes a pixel after the block head.
+    case 3: fills = n <= kKivGeWorkSize && n >= 8 + 3 * pixels; break;
+    default: fills = file.size() - (static_cast<size_t>(h.headSize) + 8) >= pixels * 4; break;
+  }
+  if (!fills) return Fail("GE: data cannot fill the image\n");
   *out = h;
   return 1;
 }

@@ -156,6 +156,16 @@ void KivPixelBufferFree(KivPixelBuffer* buffer);
 // ("BM") or any other bytes taken as TGA. Returns 1, or 0 after freeing buf
 // (record and pixels), with a line on the debugger output.
 int KivBmpTgaDecode(std::span<const uint8_t> file, KivPixelBuffer* buf);
+// The size a BMP/TGA file declares (as the decoder reads it); false when
+// the head is cut or the size is refused.
+bool KivBmpTgaSize(std::span<const uint8_t> file, int* width, int* height);
+
+// The largest picture any decoder makes: 16384 pixels a side and 64 Mi
+// pixels (256 MiB) in all. A declared size beyond it is refused before
+// anything is allocated, as is one the file's data cannot fill.
+constexpr int64_t kKivImageMaxSide = 16384;
+constexpr int64_t kKivImageMaxPixels = int64_t(64) << 20;
+bool KivImageSizeAllowed(int64_t width, int64_t height);
 
 // GE into a new KivPixelBuffer of the image size (zero-filled first), or NULL.
 KivPixelBuffer* KivGeDecodeToBuffer(std::span<const uint8_t> file, std::span<uint8_t> work);

@@ -4,6 +4,7 @@
 //
 // The range reader over a data file, the sound tap and opening a movie's
 // decoder from a data file name.
+#include <cstdio>
 #include <string>
 
 #include "movie/movie.h"
@@ -59,7 +60,8 @@ void Log(const char* prefix, const char* what) {
 }  // namespace
 
 std::unique_ptr<plat::MovieDecoder> KivMovieOpenDecoder(const char* name, intptr_t* file, KivMovieAudioTap* tap,
-                                                        const char* logPrefix) {
+                                                        const char* logPrefix, bool* refused) {
+  if (refused) *refused = false;
   KivFileInfo info{};
   intptr_t f = KivFileCreateEx(name, plat::kGenericRead, 1, plat::kOpenExisting, 0x08000000u, &info);
   if (f == KIV_INVALID_FILE) {
@@ -76,6 +78,18 @@ std::unique_ptr<plat::MovieDecoder> KivMovieOpenDecoder(const char* name, intptr
   if (!graph) {
     Log(logPrefix, ("Render " + why).c_str());
     plat::FileClose(f);
+    return nullptr;
+  }
+  const plat::MovieInfo& mi = graph->Info();
+  if (mi.width > kKivMovieMaxSide || mi.height > kKivMovieMaxSide ||
+      static_cast<int64_t>(mi.width) * mi.height > kKivMovieMaxPixels) {
+    char line[128];
+    std::snprintf(line, sizeof line, "%s : %d x %d larger than %d x %d (or %lld pixels)", name, mi.width, mi.height,
+                  kKivMovieMaxSide, kKivMovieMaxSide, static_cast<long long>(kKivMovieMaxPixels));
+    Log(logPrefix, line);
+    graph.reset();
+    plat::FileClose(f);
+    if (refused) *refused = true;
     return nullptr;
   }
   *file = f;

@@ -71,8 +71,15 @@ struct KivMovie {
 
 // Opens a movie over a data file (loose or archived); NULL with the reason
 // logged; its sound goes through tap.
+// Movies larger than this are refused when they open (the decoder, the
+// frame copies and the texture upload grow with the picture): 2048 pixels a
+// side and 2 Mi pixels in all (1920 x 1080 fits). `refused`, when given, is
+// set for a refusal that trying again cannot change.
+constexpr int kKivMovieMaxSide = 2048;
+constexpr int64_t kKivMovieMaxPixels = int64_t(2) << 20;
 std::unique_ptr<plat::MovieDecoder> KivMovieOpenDecoder(const char* name, intptr_t* file, KivMovieAudioTap* tap,
-                                                        const char* logPrefix);
+                                                        const char* logPrefix,
+                                                        bool* refused = nullptr);
 void KivMovieCloseDecoder(std::unique_ptr<plat::MovieDecoder>* graph, intptr_t* file, KivMovieAudioTap* tap);
 // The sound follows the movie: running while it runs, held where it stands
 // otherwise (once a frame, game thread); flushed when the movie jumps back.

@@ -50,7 +50,9 @@ void ClosePlayer(KivVideoPlayer& p) { KivMovieCloseDecoder(&p.graph, &p.file, &p
 bool OpenPlayer(KivVideoPlayer& p) {
   for (int attempt = 0; attempt < 11; ++attempt) {
     if (attempt) plat::Sleep(100);
-    p.graph = KivMovieOpenDecoder(p.name, &p.file, &p.tap, "Video");
+    bool refused = false;
+    p.graph = KivMovieOpenDecoder(p.name, &p.file, &p.tap, "Video", &refused);
+    if (refused) return false;  // too large: no second try
     if (p.graph && p.graph->Advance(0) <= 0) ClosePlayer(p);  // not one decodable frame
     if (p.graph) {
       p.frameTime = p.graph->Info().frameTime;

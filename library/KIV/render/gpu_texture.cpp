@@ -134,21 +134,10 @@ KivSoftSurfaceEntry* Kiv3DImageDecode(const char* name, const uint8_t* bytes, Ki
                      {c->store->decodeWork, kKivGeWorkSize});
     if (ok) KivSoftSurfaceTouch(e);
   } else {
-    // The size fields, read only where the bytes hold them: BMP's info
-    // header (a negative height is a top-down bitmap), else TGA's head.
-    const bool bmp = HasPrefix(bytes, size, 'B', 'M');
-    plat::ByteReader r(file);
-    int64_t width = 0, height = 0;
-    if (bmp && r.Seek(18)) {
-      width = r.I32();
-      height = r.I32();
-      if (height < 0) height = -height;
-    } else if (!bmp && r.Seek(12)) {
-      width = r.U16();
-      height = r.U16();
-    }
-    if (r.ok() && width > 0 && height > 0 && width <= INT32_MAX && height <= INT32_MAX)
-      ok = Kiv3DTextureFromMemory(static_cast<int>(width), static_cast<int>(height), e, c, bytes, size) != 0;
+    // The size the file declares, read as the shared decoder reads it.
+    int width = 0, height = 0;
+    if (KivBmpTgaSize(file, &width, &height))
+      ok = Kiv3DTextureFromMemory(width, height, e, c, bytes, size) != 0;
   }
   if (!ok) {
     plat::DebugOutput("error LoadMemory \n");

@@ -3,6 +3,7 @@
 // thread refills half by half as the device reports its cursor. Requests to
 // the sound thread are queued per channel and taken in order; the caller
 // waits a bounded time for its own request to be taken.
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -223,20 +224,16 @@ void Unclaim(int tag, int slot) {
 }
 
 // Range {use, start, loop start, end} inside `bytes` of data, in whole
-// stereo 16-bit frames.
-bool RangeOk(const int range[4], int64_t bytes) {
+// source frames of `block` bytes.
+bool RangeOk(const int range[4], int64_t bytes, int block) {
   const int64_t start = range[1], loop = range[2], end = range[3];
-  return start >= 0 && loop >= 0 && start < end && loop < end && end <= bytes && start % 4 == 0 && loop % 4 == 0 &&
-         end % 4 == 0;
+  return start >= 0 && loop >= 0 && start < end && loop < end && end <= bytes && start % block == 0 &&
+         loop % block == 0 && end % block == 0;
 }
 
-bool StaticFormatOk(const KivWavInfo& w) {
-  plat::AudioFormat f{w.channels, w.rate, w.bits};
-  return (w.formatTag == 1 || w.formatTag == 0xFFFE) && f.Valid() && w.blockAlign == f.BlockAlign();
-}
-
-// Makes the static buffer and reads the whole sound into it.
-bool MakeStatic(KivSoundChannel& ch, const plat::AudioFormat& f, int64_t bytes) {
+// Creates the static buffer and lets `fill` write the whole sound into it.
+template <typename Fill>
+bool MakeStaticWith(KivSoundChannel& ch, const plat::AudioFormat& f, int64_t bytes, Fill fill) {
   SoundSystem* s = g_sound.load();
   bytes -= bytes % f.BlockAlign();
   if (!s || bytes <= 0 || bytes > (int64_t(1) << 30)) return false;
@@ -248,15 +245,35 @@ bool MakeStatic(KivSoundChannel& ch, const plat::AudioFormat& f, int64_t bytes) 
   uint32_t n1, n2;
   if (ch.buffer->Lock(0, ch.bufferSize, &p1, &n1, &p2, &n2)) {
     std::memset(p1, 0, n1);
-    size_t got = ch.ogg ? KivOggDecode(ch.ogg_source, p1, n1) : 0;
-    if (!ch.ogg) {
-      plat::FileSeek(ch.file, ch.position, plat::kFileBegin);
-      plat::FileRead(ch.file, p1, n1, &got);
-    }
-    ch.position += static_cast<int64_t>(got);
+    ch.position += static_cast<int64_t>(fill(p1, n1));
     ch.buffer->Unlock();
   }
   return true;
+}
+
+// Makes the static buffer and reads the whole sound into it, in the
+// source's own format (the mixer plays it as it is).
+bool MakeStatic(KivSoundChannel& ch, const plat::AudioFormat& f, int64_t bytes) {
+  return MakeStaticWith(ch, f, bytes, [&ch](uint8_t* p, uint32_t n) {
+    size_t got = 0;
+    if (ch.ogg) return KivOggDecode(ch.ogg_source, p, n);
+    plat::FileSeek(ch.file, ch.position, plat::kFileBegin);
+    plat::FileRead(ch.file, p, n, &got);
+    return got;
+  });
+}
+
+// A static sound in another format: read whole, converted to 44,100 Hz
+// 16-bit with its own channel count, and held so.
+bool MakeStaticConverted(KivSoundChannel& ch, const KivPcmFormat& from, const std::vector<uint8_t>& src) {
+  std::vector<int16_t> samples = KivSoundConvertWhole(from, src.data(), src.size(), from.channels);
+  const plat::AudioFormat f{from.channels, plat::kMixRate, 16};
+  const int64_t bytes = static_cast<int64_t>(samples.size() * 2);
+  return MakeStaticWith(ch, f, bytes, [&samples](uint8_t* p, uint32_t n) {
+    const size_t k = std::min<size_t>(n, samples.size() * 2);
+    std::memcpy(p, samples.data(), k);
+    return k;
+  });
 }
 
 intptr_t OpenSound(const char* file, KivFileInfo* info) {
@@ -269,37 +286,53 @@ bool LoadWav(KivSoundChannel& ch, const char* file, int type, const int range[4]
   intptr_t h = OpenSound(file, &info);
   if (h == KIV_INVALID_FILE) return false;
   KivWavInfo w;
+  KivPcmFormat f;
   const char* why = nullptr;
   auto read = [h, &info](uint64_t off, void* out, size_t n) { return plat::FileReadAt(h, info.start + off, out, n); };
-  bool ok = KivWavParse(read, info.size, &w, &why);
-  if (!ok) plat::DebugOutput(std::string(file) + " : " + why + "\n");
+  bool ok = KivWavParse(read, info.size, &w, &why) && KivSoundPcmFormat(w, &f, &why);
+  if (!ok) KivSoundRefuse(file, why);
+  const int block = ok ? f.BlockAlign() : 4;
   const int64_t base = static_cast<int64_t>(info.start + w.dataOffset);
-  const int64_t bytes = static_cast<int64_t>(w.dataSize);
+  const int64_t bytes = static_cast<int64_t>(w.dataSize) - static_cast<int64_t>(w.dataSize % block);
   ch.file = h;
   ch.ogg = 0;
   ch.dataFloor = base;
   ch.dataCeil = base + bytes;
+  ch.srcBlock = block;
   if (ok && type == 2) {
     if (range && range[0]) {
-      ok = RangeOk(range, bytes);
-      if (!ok) plat::DebugOutput(std::string(file) + " : range outside the data\n");
+      ok = RangeOk(range, bytes, block);
+      if (!ok) KivSoundRefuse(file, "range outside the data");
       ch.dataStart = base + range[1];
       ch.loopStart = base + range[2];
       ch.end = base + range[3];
     } else {
       ch.dataStart = ch.loopStart = base;
-      ch.end = base + (bytes - bytes % 4);
+      ch.end = base + bytes;
     }
     ch.position = ch.dataStart;
+    if (ok && !f.IsStreamFormat()) ch.convert = KivSoundConverterNew(f, 2);
   } else if (ok) {
-    ok = StaticFormatOk(w);
-    if (!ok) plat::DebugOutput(std::string(file) + " : unsupported sample format\n");
     ch.dataStart = ch.loopStart = ch.position = base;
-    ok = ok && MakeStatic(ch, plat::AudioFormat{w.channels, w.rate, w.bits}, bytes);
+    if (f.Mixable()) {
+      ok = MakeStatic(ch, plat::AudioFormat{f.channels, f.rate, f.bits}, bytes);
+    } else {
+      std::vector<uint8_t> src;
+      ok = bytes > 0 && bytes <= (int64_t(1) << 30);
+      if (ok) {
+        src.resize(static_cast<size_t>(bytes));
+        ok = plat::FileReadAt(h, static_cast<uint64_t>(base), src.data(), src.size());
+      }
+      ok = ok && MakeStaticConverted(ch, f, src);
+    }
+    if (!ok) KivSoundRefuse(file, "cannot make its buffer");
   }
   if (!ok) {
     plat::FileClose(h);
     ch.file = plat::kInvalidFile;
+    KivSoundConverterFree(ch.convert);
+    ch.convert = nullptr;
+    ch.srcBlock = 4;
   }
   return ok;
 }
@@ -307,9 +340,10 @@ bool LoadWav(KivSoundChannel& ch, const char* file, int type, const int range[4]
 bool LoadOgg(KivSoundChannel& ch, const char* file, int type, const int range[4]) {
   KivFileInfo info{};
   intptr_t h = OpenSound(file, &info);
-  auto fail = [](const char* message) {
+  auto fail = [file](const char* message) {
     if (message) KivErrorLogPrintfBasic("%s", message);
     KivErrorLogPrintfBasic("KivSoundOggCreate Fail");
+    KivSoundRefuse(file, message ? message : "cannot be decoded");
     return false;
   };
   if (h == KIV_INVALID_FILE) return fail("Ogg File Open Error");
@@ -328,14 +362,24 @@ bool LoadOgg(KivSoundChannel& ch, const char* file, int type, const int range[4]
   KivOggSource* src = KivOggOpenMemory(data, info.size);
   if (!src) return fail("Ogg File Open Error");
   const int64_t total = KivOggTotalBytes(src);
+  KivPcmFormat f;
+  f.channels = KivOggChannels(src);
+  f.rate = KivOggRate(src);
+  f.bits = 16;
+  if (f.rate < 4000 || f.rate > 192000) {
+    KivOggFree(src);
+    return fail("sample rate outside 4000..192000 Hz");
+  }
+  const int block = f.BlockAlign();
   ch.ogg = 1;
   ch.ogg_source = src;
   ch.dataFloor = 0;
   ch.dataCeil = total;
+  ch.srcBlock = block;
   if (type == 2) {
     if (range && range[0]) {
-      if (!RangeOk(range, total)) {
-        plat::DebugOutput(std::string(file) + " : range outside the data\n");
+      if (!RangeOk(range, total, block)) {
+        KivSoundRefuse(file, "range outside the data");
         KivOggFree(src);
         ch.ogg_source = nullptr;
         return false;
@@ -349,11 +393,25 @@ bool LoadOgg(KivSoundChannel& ch, const char* file, int type, const int range[4]
       ch.end = total;
     }
     ch.position = ch.dataStart;
+    if (!f.IsStreamFormat()) ch.convert = KivSoundConverterNew(f, 2);
     return true;
   }
   ch.dataStart = ch.loopStart = ch.position = 0;
-  if (!MakeStatic(ch, plat::AudioFormat{KivOggChannels(src), KivOggRate(src), 16}, total)) {
+  bool made;
+  if (f.Mixable()) {
+    made = MakeStatic(ch, plat::AudioFormat{f.channels, f.rate, 16}, total);
+  } else {
+    std::vector<uint8_t> pcm;
+    made = total > 0 && total <= (int64_t(1) << 30);
+    if (made) {
+      pcm.resize(static_cast<size_t>(total));
+      pcm.resize(KivOggDecode(src, pcm.data(), pcm.size()));
+      made = MakeStaticConverted(ch, f, pcm);
+    }
+  }
+  if (!made) {
     KivErrorLogPrintfBasic("Create 2nd buffer Fail");
+    KivSoundRefuse(file, "cannot make its buffer");
     KivOggFree(src);
     ch.ogg_source = nullptr;
     return false;
@@ -646,7 +704,7 @@ extern "C" KIV_API int KivSoundPlay(KivSoundId id, int loop) {
     if (!ch->loaded) return 0;
     if (!IsStreamType(ch->type)) {
       if (!ch->buffer) return 0;
-      ch->buffer->Stop();
+      ch->buffer->Stop(true);
       KivSoundApplyVolume(*ch);
       ch->buffer->SetCurrentPosition(0);
       ch->buffer->Play(loop != 0);
@@ -763,9 +821,10 @@ extern "C" KIV_API int KivSoundSetStartEnd(KivSoundId id, int loopStart, int end
   std::lock_guard<std::mutex> g(ch->lock);
   if (!ch->loaded) return 0;
   // Both inside the source's data, the loop not empty, on whole frames of
-  // the stream format.
+  // the source.
   const int64_t ls = loopStart, e = end;
-  if (ls < ch->dataFloor || e > ch->dataCeil || ls >= e || (ls - ch->dataFloor) % 4 || (e - ch->dataFloor) % 4) {
+  const int block = ch->srcBlock > 0 ? ch->srcBlock : 4;
+  if (ls < ch->dataFloor || e > ch->dataCeil || ls >= e || (ls - ch->dataFloor) % block || (e - ch->dataFloor) % block) {
     plat::DebugOutput("SoundSetStartEnd : outside the data\n");
     return 0;
   }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "kiv.h"
 
@@ -15,6 +16,7 @@ class AudioBuffer;
 class AudioDevice;
 }  // namespace plat
 struct KivOggSource;
+struct KivSoundConverter;
 
 // Stream buffers: two seconds of 44,100 Hz stereo S16 in two halves.
 constexpr uint32_t kKivStreamBytes = 352800;
@@ -63,6 +65,10 @@ struct KivSoundChannel {
   // After a non-looping stream's last piece: 1 once the half after it has
   // been silenced; the next notification means the last piece has played.
   int drain = 0;
+  // Sources not in the stream format are converted as they are read; null
+  // for stream-format sources. srcBlock: bytes per source frame.
+  KivSoundConverter* convert = nullptr;
+  int srcBlock = 4;
   bool claimed = false;  // a load in progress owns the channel
   std::deque<KivSoundRequest> requests;
   uint64_t issued = 0, done = 0;
@@ -90,6 +96,7 @@ int KivSoundEffectiveVolume(const KivSoundChannel& ch);
 // ---- Sources (sound_source.cpp) ----
 struct KivWavInfo {
   int formatTag = 0, channels = 0, rate = 0, bits = 0, blockAlign = 0;
+  int subFormat = 0;  // WAVE_FORMAT_EXTENSIBLE: the format code of its sub-format GUID
   uint64_t dataOffset = 0;  // from the start of the file (member)
   uint64_t dataSize = 0;
 };
@@ -104,6 +111,42 @@ struct KivRawPcmInfo {
   uint64_t loopStart = 0, loopEnd = 0;  // byte offsets from dataOffset
 };
 bool KivRawPcmParse(const KivByteSource& read, uint64_t size, KivRawPcmInfo* out, const char** why);
+
+// ---- Sample formats and conversion (sound_convert.cpp) ----
+// What a source's samples are: integer PCM of 8 (unsigned), 16, 24 or 32
+// bits, or 32-bit float; one or two channels; 8,000..96,000 Hz (wider
+// rates are taken too: 4,000..192,000).
+struct KivPcmFormat {
+  bool isFloat = false;
+  int channels = 2, rate = 44100, bits = 16;
+  int BlockAlign() const { return channels * bits / 8; }
+  // Already the stream format: 44,100 Hz stereo S16.
+  bool IsStreamFormat() const { return !isFloat && channels == 2 && rate == 44100 && bits == 16; }
+  // The mixer plays it as it is (integer 8 or 16 bits at the mix rate).
+  bool Mixable() const { return !isFloat && (bits == 8 || bits == 16) && rate == 44100; }
+};
+// The playable format of a WAV file's header, or false with the reason.
+bool KivSoundPcmFormat(const KivWavInfo& w, KivPcmFormat* out, const char** why);
+// Source samples to S16 at 44,100 Hz with `outChannels` channels (a mono
+// source is spread to both sides of a stereo output), resampled by the
+// platform's band-limited resampler when the rate differs.
+struct KivSoundConverter;
+KivSoundConverter* KivSoundConverterNew(const KivPcmFormat& from, int outChannels);
+void KivSoundConverterFree(KivSoundConverter* c);
+// Feeds whole source frames (a partial frame at the end is dropped).
+void KivSoundConverterPush(KivSoundConverter* c, const uint8_t* src, size_t bytes);
+// Ends the input: the resampler's tail becomes output.
+void KivSoundConverterFlush(KivSoundConverter* c);
+// Moves up to `bytes` of converted output (whole frames) to out.
+size_t KivSoundConverterTake(KivSoundConverter* c, uint8_t* out, size_t bytes);
+size_t KivSoundConverterPending(const KivSoundConverter* c);
+bool KivSoundConverterFlushed(const KivSoundConverter* c);
+void KivSoundConverterReset(KivSoundConverter* c);
+// A whole sound converted at once (static buffers).
+std::vector<int16_t> KivSoundConvertWhole(const KivPcmFormat& from, const uint8_t* src, size_t bytes, int outChannels);
+// A sound that cannot be played: the file and the reason, in the error log
+// and on the debugger output.
+void KivSoundRefuse(const char* file, const char* why);
 
 // ---- Ogg (ogg_source.cpp) ----
 // Opens an Ogg Vorbis image (the source takes `data`, a KivMemoryAlloc block).

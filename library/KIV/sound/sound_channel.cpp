@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 #include "platform/audio/audio.h"
 #include "platform/core/file.h"
@@ -33,7 +34,52 @@ void SeekSource(KivSoundChannel& ch, int64_t to) {
 // always loop) continue from the loop start without a gap, as often as the
 // piece needs; a non-looping stream marks itself ended and leaves the rest
 // of the piece silent.
+// The same for a source that is not in the stream format: source frames are
+// read in slices and converted; the converter's output is taken first. A
+// loop wrap goes on through the same converter (no seam); the end of a
+// non-looping stream lets the resampler's tail out before the stream ends.
+void FillConverted(KivSoundChannel& ch, uint8_t* p, size_t n) {
+  constexpr size_t kSliceFrames = 4096;
+  const int block = ch.srcBlock > 0 ? ch.srcBlock : 4;
+  std::vector<uint8_t> slice;
+  size_t filled = 0;
+  int wraps = 0;
+  while (filled < n) {
+    filled += KivSoundConverterTake(ch.convert, p + filled, n - filled);
+    if (filled >= n) break;
+    if (ch.position < ch.end) {
+      int64_t want = std::min<int64_t>(static_cast<int64_t>(kSliceFrames) * block, ch.end - ch.position);
+      want -= want % block;
+      if (want <= 0) {
+        ch.position = ch.end;
+        continue;
+      }
+      slice.resize(static_cast<size_t>(want));
+      size_t got = ReadSource(ch, slice.data(), slice.size());
+      ch.position += static_cast<int64_t>(got);
+      if (got == 0) ch.position = ch.end;
+      got -= got % block;
+      KivSoundConverterPush(ch.convert, slice.data(), got);
+      continue;
+    }
+    if (ch.type == 2 && !ch.loop) {
+      if (!KivSoundConverterFlushed(ch.convert)) {
+        KivSoundConverterFlush(ch.convert);
+        continue;
+      }
+      ch.ended = 1;
+      break;
+    }
+    if (ch.loopStart >= ch.end || ++wraps > 64) break;
+    SeekSource(ch, ch.loopStart);
+  }
+}
+
 void FillPiece(KivSoundChannel& ch, uint8_t* p, size_t n) {
+  if (ch.convert) {
+    FillConverted(ch, p, n);
+    return;
+  }
   size_t filled = 0;
   int wraps = 0;
   while (filled < n) {
@@ -72,7 +118,7 @@ void LockedFill(KivSoundChannel& ch, uint32_t offset, uint32_t bytes, bool fill,
 void ClearHalf(KivSoundChannel& ch, int half) { LockedFill(ch, half * kKivStreamHalf, kKivStreamHalf, false, 0); }
 
 void StopTransition(KivSoundChannel& ch) {
-  if (ch.buffer) ch.buffer->Stop();
+  if (ch.buffer) ch.buffer->Stop(true);
   if (ch.type == 2) {
     ClearHalf(ch, 0);
     ClearHalf(ch, 1);
@@ -88,9 +134,10 @@ void StopTransition(KivSoundChannel& ch) {
 
 void PlayTransition(KivSoundChannel& ch, uint32_t frameTime) {
   if (!ch.buffer) return;
-  ch.buffer->Stop();
+  ch.buffer->Stop(true);
   ch.paused = 0;
   if (ch.type == 2) SeekSource(ch, ch.dataStart);
+  if (ch.convert) KivSoundConverterReset(ch.convert);
   if (IsStream(ch)) KivSoundStreamFillAll(ch);
   ch.buffer->SetCurrentPosition(0);
   ch.buffer->Play(ch.loop || IsStream(ch));
@@ -207,6 +254,9 @@ void KivSoundChannelClose(KivSoundChannel& ch) {
   ch.file = plat::kInvalidFile;
   KivOggFree(ch.ogg_source);
   ch.ogg_source = nullptr;
+  KivSoundConverterFree(ch.convert);
+  ch.convert = nullptr;
+  ch.srcBlock = 4;
 }
 
 void KivSoundChannelFree(KivSoundChannel& ch) {

@@ -41,6 +41,14 @@ bool KivWavParse(const KivByteSource& read, uint64_t size, KivWavInfo* out, cons
       r.U32();  // bytes per second: derived, not trusted
       out->blockAlign = r.U16();
       out->bits = r.U16();
+      out->subFormat = 0;
+      // WAVE_FORMAT_EXTENSIBLE: cbSize, valid bits, channel mask, then the
+      // sub-format GUID whose first two bytes are the format code.
+      if (out->formatTag == 0xFFFE && length >= 40) {
+        uint8_t ext[26];
+        if (!read(body + 14, ext, sizeof ext)) return Fail(why, "short format chunk");
+        out->subFormat = ext[10] | ext[11] << 8;
+      }
       haveFormat = true;
     } else if (std::memcmp(chunk, "data", 4) == 0) {
       if (!haveFormat) return Fail(why, "data before format");

@@ -55,7 +55,10 @@ class AudioBuffer {
   bool Lock(uint32_t offset, uint32_t bytes, uint8_t** p1, uint32_t* n1, uint8_t** p2, uint32_t* n2);
   void Unlock();
   bool Play(bool looping);
-  void Stop();
+  // fade_out: what is heard fades out over kSlewPerFrame steps after the
+  // stop (from the samples at the cursor), so the stop does not click;
+  // otherwise the sound ends at once.
+  void Stop(bool fade_out = false);
   bool Playing() const;
   bool SetCurrentPosition(uint32_t byte_offset);
   uint32_t CurrentPosition() const;
@@ -87,7 +90,12 @@ class AudioBuffer {
   int64_t last_frame_ = -1;  // the frame last entered, for notifications
   int volume_ = 0;
   int pan_ = 0;
-  float gain_left_ = 1.0f, gain_right_ = 1.0f;
+  float gain_left_ = 1.0f, gain_right_ = 1.0f;  // volume x pan
+  // The volume heard: it follows level_ (the volume's gain) by at most
+  // kSlewPerFrame a frame, so a volume change or a fade step never jumps.
+  float level_ = 1.0f, heard_ = 1.0f;
+  float pan_left_ = 1.0f, pan_right_ = 1.0f;
+  bool fresh_ = false;  // started at its beginning and nothing mixed yet
   std::vector<std::pair<uint32_t, int>> notify_;  // frame index, token
   int stop_token_ = -1;
   // Lock staging.
@@ -122,6 +130,14 @@ class AudioMixer {
   void Remove(AudioBuffer* b);
   void Notify(int token);  // lock held
   void MixBuffer(AudioBuffer* b, size_t frames);  // lock held
+  // A buffer stopped while heard: its next frames, faded out over a few
+  // milliseconds, go on into the mix after it stopped.
+  void AddTail(AudioBuffer* b);  // lock held
+  struct Tail {
+    std::vector<int32_t> samples;  // stereo
+    size_t at = 0;
+  };
+  std::vector<Tail> tails_;
   std::mutex lock_;
   std::vector<AudioBuffer*> buffers_;
   std::vector<int32_t> acc_;
@@ -162,6 +178,12 @@ void HeadlessAudioWavFile(const std::string& path);
 
 // Hundredths of a decibel to a linear gain (-10000 and below: 0).
 float DecibelsToGain(int hundredths_db);
+
+// How fast a buffer's heard volume may move: full scale in 256 frames
+// (5.8 ms), so a change of volume moves a sample by at most 1/256 of full
+// scale from one frame to the next. Starts at a buffer's beginning and the
+// volume set before anything is heard are taken at once.
+constexpr float kSlewPerFrame = 1.0f / 256;
 
 // A WAV file image of interleaved S16 samples.
 std::vector<uint8_t> WavImage(const int16_t* samples, size_t count, int channels, int rate);

@@ -32,9 +32,13 @@ int16_t Clamp16(int32_t v) { return static_cast<int16_t>(v < -32768 ? -32768 : v
 // ---- AudioBuffer ----
 
 void AudioBuffer::UpdateGains() {
-  float g = DecibelsToGain(volume_);
-  gain_left_ = g * (pan_ > 0 ? DecibelsToGain(-pan_) : 1.0f);
-  gain_right_ = g * (pan_ < 0 ? DecibelsToGain(pan_) : 1.0f);
+  level_ = DecibelsToGain(volume_);
+  pan_left_ = pan_ > 0 ? DecibelsToGain(-pan_) : 1.0f;
+  pan_right_ = pan_ < 0 ? DecibelsToGain(pan_) : 1.0f;
+  gain_left_ = level_ * pan_left_;
+  gain_right_ = level_ * pan_right_;
+  // Nothing heard yet: the new volume is where the sound starts.
+  if (!playing_ || fresh_) heard_ = level_;
 }
 
 bool AudioBuffer::Lock(uint32_t offset, uint32_t bytes, uint8_t** p1, uint32_t* n1, uint8_t** p2, uint32_t* n2) {
@@ -70,14 +74,21 @@ void AudioBuffer::Unlock() {
 
 bool AudioBuffer::Play(bool looping) {
   std::lock_guard<std::mutex> g(mixer_->lock_);
+  if (!playing_) {
+    // From its beginning a sound starts as it was made; taken up again in
+    // the middle (a resume) it comes in over a short ramp.
+    fresh_ = (cursor_ >> 32) == 0;
+    heard_ = fresh_ ? level_ : 0.0f;
+  }
   playing_ = true;
   looping_ = looping;
   return true;
 }
 
-void AudioBuffer::Stop() {
+void AudioBuffer::Stop(bool fade_out) {
   std::lock_guard<std::mutex> g(mixer_->lock_);
   if (!playing_) return;
+  if (fade_out) mixer_->AddTail(this);
   playing_ = false;
   if (stop_token_ >= 0) mixer_->Notify(stop_token_);
 }
@@ -159,6 +170,7 @@ AudioBuffer* AudioMixer::CreateBuffer(const AudioFormat& format, uint32_t bytes,
   // 8-bit silence is 128, 16-bit silence 0.
   b->samples_ = std::make_shared<std::vector<uint8_t>>(bytes, format.bits == 8 ? 128 : 0);
   b->UpdateGains();
+  b->heard_ = b->level_;
   std::lock_guard<std::mutex> g(lock_);
   buffers_.push_back(b);
   return b;
@@ -175,6 +187,7 @@ AudioBuffer* AudioMixer::Duplicate(AudioBuffer* source) {
   b->volume_ = source->volume_;
   b->pan_ = source->pan_;
   b->UpdateGains();
+  b->heard_ = b->level_;
   buffers_.push_back(b);
   return b;
 }
@@ -228,7 +241,80 @@ void AudioMixer::Mix(int16_t* out, size_t frames) {
   acc_.assign(frames * 2, 0);
   for (AudioBuffer* b : buffers_)
     if (b->playing_) MixBuffer(b, frames);
+  for (Tail& t : tails_) {
+    const size_t n = std::min(frames * 2, t.samples.size() - t.at);
+    for (size_t i = 0; i < n; ++i) acc_[i] += t.samples[t.at + i];
+    t.at += n;
+  }
+  tails_.erase(std::remove_if(tails_.begin(), tails_.end(), [](const Tail& t) { return t.at >= t.samples.size(); }),
+               tails_.end());
   for (size_t i = 0; i < frames * 2; ++i) out[i] = Clamp16(acc_[i]);
+}
+
+namespace {
+
+// Frame i of a buffer as two 16-bit-scaled samples.
+inline void ReadFrame(const AudioFormat& f, const uint8_t* data, int64_t i, int32_t* l, int32_t* r) {
+  const uint8_t* p = data + i * f.BlockAlign();
+  if (f.bits == 16) {
+    *l = static_cast<int16_t>(p[0] | p[1] << 8);
+    *r = f.channels == 2 ? static_cast<int16_t>(p[2] | p[3] << 8) : *l;
+  } else {
+    *l = (p[0] - 128) << 8;
+    *r = f.channels == 2 ? (p[1] - 128) << 8 : *l;
+  }
+}
+
+// The frame at a 32.32 cursor, interpolated linearly towards the next one
+// when the rates differ. Past the end of a sound that does not loop the
+// next frame is silence, so a resampled sound ends on a slope, not a step.
+inline void FrameAt(const AudioFormat& f, const uint8_t* data, int64_t count, bool looping, uint64_t cursor,
+                    bool interpolate, int32_t* l, int32_t* r) {
+  const int64_t idx = static_cast<int64_t>(cursor >> 32);
+  ReadFrame(f, data, idx, l, r);
+  if (!interpolate) return;
+  int32_t l2 = 0, r2 = 0;
+  if (idx + 1 < count) ReadFrame(f, data, idx + 1, &l2, &r2);
+  else if (looping) ReadFrame(f, data, 0, &l2, &r2);
+  const int64_t t = static_cast<int64_t>((cursor & (kOne - 1)) >> 16);  // 0..65535
+  *l += static_cast<int32_t>(((l2 - *l) * t) >> 16);
+  *r += static_cast<int32_t>(((r2 - *r) * t) >> 16);
+}
+
+// One step of the heard volume towards the set one.
+inline void Slew(float* heard, float target) {
+  if (*heard < target) *heard = std::min(target, *heard + kSlewPerFrame);
+  else *heard = std::max(target, *heard - kSlewPerFrame);
+}
+
+}  // namespace
+
+void AudioMixer::AddTail(AudioBuffer* b) {
+  const bool muted = !focus_ && !(b->flags_ & kBufferGlobalFocus);
+  if (muted || b->heard_ <= 0.0f) return;
+  const AudioFormat& f = b->format_;
+  const uint8_t* data = b->samples_->data();
+  const int64_t count = static_cast<int64_t>(b->samples_->size() / f.BlockAlign());
+  const uint64_t step = (static_cast<uint64_t>(f.rate) << 32) / kMixRate;
+  Tail t;
+  uint64_t cursor = b->cursor_;
+  float heard = b->heard_;
+  while (heard > 0.0f) {
+    if (static_cast<int64_t>(cursor >> 32) >= count) {
+      if (!b->looping_) break;
+      cursor %= static_cast<uint64_t>(count) << 32;
+    }
+    Slew(&heard, 0.0f);
+    int32_t l, r;
+    FrameAt(f, data, count, b->looping_, cursor, step != kOne, &l, &r);
+    const int32_t gl = static_cast<int32_t>(std::lrintf(heard * b->pan_left_ * 65536.0f));
+    const int32_t gr = static_cast<int32_t>(std::lrintf(heard * b->pan_right_ * 65536.0f));
+    t.samples.push_back((l * gl + 32768) >> 16);
+    t.samples.push_back((r * gr + 32768) >> 16);
+    cursor += step;
+  }
+  b->heard_ = 0.0f;
+  if (!t.samples.empty()) tails_.push_back(std::move(t));
 }
 
 // Gains as 16.16 fixed point: 1.0 is 65536, so full volume copies samples
@@ -239,20 +325,11 @@ void AudioMixer::MixBuffer(AudioBuffer* b, size_t frames) {
   const int64_t count = static_cast<int64_t>(b->samples_->size() / f.BlockAlign());
   const uint64_t step = (static_cast<uint64_t>(f.rate) << 32) / kMixRate;
   const bool muted = !focus_ && !(b->flags_ & kBufferGlobalFocus);
-  const int32_t gl = muted ? 0 : static_cast<int32_t>(std::lrintf(b->gain_left_ * 65536.0f));
-  const int32_t gr = muted ? 0 : static_cast<int32_t>(std::lrintf(b->gain_right_ * 65536.0f));
-  auto frame = [&](int64_t i, int32_t* l, int32_t* r) {
-    const uint8_t* p = data + i * f.BlockAlign();
-    if (f.bits == 16) {
-      *l = static_cast<int16_t>(p[0] | p[1] << 8);
-      *r = f.channels == 2 ? static_cast<int16_t>(p[2] | p[3] << 8) : *l;
-    } else {
-      *l = (p[0] - 128) << 8;
-      *r = f.channels == 2 ? (p[1] - 128) << 8 : *l;
-    }
-  };
+  auto gain = [&](float pan) { return muted ? 0 : static_cast<int32_t>(std::lrintf(b->heard_ * pan * 65536.0f)); };
+  int32_t gl = gain(b->pan_left_), gr = gain(b->pan_right_);
   int32_t* acc = acc_.data();
   size_t o = 0;
+  if (frames) b->fresh_ = false;
   while (o < frames) {
     int64_t idx = static_cast<int64_t>(b->cursor_ >> 32);
     if (idx >= count) {
@@ -273,7 +350,8 @@ void AudioMixer::MixBuffer(AudioBuffer* b, size_t frames) {
         if (Enters(b->last_frame_, idx, nf)) Notify(token);
       b->last_frame_ = idx;
     }
-    if (step == kOne && f.bits == 16) {
+    const bool ramping = b->heard_ != b->level_;
+    if (!ramping && step == kOne && f.bits == 16) {
       // Same rate: a run of whole frames up to the buffer's end or the next
       // notification, whichever comes first.
       int64_t run = std::min<int64_t>(static_cast<int64_t>(frames - o), count - idx);
@@ -297,17 +375,13 @@ void AudioMixer::MixBuffer(AudioBuffer* b, size_t frames) {
       b->last_frame_ = idx + run - 1;
       continue;
     }
-    int32_t l, r;
-    frame(idx, &l, &r);
-    if (step != kOne) {
-      // Linear interpolation towards the next frame.
-      int64_t next = idx + 1 < count ? idx + 1 : (b->looping_ ? 0 : idx);
-      int32_t l2, r2;
-      frame(next, &l2, &r2);
-      const int64_t t = static_cast<int64_t>((b->cursor_ & (kOne - 1)) >> 16);  // 0..65535
-      l += static_cast<int32_t>(((l2 - l) * t) >> 16);
-      r += static_cast<int32_t>(((r2 - r) * t) >> 16);
+    if (ramping) {
+      Slew(&b->heard_, b->level_);
+      gl = gain(b->pan_left_);
+      gr = gain(b->pan_right_);
     }
+    int32_t l, r;
+    FrameAt(f, data, count, b->looping_, b->cursor_, step != kOne, &l, &r);
     acc[2 * o] += (l * gl + 32768) >> 16;
     acc[2 * o + 1] += (r * gr + 32768) >> 16;
     ++o;
