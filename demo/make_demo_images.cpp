@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "image_encoder.h"
+#include "platform/font/font.h"
 
 namespace {
 
@@ -291,11 +292,12 @@ auto Ring(Outer outer, Inner inner) {
 }
 float Cover(float d) { return std::clamp(Edge(d), 0.0f, 1.0f); }
 
+// The panel is 460 high: the save and load buttons above the other three.
 Image MenuPanel() {
-  Canvas c(360, 340);
-  c.Paint({20, 26, 48}, RoundRect(0, 0, 360, 340, 18));
-  c.Paint({70, 86, 140}, Ring(RoundRect(0, 0, 360, 340, 18), RoundRect(3, 3, 357, 337, 15)));
-  c.Paint({90, 100, 130}, RoundRect(52, 284, 340, 292, 4));  // the slider's track
+  Canvas c(360, 460);
+  c.Paint({20, 26, 48}, RoundRect(0, 0, 360, 460, 18));
+  c.Paint({70, 86, 140}, Ring(RoundRect(0, 0, 360, 460, 18), RoundRect(3, 3, 357, 457, 15)));
+  c.Paint({90, 100, 130}, RoundRect(52, 404, 340, 412, 4));  // the slider's track
   Image img = c.ToImage();
   // The body lets the scene show through a little.
   for (uint32_t& p : img.pixels) p = (std::min(p >> 24, 0xE0u) << 24) | (p & 0xFFFFFFu);
@@ -407,20 +409,58 @@ bool WriteWipeMask(const std::string& dir) {
 
 // The player-name entry screen, full-screen pictures that are transparent
 // but for their part: a dark panel around the text field (414, 291,
-// 140 x 30) and three buttons under it, "restore" grey, "accept" green and
-// "cancel" red; the buttons react only on their drawn pixels.
-Image NamePicture(int left, int top, int right, int bottom, uint32_t argb) {
+// 140 x 30) and three buttons under it, each with its meaning on its face:
+// "restore" grey with a turning arrow, "accept" green with a tick, "cancel"
+// red with a cross; the buttons react only on their drawn pixels.
+Image NamePicture(int left, int top, int right, int bottom, uint32_t argb, int icon = -1) {
   Image img{1280, 720, std::vector<uint32_t>(1280 * 720, 0)};
   for (int y = top; y < bottom; ++y)
     for (int x = left; x < right; ++x) img.pixels[static_cast<size_t>(y) * 1280 + x] = argb;
+  if (icon < 0) return img;
+  // The icon, white, painted into the button's own rectangle.
+  Canvas c(right - left, bottom - top);
+  const float cx = (right - left) / 2.0f, cy = (bottom - top) / 2.0f;
+  auto stroke = [&](float x0, float y0, float x1, float y1, float r) {
+    c.Paint({255, 255, 255}, [=](float x, float y) {
+      const float vx = x1 - x0, vy = y1 - y0, t = std::clamp(((x - x0) * vx + (y - y0) * vy) / (vx * vx + vy * vy), 0.0f, 1.0f);
+      return Edge(std::hypot(x - x0 - t * vx, y - y0 - t * vy) - r);
+    });
+  };
+  if (icon == 0) {  // restore: an arc of three quarters with its arrow head
+    c.Paint({255, 255, 255}, [=](float x, float y) {
+      const float a = std::atan2(y - cy, x - cx);
+      return a > -2.2f && a < 2.9f ? Edge(std::fabs(std::hypot(x - cx, y - cy) - 8) - 1.6f) : 0.0f;
+    });
+    c.Paint({255, 255, 255}, [=](float x, float y) {
+      const float u = x - (cx - 5), v = y - (cy - 8);
+      return std::min(Edge(v - 4 + std::fabs(u)), Edge(-v - 1.5f));
+    });
+  } else if (icon == 1) {  // accept: a tick
+    stroke(cx - 9, cy, cx - 3, cy + 7, 2.0f);
+    stroke(cx - 3, cy + 7, cx + 10, cy - 8, 2.0f);
+  } else {  // cancel: a cross
+    stroke(cx - 8, cy - 8, cx + 8, cy + 8, 2.0f);
+    stroke(cx - 8, cy + 8, cx + 8, cy - 8, 2.0f);
+  }
+  for (int y = top; y < bottom; ++y)
+    for (int x = left; x < right; ++x) {
+      const size_t i = static_cast<size_t>(y - top) * c.w + (x - left);
+      const float k = c.alpha[i];
+      uint32_t& p = img.pixels[static_cast<size_t>(y) * 1280 + x];
+      auto mix = [&](int shift) {
+        const float v = ((p >> shift) & 0xFF) * (1 - k) + 255 * k;
+        return static_cast<uint32_t>(v + 0.5f) << shift;
+      };
+      p = (p & 0xFF000000u) | mix(16) | mix(8) | mix(0);
+    }
   return img;
 }
 
 bool WriteNamePictures(const std::string& dir) {
   return Write(dir, "NAME_BASE.PGD", NamePicture(384, 250, 584, 390, 0xC0182030u), 1) &&
-         Write(dir, "NAME_BT00.PGD", NamePicture(404, 340, 454, 370, 0xFF808890u), 1) &&
-         Write(dir, "NAME_BT01.PGD", NamePicture(459, 340, 509, 370, 0xFF40A050u), 1) &&
-         Write(dir, "NAME_BT02.PGD", NamePicture(514, 340, 564, 370, 0xFFB04040u), 1);
+         Write(dir, "NAME_BT00.PGD", NamePicture(404, 340, 454, 370, 0xFF808890u, 0), 1) &&
+         Write(dir, "NAME_BT01.PGD", NamePicture(459, 340, 509, 370, 0xFF40A050u, 1), 1) &&
+         Write(dir, "NAME_BT02.PGD", NamePicture(514, 340, 564, 370, 0xFFB04040u, 2), 1);
 }
 
 // ---- Choices (choice.kas) ----
@@ -447,6 +487,171 @@ Image ChoicePicture() {
 
 bool WriteChoicePicture(const std::string& dir) { return Write(dir, "CHOICE.PGD", ChoicePicture(), 1, 480, 60); }
 
+// ---- The title screen, the save screen and the menu's save and load ----
+// Button sheets carry their words, drawn here with the system's Gothic face
+// (the platform font layer): three rows each (idle, hovered, pressed), and
+// the title's "continue" a second set of three greyed rows for when there
+// is no resume file. Slot frames are open in the middle, so that the texts
+// the save-menu commands put in layers behind them show through.
+namespace {
+
+// UTF-8 to code points (the words below are all well formed).
+std::vector<uint32_t> CodePoints(const char* utf8) {
+  std::vector<uint32_t> out;
+  for (const auto* p = reinterpret_cast<const unsigned char*>(utf8); *p;) {
+    const int n = *p < 0x80 ? 1 : *p < 0xE0 ? 2 : *p < 0xF0 ? 3 : 4;
+    uint32_t cp = n == 1 ? *p : *p & (0x7F >> n);
+    for (int i = 1; i < n && p[i]; ++i) cp = cp << 6 | (p[i] & 0x3F);
+    out.push_back(cp);
+    p += n;
+  }
+  return out;
+}
+
+// Paints a word centred on (cx, cy) at the given pixel height.
+void Label(Canvas& c, const char* utf8, float cx, float cy, int size, Rgb ink, bool bold = true) {
+  plat::FontHandle* font = plat::FontOpen(plat::FontFace::kPGothic, size, bold);
+  if (!font) return;
+  const plat::FontMetrics& m = plat::FontGetMetrics(font);
+  const std::vector<uint32_t> cps = CodePoints(utf8);
+  int width = 0;
+  for (uint32_t cp : cps) width += plat::FontGetGlyph(font, cp).advanceX;
+  int penX = static_cast<int>(cx - width / 2.0f);
+  const int baseline = static_cast<int>(cy - m.height / 2.0f) + m.ascent;
+  for (uint32_t cp : cps) {
+    const plat::FontGlyph& g = plat::FontGetGlyph(font, cp);
+    for (int y = 0; y < g.height; ++y)
+      for (int x = 0; x < g.width; ++x) {
+        const int px = penX + g.originX + x, py = baseline - g.originY + y;
+        if (px < 0 || py < 0 || px >= c.w || py >= c.h) continue;
+        const float k = g.coverage[static_cast<size_t>(y) * g.pitch + x] / 64.0f;
+        if (k <= 0) continue;
+        const size_t i = static_cast<size_t>(py) * c.w + px;
+        c.rgb[i] = Mix(c.rgb[i], ink, k);
+        c.alpha[i] = c.alpha[i] + (1 - c.alpha[i]) * k;
+      }
+    penX += g.advanceX;
+  }
+}
+
+// A labelled button sheet of w x h cells: for each state, rows idle,
+// hovered (lighter, gold rim) and pressed (darker, the word sunk by two
+// pixels); state 1, when asked for, is the greyed look.
+Image WordButton(int w, int h, const char* word, Rgb base, int size, int states = 1) {
+  Canvas c(w, h * 3 * states);
+  for (int st = 0; st < states; ++st)
+    for (int row = 0; row < 3; ++row) {
+      const float top = static_cast<float>(h) * (st * 3 + row);
+      const Rgb b = st ? Rgb{70, 72, 80} : base;
+      const float light = st ? 0.0f : row == 0 ? 0.0f : row == 1 ? 0.35f : -0.45f;
+      const Rgb face = light >= 0 ? Mix(b, {255, 255, 255}, light) : Mix(b, {0, 0, 0}, -light);
+      const Rgb rim = st ? Rgb{110, 112, 120} : row == 1 ? Rgb{250, 210, 90} : Mix(face, {255, 255, 255}, 0.5f);
+      const float r = std::min(12.0f, h / 4.0f);
+      c.Paint(face, RoundRect(2, top + 2, w - 2, top + h - 2, r));
+      c.Paint(rim, Ring(RoundRect(2, top + 2, w - 2, top + h - 2, r), RoundRect(5, top + 5, w - 5, top + h - 5, r - 3)));
+      const float sink = !st && row == 2 ? 2.0f : 0.0f;
+      Label(c, word, w / 2.0f, top + h / 2.0f + sink, size, st ? Rgb{140, 142, 150} : Rgb{250, 250, 240});
+    }
+  return c.ToImage();
+}
+
+// The title's logo: the demo's name with a soft shadow, and a line under it.
+Image TitleLogo() {
+  Canvas c(760, 170);
+  Label(c, "青空の約束", 383, 68, 92, {20, 40, 90});
+  Label(c, "青空の約束", 380, 64, 92, {255, 255, 255});
+  c.Paint({255, 255, 255}, RoundRect(130, 120, 630, 124, 2));
+  Label(c, "KIV デモゲーム", 380, 146, 26, {30, 50, 100}, false);
+  return c.ToImage();
+}
+
+// The save screen's backdrop: the scene dimmed, a header bar, eight slot
+// panels (two columns of four, 600 x 124 at x 30 and 650, y 90 + 136 n)
+// each with a dark well for its 160 x 90 thumbnail, and a footer bar.
+Image SaveBackdrop() {
+  Canvas c(1280, 720);
+  c.Paint({8, 12, 28}, [](float, float) { return 1.0f; });
+  Image img = c.ToImage();
+  for (uint32_t& p : img.pixels) p = 0xD0000000u | (p & 0xFFFFFFu);
+  Canvas top(1280, 720);
+  top.Paint({30, 44, 84}, RoundRect(20, 16, 1260, 74, 12));
+  for (int col = 0; col < 2; ++col)
+    for (int row = 0; row < 4; ++row) {
+      const float x0 = 30.0f + 620 * col, y0 = 90.0f + 136 * row;
+      top.Paint({26, 34, 62}, RoundRect(x0, y0, x0 + 600, y0 + 124, 12));
+      top.Paint({12, 16, 30}, RoundRect(x0 + 8, y0 + 13, x0 + 176, y0 + 111, 4));
+    }
+  top.Paint({30, 44, 84}, RoundRect(20, 636, 1260, 700, 12));
+  const Image over = top.ToImage();
+  for (size_t i = 0; i < img.pixels.size(); ++i) {
+    const float k = (over.pixels[i] >> 24) / 255.0f;
+    if (k <= 0) continue;
+    uint32_t out = 0xFF000000u;
+    for (int shift : {16, 8, 0}) {
+      const float v = ((img.pixels[i] >> shift) & 0xFF) * (1 - k) + ((over.pixels[i] >> shift) & 0xFF) * k;
+      out |= static_cast<uint32_t>(v + 0.5f) << shift;
+    }
+    const float a = (img.pixels[i] >> 24) / 255.0f;
+    out = (static_cast<uint32_t>((a + (1 - a) * k) * 255.0f + 0.5f) << 24) | (out & 0xFFFFFFu);
+    img.pixels[i] = out;
+  }
+  return img;
+}
+
+// A slot's frame: open in the middle; hovered, a gold rim and a faint glow;
+// pressed, a brighter rim.
+Image SlotFrame() {
+  Canvas c(600, 124 * 3);
+  for (int row = 0; row < 3; ++row) {
+    const float top = 124.0f * row;
+    const Rgb rim = row == 0 ? Rgb{80, 96, 150} : row == 1 ? Rgb{250, 210, 90} : Rgb{255, 245, 200};
+    const float width = row == 0 ? 2.0f : 4.0f;
+    if (row) c.Paint({255, 240, 200}, [=](float x, float y) { return 0.10f * RoundRect(0, top, 600, top + 124, 12)(x, y); });
+    c.Paint(rim, Ring(RoundRect(0, top, 600, top + 124, 12), RoundRect(width, top + width, 600 - width, top + 124 - width, 12 - width)));
+  }
+  return c.ToImage();
+}
+
+// The newest slot's tag.
+Image NewTag() {
+  Canvas c(64, 26);
+  c.Paint({230, 170, 40}, RoundRect(0, 0, 64, 26, 8));
+  Label(c, "NEW", 32, 13, 18, {40, 24, 0});
+  return c.ToImage();
+}
+
+// The question panel behind a yes/no question.
+Image AskPanel() {
+  Canvas c(520, 200);
+  c.Paint({20, 26, 48}, RoundRect(0, 0, 520, 200, 18));
+  c.Paint({250, 210, 90}, Ring(RoundRect(0, 0, 520, 200, 18), RoundRect(3, 3, 517, 197, 15)));
+  return c.ToImage();
+}
+
+}  // namespace
+
+bool WriteTitleAndSaveImages(const std::string& dir) {
+  const Rgb blue{40, 80, 150}, green{50, 130, 90}, red{150, 60, 70}, slate{70, 80, 110};
+  return Write(dir, "TITLE_LOGO.PGD", TitleLogo(), 1) &&
+         Write(dir, "TITLE_NEW.PGD", WordButton(360, 60, "はじめから", blue, 28), 1, 360, 60) &&
+         Write(dir, "TITLE_CONTINUE.PGD", WordButton(360, 60, "つづきから", blue, 28, 2), 1, 360, 60) &&
+         Write(dir, "TITLE_LOAD.PGD", WordButton(360, 60, "ロード", blue, 28), 1, 360, 60) &&
+         Write(dir, "TITLE_QUIT.PGD", WordButton(360, 60, "終了", slate, 28), 1, 360, 60) &&
+         Write(dir, "MENU_SAVE.PGD", WordButton(200, 48, "セーブ", {60, 110, 170}, 24), 1, 200, 48) &&
+         Write(dir, "MENU_LOAD.PGD", WordButton(200, 48, "ロード", {60, 110, 170}, 24), 1, 200, 48) &&
+         Write(dir, "SAVE_BACK.PGD", SaveBackdrop(), 1) && Write(dir, "SAVE_SLOT.PGD", SlotFrame(), 1, 600, 124) &&
+         Write(dir, "SAVE_NEW.PGD", NewTag(), 1) &&
+         Write(dir, "SAVE_DELETE.PGD", WordButton(72, 30, "削除", red, 16), 1, 72, 30) &&
+         Write(dir, "SAVE_PREV10.PGD", WordButton(110, 48, "«10", slate, 22), 1, 110, 48) &&
+         Write(dir, "SAVE_PREV.PGD", WordButton(110, 48, "＜ 前", slate, 22), 1, 110, 48) &&
+         Write(dir, "SAVE_NEXT.PGD", WordButton(110, 48, "次 ＞", slate, 22), 1, 110, 48) &&
+         Write(dir, "SAVE_NEXT10.PGD", WordButton(110, 48, "10»", slate, 22), 1, 110, 48) &&
+         Write(dir, "SAVE_RETURN.PGD", WordButton(150, 48, "戻る", slate, 22), 1, 150, 48) &&
+         Write(dir, "ASK_PANEL.PGD", AskPanel(), 1) &&
+         Write(dir, "ASK_YES.PGD", WordButton(160, 52, "はい", green, 24), 1, 160, 52) &&
+         Write(dir, "ASK_NO.PGD", WordButton(160, 52, "いいえ", red, 24), 1, 160, 52);
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: make_demo_images OUTDIR\n");
@@ -467,5 +672,6 @@ int main(int argc, char** argv) {
   ok = ok && WriteWipeMask(dir);
   ok = ok && WriteNamePictures(dir);
   ok = ok && WriteChoicePicture(dir);
+  ok = ok && WriteTitleAndSaveImages(dir);
   return ok ? 0 : 1;
 }

@@ -176,6 +176,10 @@ bool text_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* curso
   w.captionTask = const_cast<KivTask*>(caption);
   w.initialised = 1;
   w.visible = 0;
+  // The window draws its names and lines in the engine's current size, which
+  // text_init set: a loaded window sets it the same way, or its lines would
+  // take whatever size was current when the load came.
+  KivFontSetFontSize(w.fontSize);
   if (w.buttonGroup != 0xFFFF) btn_group_view(ctx, w.buttonGroup, 0);
   if (!text_sprites_build(ctx)) return false;
   Reapply(ctx, w.textSprite, textT);

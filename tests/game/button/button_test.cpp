@@ -888,6 +888,10 @@ TEST_F(ButtonGameTest, TheDemoMenu) {
   const std::string menu((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const size_t at = menu.find("; The pause menu:");
   ASSERT_NE(at, std::string::npos);
+  // The save screen the menu opens, whose names the menu uses.
+  std::ifstream screenIn(std::string(DEMO_SOURCE_DIR) + "/save_screen.kas");
+  const std::string screen((std::istreambuf_iterator<char>(screenIn)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(screen.empty());
   const std::string script = std::string(".file \"UNUSED\"\nstart:\n") +
                              "    call sp_set file\"BG_DAY\", 0, 10, 0\n"
                              "    call run 0, 0, 0\n"
@@ -895,7 +899,7 @@ TEST_F(ButtonGameTest, TheDemoMenu) {
                              "idle:\n"
                              "    call wait_frame\n"
                              "    jmp @idle\n" +
-                             menu.substr(at);
+                             screen + menu.substr(at);
   Start(script, std::string(DEMO_GAME_DIR) + "/data");
   Settle();
   ButtonGroup& g = G(1);
