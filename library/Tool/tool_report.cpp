@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "platform/core/file.h"
+#include "platform/gpu/gpu_device.h"
 #include "platform/core/text_encoding.h"
 #include "platform/core/version_info.h"
 #include "Tool/tool_pages.h"
@@ -121,6 +122,7 @@ bool report_d3d_adapters(const ReportEmit& emit) {
       continue;
     }
     if (!emit("Driver\t\t: " + r.vendor) || !emit("DeviceName\t: " + r.renderer) ||
+        !emit("Renderer\t: " + plat::gpu::RendererChoice(true, r.renderer)) ||
         !emit("Version\t\t: " + r.version) || !emit("GLSL\t\t: " + r.glsl_version) || !emit(""))
       return false;
     int major, minor;

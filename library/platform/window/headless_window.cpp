@@ -72,7 +72,7 @@ class HeadlessWindow : public WindowBackend {
   }
   bool FullScreen() override { return full_screen_; }
 
-  void Present(const uint32_t* px, int w, int h, int pitch, Rect dst, bool smooth) override {
+  bool Present(const uint32_t* px, int w, int h, int pitch, Rect dst, bool smooth) override {
     std::lock_guard lock(mutex_);
     ++presents_;
     // Nearest-neighbour into a client-sized frame; outside dst stays black.
@@ -80,7 +80,7 @@ class HeadlessWindow : public WindowBackend {
     frame_.height = h_;
     frame_.pixels.assign(static_cast<size_t>(std::max(0, w_)) * std::max(0, h_), 0xFF000000u);
     int dw = dst.width(), dh = dst.height();
-    if (!px || w <= 0 || h <= 0 || dw <= 0 || dh <= 0) return;
+    if (!px || w <= 0 || h <= 0 || dw <= 0 || dh <= 0) return true;
     for (int y = std::max(0, dst.top); y < std::min(h_, dst.bottom); ++y) {
       int sy = static_cast<int>((static_cast<int64_t>(y - dst.top) * h) / dh);
       for (int x = std::max(0, dst.left); x < std::min(w_, dst.right); ++x) {
@@ -88,6 +88,7 @@ class HeadlessWindow : public WindowBackend {
         frame_.pixels[static_cast<size_t>(y) * w_ + x] = px[static_cast<size_t>(sy) * pitch + sx];
       }
     }
+    return true;
   }
   void PressCloseButton() override { owner_->Post(0x0010, 0, 0); }
   int PresentCount() override {
