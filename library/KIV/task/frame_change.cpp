@@ -121,7 +121,10 @@ int KivRenderFrameIfChanged(void) {
     sig.Add(soft->notReady);
   }
   if (s->gpu && (s->params.mode & KIV_MODE_GPU)) {
-    auto* c = static_cast<const Kiv3DContext*>(s->gpu);
+    auto* c = static_cast<Kiv3DContext*>(s->gpu);
+    // A device lost while the screen rests is noticed now: the render pass
+    // restores it and draws the frame again.
+    if (c->lost || (Kiv3DCurrentHere(c) && Kiv3DDeviceTest(c) != 0)) sig.moving = true;
     sig.Add(c->resetAttempts);
     sig.Add(c->lost);
     sig.Add(c->windowed);
