@@ -44,6 +44,7 @@ struct Engine {
     plat::UseHeadless(true);
     if (window) plat::SetWindowBackendKind(plat::Backend::kReal);
     Kiv3DAllowHeadless(gpu);
+    if (gpu) ::setenv("KIV_FORCE_GPU", "1", 1);  // llvmpipe in a window too
     KivSystemParameters p;
     KivDefaultCreate(&p);
     p.clientWidth = p.screenWidth = kW;

@@ -2,7 +2,9 @@
 // 16 sound effects and 8 voices playing: our mixer, and SDL_mixer mixing
 // the same decoded sounds at the same volumes (its mixing thread driven
 // flat out by SDL's disk driver writing to /dev/null; the time is the CPU
-// time of its mixing thread per second of output, ours is the CPU column).
+// time of its mixing thread per second of output, counted callback by
+// callback on the thread of this run and scaled to 44,100 frames; ours is the
+// CPU column).
 //   build/bench/sound_mix_bench
 #include <benchmark/benchmark.h>
 
@@ -77,13 +79,24 @@ void OurMixer(benchmark::State& state) {
 }
 BENCHMARK(OurMixer)->Unit(benchmark::kMillisecond);
 
+// Frames mixed and the mixing thread's CPU time spent on them. Each call of
+// the benchmark opens SDL_mixer again on a new thread, so every callback
+// adds only its own thread's CPU time since that thread's previous callback
+// (the first callback of a thread sets its baseline and counts nothing).
 std::atomic<uint64_t> g_mixed{0};
-std::atomic<int64_t> g_cpu_ns{0};  // CPU time of SDL's mixing thread
+std::atomic<int64_t> g_cpu_ns{0};
+std::atomic<int> g_callbacks{0};
 void CountMixed(void*, Uint8*, int len) {
+  thread_local int64_t last = -1;
   timespec ts;
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  g_cpu_ns.store(int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec);
-  g_mixed.fetch_add(static_cast<uint64_t>(len) / 4);
+  const int64_t now = int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+  if (last >= 0) {
+    g_cpu_ns.fetch_add(now - last);
+    g_mixed.fetch_add(static_cast<uint64_t>(len) / 4);
+  }
+  last = now;
+  g_callbacks.fetch_add(1);
 }
 
 void SdlMixer(benchmark::State& state) {
@@ -108,12 +121,17 @@ void SdlMixer(benchmark::State& state) {
     Mix_PlayChannel(static_cast<int>(i), c, -1);
   }
   Mix_SetPostMix(CountMixed, nullptr);
+  g_callbacks.store(0);
   Mix_Resume(-1);
+  // The new thread's baseline first: its first two callbacks.
+  while (g_callbacks.load() < 2) std::this_thread::sleep_for(std::chrono::microseconds(200));
   for (auto _ : state) {
     const uint64_t start = g_mixed.load();
     const int64_t cpu0 = g_cpu_ns.load();
     while (g_mixed.load() < start + 44100) std::this_thread::sleep_for(std::chrono::microseconds(200));
-    state.SetIterationTime(static_cast<double>(g_cpu_ns.load() - cpu0) * 1e-9);
+    // Scaled to exactly 44,100 frames (the last callback overshoots).
+    const double frames = static_cast<double>(g_mixed.load() - start);
+    state.SetIterationTime(static_cast<double>(g_cpu_ns.load() - cpu0) * 1e-9 * 44100.0 / frames);
   }
   Mix_HaltChannel(-1);
   Mix_CloseAudio();

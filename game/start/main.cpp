@@ -53,6 +53,13 @@ int main(int argc, char** argv) {
   p.cmdLine = command_line.c_str();
   p.clientWidth = p.screenWidth = 1280;
   p.clientHeight = p.screenHeight = 720;
+  // The defaults centre a 960 x 600 window; a first start (no config.dat
+  // yet) centres this one on the desktop it opens on.
+  int centre[2];
+  if (KivWindowGetPosCenter(centre, p.clientWidth, p.clientHeight)) {
+    p.x = centre[0];
+    p.y = centre[1];
+  }
   p.frameRate = 60;
   p.surfaceCapacity = 1535;
   p.reserved = 1535;

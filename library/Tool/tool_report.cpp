@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "platform/core/file.h"
+#include "platform/gpu/gpu_device.h"
 #include "platform/core/text_encoding.h"
 #include "platform/core/version_info.h"
 #include "Tool/tool_pages.h"
@@ -351,7 +352,9 @@ bool report_d3d_adapters(const ReportEmit& emit) {
     // EGL driver, the display's own name, the driver's version.
     std::string description = r.renderer.empty() ? d.name : (r.vendor.empty() ? "" : r.vendor + " ") + r.renderer;
     if (!emit("Descprition\t: " + description) || !emit("Driver\t\t: " + Or(r.driver_name)) ||
-        !emit("DeviceName\t: " + Or(d.name)) || !emit("Product\t\t: " + DriverPart(r, 0)) ||
+        !emit("DeviceName\t: " + Or(d.name)) ||
+        !emit("Renderer\t: " + plat::gpu::RendererChoice(r.has_context, r.renderer)) ||
+        !emit("Product\t\t: " + DriverPart(r, 0)) ||
         !emit("Version\t\t: " + DriverPart(r, 1)) || !emit("SubVersion\t: " + DriverPart(r, 2)) ||
         !emit(std::string("Build\t\t: ") + kReportUnavailable) || !emit(""))
       return false;

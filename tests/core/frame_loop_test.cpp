@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "support/engine_fixture.h"
+#include "support/release_render_list.h"
 #include "platform/window/messages.h"
 
 using namespace kivtest;
@@ -114,8 +115,18 @@ TEST_F(EventBitsTest, InactiveWindowRunsNoTasksButKeepsDrawing) {
   task_frames = 0;
   deactivated = false;
   params.mode &= ~KIV_MODE_RUN_INACTIVE;
-  g_start = [] {
-    KivRenderSetActive(KivRenderInit());
+  // A cross-fade of a minute moves on its own, with no task to move it, so
+  // every frame shows something new and is drawn and presented.
+  static KivTransition* fade = nullptr;
+  g_start = []() -> int {
+    KivRenderList* list = KivRenderInit();
+    KivRenderSetActive(list);
+    fade = KivSpriteCreateTransitionHandle();
+    KivSprite* in = KivSpriteCreate(list, 8, 8, 0);
+    KivSprite* out = KivSpriteCreate(list, 8, 8, 0);
+    if (!fade || !in || !out) return 0;
+    KivSpritePaint(in, 0xFFFFFFFFu);
+    KivSpriteSetTransition(list, in, out, 1, KivtimeGetTime(), 60000, fade);
     return KivTaskCreate(TaskThunk, nullptr, 4, nullptr, KIV_TASK_BEHIND, nullptr, "t") != nullptr;
   };
   g_task = [](void*) {
@@ -141,6 +152,7 @@ TEST_F(EventBitsTest, InactiveWindowRunsNoTasksButKeepsDrawing) {
   activator.join();
   EXPECT_EQ(task_frames, 2);
   KivRenderList* list = KivRenderGetActive();
-  KivRenderSetActive(nullptr);
-  KivRenderUninit(list);
+  KivSpriteCancelTransition(fade);
+  kivtest::ReleaseRenderList(list);
+  KivSpriteReleaseTransitionHandle(fade);
 }

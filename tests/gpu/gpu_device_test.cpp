@@ -2,6 +2,7 @@
 // reads back exactly, blends follow their factors, loss and reset.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -143,3 +144,31 @@ TEST(DeviceFallBack, WithoutAnX11WindowFramesAreReadBackAndShownByTheWindow) {
 }
 
 }  // namespace
+
+// Which renderer draws, by the OpenGL renderer string: the software
+// rasterizers choose the software renderer unless KIV_FORCE_GPU asks for
+// the GPU; any other device draws with the GPU.
+TEST(RendererChoice, SoftwareRasterizersChooseTheSoftwareRendererUnlessForced) {
+  struct Case {
+    bool has_context;
+    const char* renderer;
+    const char* force;  // KIV_FORCE_GPU, nullptr: unset
+    const char* choice;
+    bool rasterizer;  // the string names a software rasterizer
+  } cases[] = {
+      {true, "llvmpipe (LLVM 15.0.6, 256 bits)", nullptr, "software (llvmpipe (LLVM 15.0.6, 256 bits) is a software rasterizer)", true},
+      {true, "softpipe", nullptr, "software (softpipe is a software rasterizer)", true},
+      {true, "Mesa X11 SWRAST", "0", "software (Mesa X11 SWRAST is a software rasterizer)", true},
+      {true, "llvmpipe (LLVM 15.0.6, 256 bits)", "1", "GPU (llvmpipe (LLVM 15.0.6, 256 bits), forced by KIV_FORCE_GPU)", true},
+      {true, "Test Adapter 3000 (hwdriver)", nullptr, "GPU (Test Adapter 3000 (hwdriver))", false},
+      {false, "", "1", "software (no OpenGL 3.3 device)", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.renderer);
+    if (c.force) ::setenv("KIV_FORCE_GPU", c.force, 1);
+    else ::unsetenv("KIV_FORCE_GPU");
+    EXPECT_EQ(gpu::RendererChoice(c.has_context, c.renderer), c.choice);
+    EXPECT_EQ(gpu::IsSoftwareRasterizer(c.renderer), c.rasterizer);
+  }
+  ::unsetenv("KIV_FORCE_GPU");
+}

@@ -23,6 +23,7 @@ int Frame(void*) {
   int n = g_frames++;
   if (n == 0) g_first = now;
   g_last = now;
+  g_kiv->clearColour = 0xFF000000u | static_cast<uint32_t>(n);  // every frame shows something new
   if (n == 60) static_cast<plat::Window*>(KivGetWindowHandle())->backend()->PressCloseButton();
   return 1;
 }

@@ -197,6 +197,47 @@ TEST_F(SoftRenderTest, OpaqueSpriteBlendsAtItsPositionAndClipsAtTheEdges) {
   EXPECT_EQ(At(0, 10), 0xFF000000u);
 }
 
+// A large sprite drawn over the clear colour again comes out the same from
+// the kept result, and follows its pixels, its colour, its place and the
+// clear colour as soon as any of them changes.
+TEST_F(SoftRenderTest, ALargeSpriteRedrawnOverTheClearColourFollowsEveryChange) {
+  Image img = Pattern(300, 160);
+  KivSprite* s = Sprite(img);
+  ASSERT_NE(s, nullptr);
+  KivSpriteSetPos(s, 10.0f, 5.0f);
+  auto expectFrame = [&](uint32_t clear, uint32_t colour, int px, int py, const std::vector<uint32_t>& pixels) {
+    for (int y = 0; y < 180; y += 7)
+      for (int x = 0; x < 320; x += 3) {
+        uint32_t expect = clear;
+        if (x >= px && x < px + 300 && y >= py && y < py + 160)
+          expect = RefBlend(clear, pixels[(y - py) * 300 + (x - px)], colour);
+        ASSERT_EQ(At(x, y), expect) << x << "," << y;
+      }
+  };
+  for (int round = 0; round < 2; ++round) {
+    Frame();
+    expectFrame(0xFF000000u, 0xFFFFFFFFu, 10, 5, img.pixels);
+  }
+  int w = 0, h = 0;
+  uint32_t* px = KivSpriteLock(s, &w, &h);
+  ASSERT_NE(px, nullptr);
+  px[0] = 0xFF10E020u;
+  KivSpriteUnlock(s);
+  img.pixels[0] = 0xFF10E020u;
+  Frame();
+  expectFrame(0xFF000000u, 0xFFFFFFFFu, 10, 5, img.pixels);
+  KivSpriteSetColor(s, 0xC080FF40u);
+  Frame();
+  expectFrame(0xFF000000u, 0xC080FF40u, 10, 5, img.pixels);
+  KivSpriteSetPos(s, 12.0f, 9.0f);
+  Frame();
+  expectFrame(0xFF000000u, 0xC080FF40u, 12, 9, img.pixels);
+  g_kiv->clearColour = 0xFF203040u;
+  Frame();
+  expectFrame(0xFF203040u, 0xC080FF40u, 12, 9, img.pixels);
+  g_kiv->clearColour = 0xFF000000u;
+}
+
 TEST_F(SoftRenderTest, ColourAndModesGiveTheRuleAtEveryPixel) {
   // Background, then three sprites over it in modes 1, 2 and 3.
   Image bg = Pattern(320, 180);

@@ -185,6 +185,7 @@ void KivGameThreadProc(void) {
   s->gameLoop.store(1);
   s->pacingStarted = false;
   s->fpsSince = plat::TimeGetMs();
+  KivFrameChangeReset();  // the first frame is drawn whatever it shows
   s->gameStart.Set();
 
   if (!s->params.startCallback()) {
@@ -207,7 +208,8 @@ void KivGameThreadProc(void) {
     if (!plat::FrameClockOn()) KivPace();  // the frame clock's frames take no time
     KivFpsCount();
     KivMovieSpritesStep();
-    KivRenderFrame();
+    // Nothing on the screen changed: the frame shown stays, nothing drawn.
+    KivRenderFrameIfChanged();
     KivScriptedFrameEnd();
     s->input.wheel.store(0);
     s->input.eventWord.store(0);

@@ -1,10 +1,22 @@
 // Counted heap blocks: every engine allocation goes through here so that the
 // end of the run can report what was never freed.
+#include <malloc.h>
+
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/core/error.h"
 #include "core/system_state.h"
+
+void KivMemoryKeepLargeBlocks(void);
+void KivMemoryKeepLargeBlocks(void) {
+  // Pixel buffers of a few hundred KiB (text rows, a backlog page, load
+  // buffers) are made and freed again and again: kept in the heap instead
+  // of handed back to the system, a new one costs no page faults. Blocks of
+  // 32 MiB and more still come from the system and go back to it.
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+}
 
 extern "C" KIV_API void* KivMemoryAlloc(int size, int flags) {
   if (size < 0) {

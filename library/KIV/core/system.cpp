@@ -126,6 +126,10 @@ extern "C" KIV_API void KivDefaultCreate(KivSystemParameters* out) {
   out->aspect = 1;
 }
 
+// Freed large blocks stay in the process's heap for the next allocation
+// (memory.cpp).
+void KivMemoryKeepLargeBlocks(void);
+
 int KivInitSystem(plat::Window* window, KivSystemParameters* params) {
   if (KivFaultHit(KivFault::kRecord)) return 0;
   auto* s = new (std::nothrow) KivSystemState;
@@ -133,6 +137,7 @@ int KivInitSystem(plat::Window* window, KivSystemParameters* params) {
   g_kiv = s;
   g_kivSystemEnd.store(0);
   s->timerPeriod = plat::TimerMinPeriod();
+  KivMemoryKeepLargeBlocks();
 
   s->params = *params;
   auto fail = [s](const char* utf8) {
@@ -161,7 +166,18 @@ int KivInitSystem(plat::Window* window, KivSystemParameters* params) {
   KivRendererSetup setup = KivRendererSetupFrom(s->params, window);
   if (s->params.mode & KIV_MODE_GPU) {
     s->gpu = Kiv3DCreate(setup);
-    if (s->gpu) {
+    std::string why;
+    const bool worth = Kiv3DWorthUsing(s->gpu, &why);
+    plat::DebugOutput(("Renderer: " + why + "\n").c_str());
+    if (s->gpu && !worth) {
+      // Nothing failed: the only OpenGL here draws on the processor, where
+      // the software renderer is several times faster. No box.
+      Kiv3DRelease();
+      KivDebugLog("DIB mode");
+      s->params.mode &= ~KIV_MODE_GPU;
+      s->soft = KivSoftScreenCreate(setup);
+      if (!s->soft) return fail("システムの初期化に失敗。\n0x01");
+    } else if (s->gpu) {
       s->soft = Kiv3DTakeStore(s->gpu);  // the CPU surfaces behind the textures
       KivDebugLog("Direct3D mode -> OK");
     } else {
@@ -178,6 +194,7 @@ int KivInitSystem(plat::Window* window, KivSystemParameters* params) {
                        KivText("警告"), plat::kMbOk | plat::kMbIconWarning);
     }
   } else {
+    plat::DebugOutput("Renderer: software (the GPU renderer is off)\n");
     s->soft = KivSoftScreenCreate(setup);
     if (!s->soft) return fail("システムの初期化に失敗。\n0x02");
   }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "kiv.h"
 #include "platform/core/geometry.h"
@@ -83,6 +84,10 @@ struct KivSystemState {
   bool deferredEnd = false;
   std::atomic<int> active{0};
   std::atomic<int> moviePlaying{0};
+  // Bumped whenever a frame is put on the screen (the render pass's present,
+  // a movie frame, a CPU frame shown by hand), so the frame loop knows the
+  // screen no longer holds the frame it drew last.
+  std::atomic<uint32_t> screenShown{0};
   std::atomic<int> minimised{0};
   int fps = 0;
   uint32_t clearColour = 0xFF000000u;
@@ -164,6 +169,10 @@ const char* KivText(const char* utf8);
 KivRendererSetup KivRendererSetupFrom(const KivSystemParameters& p, plat::Window* window);
 void* Kiv3DCreate(const KivRendererSetup& setup);
 int Kiv3DCreateSurfaces(void* gpu, int capacity);
+// Whether the made GPU context is worth drawing with, with the line that
+// says which renderer draws and why: not on a software rasterizer in a
+// window (unless KIV_FORCE_GPU); a headless context was asked for and stays.
+bool Kiv3DWorthUsing(void* gpu, std::string* why);
 void Kiv3DRelease(void);
 // The GPU context's CPU surface store, handed to the system record (which
 // releases it as it does the software screen).
@@ -180,8 +189,10 @@ void Kiv3DGameThreadDone(void);
 // A CPU frame (the back buffer of a movie frame or of the text field) shown
 // by the GPU context into dst of the window when it presents straight into
 // the window, on the game thread; false when the window's own present is
-// to show it (no such context, read-back present, another thread).
-bool Kiv3DShowCpuFrame(const uint32_t* pixels, int width, int height, plat::Rect dst, bool smooth);
+// to show it (no such context, read-back present, another thread). *failed
+// tells whether the GPU took the frame but could not present it.
+bool Kiv3DShowCpuFrame(const uint32_t* pixels, int width, int height, plat::Rect dst, bool smooth,
+                       bool* failed);
 int KivEffectInit(void);
 void KivEffectUninit(void);
 void KivEffectEndSoon(void);  // a screen-mode change: the running transition ends at its next step

@@ -53,6 +53,10 @@ bool CreateTargets(Kiv3DContext* c) {
 }
 
 void ReleaseTargets(Kiv3DContext* c) {
+  // The last frame leaves the render target with it: kept in the store
+  // first, while the device can still give it.
+  if (!c->lost && c->renderTarget) Kiv3DResolveBackBuffer(c);
+  c->frameUnread.store(false);
   gpu::TextureDelete(c->device, c->cpuFrame);
   c->cpuFrame = 0;
   c->cpuFrameWidth = c->cpuFrameHeight = 0;
@@ -305,10 +309,10 @@ int Kiv3DFinalPass(Kiv3DContext* c) {
   const int filter = c->windowed ? 1 : c->fullScreenFilter;
   call.filter = filter == 2 ? gpu::Filter::kLinear : gpu::Filter::kPoint;
   if (filter == 3 && c->bicubic) call.program = c->bicubic;  // its constant uniforms set as it was made
+  // The frame stays in the render target until the next clear; captures
+  // and the last-frame copy read it back when they need it.
+  c->frameUnread.store(true);
   if (!DrawIntoOutput(c, call, c->aspectRect, u0, v0, u1, v1)) return 0;
-  // The logical frame, for captures and the last-frame copy.
-  if (c->store && c->store->backBuffer)
-    Kiv3DGetBackBuffer(c->screenHeight, c, c->screenWidth, c->store->backBuffer);
   return 1;
 }
 
@@ -471,6 +475,15 @@ int Kiv3DGetBackBuffer(int height, Kiv3DContext* c, int width, uint32_t* pixels)
   return 1;
 }
 
+bool Kiv3DResolveBackBuffer(Kiv3DContext* c) {
+  if (!c || !c->store || !c->store->backBuffer) return false;
+  if (!c->frameUnread.load()) return true;
+  if (!Kiv3DCurrentHere(c)) return true;  // the frame read last stands in
+  if (!Kiv3DGetBackBuffer(c->screenHeight, c, c->screenWidth, c->store->backBuffer)) return false;
+  c->frameUnread.store(false);
+  return true;
+}
+
 uint32_t Kiv3DTextureOf(Kiv3DContext* c, const KivSoftSurfaceEntry* e, bool* outOfMemory) {
   if (outOfMemory) *outOfMemory = false;
   if (!c || !e || !e->buffer || !e->buffer->pixels) return 0;
@@ -509,6 +522,21 @@ void Kiv3DForget(Kiv3DContext* c, const KivSoftSurfaceEntry* e) {
 // ---- Start-up and the renderer table ----
 
 void* Kiv3DCreate(const KivRendererSetup& setup) { return Kiv3DCreateContext(setup); }
+
+bool Kiv3DWorthUsing(void* gpu, std::string* why) {
+  auto* c = static_cast<Kiv3DContext*>(gpu);
+  if (!c || !c->device) {
+    *why = gpu::RendererChoice(false, "");
+    return false;
+  }
+  const std::string& renderer = gpu::GetInfo(c->device).renderer;
+  if (plat::WindowBackendKind() == plat::Backend::kHeadless) {
+    *why = "GPU (" + renderer + ", headless GPU asked for)";
+    return true;
+  }
+  *why = gpu::RendererChoice(true, renderer);
+  return !gpu::IsSoftwareRasterizer(renderer) || gpu::GpuForced();
+}
 
 int Kiv3DCreateSurfaces(void* gpu, int capacity) {
   auto* c = static_cast<Kiv3DContext*>(gpu);
@@ -549,8 +577,13 @@ void Kiv3DGameThreadDone(void) {
   if (g_kiv && g_kiv->gpu) Kiv3DThreadDone(static_cast<Kiv3DContext*>(g_kiv->gpu));
 }
 
-bool Kiv3DShowCpuFrame(const uint32_t* pixels, int width, int height, plat::Rect dst, bool smooth) {
+bool Kiv3DShowCpuFrame(const uint32_t* pixels, int width, int height, plat::Rect dst, bool smooth,
+                       bool* failed) {
+  *failed = false;
   if (!g_kiv || !g_kiv->gpu || !pixels || width <= 0 || height <= 0) return false;
+  // The store's back buffer (a movie frame, the text field's frame) is the
+  // last frame now, newer than the render target's.
+  static_cast<Kiv3DContext*>(g_kiv->gpu)->frameUnread.store(false);
   // GL and the device's state belong to the game thread; anywhere else (the
   // window thread after an aspect change) the window's present keeps the
   // frame and the game thread's next frame shows the window.
@@ -573,7 +606,8 @@ bool Kiv3DShowCpuFrame(const uint32_t* pixels, int width, int height, plat::Rect
   call.texture0 = c->cpuFrame;
   call.filter = smooth ? gpu::Filter::kLinear : gpu::Filter::kPoint;
   if (!DrawIntoOutput(c, call, dst, 0, 0, 1, 1)) return false;
-  Kiv3DPresent(c);  // a loss is marked; the frame after the restore shows again
+  // A loss is marked; the frame after the restore shows again.
+  *failed = Kiv3DPresent(c) != 0;
   return true;
 }
 
@@ -605,11 +639,11 @@ bool GpuBeginFrame(void* core, uint32_t clear) {
 bool GpuPresent(void* core) {
   auto* c = static_cast<Kiv3DContext*>(core);
   if (!Kiv3DCurrent(c)) return false;
-  Kiv3DFinalPass(c);
+  if (!Kiv3DFinalPass(c)) return false;
   // The player's text field is drawn over the CPU frame, so while it is
-  // shown that frame (read back by the final pass) is what the window shows.
+  // shown that frame, read back, is what the window shows.
   if (KivTextFieldShown() && c->store && c->store->backBuffer && c->store->window)
-    return KivSoftPresent(c->store) == 0;
+    return Kiv3DResolveBackBuffer(c) && KivSoftPresent(c->store) == 0;
   return Kiv3DPresent(c) == 0;
 }
 

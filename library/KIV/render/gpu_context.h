@@ -9,6 +9,7 @@
 // surface's version). Every GL call runs on the thread the context is
 // current on: the game thread, which draws.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -93,6 +94,9 @@ struct Kiv3DContext {
   // The texture a CPU frame is shown from when presenting into the window.
   uint32_t cpuFrame = 0;
   int cpuFrameWidth = 0, cpuFrameHeight = 0;
+  // The render target holds a finished frame the store's back buffer has
+  // not been given yet: read back only when someone reads the last frame.
+  std::atomic<bool> frameUnread{false};
 };
 
 // ---- Context (gpu_context.cpp) ----
@@ -130,6 +134,10 @@ void Kiv3DSetAspectRect(Kiv3DContext* c);
 // The finished frame's screen block into pixels (width x height, alpha 0xFF);
 // 0 when the buffer is smaller than the screen.
 int Kiv3DGetBackBuffer(int height, Kiv3DContext* c, int width, uint32_t* pixels);
+// The last finished frame into the store's back buffer, read back only when
+// the buffer does not hold it yet and only on the thread that draws (else
+// the buffer keeps the last frame read); false when the read-back failed.
+bool Kiv3DResolveBackBuffer(Kiv3DContext* c);
 // The texture of a surface entry, uploaded when stale; 0 when it cannot be
 // made (*outOfMemory, when asked, tells whether video memory ran out).
 uint32_t Kiv3DTextureOf(Kiv3DContext* c, const KivSoftSurfaceEntry* e, bool* outOfMemory = nullptr);

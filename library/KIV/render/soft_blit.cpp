@@ -355,11 +355,51 @@ namespace {
 // (x, y) (already clipped). Rows of the back buffer not yet cleared this
 // frame are blended over the clear colour and the rest of each such row is
 // cleared, so the clear costs no pass of its own.
+// Sprites this large (a background, a full panel) keep their result over
+// the clear colour.
+constexpr int64_t kOverClearMinPixels = 128 * 128;
+
+// A blit over rows that all still hold the clear colour: the result is
+// taken from (or first made into) the over-clear copy, and the rows are
+// copied from it; true when done so.
+bool BlitOverClear(KivSoftScreen* screen, RowFn row, const uint32_t* src, int srcPitch, int x, int y, int w, int h,
+                   uint32_t colour) {
+  const KivSoftSurfaceEntry* e = screen->sourceEntry;
+  if (!e || !screen->overClear || screen->blitMode == 0 || static_cast<int64_t>(w) * h < kOverClearMinPixels)
+    return false;
+  if (std::memchr(screen->rowPending + y, 0, static_cast<size_t>(h))) return false;  // some row drawn already
+  auto& k = screen->overClearKey;
+  const uint32_t version = KivSoftSurfaceVersion(e);
+  if (k.entry != e || k.src != src || k.version != version || k.colour != colour || k.clear != screen->clearColour ||
+      k.mode != screen->blitMode || k.w != w || k.h != h) {
+    // Each row as the blitter makes it over the clear colour.
+    for (int r = 0; r < h; ++r)
+      row(src + static_cast<size_t>(r) * srcPitch, screen->clearRow + x, screen->overClear + static_cast<size_t>(r) * w,
+          w, colour);
+    k = {e, src, version, colour, screen->clearColour, screen->blitMode, w, h};
+  }
+  const int tw = screen->width;
+  uint32_t* d = screen->target + static_cast<size_t>(y) * tw;
+  if (x == 0 && w == tw) {
+    std::memcpy(d, screen->overClear, static_cast<size_t>(w) * h * 4);
+  } else {
+    for (int r = 0; r < h; ++r, d += tw) {
+      std::memcpy(d, screen->clearRow, static_cast<size_t>(x) * 4);
+      std::memcpy(d + x, screen->overClear + static_cast<size_t>(r) * w, static_cast<size_t>(w) * 4);
+      std::memcpy(d + x + w, screen->clearRow, static_cast<size_t>(tw - x - w) * 4);
+    }
+  }
+  std::memset(screen->rowPending + y, 0, static_cast<size_t>(h));
+  screen->pendingRows -= h;
+  return true;
+}
+
 void BlitToTarget(KivSoftScreen* screen, const uint32_t* src, int srcPitch, int x, int y, int w, int h,
                   uint32_t colour) {
   if (w <= 0 || h <= 0) return;
   RowFn row = PickRow(screen->blitMode, colour, KivUseSimd(KivLoopVariant::kAuto));
   const bool lazy = screen->target == screen->backBuffer && screen->pendingRows > 0;
+  if (lazy && BlitOverClear(screen, row, src, srcPitch, x, y, w, h, colour)) return;
   const int tw = screen->width;
   for (int r = 0; r < h; ++r) {
     const int ty = y + r;
@@ -529,7 +569,11 @@ void KivSoftDrawSprite(KivSoftScreen* screen, const KivSoftDraw& d) {
       FxDraw(screen, d, src);
     } else {
       screen->source = src;
+      // Only the plain path blits the surface's own pixels (the transform
+      // path blits its work buffer).
+      if (d.angle == 0 && d.scale == 1.0f && d.surface) screen->sourceEntry = d.surface->entry;
       KivSoftBlit(screen, d.rect, d.x, d.y, d.scale, d.angle, d.colour);
+      screen->sourceEntry = nullptr;
     }
   }
   screen->blitMode = 1;

@@ -61,7 +61,9 @@ KivSoftScreen* KivSoftScreenCreate(const KivRendererSetup& setup) {
   screen->decodeWork = static_cast<uint8_t*>(KivMemoryAlloc(static_cast<int>(kKivGeWorkSize), 1));
   screen->rowPending = static_cast<uint8_t*>(KivMemoryAlloc(screen->height, 1));
   screen->clearRow = static_cast<uint32_t*>(KivMemoryAlloc(screen->width * 4, 0));
-  if (!screen->backBuffer || !screen->work || !screen->decodeWork || !screen->rowPending || !screen->clearRow) {
+  screen->overClear = static_cast<uint32_t*>(KivMemoryAlloc(pixels * 4, 0));
+  if (!screen->backBuffer || !screen->work || !screen->decodeWork || !screen->rowPending || !screen->clearRow ||
+      !screen->overClear) {
     KivSoftScreenRelease(screen);
     return nullptr;
   }
@@ -97,6 +99,7 @@ void KivSoftScreenRelease(KivSoftScreen* screen) {
   KivPixelBufferFree(screen->transitionWork);
   // The watch ends before anything it reads is freed.
   if (screen->watching && screen->window) screen->window->SetObserver(nullptr, nullptr);
+  KivMemoryFree(screen->overClear);
   KivMemoryFree(screen->clearRow);
   KivMemoryFree(screen->rowPending);
   KivMemoryFree(screen->decodeWork);
@@ -145,11 +148,18 @@ int KivSoftPresent(KivSoftScreen* screen) {
   if (dsum > ssum) smooth = screen->stretchEnlarge == 2;
   else if (dsum < ssum) smooth = screen->stretchShrink == 2;
   KivTextFieldDraw(screen->backBuffer, screen->width, screen->height);
+  if (g_kiv) g_kiv->screenShown.fetch_add(1);
   // Where the GPU draws straight into the window it shows the frame itself;
   // a window present would not show there.
-  if (!Kiv3DShowCpuFrame(screen->backBuffer, screen->width, screen->height, dst, smooth))
-    w->backend()->Present(screen->backBuffer, screen->width, screen->height, screen->width, dst, smooth);
+  bool failed = false;
+  if (!Kiv3DShowCpuFrame(screen->backBuffer, screen->width, screen->height, dst, smooth, &failed))
+    failed = !w->backend()->Present(screen->backBuffer, screen->width, screen->height, screen->width, dst, smooth);
   if (screen->options & 0x1) screen->stretchEnlarge = screen->stretchShrink = 1;
+  if (failed) {
+    screen->presentFailed = 1;
+    plat::DebugOutput("Present : Error");
+    return 1;
+  }
   return 0;
 }
 

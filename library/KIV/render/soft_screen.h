@@ -103,6 +103,18 @@ struct KivSoftScreen {
   int clearRowValid = 0;
   int pendingRows = 0;
 
+  // A large sprite blended over rows that still hold the clear colour, as
+  // it came out (its result depends on nothing else): drawn there again
+  // unchanged, it is a plain copy. Screen-sized, made with the screen.
+  uint32_t* overClear = nullptr;
+  const KivSoftSurfaceEntry* sourceEntry = nullptr;  // the sprite being drawn, for the key
+  struct {
+    const KivSoftSurfaceEntry* entry = nullptr;
+    const uint32_t* src = nullptr;
+    uint32_t version = 0, colour = 0, clear = 0;
+    int mode = -1, w = 0, h = 0;
+  } overClearKey;
+
   int notReady = 0;
   int surfaceLost = 0;
 

@@ -32,3 +32,8 @@ void KivRenderListLock(KivRenderList* list);
 void KivRenderListUnlock(KivRenderList* list);
 int KivRenderRemoveNode(KivRenderList* list, void* object);
 int KivRenderFrame(void);
+// The render pass when this frame shows anything new (frame_change.cpp):
+// 1 drawn, 2 the screen holds this frame already, 0 not drawn.
+int KivRenderFrameIfChanged(void);
+// Forgets the last drawn frame: the next one is drawn whatever it shows.
+void KivFrameChangeReset(void);

@@ -19,6 +19,7 @@
 #include <GL/glcorearb.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -508,6 +509,26 @@ GLenum FilterOf(Filter f) { return f == Filter::kLinear ? GL_LINEAR : GL_NEAREST
 
 }  // namespace
 
+bool IsSoftwareRasterizer(const std::string& renderer) {
+  std::string r = renderer;
+  for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* name : {"llvmpipe", "softpipe", "swrast"})
+    if (r.find(name) != std::string::npos) return true;
+  return false;
+}
+
+bool GpuForced() {
+  const char* v = std::getenv("KIV_FORCE_GPU");
+  return v && *v && std::strcmp(v, "0") != 0;
+}
+
+std::string RendererChoice(bool has_context, const std::string& renderer) {
+  if (!has_context) return "software (no OpenGL 3.3 device)";
+  if (!IsSoftwareRasterizer(renderer)) return "GPU (" + renderer + ")";
+  if (GpuForced()) return "GPU (" + renderer + ", forced by KIV_FORCE_GPU)";
+  return "software (" + renderer + " is a software rasterizer)";
+}
+
 void SetFaults(uint32_t bits) { g_faults.store(bits); }
 uint32_t Faults() { return g_faults.load(); }
 
@@ -843,10 +864,10 @@ bool Present(Device* d) {
   if (!d->output) return true;
   if (d->direct) return PresentDirect(d);
   if (!ReadPixels(d, d->output, 0, 0, d->outputW, d->outputH, d->frame.data(), d->outputW)) return false;
-  if (d->window && d->window->backend())
-    d->window->backend()->Present(d->frame.data(), d->outputW, d->outputH, d->outputW,
-                                  Rect{0, 0, d->outputW, d->outputH}, false);
-  return true;
+  // The window's present failing is the device's failing to present.
+  return !d->window || !d->window->backend() ||
+         d->window->backend()->Present(d->frame.data(), d->outputW, d->outputH, d->outputW,
+                                       Rect{0, 0, d->outputW, d->outputH}, false);
 }
 
 Status Test(Device* d) {

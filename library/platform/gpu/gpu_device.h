@@ -49,6 +49,18 @@ struct Info {
 
 struct Device;
 
+// True when the renderer string names one of Mesa's software rasterizers
+// (llvmpipe, softpipe, swrast): OpenGL drawn on the processor, slower than
+// the engine's own software renderer on the same frame.
+bool IsSoftwareRasterizer(const std::string& renderer);
+// True when KIV_FORCE_GPU asks for the GPU renderer even on a software
+// rasterizer (read each time: tests set it).
+bool GpuForced();
+// Which renderer draws on a machine whose OpenGL device has this renderer
+// string (has_context false: none could be made), and why, as one line:
+// "GPU (...)" or "software (...)".
+std::string RendererChoice(bool has_context, const std::string& renderer);
+
 // A device for the window (real backend) or off-screen (headless, or window
 // NULL); NULL with the reason in *why.
 Device* Create(Window* window, bool headless, std::string* why);

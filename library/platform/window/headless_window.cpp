@@ -3,6 +3,8 @@
 // it) and keeps the last presented frame, scaled to the client size, for
 // capture.
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "platform/window/display.h"
 #include "platform/window/window.h"
@@ -72,22 +74,41 @@ class HeadlessWindow : public WindowBackend {
   }
   bool FullScreen() override { return full_screen_; }
 
-  void Present(const uint32_t* px, int w, int h, int pitch, Rect dst, bool smooth) override {
+  bool Present(const uint32_t* px, int w, int h, int pitch, Rect dst, bool smooth) override {
     std::lock_guard lock(mutex_);
     ++presents_;
     // Nearest-neighbour into a client-sized frame; outside dst stays black.
+    // Each column's and row's source is worked out once per frame, not per
+    // pixel, and rows of the frame's own width are copied whole.
     frame_.width = w_;
     frame_.height = h_;
-    frame_.pixels.assign(static_cast<size_t>(std::max(0, w_)) * std::max(0, h_), 0xFF000000u);
+    const size_t n = static_cast<size_t>(std::max(0, w_)) * std::max(0, h_);
     int dw = dst.width(), dh = dst.height();
-    if (!px || w <= 0 || h <= 0 || dw <= 0 || dh <= 0) return;
+    const bool covers = dst.left <= 0 && dst.top <= 0 && dst.right >= w_ && dst.bottom >= h_ && px && w > 0 && h > 0;
+    if (covers && frame_.pixels.size() == n) {
+      // Every pixel is written below.
+    } else {
+      frame_.pixels.assign(n, 0xFF000000u);
+    }
+    if (!px || w <= 0 || h <= 0 || dw <= 0 || dh <= 0) return true;
+    const int x0 = std::max(0, dst.left), x1 = std::min(w_, dst.right);
+    if (x1 <= x0) return true;
+    columns_.resize(static_cast<size_t>(x1 - x0));
+    for (int x = x0; x < x1; ++x)
+      columns_[static_cast<size_t>(x - x0)] = static_cast<int>((static_cast<int64_t>(x - dst.left) * w) / dw);
+    const bool plain = dw == w && x0 == dst.left;  // columns map one to one
     for (int y = std::max(0, dst.top); y < std::min(h_, dst.bottom); ++y) {
-      int sy = static_cast<int>((static_cast<int64_t>(y - dst.top) * h) / dh);
-      for (int x = std::max(0, dst.left); x < std::min(w_, dst.right); ++x) {
-        int sx = static_cast<int>((static_cast<int64_t>(x - dst.left) * w) / dw);
-        frame_.pixels[static_cast<size_t>(y) * w_ + x] = px[static_cast<size_t>(sy) * pitch + sx];
+      const int sy = static_cast<int>((static_cast<int64_t>(y - dst.top) * h) / dh);
+      const uint32_t* s = px + static_cast<size_t>(sy) * pitch;
+      uint32_t* d = frame_.pixels.data() + static_cast<size_t>(y) * w_ + x0;
+      if (plain) {
+        std::memcpy(d, s, static_cast<size_t>(x1 - x0) * 4);
+      } else {
+        const int* c = columns_.data();
+        for (int i = 0, cols = x1 - x0; i < cols; ++i) d[i] = s[c[i]];
       }
     }
+    return true;
   }
   void PressCloseButton() override { owner_->Post(0x0010, 0, 0); }
   int PresentCount() override {
@@ -109,6 +130,7 @@ class HeadlessWindow : public WindowBackend {
   Rect saved_;
   int presents_ = 0;
   Frame frame_;
+  std::vector<int> columns_;  // the source column of each frame column
 };
 
 }  // namespace

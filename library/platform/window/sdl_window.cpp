@@ -1,6 +1,6 @@
 // SDL2 window backend. Supports: one native window per backend, its events
 // turned into window messages on the window thread, software frames shown
-// through a streaming texture. Lacks: non-client areas (caption clicks reach
+// through SDL's software renderer. Lacks: non-client areas (caption clicks reach
 // the program only as the window manager's maximise), so a caption double
 // click arrives as the maximise command.
 //
@@ -206,8 +206,8 @@ class SdlWindow : public WindowBackend {
 
   bool FullScreen() override { return window_ && full_screen_; }
 
-  void Present(const uint32_t* px, int w, int h, int pitch, Rect dst, bool smooth) override {
-    if (!px || w <= 0 || h <= 0) return;
+  bool Present(const uint32_t* px, int w, int h, int pitch, Rect dst, bool smooth) override {
+    if (!px || w <= 0 || h <= 0 || !window_) return false;
     {
       std::lock_guard lock(front_mutex_);
       front_.width = w;
@@ -222,6 +222,9 @@ class SdlWindow : public WindowBackend {
       ++presents_;
     }
     Wake();
+    // The frame is drawn on the window thread; a draw that failed there
+    // (no renderer, no texture) is what the next present reports.
+    return !draw_failed_.load();
   }
   void PressCloseButton() override {
     SDL_Event e;
@@ -231,6 +234,7 @@ class SdlWindow : public WindowBackend {
     e.window.windowID = id_;
     SDL_PushEvent(&e);
   }
+  uint32_t Exposures() override { return exposures_.load(); }
   int PresentCount() override {
     std::lock_guard lock(front_mutex_);
     return presents_;
@@ -279,7 +283,10 @@ class SdlWindow : public WindowBackend {
             Post(kMsgActivate, 0, 0);
             Post(kMsgActivateApp, 0, 0);
             break;
-          case SDL_WINDOWEVENT_EXPOSED: {
+          case SDL_WINDOWEVENT_EXPOSED:
+          case SDL_WINDOWEVENT_SHOWN:
+          case SDL_WINDOWEVENT_SIZE_CHANGED: {
+            exposures_.fetch_add(1);
             std::lock_guard lock(front_mutex_);
             dirty_ = true;
             break;
@@ -340,12 +347,15 @@ class SdlWindow : public WindowBackend {
     }
   }
 
-  // The renderer for CPU frames, made when the first one is drawn.
+  // The renderer for CPU frames, made when the first one is drawn: SDL's
+  // software renderer over the window surface, so no GL renderer runs under
+  // frames drawn on the processor (where the GPU renderer draws, it shows
+  // them itself); an accelerated one only where that cannot be made.
   bool MakeRenderer() {
     if (renderer_) return true;
     if (renderer_failed_) return false;
-    renderer_ = SDL_CreateRenderer(window_, -1, 0);
-    if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+    renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+    if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, 0);
     renderer_failed_ = renderer_ == nullptr;
     return renderer_ != nullptr;
   }
@@ -366,7 +376,10 @@ class SdlWindow : public WindowBackend {
       return;
     }
     if (!dirty_ || front_.pixels.empty() || !window_) return;
-    if (!MakeRenderer()) return;
+    if (!MakeRenderer()) {
+      draw_failed_.store(true);
+      return;
+    }
     dirty_ = false;
     if (!texture_ || tex_w_ != front_.width || tex_h_ != front_.height) {
       if (texture_) SDL_DestroyTexture(texture_);
@@ -374,15 +387,18 @@ class SdlWindow : public WindowBackend {
                                    front_.width, front_.height);
       tex_w_ = front_.width;
       tex_h_ = front_.height;
-      if (!texture_) return;
+      if (!texture_) {
+        draw_failed_.store(true);
+        return;
+      }
     }
     SDL_SetTextureScaleMode(texture_, front_smooth_ ? SDL_ScaleModeLinear : SDL_ScaleModeNearest);
-    SDL_UpdateTexture(texture_, nullptr, front_.pixels.data(), front_.width * 4);
-    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
-    SDL_RenderClear(renderer_);
     SDL_Rect d{front_dst_.left, front_dst_.top, front_dst_.width(), front_dst_.height()};
-    SDL_RenderCopy(renderer_, texture_, nullptr, &d);
-    SDL_RenderPresent(renderer_);
+    const bool ok = SDL_UpdateTexture(texture_, nullptr, front_.pixels.data(), front_.width * 4) == 0 &&
+                    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255) == 0 && SDL_RenderClear(renderer_) == 0 &&
+                    SDL_RenderCopy(renderer_, texture_, nullptr, &d) == 0;
+    if (ok) SDL_RenderPresent(renderer_);
+    draw_failed_.store(!ok);
   }
 
   Window* owner_;
@@ -393,6 +409,8 @@ class SdlWindow : public WindowBackend {
   std::atomic<unsigned long> x11_window_{0};
   std::string x11_display_;
   std::atomic<bool> direct_{false};
+  std::atomic<uint32_t> exposures_{0};
+  std::atomic<bool> draw_failed_{false};
   int tex_w_ = 0, tex_h_ = 0;
   uint32_t id_ = 0;
   bool video_ = false;

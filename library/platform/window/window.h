@@ -59,13 +59,18 @@ class WindowBackend : public EventSource {
   virtual void Minimize() = 0;
   virtual void SetFullScreen(bool on) = 0;
   virtual bool FullScreen() = 0;  // desktop full screen is on
-  // Shows a frame scaled into dst (client coordinates); callable from any thread.
-  virtual void Present(const uint32_t* pixels, int width, int height, int pitch_px,
+  // Shows a frame scaled into dst (client coordinates); callable from any
+  // thread. False when it cannot be shown (no window, or the window system
+  // refused the last one).
+  virtual bool Present(const uint32_t* pixels, int width, int height, int pitch_px,
                        Rect dst, bool smooth) = 0;
   // Asks the window to close as its close button does (through the window
   // system where there is one).
   virtual void PressCloseButton() = 0;
   virtual int PresentCount() = 0;
+  // Counts the times the window system asked for the window's contents
+  // again (uncovered, shown, resized); any thread may read it.
+  virtual uint32_t Exposures() { return 0; }
   virtual Frame LastFrame() = 0;
   // The native window of a real backend (SDL_Window*), for services that
   // act on it on the window thread; null for the in-memory window.

@@ -114,7 +114,9 @@ std::string Stderr() {
   return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-pid_t Start(bool headless, bool gpu = false) {
+// gpu: the OpenGL device is there (llvmpipe); force: KIV_FORCE_GPU asks for
+// the GPU renderer on it.
+pid_t Start(bool headless, bool gpu = false, bool force = false) {
   ::unlink((kGame + "/stderr.txt").c_str());
   pid_t pid = fork();
   if (pid == 0) {
@@ -122,6 +124,8 @@ pid_t Start(bool headless, bool gpu = false) {
     // with the software renderer.
     if (gpu) unsetenv("KIV_GPU_FAULTS");
     else setenv("KIV_GPU_FAULTS", "1", 1);
+    if (force) setenv("KIV_FORCE_GPU", "1", 1);
+    else unsetenv("KIV_FORCE_GPU");
     setenv("LP_NUM_THREADS", "0", 1);
     if (headless) setenv("KIV_HEADLESS", "1", 1);
     else unsetenv("KIV_HEADLESS");
@@ -225,16 +229,29 @@ TEST_F(OrvaneOnX, CloseRequestDuringTheStartUpBoxEndsInOrder) {
   }
 }
 
-// On a display with OpenGL (llvmpipe here) the demo opens on the GPU: no
-// warning; the close button's question answered Yes ends it in order.
-TEST_F(OrvaneOnX, OpensOnTheGpuAndClosesOnYes) {
+// Where the only OpenGL is a software rasterizer (llvmpipe here) the demo
+// opens on the software renderer without a warning (nothing failed) and its
+// debug output says why; the close button's question answered Yes ends it
+// in order.
+// It is a first start (no config.dat): the 1280 x 720 window opens centred
+// on the 1920 x 1080 screen.
+TEST_F(OrvaneOnX, OpensOnTheSoftwareRendererOverLlvmpipeAndClosesOnYes) {
+  ::unlink((kGame + "/save/config.dat").c_str());
+  ::setenv("KIV_DEBUG_OUTPUT", "1", 1);
   pid_t pid = Start(false, true);
+  ::unsetenv("KIV_DEBUG_OUTPUT");
   const ChildGuard guard{pid};
   std::vector<Window> game;
   for (int i = 0; i < 400 && game.empty(); ++i, usleep(50000)) game = Find(display, kTitle, false);
   ASSERT_FALSE(game.empty()) << Stderr();
   usleep(1500000);
-  EXPECT_EQ(Find(display, "警告", true).size(), 0u) << "no warning: the GPU renderer runs";
+  EXPECT_EQ(Find(display, "警告", true).size(), 0u) << "no warning: nothing failed";
+  EXPECT_NE(Stderr().find("Renderer: software (llvmpipe"), std::string::npos) << Stderr().substr(0, 2000);
+  int x = -1, y = -1;
+  Window child = 0;
+  XTranslateCoordinates(display, game.front(), DefaultRootWindow(display), 0, 0, &x, &y, &child);
+  EXPECT_EQ(x, (1920 - 1280) / 2);
+  EXPECT_EQ(y, (1080 - 720) / 2);
   EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << Stderr();
   for (Window w : game) PressCloseButton(display, w);
   Window question = 0;
@@ -261,7 +278,7 @@ bool Greenish(long rgb) {
 // shows the demo's first screen (sky at the top, the hills low on the left).
 TEST_F(OrvaneOnX, ShowsItsFramesStraightFromTheGpu) {
   ::setenv("KIV_DEBUG_OUTPUT", "1", 1);
-  pid_t pid = Start(false, true);
+  pid_t pid = Start(false, true, true);
   ::unsetenv("KIV_DEBUG_OUTPUT");
   const ChildGuard guard{pid};
   Window game = WaitFor(display, kTitle);
@@ -276,6 +293,7 @@ TEST_F(OrvaneOnX, ShowsItsFramesStraightFromTheGpu) {
   EXPECT_TRUE(Bluish(sky)) << std::hex << sky;
   EXPECT_TRUE(Greenish(hill)) << std::hex << hill;
   EXPECT_NE(Stderr().find("GPU present: direct"), std::string::npos) << Stderr().substr(0, 2000);
+  EXPECT_NE(Stderr().find("Renderer: GPU (llvmpipe"), std::string::npos) << Stderr().substr(0, 2000);
   PressCloseButton(display, game);
   Window question = 0;
   for (int i = 0; i < 400 && !question; ++i, usleep(50000))
