@@ -16,7 +16,9 @@
 #include "data/system_data.h"
 #include "layers/layers.h"
 #include "platform/core/text_encoding.h"
+#include "render/soft_screen.h"
 #include "save/save.h"
+#include "support/golden_frame.h"
 #include "system/system_commands.h"
 #include "start/program_identity.h"
 
@@ -528,6 +530,53 @@ TEST_F(SaveCommandTest, SaveMenuTextsDrawInFrontOfEveryLayerAtTheMovedBase) {
     ASSERT_NE(Rec(64).sprite, nullptr);
     EXPECT_EQ(PriorityOf(Rec(64).sprite), layer_priority(ctx, 64, nullptr));
   }
+}
+
+// What the player sees after set_priority moved the base 37 steps back: a
+// full-screen panel on layer 100 would then draw in front of a button at a
+// fixed priority and of a save text at its own layer's priority; both are
+// made at base + 4866 and stay in front of it.
+TEST_F(SaveCommandTest, AButtonAndASaveTextStayInFrontOfAPanelAfterSetPriority) {
+  WriteImage("PANEL.PGD", motiontest::Solid(1280, 720, 0xFF2040A0u));
+  WriteImage("BTN.PGD", motiontest::Solid(100, 120, 0xFF30C040u));
+  Start(R"(
+.file "UNUSED"
+    call set_priority -37
+    call sp_set_ex file"PANEL", 100, 0, 0
+    call btn_set 0, 0, file"BTN", 0, 0, 0, 0
+    call get_save_text 20, 10, 600, 400
+    call run 0, 0, 0
+done:
+    call wait_frame
+    jmp @done
+)");
+  ASSERT_EQ(save_init(ctx), 1);
+  std::strcpy(ctx->save.saveText, "SAVE TEXT");
+  ctx->save.fontColor = 0xFFFFFF;
+  ctx->save.textRectWidth = 400;
+  ctx->save.textRectHeight = 100;
+  ASSERT_TRUE(save_snapshot_build(ctx, ctx->script.pc));
+  ASSERT_TRUE(save_file_write(ctx, Path("save010.dat").c_str()));
+  Frame(0);
+  Frame(16);
+  ASSERT_EQ(ctx->priorityBase, -37 * 134);
+  const uint32_t* px = g_kiv->soft->backBuffer;
+  ASSERT_NE(px, nullptr);
+  // Colours as the picture encoder and the screen keep them: within a few
+  // steps of each channel.
+  auto near = [](uint32_t a, uint32_t b) {
+    for (int c = 0; c < 24; c += 8)
+      if (std::abs(int((a >> c) & 0xFF) - int((b >> c) & 0xFF)) > 8) return false;
+    return true;
+  };
+  const uint32_t panel = px[1280 * 300 + 300];
+  EXPECT_TRUE(near(panel, 0x2040A0u)) << std::hex << panel << ": the panel fills the screen";
+  EXPECT_TRUE(near(px[1280 * 20 + 50], 0x30C040u)) << std::hex << px[1280 * 20 + 50] << ": the button shows over the panel";
+  int textPixels = 0;
+  for (int y = 390; y < 450; ++y)
+    for (int x = 600; x < 800; ++x) textPixels += near(px[1280 * y + x], 0xFFFFFFu);
+  EXPECT_GT(textPixels, 100) << "the save text shows over the panel";
+  expect_golden_frame("save_text_button_over_panel.png", px);
 }
 
 // SetSaveDay prints the year in full; format 1 adds the day of the week.
