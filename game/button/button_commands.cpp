@@ -9,6 +9,7 @@
 #include "component_entries.h"
 #include "data/script_tables.h"
 #include "layers/display_queue.h"
+#include "layers/layers.h"
 #include "layers/sprite_records.h"
 #include "platform/core/text_encoding.h"
 #include "sound/sound_shared.h"
@@ -20,7 +21,6 @@
 namespace {
 
 constexpr int kButtonSoundType = 4;
-constexpr int kButtonPriority = 100;  // in front of every layer
 constexpr int kFallbackWidth = 1280;
 constexpr int kFallbackHeight = 720;
 constexpr int32_t kAllButtons = -1;
@@ -167,7 +167,7 @@ int CmdSet(VmContext* ctx) {
   SpriteRecord* r = sprite_record_init(ctx, kSpriteKindButton, group * kButtonsPerGroup + index);
   if (!r) return 0;
   r->sprite = sprite_load(game_render_list(ctx), sprite_attrs_file(at, name), kFallbackWidth, kFallbackHeight,
-                          kButtonPriority);
+                          front_priority(ctx));
   if (!r->sprite) {
     sprite_record_release(ctx, r);
     return 0;

@@ -18,6 +18,7 @@
 #include "button/buttons.h"
 #include "component_entries.h"
 #include "data/script_tables.h"
+#include "layers/layers.h"
 #include "layers/sprite_records.h"
 #include "layers/sprite_save_fields.h"
 #include "platform/core/byte_io.h"
@@ -30,7 +31,6 @@
 namespace {
 
 constexpr int kButtonSoundType = 4;
-constexpr int kButtonPriority = 100;
 constexpr int32_t kMaxSpriteSide = 8192;
 
 struct SavedEntry {
@@ -155,7 +155,7 @@ bool RebuildEntry(VmContext* ctx, int g, int i, const SavedEntry& s) {
   CopySavedWords(rec, s.t);
   ImageAttributes attrs;
   const ImageAttributes* at = sprite_attrs_copy(ctx, name, &attrs) ? &attrs : nullptr;
-  rec->sprite = sprite_load(game_render_list(ctx), sprite_attrs_file(at, name), 1280, 720, kButtonPriority);
+  rec->sprite = sprite_load(game_render_list(ctx), sprite_attrs_file(at, name), 1280, 720, front_priority(ctx));
   if (!rec->sprite) return Refuse("image no longer loads", g, i);
   rec->imageOperand = s.operand;
   if (s.operand & kStringVariableBit) std::memcpy(rec->name, name, sizeof rec->name);

@@ -153,8 +153,10 @@ int CmdSelect(VmContext* ctx) {
         return 1;
       }
       if (command != kSelectNextWord) return Malformed(ctx, "[%d]select命令の形式に誤りがあります。");
-      if (++entries > kChoiceMaxEntries) return Malformed(ctx, "[%d]select命令が多すぎます。");
+      // The 16th entry is taken (its arguments leave the value stack) and
+      // then the block is refused.
       BuildChoice(ctx);
+      if (++entries > kChoiceMaxEntries) return Malformed(ctx, "[%d]select命令が多すぎます。");
       continue;
     }
     // The pushes before a choice: core instructions only, checked as the

@@ -300,7 +300,7 @@ int CmdSetPriority(VmContext* ctx) {
   game_debug_log(kDebugWindowCommand, "set_priority %d", step);
   const int64_t move = int64_t{kPriorityStep} * step;
   if (kPriorityLimit - int64_t{ctx->priorityBase} + move < 0) {
-    game_debug_puts(kDebugWindowCommand, plat::Sjis("set_priorityで一番手前に設定されています"));
+    game_debug_puts(kDebugWindowError, plat::Sjis("set_priorityで一番手前に設定されています"));
     return 0;
   }
   ctx->priorityBase = Saturate(int64_t{ctx->priorityBase} + move);

@@ -39,6 +39,10 @@ int32_t layer_priority(const VmContext* ctx, int layer, const ImageAttributes* a
   return static_cast<int32_t>(std::clamp<int64_t>(p, INT32_MIN, INT32_MAX));
 }
 
+int32_t front_priority(const VmContext* ctx) {
+  return static_cast<int32_t>(std::clamp<int64_t>(int64_t{ctx->priorityBase} + kFrontPriority, INT32_MIN, INT32_MAX));
+}
+
 void layer_position(KivSprite* sprite, int step, int vertical, int* x, int* y) {
   KivSpriteInfo info{};
   KivSpriteGetInfo(sprite, &info);

@@ -49,6 +49,9 @@ constexpr uint32_t kLinkCopyLayer = 2;  // copy from another layer
 // drawn later, in front; each attribute priority step is 134.
 constexpr int32_t kLayerPriorityTop = 4999;
 constexpr int32_t kPriorityStep = 134;
+// Buttons, save-menu texts, the name entry and the message text draw at
+// base + 4866, in front of every layer wherever set_priority moves the base.
+constexpr int32_t kFrontPriority = 4866;
 
 struct LinkSlot {
   uint32_t control;  // bit 28 child; low 28 bits the composition to replay
@@ -105,6 +108,8 @@ LayerRecord* layer_get(VmContext* ctx, int layer);
 
 // base + 4999 - layer, plus 134 per attribute priority step.
 int32_t layer_priority(const VmContext* ctx, int layer, const ImageAttributes* attrs);
+// base + kFrontPriority, held within 32 bits.
+int32_t front_priority(const VmContext* ctx);
 
 // Where a sprite goes for a horizontal step and vertical mode: step < 0 puts
 // its right edge at 0, step > 20 its left edge at 1280, else its centre at

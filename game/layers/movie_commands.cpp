@@ -61,7 +61,9 @@ int CmdMspSet(VmContext* ctx) {
 
 int CmdMspCls(VmContext* ctx) {
   const int32_t layer = value_stack_pop(ctx);
-  if (!LayerInRange(layer)) return 1;
+  // Only numbers above the layers are ignored: -1 clears every layer as
+  // sp_cls -1 does, and sp_cls refuses the other negative ones.
+  if (layer >= kLayerCount) return 1;
   game_debug_puts(kDebugWindowCommand, "msp_cls");
   value_stack_push(ctx, layer);
   return layer_cmd_sp_cls(ctx);

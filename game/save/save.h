@@ -10,6 +10,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <span>
 #include <string>
 #include <vector>
@@ -79,3 +80,10 @@ void save_thumbnail_from_screen(VmContext* ctx);
 // Test seam: replaces the atomic file write (null restores it).
 using SaveFileWriter = bool (*)(const std::string& path, const void* data, size_t size);
 void save_set_file_writer(SaveFileWriter writer);
+
+// The date text of SetSaveDay for the slot's local time: format 1 adds the
+// day of the week in brackets, any other the date alone (year in full).
+void save_day_text(const std::tm& t, int32_t format, char* out, size_t size);
+// Test seam: move_file acts as on a file system that cannot exchange two
+// names in one step (false), or as usual (true).
+void save_set_atomic_exchange(bool available);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -332,7 +333,31 @@ int CmdDeleteFile(VmContext* ctx) {
   return 1;
 }
 
-// Exchanges two slot files in one step; a missing one simply moves the other.
+std::atomic<bool> g_atomicExchange{true};
+
+// Exchanges two existing files: in one step where the file system can, else
+// through save_tmp.dat in the save folder (b to it, a to b, it to a), each
+// step undone when a later one fails, so both files always survive.
+bool ExchangeFiles(const std::string& na, const std::string& nb) {
+  if (g_atomicExchange.load()) {
+    if (::renameat2(AT_FDCWD, na.c_str(), AT_FDCWD, nb.c_str(), RENAME_EXCHANGE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP && errno != EOPNOTSUPP) return false;
+  }
+  const std::string tmp = Native(save_path("save_tmp.dat"));
+  if (::rename(nb.c_str(), tmp.c_str()) != 0) return false;
+  if (::rename(na.c_str(), nb.c_str()) != 0) {
+    ::rename(tmp.c_str(), nb.c_str());
+    return false;
+  }
+  if (::rename(tmp.c_str(), na.c_str()) != 0) {
+    ::rename(nb.c_str(), na.c_str());
+    ::rename(tmp.c_str(), nb.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Exchanges two slot files; a missing one simply moves the other.
 int CmdMoveFile(VmContext* ctx) {
   const int32_t a = value_stack_pop(ctx);
   const int32_t b = value_stack_pop(ctx);
@@ -347,7 +372,7 @@ int CmdMoveFile(VmContext* ctx) {
   const bool hasA = SlotExists(a), hasB = SlotExists(b);
   bool ok = true;
   if (hasA && hasB)
-    ok = ::renameat2(AT_FDCWD, na.c_str(), AT_FDCWD, nb.c_str(), RENAME_EXCHANGE) == 0;
+    ok = ExchangeFiles(na, nb);
   else if (hasA)
     ok = ::rename(na.c_str(), nb.c_str()) == 0;
   else if (hasB)
@@ -379,6 +404,8 @@ int CmdCopyFile(VmContext* ctx) {
 }
 
 }  // namespace
+
+void save_set_atomic_exchange(bool available) { g_atomicExchange.store(available); }
 
 void save_commands_install() {
   static const CommandBinding kCommands[] = {

@@ -18,6 +18,8 @@
 #include "platform/core/text_encoding.h"
 #include "save/save.h"
 #include "start/game_debug_log.h"
+#include "data/system_data.h"
+#include "system/system_commands.h"
 #include "text/text_layout.h"
 #include "vm/vm.h"
 
@@ -94,7 +96,8 @@ void ShowText(VmContext* ctx, uint32_t op, int32_t layer, int32_t x, int32_t y, 
     display_queue_post_layer(ctx, op, layer);
   } else {
     if (l.record) layer_release(ctx, layer);
-    KivSprite* made = KivSpriteCreateText(game_render_list(ctx), text, layer_priority(ctx, layer, nullptr), 0xFFFFFFFFu);
+    // In front of every layer, so the menu's panels never cover it.
+    KivSprite* made = KivSpriteCreateText(game_render_list(ctx), text, front_priority(ctx), 0xFFFFFFFFu);
     if (!made || !PlaceSprite(ctx, op, layer, x, y, made)) game_debug_puts(kDebugWindowError, "sprite create error");
   }
   KivFontSetFontSize(size);
@@ -210,16 +213,15 @@ int CmdSetSaveDay(VmContext* ctx) {
     game_debug_log(kDebugWindowError, "SetSaveDay error [%s]", path.c_str());
     return 1;
   }
-  static const char* const kDays[] = {"日", "月", "火", "水", "木", "金", "土"};
   char text[64];
-  if (format == 1)
-    std::snprintf(text, sizeof text, "%02d/%02d/%02d (%s)", t.tm_year % 100, t.tm_mon + 1, t.tm_mday,
-                  plat::Sjis(kDays[t.tm_wday % 7]));
-  else
-    std::snprintf(text, sizeof text, "%02d/%02d/%02d", t.tm_year % 100, t.tm_mon + 1, t.tm_mday);
+  save_day_text(t, format, text, sizeof text);
   ShowText(ctx, kOpSetSaveDay, layer, x, y, text, false);
   return 1;
 }
+
+// Mosaics are on for the menu's own flag and for the system data's "every
+// thumbnail a mosaic" word (set_allmosaicthumbnail), as for the screen's.
+bool MosaicOn(VmContext* ctx) { return ctx->save.mosaic || system_words(ctx)[kSysAllMosaicThumbnails] != 0; }
 
 int CmdLoadThumbnail(VmContext* ctx) {
   const uint32_t operand = static_cast<uint32_t>(value_stack_pop(ctx));
@@ -239,7 +241,7 @@ int CmdLoadThumbnail(VmContext* ctx) {
   if (px && w > 0 && h > 0) {
     std::vector<uint32_t> work(px, px + static_cast<size_t>(w) * h);
     KivSpriteUnlock(sprite);
-    made = (s.mosaic ? KivThumbnailCreateMosaicEx(s.thumbPixels, s.thumbWidth, s.thumbHeight, work.data(), w, h, 6)
+    made = (MosaicOn(ctx) ? KivThumbnailCreateMosaicEx(s.thumbPixels, s.thumbWidth, s.thumbHeight, work.data(), w, h, 6)
                      : KivThumbnailCreateEx(s.thumbPixels, s.thumbWidth, s.thumbHeight, work.data(), w, h)) != 0;
   } else if (px) {
     KivSpriteUnlock(sprite);
@@ -250,6 +252,16 @@ int CmdLoadThumbnail(VmContext* ctx) {
 }
 
 }  // namespace
+
+void save_day_text(const std::tm& t, int32_t format, char* out, size_t size) {
+  static const char* const kDays[] = {"日", "月", "火", "水", "木", "金", "土"};
+  const int year = t.tm_year + 1900;
+  if (format == 1)
+    std::snprintf(out, size, "%02d/%02d/%02d (%s)", year, t.tm_mon + 1, t.tm_mday,
+                  plat::Sjis(kDays[((t.tm_wday % 7) + 7) % 7]));
+  else
+    std::snprintf(out, size, "%02d/%02d/%02d", year, t.tm_mon + 1, t.tm_mday);
+}
 
 void save_menu_commands_install() {
   static const CommandBinding kCommands[] = {

@@ -6,6 +6,7 @@
 // refuses to run twice, starts the engine and runs the game task until the
 // game ends. Exit codes: 0 a normal end (also when the player declined to
 // delete outdated data), 1 a start that could not go on.
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
   p.debug = 0;
   p.title = id.productName.c_str();
   p.className = id.productName.c_str();
+  p.icon = reinterpret_cast<const char*>(uintptr_t{103});  // the program's icon: icon.png beside it
   p.cmdLine = command_line.c_str();
   p.clientWidth = p.screenWidth = 1280;
   p.clientHeight = p.screenHeight = 720;

@@ -57,8 +57,9 @@ void AppendText(VmContext* ctx, Output& out, int32_t value) {
   out.Append(t, strnlen(t, sizeof entry - 4));
 }
 
-// Parses "%[-#0]*[width][.precision](d|D|x|X)" at p (p[0] == '%'); the
-// length of the conversion, or 0 when it is not one.
+// Parses "%[-#0]*[width][.precision][l](d|D|x|X)" at p (p[0] == '%'); the
+// length of the conversion, or 0 when it is not one. The long prefix is the
+// 32-bit value itself: it is dropped from the conversion made here.
 size_t ParseIntConversion(const char* p, char* conv, size_t conv_size) {
   size_t i = 1;
   while (p[i] == '-' || p[i] == '#' || p[i] == '0') ++i;
@@ -77,13 +78,16 @@ size_t ParseIntConversion(const char* p, char* conv, size_t conv_size) {
     ++i;
     if (number(&i) < 0) return 0;
   }
+  const size_t body = i;  // "%" with flags, width and precision
+  const bool prefixed = p[i] == 'l' || p[i] == 'L';
+  if (prefixed) ++i;
   const char type = p[i];
   if (type != 'd' && type != 'D' && type != 'x' && type != 'X') return 0;
   ++i;
-  if (i + 1 > conv_size) return 0;
-  std::memcpy(conv, p, i);
-  conv[i] = 0;
-  if (type == 'D') conv[i - 1] = 'd';
+  if (body + 2 > conv_size) return 0;
+  std::memcpy(conv, p, body);
+  conv[body] = type == 'D' ? 'd' : type;
+  conv[body + 1] = 0;
   return i;
 }
 
@@ -124,7 +128,8 @@ std::string wsprint_expand(VmContext* ctx, const char* format, std::span<const i
       }
       char buf[600];
       const int32_t value = v.Next();
-      const bool hex = conv[len - 1] == 'x' || conv[len - 1] == 'X';
+      const size_t last = std::strlen(conv) - 1;
+      const bool hex = conv[last] == 'x' || conv[last] == 'X';
       int w = hex ? std::snprintf(buf, sizeof buf, conv, static_cast<unsigned>(value))
                   : std::snprintf(buf, sizeof buf, conv, value);
       if (w > 0) out.Append(buf, std::min<size_t>(static_cast<size_t>(w), sizeof buf - 1));

@@ -110,6 +110,7 @@ int Start(VmContext* ctx) {
   }
   if (n < 0) {
     player_name_set_direct(ctx, text);
+    command_set_result(ctx, 1);  // an accepted name, as the entry screen reports it
     return 1;
   }
   SetName(p, text, CharsPrefix(text, len, n, kPlayerNameBytes));
@@ -130,10 +131,12 @@ int Start(VmContext* ctx) {
   return 1;
 }
 
+// The buttons are polled whether or not the field exists: a field the window
+// thread could not make (its box told the player) reads as empty, so
+// accepting beeps and cancel still ends the entry.
 void Entering(VmContext* ctx) {
   PlayerNameState& p = ctx->playerName;
   const intptr_t f = Field(p).load();
-  if (!f) return;  // not created yet on the window thread
   KivButtonState st{};
   KivSprite* clicked = p.button ? KivButtonGetReaction(p.button, &st) : nullptr;
   if (!clicked) return;
@@ -173,6 +176,7 @@ int cmd_set_playername(VmContext* ctx) {
       const int result = p.state == 2 ? 1 : 0;
       command_set_result(ctx, result);
       ScreenRelease(ctx);
+      command_yield(ctx);  // the frame's run ends with the entry, as every run of it does
       return 1;
     }
   }

@@ -3,6 +3,7 @@
 // return-point list, random numbers and absolute values.
 #include "system/system_commands.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include "platform/core/text_encoding.h"
 #include "platform/core/wall_clock.h"
 #include "platform/window/display.h"
+#include "platform/window/window.h"
 #include "start/game_debug_log.h"
 #include "start/game_record.h"
 #include "system/key_messages.h"
@@ -43,34 +45,63 @@ int32_t abs_value(int32_t value) { return value == INT32_MIN ? value : (value < 
 
 // ---- Win32 system metrics over the display list ----
 
+namespace {
+
+// The frame the window manager draws around the game window: its caption
+// height and its border width (0 and 0 without a frame, as headless).
+struct WindowFrame {
+  int caption = 0, border = 0;
+};
+WindowFrame GameWindowFrame() {
+  WindowFrame f;
+  auto* w = static_cast<plat::Window*>(KivGetWindowHandle());
+  if (!w || !w->backend()) return f;
+  const plat::Rect outer = w->backend()->OuterRect(), client = w->backend()->ClientRectOnScreen();
+  f.border = std::max(0, outer.bottom - client.bottom);
+  f.caption = std::max(0, (client.top - outer.top) - f.border);
+  return f;
+}
+
+}  // namespace
+
 int32_t system_metric(int32_t index) {
+  const plat::Rect desk = plat::DesktopRect(), virt = plat::VirtualScreenRect();
   switch (index) {
-    case 0: {  // SM_CXSCREEN
-      const plat::Rect r = plat::DesktopRect();
-      return r.right - r.left;
+    case 0: return desk.right - desk.left;  // SM_CXSCREEN
+    case 1: return desk.bottom - desk.top;  // SM_CYSCREEN
+    case 2: case 3: case 20: case 21:       // scroll bar arrows and widths
+    case 9: case 10:                        // scroll thumbs
+      return 16;
+    case 4: case 15: return GameWindowFrame().caption;  // SM_CYCAPTION, SM_CYMENU
+    case 5: case 6: return 1;               // SM_CXBORDER, SM_CYBORDER
+    case 7: case 8: case 32: case 33:       // dialog and sizing frames
+      return GameWindowFrame().border;
+    case 11: case 12: return 32;            // SM_CXICON, SM_CYICON
+    case 13: case 14: return 32;            // SM_CXCURSOR, SM_CYCURSOR: the cursor pictures' size
+    case 16: return desk.right - desk.left;  // SM_CXFULLSCREEN
+    case 17: return desk.bottom - desk.top - GameWindowFrame().caption;  // SM_CYFULLSCREEN
+    case 19: return 1;                      // SM_MOUSEPRESENT
+    case 22: return 0;                      // SM_DEBUG
+    case 23: return 0;                      // SM_SWAPBUTTON
+    case 36: case 37: return 4;             // SM_CXDOUBLECLK, SM_CYDOUBLECLK
+    case 42: return 1;                      // SM_DBCSENABLED: the game's text is Shift-JIS
+    case 43: return 3;                      // SM_CMOUSEBUTTONS
+    case 49: case 50: return 16;            // SM_CXSMICON, SM_CYSMICON
+    case 59: return virt.right - virt.left + 2 * GameWindowFrame().border;  // SM_CXMAXTRACK
+    case 60: {                                                              // SM_CYMAXTRACK
+      const WindowFrame f = GameWindowFrame();
+      return virt.bottom - virt.top + f.caption + 2 * f.border;
     }
-    case 1: {  // SM_CYSCREEN
-      const plat::Rect r = plat::DesktopRect();
-      return r.bottom - r.top;
-    }
-    case 19:  // SM_MOUSEPRESENT
-      return 1;
-    case 43:  // SM_CMOUSEBUTTONS
-      return 3;
-    case 76:  // SM_XVIRTUALSCREEN
-      return plat::VirtualScreenRect().left;
-    case 77:  // SM_YVIRTUALSCREEN
-      return plat::VirtualScreenRect().top;
-    case 78: {  // SM_CXVIRTUALSCREEN
-      const plat::Rect r = plat::VirtualScreenRect();
-      return r.right - r.left;
-    }
-    case 79: {  // SM_CYVIRTUALSCREEN
-      const plat::Rect r = plat::VirtualScreenRect();
-      return r.bottom - r.top;
-    }
-    case 80:  // SM_CMONITORS
-      return static_cast<int32_t>(plat::Monitors().size());
+    case 61: return desk.right - desk.left;  // SM_CXMAXIMIZED
+    case 62: return desk.bottom - desk.top;  // SM_CYMAXIMIZED
+    case 75: return 1;                      // SM_MOUSEWHEELPRESENT
+    case 76: return virt.left;              // SM_XVIRTUALSCREEN
+    case 77: return virt.top;               // SM_YVIRTUALSCREEN
+    case 78: return virt.right - virt.left;  // SM_CXVIRTUALSCREEN
+    case 79: return virt.bottom - virt.top;  // SM_CYVIRTUALSCREEN
+    case 80: return static_cast<int32_t>(plat::Monitors().size());  // SM_CMONITORS
+    case 81: return 1;                      // SM_SAMEDISPLAYFORMAT
+    case 82: return 1;                      // SM_IMMENABLED: the name entry's input method
     default:
       game_debug_log(kDebugWindowError, "get_system_metrics : index %d not known, 0", index);
       return 0;

@@ -48,8 +48,8 @@ constexpr int kTextRecordText = 5;
 constexpr int kTextRecordNovel = 6;
 
 // Drawing priorities (above the priority base).
-constexpr int32_t kTextPriorityText = 4868;
-constexpr int32_t kTextPriorityName = 4868;
+constexpr int32_t kTextPriorityText = 4866;  // in front of the backlog's rows (4867)
+constexpr int32_t kTextPriorityName = 4866;
 constexpr int32_t kTextPriorityIcon0 = 4870;  // minus the slot
 constexpr int32_t kTextPriorityBase = 4871;
 constexpr int32_t kTextPriorityCaption = 4866;

@@ -290,9 +290,11 @@ TextExtent text_line_layout(const char* text, int font_size, int box_w) {
     }
     const uint32_t code = len == 2 ? static_cast<uint32_t>(*p) << 8 | p[1] : *p;
     p += len;
-    const int w = len == 2 ? size : size / 2;
-    if (width + w > box_w && !(len == 2 && text_no_break_before(code) && width + w <= box_w + size)) break;
-    width += w;
+    // The character that passes the box edge is measured with the line; the
+    // walk stops after it unless it may not start a line and stays within
+    // one character of the edge.
+    width += len == 2 ? size : size / 2;
+    if (width > box_w && !(text_no_break_before(code) && width <= box_w + size)) break;
   }
   return {static_cast<int32_t>(width), height};
 }

@@ -187,7 +187,7 @@ int CmdSyncGetTime(VmContext* ctx) {
   // Without a sync base there is no time to measure: 0.
   const uint32_t elapsed = w.syncSet ? KivtimeGetTime() - w.syncBase : 0;
   command_set_result(ctx, static_cast<int32_t>(elapsed));
-  game_debug_log(kDebugWindowCommand, "[%d] wait_sync_get_time", static_cast<int>(ctx->script.pc));
+  game_debug_log(kDebugWindowCommand, "[%d] wait_sync_get_time", static_cast<int>(elapsed));
   return 1;
 }
 

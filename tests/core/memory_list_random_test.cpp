@@ -91,17 +91,35 @@ TEST_F(EngineServicesTest, ErrorLogOnlyInDebugModeAndBounded) {
   std::string long_text(3000, 'q');
   EXPECT_EQ(KivErrorLogPrintf("%s", long_text.c_str()), 1);
   EXPECT_EQ(KivErrorLogPrintfBasic("%s", long_text.c_str()), 1);
-  plat::SetLastError(plat::kErrorInvalidHandle);
-  EXPECT_EQ(KivErrorLogPuts(), 1);
+  // Every word the engine sets, a few a host may set, and one outside the table.
+  const struct {
+    uint32_t code;
+    const char* line;
+  } kWords[] = {
+      {plat::kErrorInvalidHandle, "The handle is invalid."},
+      {5, "Access is denied."},
+      {2, "The system cannot find the file specified."},
+      {plat::kErrorNotEnoughMemory, "Not enough memory resources are available to process this command."},
+      {plat::kErrorInvalidParameter, "The parameter is incorrect."},
+      {183, "Cannot create a file when that file already exists."},
+      {0, "The operation completed successfully."},
+      {99999, "Error 99999."},
+  };
+  for (const auto& w : kWords) {
+    plat::SetLastError(w.code);
+    EXPECT_EQ(KivErrorLogPuts(), 1);
+  }
   KivUninit();
   std::ifstream in(log, std::ios::binary);
   std::string line1, line2, line3;
   std::getline(in, line1);
   std::getline(in, line2);
-  std::getline(in, line3);
   EXPECT_EQ(line1, long_text + "\r");
   EXPECT_EQ(line2, std::string(1023, 'q') + "\r");
-  EXPECT_EQ(line3, "The handle is invalid.\r");
+  for (const auto& w : kWords) {
+    std::getline(in, line3);
+    EXPECT_EQ(line3, std::string(w.line) + "\r") << w.code;
+  }
 }
 
 TEST_F(EngineServicesTest, RandomTableAndSeeds) {

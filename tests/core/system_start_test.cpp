@@ -2,11 +2,19 @@
 // the GPU fallback, and the window's placement.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "support/engine_fixture.h"
 #include "platform/window/display.h"
 #include "platform/window/messages.h"
+#include "platform/window/png_capture.h"
+#include "platform/window/window.h"
+#include "platform/core/file.h"
+#include "platform/core/module.h"
 
 using namespace kivtest;
 
@@ -167,6 +175,49 @@ TEST_F(StartUpTest, HiddenFlagLeavesWindowHidden) {
   ASSERT_EQ(KivInit(&params), 1);
   w = static_cast<plat::Window*>(KivGetWindowHandle());
   EXPECT_TRUE(w->backend()->Visible());
+}
+
+// The window as the window system gets it: its frame from the style bits,
+// the screen saver from mode bit 0x4, and the icon picture from the
+// program's folder (the one named, or icon.png for a numbered icon).
+TEST_F(StartUpTest, StyleScreenSaverAndIconReachTheWindow) {
+  const std::string folder = plat::FolderOf(plat::ModuleFileName(nullptr));
+  const std::string name = "icon_test_" + std::to_string(::getpid()) + ".png";
+  std::vector<uint32_t> icon(24 * 16);
+  for (size_t i = 0; i < icon.size(); ++i) icon[i] = 0xFF000000u | static_cast<uint32_t>(i * 977);
+  ASSERT_TRUE(plat::CapturePng(folder + "/" + name, icon.data(), 24, 16, 24));
+  const struct {
+    uint32_t style, mode;
+    const char* icon;
+    bool decorated, resizable, screenSaver, hasIcon;
+  } kCases[] = {
+      {0x02CB0000u, 0x441B, name.c_str(), true, false, false, true},   // the default: caption, fixed size
+      {0x02CF0000u, 0x441F, name.c_str(), true, true, true, true},     // a sizing frame; screen saver allowed
+      {0x80000000u, 0x0004, nullptr, false, false, true, false},       // a bare pop-up, no icon
+      {0x80C00000u, 0x0000, "missing.png", true, false, false, false}, // a pop-up with a caption
+      {0x00000000u, 0x0000, "", true, false, false, false},            // overlapped: always a caption
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.style << " " << c.mode);
+    params.style = c.style;
+    params.mode = c.mode;
+    params.icon = c.icon;
+    ASSERT_EQ(KivInit(&params), 1);
+    plat::WindowBackend* b = static_cast<plat::Window*>(KivGetWindowHandle())->backend();
+    EXPECT_EQ(b->Decorated(), c.decorated);
+    EXPECT_EQ(b->Resizable(), c.resizable);
+    EXPECT_EQ(b->ScreenSaverAllowed(), c.screenSaver);
+    const plat::Frame f = b->Icon();
+    if (c.hasIcon) {
+      EXPECT_EQ(f.width, 24);
+      EXPECT_EQ(f.height, 16);
+      EXPECT_EQ(f.pixels, icon);
+    } else {
+      EXPECT_TRUE(f.pixels.empty());
+    }
+    KivUninit();
+  }
+  ::unlink((folder + "/" + name).c_str());
 }
 
 TEST_F(StartUpTest, OffScreenPositionIsCentredInCallersRecord) {

@@ -8,6 +8,7 @@
 
 #include "effect/effect.h"
 #include "platform/input/input.h"
+#include "platform/window/cursor.h"
 #include "support/golden_frame.h"
 #include "render/soft_screen.h"
 #include "support/sprite_scene.h"
@@ -27,6 +28,7 @@ class ControlTaskTest : public kivtest::SpriteSceneTest {
   void SetUp() override {
     SpriteSceneTest::SetUp();
     plat::HeadlessInputReset();
+    plat::HeadlessCursorReset();
     g_kiv->active = 1;
     g_kiv->minimised = 0;
     origin = g_kiv->window->backend()->ClientRectOnScreen();
@@ -79,7 +81,18 @@ TEST_F(ControlTaskTest, SpriteControlMovesScalesAndRestores) {
   EXPECT_STREQ(g_kiv->debugTask->name, "KivSpriteCtrlTask");
   EXPECT_EQ(KivTaskFirstRootData(), gameData) << "the control task is not the game";
 
+  // Off every sprite the cursor is the game's; over one it is picture 1.
+  Mouse(300, 300);
+  Frame();
+  EXPECT_EQ(plat::HeadlessCursorRecord().shape, 0);
   Mouse(110, 70);
+  Frame();
+  EXPECT_EQ(plat::HeadlessCursorRecord().shape, 1) << "the sprite under the mouse shows cursor 1";
+  Mouse(300, 300);
+  Frame();
+  EXPECT_EQ(plat::HeadlessCursorRecord().shape, 0) << "and the game's cursor comes back off it";
+  Mouse(110, 70);
+  Frame();
   Key(plat::vk::kLButton, true);
   Frame();
   Key(plat::vk::kLButton, false);
@@ -102,6 +115,7 @@ TEST_F(ControlTaskTest, SpriteControlMovesScalesAndRestores) {
   Frame();
   EXPECT_EQ(g_kiv->debugTask, nullptr);
   EXPECT_EQ(Info(s).colour, 0xFF336699u) << "the colour comes back";
+  EXPECT_EQ(plat::HeadlessCursorRecord().shape, 0) << "the game's cursor is back after the task";
   KivTaskFree(game);
 }
 

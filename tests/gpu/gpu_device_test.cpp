@@ -172,3 +172,23 @@ TEST(RendererChoice, SoftwareRasterizersChooseTheSoftwareRendererUnlessForced) {
   }
   ::unsetenv("KIV_FORCE_GPU");
 }
+namespace {
+
+// The free texture memory is measured at the first present: on a software
+// rasteriser it is the system's available memory; a destroyed device
+// leaves it unknown.
+TEST_F(DeviceFixture, FreeTextureMemoryIsMeasuredAtPresentAndForgottenAtDestroy) {
+  gpu::SetOutputSize(d, 8, 8);
+  ASSERT_TRUE(gpu::Present(d));
+  const std::string& renderer = gpu::GetInfo(d).renderer;
+  const int mib = gpu::FreeTextureMemoryMiB();
+  if (renderer.find("llvmpipe") != std::string::npos || renderer.find("softpipe") != std::string::npos)
+    EXPECT_GT(mib, 0) << renderer;
+  else
+    EXPECT_GE(mib, -1) << renderer;
+  gpu::Destroy(d);
+  d = nullptr;
+  EXPECT_EQ(gpu::FreeTextureMemoryMiB(), -1);
+}
+
+}  // namespace

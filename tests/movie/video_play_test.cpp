@@ -15,6 +15,7 @@
 #include "movie_maker.h"
 #include "platform/core/clock.h"
 #include "platform/input/input.h"
+#include "platform/window/cursor.h"
 #include "platform/window/display.h"
 #include "platform/window/png_capture.h"
 #include "platform/window/window.h"
@@ -27,6 +28,7 @@ namespace {
 struct Seen {
   int movie;  // IsMovie
   int frame;  // the frame number presented, -1 unreadable
+  bool cursor;  // the mouse cursor shows
 };
 
 std::vector<Seen> g_seen;
@@ -48,6 +50,7 @@ class VideoPlayTest : public EngineTest {
     g_seen.clear();
     g_onFrame = nullptr;
     plat::HeadlessInputReset();
+    plat::HeadlessCursorReset();
   }
   void TearDown() override {
     EngineTest::TearDown();
@@ -83,7 +86,7 @@ class VideoPlayTest : public EngineTest {
       plat::Frame f = w->backend()->LastFrame();
       const int n = f.pixels.empty() ? -2
                                      : kivtools::ReadMovieFrameNumber(f.pixels.data(), f.width, f.height, f.width);
-      g_seen.push_back({IsMovie(), n});
+      g_seen.push_back({IsMovie(), n, plat::HeadlessCursorRecord().shown});
       if (g_onFrame) g_onFrame(frame);
       if (!IsMovie() && ++after == 3) KivEnd();
       if (frame > 400) KivEnd();
@@ -141,6 +144,12 @@ TEST_F(VideoPlayTest, PlaysToItsEndThenTheGameDrawsAgain) {
       previous = s.frame;
     }
   ExpectGolden("movie_window.png", g_captured[0]);
+  // The cursor is hidden over the movie and shows again once the game draws.
+  for (size_t i = 1; i < g_seen.size(); ++i)
+    if (g_seen[i].movie) {
+      EXPECT_FALSE(g_seen[i].cursor) << "movie frame " << i;
+    }
+  EXPECT_TRUE(g_seen.back().cursor);
 }
 
 TEST_F(VideoPlayTest, EscapeEndsItAtOnce) {
@@ -151,6 +160,7 @@ TEST_F(VideoPlayTest, EscapeEndsItAtOnce) {
   Play();
   EXPECT_LE(LastMovieFrame(), 8);
   EXPECT_EQ(g_seen.back().movie, 0);
+  EXPECT_TRUE(g_seen.back().cursor) << "the cursor is back after an ended movie";
 }
 
 TEST_F(VideoPlayTest, AModeChangeKeepsThePositionAndShowsBarsInFullScreen) {

@@ -197,16 +197,21 @@ TEST_F(AnimationTest, OtherTasksAndKindsAreRefusedAndLeftAlone) {
     EXPECT_EQ(KivAnimationGetAnimationPoint(t), -1);
   }
   EXPECT_EQ(*static_cast<uint32_t*>(KivTaskGetTaskData(wait)), waitBefore) << "the wait's data is untouched";
-  EXPECT_EQ(KivAnimationRelease(wait), 0) << "only animations are released here";
-  EXPECT_EQ(KivTaskGetState(wait), 1);
   EXPECT_EQ(KivAnimationRelease(nullptr), 0);
   // A handle whose slot was freed is no animation any more.
   ASSERT_EQ(KivAnimationRelease(ex), 1);
   FrameAt(1000);
   EXPECT_EQ(KivAnimationStartEx(ex), 0);
   EXPECT_EQ(KivAnimationGetTime(cells), 100);
-  KivTaskFree(wait);
+  // Any other live task is ended as KivTaskFree ends it, and a task that
+  // is already free is only answered.
+  EXPECT_EQ(KivTaskGetState(wait), 1);
+  EXPECT_EQ(KivAnimationRelease(wait), 1);
+  EXPECT_EQ(KivTaskGetState(wait), 2) << "releasing";
   FrameAt(1001);
+  EXPECT_EQ(KivTaskGetState(wait), 0) << "freed by the task walk";
+  EXPECT_EQ(KivAnimationRelease(wait), 1);
+  EXPECT_EQ(KivTaskGetState(wait), 0);
 }
 
 // Under AddressSanitizer: a sprite released before its animations is never

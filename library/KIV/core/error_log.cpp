@@ -28,14 +28,46 @@ int WriteLine(const char* text, size_t len) {
   return 1;
 }
 
+// The system's message table: the last-error words the engine, the game and
+// the platform layer set, and the other common ones a host program may set
+// before asking for the text. A word outside the table is logged by number.
+struct SystemMessageEntry {
+  uint32_t code;
+  const char* text;
+};
+constexpr SystemMessageEntry kSystemMessages[] = {
+    {0, "The operation completed successfully."},
+    {1, "Incorrect function."},
+    {2, "The system cannot find the file specified."},
+    {3, "The system cannot find the path specified."},
+    {4, "The system cannot open the file."},
+    {5, "Access is denied."},
+    {6, "The handle is invalid."},
+    {8, "Not enough memory resources are available to process this command."},
+    {13, "The data is invalid."},
+    {14, "Not enough memory resources are available to complete this operation."},
+    {18, "There are no more files."},
+    {19, "The media is write protected."},
+    {21, "The device is not ready."},
+    {32, "The process cannot access the file because it is being used by another process."},
+    {38, "Reached the end of the file."},
+    {80, "The file exists."},
+    {87, "The parameter is incorrect."},
+    {112, "There is not enough space on the disk."},
+    {120, "This function is not supported on this system."},
+    {122, "The data area passed to a system call is too small."},
+    {123, "The filename, directory name, or volume label syntax is incorrect."},
+    {126, "The specified module could not be found."},
+    {127, "The specified procedure could not be found."},
+    {183, "Cannot create a file when that file already exists."},
+    {258, "The wait operation timed out."},
+    {1400, "Invalid window handle."},
+};
+
 const char* SystemMessage(uint32_t code) {
-  switch (code) {
-    case 0: return "The operation completed successfully.";
-    case plat::kErrorInvalidHandle: return "The handle is invalid.";
-    case plat::kErrorNotEnoughMemory: return "Not enough memory resources are available to process this command.";
-    case plat::kErrorInvalidParameter: return "The parameter is incorrect.";
-    default: return nullptr;
-  }
+  for (const auto& e : kSystemMessages)
+    if (e.code == code) return e.text;
+  return nullptr;
 }
 
 }  // namespace

@@ -8,14 +8,17 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "core/fault_inject.h"
 #include "platform/core/clock.h"
 #include "platform/core/close_signal.h"
 #include "platform/window/display.h"
 #include "platform/core/error.h"
+#include "platform/core/file.h"
 #include "platform/window/message_box.h"
 #include "platform/window/messages.h"
+#include "platform/window/png_capture.h"
 #include "platform/core/module.h"
 #include "platform/core/text_encoding.h"
 #include "platform/core/threads.h"
@@ -225,6 +228,36 @@ int KivInitSystem(plat::Window* window, KivSystemParameters* params) {
   return 1;
 }
 
+namespace {
+
+// Window style bits the window systems here can honour.
+constexpr uint32_t kStylePopup = 0x80000000u, kStyleCaption = 0x00C00000u, kStyleThickFrame = 0x00040000u,
+                   kStyleMaximizeBox = 0x00010000u;
+
+void ApplyStyle(uint32_t style, plat::WindowDesc* desc) {
+  // A pop-up window without a caption is a bare rectangle; any other
+  // top-level window gets the window manager's frame.
+  desc->decorated = !(style & kStylePopup) || (style & kStyleCaption) == kStyleCaption;
+  desc->resizable = (style & kStyleThickFrame) != 0;
+  desc->maximizable = (style & kStyleMaximizeBox) != 0;
+}
+
+// The icon is a picture in the host program's folder: "icon.png" for an
+// icon given by number (the program's one icon), else the file the name
+// gives. A missing or unreadable picture leaves the window system's own.
+void LoadWindowIcon(plat::Window* window, const char* icon, const char* folder) {
+  if (!icon || !folder) return;
+  const bool ordinal = reinterpret_cast<uintptr_t>(icon) < 0x10000u;
+  const std::string name = ordinal ? std::string("icon.png") : std::string(icon);
+  if (name.empty()) return;
+  std::vector<uint32_t> pixels;
+  int w = 0, h = 0;
+  if (!plat::ReadPng(plat::NativePath(std::string(folder) + "\\" + name), &pixels, &w, &h)) return;
+  window->backend()->SetIcon(pixels.data(), w, h);
+}
+
+}  // namespace
+
 extern "C" KIV_API int KivInit(KivSystemParameters* params) {
   if (!params) return 0;
   if (g_kiv) return 0;  // one engine per process
@@ -241,6 +274,7 @@ extern "C" KIV_API int KivInit(KivSystemParameters* params) {
   desc.width = params->clientWidth;
   desc.height = params->clientHeight;
   desc.create_param = params;
+  ApplyStyle(params->style, &desc);
   plat::CloseOnTerminationSignals(nullptr);  // before any thread the window may start
   plat::Window* window = KivFaultHit(KivFault::kWindow) ? nullptr : plat::Window::Create(desc, KivWindowProc);
   if (window) plat::CloseOnTerminationSignals(window);
@@ -254,6 +288,10 @@ extern "C" KIV_API int KivInit(KivSystemParameters* params) {
     DrainQueue();
     return 0;
   }
+  // Mode bit 0x4 lets the screen saver start while the game runs; without
+  // it the display stays on through movies and auto mode.
+  window->backend()->AllowScreenSaver((params->mode & KIV_MODE_SCREENSAVER) != 0);
+  LoadWindowIcon(window, params->icon, g_kiv->baseFolder);
   if (!(params->flags & KIV_FLAG_HIDDEN)) {
     window->backend()->Show(true);
     g_kiv->active.store(1);

@@ -253,6 +253,10 @@ bool KivTextFieldShown(void);
 // The beep's tone buffer goes before the sound device does.
 void KivBeepRelease(void);
 void KivCursorReapply(void);  // ui/cursor.cpp
+void KivCursorMovieCover(bool covered);  // ui/cursor.cpp: a full-window movie hides the cursor
+// ui/cursor.cpp: shows a cursor picture (0-3) without changing the type the
+// game set, which the next mouse move or KivCursorShowShape(cursorType) gives back.
+void KivCursorShowShape(int type);
 void KivMovieStep(void);
 void KivMovieStopForRestart(void);
 void KivMovieRestart(void);

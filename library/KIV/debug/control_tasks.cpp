@@ -1,8 +1,8 @@
 // The debug control tasks: the sprite control (pick the sprite under the
 // mouse, move it by the arrows, the mouse and the wheel's scale, its alpha
 // blinking while picked) and the camera control, which moves the GPU
-// renderer's camera (wheel, dragging with either button) and gives it back
-// when it ends; it is not started without a GPU context.
+// renderer's camera (wheel, dragging with either button) and leaves it
+// where it was moved; it is not started without a GPU context.
 //
 // Both are started and stopped on the game thread (F11, Ctrl+F11 and the
 // window's requests go there); a task ends itself by asking for its end,
@@ -35,6 +35,7 @@ struct SpriteCtrl {
   float moveX, moveY;
   float scaleNow;
   int phase;
+  bool hoverCursor;  // the sprite control's cursor (picture 1) shows over a sprite
 };
 
 // The sprite control's view reads its values through this copy (window
@@ -60,6 +61,14 @@ void PublishSprite(const SpriteCtrl* c) {
 void ForgetDebugTask(const void* data) {
   KivSystemState* s = g_kiv;
   if (s && s->debugTask && s->debugTask->data == data) s->debugTask = nullptr;
+}
+
+// Over a sprite that could be picked the cursor shows picture 1; elsewhere
+// (and once one is picked) the cursor the game set comes back.
+void HoverCursor(SpriteCtrl* c, bool over) {
+  if (over) KivCursorShowShape(1);
+  else if (c->hoverCursor && g_kiv) KivCursorShowShape(g_kiv->cursorType.load());
+  c->hoverCursor = over;
 }
 
 // The picked sprite gets its colour back.
@@ -89,6 +98,7 @@ int SpriteStep(void* data) {
   }
   if (!c->picked) {
     KivSprite* under = KivSpriteGetForeground(mx, my, 0);
+    HoverCursor(c, under != nullptr && !(push & kLButton));
     if (under && (push & kLButton)) {
       KivSpriteInfo info{};
       KivSpriteGetInfo(under, &info);
@@ -134,6 +144,7 @@ void SpriteRelease(void* data) {
     if (g_spriteShown == data) g_spriteShown = nullptr;
   }
   ForgetDebugTask(data);
+  HoverCursor(static_cast<SpriteCtrl*>(data), false);
   Drop(static_cast<SpriteCtrl*>(data));
 }
 
@@ -141,7 +152,6 @@ void SpriteRelease(void* data) {
 
 struct CameraCtrl {
   Kiv3DContext* gpu;
-  float eye0[3], at0[3], up0[3];  // the camera when the task started
   float eye[3], at[3], up[3];
 };
 
@@ -219,15 +229,13 @@ int CameraStep(void* data) {
   return 1;
 }
 
-// The camera the task found comes back.
+// The camera stays where the task left it.
 void CameraRelease(void* data) {
-  auto* c = static_cast<CameraCtrl*>(data);
   {
     std::lock_guard<std::mutex> lock(g_cameraShownLock);
     if (g_cameraShown == data) g_cameraShown = nullptr;
   }
   ForgetDebugTask(data);
-  if (g_kiv && g_kiv->gpu == c->gpu) Kiv3DCameraUpdate(c->gpu, c->up0, c->at0, c->eye0);
 }
 
 }  // namespace
@@ -300,9 +308,6 @@ extern "C" KIV_API KivTask* KivCameraCtrlTask(void) {
   auto* c = static_cast<CameraCtrl*>(data);
   c->gpu = static_cast<Kiv3DContext*>(s->gpu);
   FromContext(c);
-  std::memcpy(c->eye0, c->eye, sizeof c->eye);
-  std::memcpy(c->at0, c->at, sizeof c->at);
-  std::memcpy(c->up0, c->up, sizeof c->up);
   g_cameraButton.store(0);
   PublishCamera(c);
   s->debugTask = t;

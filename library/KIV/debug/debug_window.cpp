@@ -18,6 +18,7 @@
 #include <mutex>
 
 #include "core/system_state.h"
+#include "platform/gpu/gpu_device.h"
 #include "platform/core/error.h"
 #include "platform/core/file.h"
 #include "platform/core/ini_file.h"
@@ -158,8 +159,10 @@ StatusSnapshot Status() {
   st.rows.push_back({"joy", Bits(in.joyOn.load())});
   st.rows.push_back({"fps", Fmt("%d", fps)});
   st.rows.push_back({"task", Fmt("%d", tasksLive)});
-  // The texture memory a GPU has free is not known here: "-" as without one.
-  st.rows.push_back({"VRAM", "-"});
+  // The texture memory the GPU device has free; "-" without one (or when
+  // its driver does not tell).
+  const int vram = plat::gpu::FreeTextureMemoryMiB();
+  st.rows.push_back({"VRAM", vram >= 0 ? Fmt("%d M", vram) : std::string("-")});
   st.rows.push_back({"mem_cnt", Fmt("count = %d", s->liveAllocations.load())});
   return st;
 }

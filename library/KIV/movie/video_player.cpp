@@ -94,6 +94,7 @@ extern "C" KIV_API int KivVideoPlay(const char* file) {
   Start(p, 0);
   s->moviePlayer = &p;
   s->moviePlaying.store(1);
+  KivCursorMovieCover(true);
   if (s->window) s->window->Post(plat::kMsgApp + 0x65, 0, 6);
   return 1;
 }
@@ -162,8 +163,10 @@ int KivVideoClose(int playing) {
   if (!playing) p.events.clear();
   p.ending = false;
   if (g_kiv) {
+    const bool ended = !playing && g_kiv->moviePlayer;
     g_kiv->moviePlaying.store(playing);
     if (!playing) g_kiv->moviePlayer = nullptr;
+    if (ended) KivCursorMovieCover(false);
   }
   return 1;
 }
@@ -176,6 +179,7 @@ int KivVideoRestart(void) {
     if (g_kiv) {
       g_kiv->moviePlaying.store(0);
       g_kiv->moviePlayer = nullptr;
+      KivCursorMovieCover(false);
     }
     return 0;
   }

@@ -237,8 +237,8 @@ extern "C" KIV_API int KivAnimationGetAnimationPoint(KivTask* task) {
 
 extern "C" KIV_API int KivAnimationRelease(KivTask* task) {
   if (!task) return 0;
-  // Only animations: any other task handed here stays as it is.
-  if (!CellState(task) && !TableState(task)) return 0;
+  // Ends any live task as KivTaskFree does (its children with it); a task
+  // already free or ending is left as it is.
   KivTaskFree(task);
   return 1;
 }

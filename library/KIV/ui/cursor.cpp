@@ -131,6 +131,31 @@ extern "C" KIV_API int KivCursorSet(int type) {
   return OnWindowThread(ApplyCall, ApplyPosted, Pack(type, type != -1 && type != previous ? 1 : 0));
 }
 
+namespace {
+// Hides the cursor while a full-window movie covers the game, and gives it
+// back as the game had it (shown unless the game hid it) when the movie is
+// over.
+int MovieCoverCall(intptr_t covered) {
+  KivSystemState* s = g_kiv;
+  if (!s || !s->window) return 0;
+  const bool shown = !covered && s->cursorType.load() != -1;
+  return plat::CursorShow(s->window, shown);
+}
+void MovieCoverPosted(intptr_t covered) { MovieCoverCall(covered); }
+}  // namespace
+
+namespace {
+int ShapeCall(intptr_t type) {
+  KivSystemState* s = g_kiv;
+  return s && s->window ? ApplyType(s->window, static_cast<int>(type), false) : 0;
+}
+void ShapePosted(intptr_t type) { ShapeCall(type); }
+}  // namespace
+
+void KivCursorShowShape(int type) { OnWindowThread(ShapeCall, ShapePosted, type); }
+
+void KivCursorMovieCover(bool covered) { OnWindowThread(MovieCoverCall, MovieCoverPosted, covered ? 1 : 0); }
+
 void KivCursorReapply(void) {
   KivSystemState* s = g_kiv;
   if (!s || !s->window) return;

@@ -20,9 +20,11 @@
 
 #include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -198,7 +200,65 @@ struct Device {
   int swapInterval = 0;
   bool lost = false;
   std::vector<uint32_t> frame;
+  // How the free texture memory is read: a driver extension, or system
+  // memory for a software rasteriser; none of them: not known.
+  enum class MemoryQuery { kNone, kNvx, kAti, kSystem } memoryQuery = MemoryQuery::kNone;
+  int presentsSinceMeasure = 0;
 };
+
+std::atomic<int> g_freeTextureMiB{-1};
+
+// The memory available to the system, in MiB (-1 unreadable).
+int SystemAvailableMiB() {
+  FILE* f = std::fopen("/proc/meminfo", "r");
+  if (!f) return -1;
+  char line[128];
+  long long kib = -1;
+  while (std::fgets(line, sizeof line, f))
+    if (std::sscanf(line, "MemAvailable: %lld kB", &kib) == 1) break;
+  std::fclose(f);
+  return kib < 0 ? -1 : static_cast<int>(kib / 1024);
+}
+
+void ChooseMemoryQuery(Device* d) {
+  d->memoryQuery = Device::MemoryQuery::kNone;
+  auto getStringi = reinterpret_cast<PFNGLGETSTRINGIPROC>(eglGetProcAddress("glGetStringi"));
+  GLint count = 0;
+  d->gl.GetIntegerv(GL_NUM_EXTENSIONS, &count);
+  for (GLint i = 0; getStringi && i < count; ++i) {
+    const char* e = reinterpret_cast<const char*>(getStringi(GL_EXTENSIONS, static_cast<GLuint>(i)));
+    if (!e) continue;
+    if (std::strcmp(e, "GL_NVX_gpu_memory_info") == 0) d->memoryQuery = Device::MemoryQuery::kNvx;
+    if (std::strcmp(e, "GL_ATI_meminfo") == 0 && d->memoryQuery == Device::MemoryQuery::kNone)
+      d->memoryQuery = Device::MemoryQuery::kAti;
+  }
+  const std::string& r = d->info.renderer;
+  if (d->memoryQuery == Device::MemoryQuery::kNone &&
+      (r.find("llvmpipe") != std::string::npos || r.find("softpipe") != std::string::npos))
+    d->memoryQuery = Device::MemoryQuery::kSystem;
+}
+
+// On the device's thread.
+void MeasureFreeTextureMemory(Device* d) {
+  int mib = -1;
+  switch (d->memoryQuery) {
+    case Device::MemoryQuery::kNvx: {
+      GLint kib = 0;
+      d->gl.GetIntegerv(0x9049, &kib);  // current available video memory, KiB
+      mib = kib / 1024;
+      break;
+    }
+    case Device::MemoryQuery::kAti: {
+      GLint kib[4] = {};
+      d->gl.GetIntegerv(0x87FC, kib);  // free texture memory, KiB first
+      mib = kib[0] / 1024;
+      break;
+    }
+    case Device::MemoryQuery::kSystem: mib = SystemAvailableMiB(); break;
+    case Device::MemoryQuery::kNone: break;
+  }
+  g_freeTextureMiB.store(mib);
+}
 
 namespace {
 
@@ -378,6 +438,8 @@ bool Finish(Device* d, std::string* why) {
     *why = "OpenGL below 3.3";
     return false;
   }
+  ChooseMemoryQuery(d);
+  d->presentsSinceMeasure = 0;
   if (!MakeObjects(d)) {
     *why = "the built-in program does not build";
     return false;
@@ -553,6 +615,7 @@ Device* Create(Window* window, bool headless, std::string* why) {
 
 void Destroy(Device* d) {
   if (!d) return;
+  g_freeTextureMiB.store(-1);
   if (CurrentHere(d) || MakeCurrent(d)) {
     Gl& gl = d->gl;
     for (auto& [id, t] : d->targets) {
@@ -858,9 +921,15 @@ bool PresentsDirectly(const Device* d) { return d && d->direct; }
 
 uint64_t ReadBacks(const Device* d) { return d ? d->readBacks.load() : 0; }
 
+int FreeTextureMemoryMiB() { return g_freeTextureMiB.load(); }
+
 bool Present(Device* d) {
   if (!d) return false;
   if (Test(d) != Status::kOk) return false;
+  if (d->presentsSinceMeasure-- <= 0) {
+    MeasureFreeTextureMemory(d);
+    d->presentsSinceMeasure = 60;
+  }
   if (!d->output) return true;
   if (d->direct) return PresentDirect(d);
   if (!ReadPixels(d, d->output, 0, 0, d->outputW, d->outputH, d->frame.data(), d->outputW)) return false;

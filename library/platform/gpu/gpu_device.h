@@ -139,6 +139,11 @@ bool ReadPixels(Device* d, uint32_t target, int x, int y, int w, int h, uint32_t
 bool Present(Device* d);
 // True while frames go straight into the window surface.
 bool PresentsDirectly(const Device* d);
+// The texture memory free on the live device, in MiB, as measured on its
+// thread at its presents (about once a second); any thread may ask. -1 when
+// no device lives or its driver does not tell. A software rasteriser's
+// textures are system memory: its figure is the memory still available.
+int FreeTextureMemoryMiB();
 // How many read-backs (ReadPixels, the read-back present included) the
 // device has done, for tests and benchmarks.
 uint64_t ReadBacks(const Device* d);

@@ -23,8 +23,27 @@ class HeadlessWindow : public WindowBackend {
     y_ = d.y;
     w_ = d.width;
     h_ = d.height;
+    decorated_ = d.decorated;
+    resizable_ = d.resizable;
     return true;
   }
+  void SetIcon(const uint32_t* pixels, int w, int h) override {
+    std::lock_guard lock(mutex_);
+    icon_ = Frame{};
+    if (!pixels || w <= 0 || h <= 0) return;
+    icon_.width = w;
+    icon_.height = h;
+    icon_.pixels.assign(pixels, pixels + static_cast<size_t>(w) * h);
+  }
+  Frame Icon() override {
+    std::lock_guard lock(mutex_);
+    return icon_;
+  }
+  // The in-memory window keeps what a real one would ask of the display.
+  void AllowScreenSaver(bool allowed) override { screen_saver_ = allowed; }
+  bool ScreenSaverAllowed() override { return screen_saver_; }
+  bool Decorated() override { return decorated_; }
+  bool Resizable() override { return resizable_; }
   void Destroy() override {}
   void PollNative() override {}
   void WaitNative(uint32_t) override {}
@@ -131,6 +150,9 @@ class HeadlessWindow : public WindowBackend {
   int presents_ = 0;
   Frame frame_;
   std::vector<int> columns_;  // the source column of each frame column
+  Frame icon_;
+  std::atomic<bool> screen_saver_{true};
+  bool decorated_ = true, resizable_ = false;
 };
 
 }  // namespace

@@ -70,8 +70,17 @@ class SdlWindow : public WindowBackend {
     if (!SdlVideoAcquire()) return false;
     video_ = true;
     std::string title = Cp932ToUtf8(d.title);
-    window_ = SDL_CreateWindow(title.c_str(), d.x, d.y, d.width, d.height, SDL_WINDOW_HIDDEN | SDL_WINDOW_OPENGL);
-    if (!window_) window_ = SDL_CreateWindow(title.c_str(), d.x, d.y, d.width, d.height, SDL_WINDOW_HIDDEN);
+    // SDL2 offers a frame with or without a caption and resizable edges;
+    // the maximise box is the window manager's, so a refused maximise is
+    // undone when it arrives.
+    uint32_t flags = SDL_WINDOW_HIDDEN;
+    if (!d.decorated) flags |= SDL_WINDOW_BORDERLESS;
+    if (d.resizable) flags |= SDL_WINDOW_RESIZABLE;
+    decorated_ = d.decorated;
+    resizable_ = d.resizable;
+    maximizable_ = d.maximizable;
+    window_ = SDL_CreateWindow(title.c_str(), d.x, d.y, d.width, d.height, flags | SDL_WINDOW_OPENGL);
+    if (!window_) window_ = SDL_CreateWindow(title.c_str(), d.x, d.y, d.width, d.height, flags);
     if (!window_) return false;
     id_ = SDL_GetWindowID(window_);
     SDL_SysWMinfo info;
@@ -95,6 +104,28 @@ class SdlWindow : public WindowBackend {
     SDL_StartTextInput();
   }
   void TextInputStop() override { SDL_StopTextInput(); }
+
+  void SetIcon(const uint32_t* pixels, int w, int h) override {
+    icon_ = Frame{};
+    if (!window_ || !pixels || w <= 0 || h <= 0) return;
+    icon_.width = w;
+    icon_.height = h;
+    icon_.pixels.assign(pixels, pixels + static_cast<size_t>(w) * h);
+    // Packed ARGB words: B G R A in memory, as the program's pixels are.
+    SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(icon_.pixels.data(), w, h, 32, w * 4,
+                                                        SDL_PIXELFORMAT_ARGB8888);
+    if (!s) return;
+    SDL_SetWindowIcon(window_, s);  // SDL keeps its own copy
+    SDL_FreeSurface(s);
+  }
+  Frame Icon() override { return icon_; }
+  void AllowScreenSaver(bool allowed) override {
+    if (allowed) SDL_EnableScreenSaver();
+    else SDL_DisableScreenSaver();
+  }
+  bool ScreenSaverAllowed() override { return SDL_IsScreenSaverEnabled() == SDL_TRUE; }
+  bool Decorated() override { return decorated_; }
+  bool Resizable() override { return resizable_; }
 
   void Destroy() override {
     if (video_) SdlCursorRelease();  // cursors belong to the video subsystem
@@ -197,7 +228,7 @@ class SdlWindow : public WindowBackend {
       SDL_SetWindowSize(window_, b.w, b.h);
       SDL_RaiseWindow(window_);
     } else {
-      SDL_SetWindowBordered(window_, SDL_TRUE);
+      SDL_SetWindowBordered(window_, decorated_ ? SDL_TRUE : SDL_FALSE);
       SDL_SetWindowSize(window_, saved_.width(), saved_.height());
       SDL_SetWindowPosition(window_, saved_.left, saved_.top);
     }
@@ -274,7 +305,7 @@ class SdlWindow : public WindowBackend {
           case SDL_WINDOWEVENT_MAXIMIZED: {
             // The window manager maximised us; the program may refuse it.
             maximize_allowed_ = false;
-            owner_->CallProc(kMsgSysCommand, kScMaximize, 0);
+            if (maximizable_) owner_->CallProc(kMsgSysCommand, kScMaximize, 0);
             if (!maximize_allowed_ && window_) SDL_RestoreWindow(window_);
             break;
           }
@@ -415,6 +446,8 @@ class SdlWindow : public WindowBackend {
   uint32_t id_ = 0;
   bool video_ = false;
   bool maximize_allowed_ = false;
+  bool decorated_ = true, resizable_ = false, maximizable_ = true;
+  Frame icon_;
   bool full_screen_ = false;
   Rect saved_;  // the client rectangle before full screen
 

@@ -34,6 +34,12 @@ struct WindowDesc {
   int x = 0, y = 0;   // position of the window
   int width = 640, height = 480;  // client size
   void* create_param = nullptr;   // lParam of kMsgCreate
+  // The frame the window manager gives it: a caption and border (else a
+  // bare rectangle), edges the user may drag to resize it, and whether the
+  // window manager's maximise reaches the program (else it is undone).
+  bool decorated = true;
+  bool resizable = false;
+  bool maximizable = true;
 };
 
 // A presented software frame (32-bit, B G R A in memory, rows top first).
@@ -91,6 +97,18 @@ class WindowBackend : public EventSource {
   // kMsgTextCommit and kMsgTextComposition.
   virtual void TextInputStart(Rect client) { (void)client; }
   virtual void TextInputStop() {}
+  // The picture the window system shows for the window (title bar, task
+  // list): width x height 32-bit pixels, B G R A in memory, rows top first.
+  virtual void SetIcon(const uint32_t* pixels, int width, int height) = 0;
+  // The last icon given (empty: none), as the window holds it.
+  virtual Frame Icon() = 0;
+  // Whether the screen saver (and the display's power saving) may start
+  // while the program runs; held off when false.
+  virtual void AllowScreenSaver(bool allowed) = 0;
+  virtual bool ScreenSaverAllowed() = 0;
+  // The frame the window was made with.
+  virtual bool Decorated() = 0;
+  virtual bool Resizable() = 0;
 };
 
 class Window {

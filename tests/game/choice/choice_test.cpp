@@ -89,6 +89,7 @@ TEST_F(ChoiceTest, BlocksFromTheAssemblerAsATable) {
     Frame();
     Frame();
     EXPECT_EQ(C().count, c.count);
+    EXPECT_EQ(ctx->valueStackDepth, 0) << "every entry taken, the refused 16th too, leaves no argument behind";
     EXPECT_EQ(SpriteCount(), 2 * c.count) << "only the built choices hold sprites";
     ASSERT_EQ(c.targets.size(), static_cast<size_t>(c.count));
     for (int i = 0; i < c.count; ++i) {

@@ -578,7 +578,7 @@ unshake:
   EXPECT_EQ(ctx->tempArea[1], temp5000);
   EXPECT_EQ(m->Reg(1), -1);
   EXPECT_EQ(ctx->priorityBase, base) << "a step past the front is refused";
-  EXPECT_TRUE(log.HasAny("set_priorityで一番手前に設定されています"));
+  EXPECT_TRUE(log.Has(0, "set_priorityで一番手前に設定されています")) << "in the error window";
 
   RunFrom("shake");
   EXPECT_NE(Layer(3).flags & kLayerFlagShake, 0u);

@@ -204,6 +204,30 @@ TEST_F(MovieCommandsTest, LayersOutsideTheRangeAreIgnoredAndControlsWork) {
   EXPECT_EQ(ctx->valueStackDepth, 0);
 }
 
+// msp_cls ignores only numbers above the layers: -1 clears every layer as
+// sp_cls -1 does, and another negative number is sp_cls's error.
+TEST_F(MovieCommandsTest, MspClsMinusOneClearsEveryLayer) {
+  Start(R"(
+.file "UNUSED"
+    call msp_set file"clip", 3, 0, 0, 0
+    call msp_set file"clip", 9, 0, 0, 0
+    call wait_frame
+    call msp_cls -1
+    call wait_frame
+    call msp_cls -7
+    call wait_frame
+)");
+  Frame();
+  ASSERT_NE(SpriteOf(3), nullptr);
+  ASSERT_NE(SpriteOf(9), nullptr);
+  Frame();
+  EXPECT_EQ(SpriteOf(3), nullptr);
+  EXPECT_EQ(SpriteOf(9), nullptr);
+  EXPECT_FALSE(log.HasAny("graph error")) << log.All();
+  Frame();
+  EXPECT_TRUE(log.Has(0, "no = -7")) << log.All();
+}
+
 TEST_F(MovieCommandsTest, ALoopingMovieLayerPlaysAgainAfterALoad) {
   Start(R"(
 .file "UNUSED"

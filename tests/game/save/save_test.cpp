@@ -13,7 +13,13 @@
 
 #include "motion/actions.h"
 #include "motion_fixture.h"
+#include "data/system_data.h"
+#include "layers/layers.h"
+#include "platform/core/text_encoding.h"
+#include "render/soft_screen.h"
 #include "save/save.h"
+#include "support/golden_frame.h"
+#include "system/system_commands.h"
 #include "start/program_identity.h"
 
 using motiontest::MotionTest;
@@ -361,7 +367,8 @@ class SaveCommandTest : public SaveTest {
         {"save", 0}, {"load", 1}, {"GetSaveTime", 3}, {"GetSaveDay", 8}, {"save_is", 9},
         {"save_get_usermemory", 10}, {"save_point", 11}, {"get_new_savefile", 17}, {"is_autosave", 19},
         {"autosave_load", 20}, {"delete_file", 28}, {"thumbnail_set", 5}, {"save_get_title", 6},
-        {"SetSaveTime", 13}, {"SetSaveDay", 14}, {"get_save_text", 16}, {"move_file", 29}, {"copy_file", 30}};
+        {"SetSaveTime", 13}, {"SetSaveDay", 14}, {"get_save_text", 16}, {"move_file", 29}, {"copy_file", 30},
+        {"load_thumbnail", 31}};
     for (auto& [n, i] : kWords)
       if (std::strcmp(n, name) == 0) return 0x000A0000u | i;
     return 0;
@@ -487,6 +494,178 @@ TEST_F(SaveCommandTest, SaveMenuSpritesShowTheSlotAndRefuseLyingSizes) {
   EXPECT_EQ(Call("SetSaveDay", {25, 10, 0, 0, 1}), 1);
   EXPECT_NE(Rec(25).sprite, nullptr);
   EXPECT_EQ(Call("save_get_title", {26, 10, 0, 0}), 1);
+}
+
+int PriorityOf(KivSprite* s) {
+  KivSpriteInfo info{};
+  KivSpriteGetInfo(s, &info);
+  return info.priority;
+}
+
+// The save-menu texts are made in front of every layer, at the priority
+// base + 4866 wherever set_priority has moved the base; a thumbnail stays a
+// picture of its layer.
+TEST_F(SaveCommandTest, SaveMenuTextsDrawInFrontOfEveryLayerAtTheMovedBase) {
+  ASSERT_NO_FATAL_FAILURE(Play());
+  ASSERT_TRUE(save_snapshot_build(ctx, ctx->script.pc));
+  ASSERT_TRUE(save_file_write(ctx, Path("save010.dat").c_str()));
+  for (int32_t base : {0, 134 * 3, -134 * 2}) {
+    ctx->priorityBase = base;
+    const struct {
+      const char* command;
+      std::initializer_list<int32_t> args;
+      int layer;
+    } kTexts[] = {{"get_save_text", {60, 10, 0, 0}, 60},
+                  {"save_get_title", {61, 10, 0, 0}, 61},
+                  {"SetSaveTime", {62, 10, 0, 0, 0}, 62},
+                  {"SetSaveDay", {63, 10, 0, 0, 1}, 63}};
+    for (const auto& t : kTexts) {
+      layer_release(ctx, t.layer);
+      EXPECT_EQ(Call(t.command, t.args), 1) << t.command;
+      ASSERT_NE(Rec(t.layer).sprite, nullptr) << t.command;
+      EXPECT_EQ(PriorityOf(Rec(t.layer).sprite), base + 4866) << t.command << " at base " << base;
+    }
+    layer_release(ctx, 64);
+    EXPECT_EQ(Call("thumbnail_set", {64, 10, 0, 0}), 1);
+    ASSERT_NE(Rec(64).sprite, nullptr);
+    EXPECT_EQ(PriorityOf(Rec(64).sprite), layer_priority(ctx, 64, nullptr));
+  }
+}
+
+// What the player sees after set_priority moved the base 37 steps back: a
+// full-screen panel on layer 100 would then draw in front of a button at a
+// fixed priority and of a save text at its own layer's priority; both are
+// made at base + 4866 and stay in front of it.
+TEST_F(SaveCommandTest, AButtonAndASaveTextStayInFrontOfAPanelAfterSetPriority) {
+  WriteImage("PANEL.PGD", motiontest::Solid(1280, 720, 0xFF2040A0u));
+  WriteImage("BTN.PGD", motiontest::Solid(100, 120, 0xFF30C040u));
+  Start(R"(
+.file "UNUSED"
+    call set_priority -37
+    call sp_set_ex file"PANEL", 100, 0, 0
+    call btn_set 0, 0, file"BTN", 0, 0, 0, 0
+    call get_save_text 20, 10, 600, 400
+    call run 0, 0, 0
+done:
+    call wait_frame
+    jmp @done
+)");
+  ASSERT_EQ(save_init(ctx), 1);
+  std::strcpy(ctx->save.saveText, "SAVE TEXT");
+  ctx->save.fontColor = 0xFFFFFF;
+  ctx->save.textRectWidth = 400;
+  ctx->save.textRectHeight = 100;
+  ASSERT_TRUE(save_snapshot_build(ctx, ctx->script.pc));
+  ASSERT_TRUE(save_file_write(ctx, Path("save010.dat").c_str()));
+  Frame(0);
+  Frame(16);
+  ASSERT_EQ(ctx->priorityBase, -37 * 134);
+  const uint32_t* px = g_kiv->soft->backBuffer;
+  ASSERT_NE(px, nullptr);
+  // Colours as the picture encoder and the screen keep them: within a few
+  // steps of each channel.
+  auto near = [](uint32_t a, uint32_t b) {
+    for (int c = 0; c < 24; c += 8)
+      if (std::abs(int((a >> c) & 0xFF) - int((b >> c) & 0xFF)) > 8) return false;
+    return true;
+  };
+  const uint32_t panel = px[1280 * 300 + 300];
+  EXPECT_TRUE(near(panel, 0x2040A0u)) << std::hex << panel << ": the panel fills the screen";
+  EXPECT_TRUE(near(px[1280 * 20 + 50], 0x30C040u)) << std::hex << px[1280 * 20 + 50] << ": the button shows over the panel";
+  int textPixels = 0;
+  for (int y = 390; y < 450; ++y)
+    for (int x = 600; x < 800; ++x) textPixels += near(px[1280 * y + x], 0xFFFFFFu);
+  EXPECT_GT(textPixels, 100) << "the save text shows over the panel";
+  expect_golden_frame("save_text_button_over_panel.png", px);
+}
+
+// SetSaveDay prints the year in full; format 1 adds the day of the week.
+TEST(SaveDayText, YearMonthDayAndTheDayOfTheWeek) {
+  const struct {
+    int year, month, day, wday, format;
+    const char* want;
+  } kCases[] = {
+      {2026, 12, 11, 5, 0, "2026/12/11"},     {2026, 12, 11, 5, 1, "2026/12/11 (金)"},
+      {2001, 1, 2, 2, 1, "2001/01/02 (火)"},  {1999, 7, 4, 0, 1, "1999/07/04 (日)"},
+      {2030, 3, 9, 6, 7, "2030/03/09"},
+  };
+  for (const auto& c : kCases) {
+    std::tm t{};
+    t.tm_year = c.year - 1900;
+    t.tm_mon = c.month - 1;
+    t.tm_mday = c.day;
+    t.tm_wday = c.wday;
+    char out[64];
+    save_day_text(t, c.format, out, sizeof out);
+    EXPECT_EQ(std::string(out), plat::Sjis(c.want)) << c.want;
+  }
+}
+
+// move_file exchanges two slots whole, in one step or, where the file
+// system cannot, through save_tmp.dat, which it leaves behind in neither
+// case; the newest-slot mark follows its file.
+TEST_F(SaveCommandTest, MoveFileExchangesWithAndWithoutTheAtomicExchange) {
+  ASSERT_NO_FATAL_FAILURE(Play());
+  const std::vector<uint8_t> one(300, 0x11), two(500, 0x22);
+  for (bool atomic : {true, false}) {
+    save_set_atomic_exchange(atomic);
+    WriteFile(Path("save040.dat"), one);
+    WriteFile(Path("save041.dat"), two);
+    EXPECT_EQ(Call("move_file", {40, 41}), 1);
+    EXPECT_EQ(ReadFile(Path("save040.dat")), two) << "atomic " << atomic;
+    EXPECT_EQ(ReadFile(Path("save041.dat")), one) << "atomic " << atomic;
+    EXPECT_FALSE(Exists("save_tmp.dat")) << "atomic " << atomic;
+    // A slot and an empty one: the file moves.
+    EXPECT_EQ(Call("move_file", {42, 40}), 1);
+    EXPECT_FALSE(Exists("save040.dat"));
+    EXPECT_EQ(ReadFile(Path("save042.dat")), two) << "atomic " << atomic;
+    ASSERT_EQ(::unlink(Path("save042.dat").c_str()), 0);
+  }
+  save_set_atomic_exchange(true);
+}
+
+// load_thumbnail makes a mosaic when either the menu's mosaic flag or the
+// system data's "every thumbnail a mosaic" word is on, else a plain one.
+TEST_F(SaveCommandTest, LoadThumbnailFollowsBothMosaicSwitches) {
+  kivtools::Image grad{320, 180, std::vector<uint32_t>(320 * 180)};
+  for (int y = 0; y < 180; ++y)
+    for (int x = 0; x < 320; ++x) grad.pixels[y * 320 + x] = 0xFF000000u | uint32_t(x * 255 / 319) << 16 | uint32_t(y);
+  WriteImage("GRAD.PGD", grad);
+  const struct {
+    int flag, allWord;
+    bool mosaic;
+  } kCases[] = {{0, 0, false}, {1, 0, true}, {0, 1, true}, {1, 1, true}};
+  for (const auto& c : kCases) {
+    if (ctx) save_buffers_free(ctx);
+    Start(R"(
+.file "UNUSED"
+    call load_thumbnail file"GRAD"
+done:
+    call wait_frame
+    jmp @done
+)");
+    ASSERT_EQ(save_init(ctx), 1);
+    ctx->save.mosaic = c.flag;
+    system_words(ctx)[kSysAllMosaicThumbnails] = c.allWord;
+    Frame(0);
+    const SaveState& st = ctx->save;
+    ASSERT_EQ(st.thumbWidth, 80);
+    ASSERT_EQ(st.thumbHeight, 60);
+    // What the engine makes of the picture as the game loads it.
+    KivSprite* picture = KivSpriteLoad(list, "GRAD.PGD", 0);
+    ASSERT_NE(picture, nullptr);
+    int w = 0, h = 0;
+    const uint32_t* px = KivSpriteLock(picture, &w, &h);
+    ASSERT_NE(px, nullptr);
+    std::vector<uint32_t> work(px, px + size_t(w) * h), plain(80 * 60), mosaic(80 * 60);
+    KivSpriteUnlock(picture);
+    KivSpriteRelease(list, picture);
+    ASSERT_NE(KivThumbnailCreateEx(plain.data(), 80, 60, work.data(), w, h), 0);
+    ASSERT_NE(KivThumbnailCreateMosaicEx(mosaic.data(), 80, 60, work.data(), w, h, 6), 0);
+    ASSERT_NE(plain, mosaic);
+    const std::vector<uint32_t> got(st.thumbPixels, st.thumbPixels + 80 * 60);
+    EXPECT_EQ(got, c.mosaic ? mosaic : plain) << "flag " << c.flag << ", word " << c.allWord;
+  }
 }
 
 // The script itself: a save point, a save, the game changes, a load; the

@@ -11,6 +11,7 @@
 #include "debug/debug_window.h"
 #include "platform/core/shell_open.h"
 #include "image_encoder.h"
+#include "platform/window/message_box.h"
 #include "platform/window/png_capture.h"
 #include "platform/window/window.h"
 #include "save/save.h"
@@ -140,6 +141,11 @@ TEST_F(NameEntryTest, AcceptRefuseAndCancel) {
     Frame(m);
     Frame(m);
     Frame(m);
+    if (!c.state) {
+      EXPECT_EQ(m.ctx->playerName.state, 0);
+      EXPECT_EQ(m.Reg(2), 0) << "the run that ends the entry yields: the script goes on next frame";
+    }
+    Frame(m);
     EXPECT_EQ(kivfield::BeepCount() - before, c.beeps);
     EXPECT_EQ(m.ctx->playerName.state != 0 ? 1 : 0, c.state);
     if (!c.state) {
@@ -153,6 +159,35 @@ TEST_F(NameEntryTest, AcceptRefuseAndCancel) {
     }
     EXPECT_EQ(std::string(m.ctx->playerName.name), Sj(c.name));
   }
+}
+
+// A field the window thread cannot make (one is already there): its box
+// tells the player, and the buttons still work: accept beeps over the empty
+// field, cancel ends the entry.
+TEST_F(NameEntryTest, WithoutItsFieldTheEntryStillEndsByCancel) {
+  plat::UseHeadless(true);
+  plat::HeadlessBoxReset();
+  const intptr_t other = KivTextFieldCreate(0, 0, 10, 10, 12, 4);
+  ASSERT_NE(other, 0);
+  vmtest::Machine m(kScript);
+  m.ctx->renderList = list;
+  Frame(m);
+  Frame(m);
+  EXPECT_EQ(m.ctx->playerName.field, 0);
+  ASSERT_FALSE(plat::HeadlessBoxLog().empty());
+  EXPECT_EQ(plat::HeadlessBoxLog().back().text, Sj("名前変更に失敗"));
+  const int before = kivfield::BeepCount();
+  Press(m, 1);
+  for (int i = 0; i < 3; ++i) Frame(m);
+  EXPECT_EQ(kivfield::BeepCount() - before, 1) << "accepting an empty field beeps";
+  EXPECT_EQ(m.ctx->playerName.state, 1);
+  Press(m, 2);
+  for (int i = 0; i < 4; ++i) Frame(m);
+  EXPECT_EQ(m.ctx->playerName.state, 0);
+  EXPECT_EQ(m.Reg(1), 0) << "cancelled";
+  EXPECT_EQ(m.Reg(2), 1) << "the script went on";
+  EXPECT_EQ(m.ctx->playerName.sprites[0], nullptr);
+  KivTextFieldDestroy(other);
 }
 
 TEST_F(NameEntryTest, CountStopsAtThreeCharactersAndSaveKeepsTheName) {

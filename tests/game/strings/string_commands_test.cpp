@@ -51,6 +51,8 @@ std::vector<Case> Cases() {
       {"strcpyf_length_below_minus_one", "call strcpyf str1, \"abc\", -7", "xyzw", 1, "xyzw", INT32_MIN},
       {"wsprint_decimal_and_percent", "call wsprint str1, \"%d%%\", 5, 0, 0, 0, 0, 0, 0, 0", "", 1, "5%", INT32_MIN},
       {"wsprint_width_hex", "call wsprint str1, \"%5X\", 255, 0, 0, 0, 0, 0, 0, 0", "", 1, "   FF", INT32_MIN},
+      {"wsprint_long_prefix", "call wsprint str1, \"%ld|%lx|%-4lX|%05ld\", -12, 255, 171, 42, 0, 0, 0, 0", "", 1,
+       "-12|ff|AB  |00042", INT32_MIN},
       {"wsprint_s_is_literal", "call wsprint str1, \"%s%d\", 7, 0, 0, 0, 0, 0, 0, 0", "", 1, "%s7", INT32_MIN},
       {"wsprint_n_is_literal", "call wsprint str1, \"%n|%999d\", 7, 0, 0, 0, 0, 0, 0, 0", "", 1, "%n|%999d", INT32_MIN},
       {"wsprint_nine_escapes_last_zero", "call wsprint str1, \"%d%d%d%d%d%d%d%d%d\", 1, 2, 3, 4, 5, 6, 7, 8", "", 1,
@@ -248,6 +250,7 @@ TEST(PlayerName, NegativeCountSetsAtOnceWithoutTagCharacters) {
   EXPECT_EQ(std::string(m.ctx->playerName.name), Sj("ユウキ>"));
   EXPECT_EQ(m.ctx->playerName.nameLength, 7);
   EXPECT_EQ(m.Reg(2), 1) << "no wait: the script went on in the same frame";
+  EXPECT_EQ(m.Reg(1), 1) << "an accepted name";
 }
 
 TEST(PlayerName, DefaultOver32BytesFails) {

@@ -516,6 +516,16 @@ start:
     call get_system_metrics 19 -> r17
     call get_system_metrics 43 -> r18
     call get_system_metrics 4 -> r19
+    call get_system_metrics 11 -> r20
+    call get_system_metrics 16 -> r21
+    call get_system_metrics 17 -> r22
+    call get_system_metrics 42 -> r23
+    call get_system_metrics 61 -> r24
+    call get_system_metrics 62 -> r25
+    call get_system_metrics 59 -> r26
+    call get_system_metrics 49 -> r27
+    call get_system_metrics 75 -> r28
+    call get_system_metrics 9999 -> r29
     end
 )");
   std::tm leap{};
@@ -534,9 +544,11 @@ start:
   ASSERT_EQ(x, 2000) << "the window stands where it was put";
   EXPECT_EQ(ctx->tempArea[10], 1280);
   EXPECT_EQ(ctx->tempArea[11], 1024);
-  const int32_t want[] = {1920, 1200, 0, 0, 3200, 1200, 2, 1, 3, 0};
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(m->Reg(10 + i), want[i]) << "metric row " << i;
-  EXPECT_TRUE(log.HasAny("get_system_metrics : index 4 not known")) << log.All();
+  // The headless window has no frame: no caption, no border.
+  const int32_t want[] = {1920, 1200, 0, 0, 3200, 1200, 2, 1, 3, 0, 32, 1920, 1200, 1, 1920, 1200, 3200, 16, 1, 0};
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(m->Reg(10 + i), want[i]) << "metric row " << i;
+  EXPECT_FALSE(log.HasAny("get_system_metrics : index 4 not known")) << log.All();
+  EXPECT_TRUE(log.HasAny("get_system_metrics : index 9999 not known")) << log.All();
 }
 
 TEST_F(SystemTest, AWindowOnNoMonitorTakesTheNearest) {

@@ -139,6 +139,27 @@ TEST_F(TextLayoutTest, CenterCentresOneLineBothWays) {
   EXPECT_EQ(e.height, 32);
 }
 
+// The centring measure counts the character that passes the box edge, and
+// goes on past it only for characters that may not start a line.
+TEST_F(TextLayoutTest, LineMeasureIncludesTheCharacterThatOverflows) {
+  const struct {
+    const char* text;
+    int box;
+    int width;
+  } kCases[] = {
+      {"あいう", 72, 72},        // exactly full
+      {"あいうえ", 60, 72},      // the third passes the edge and is counted, the fourth is not
+      {"あいab", 50, 60},        // a single-byte character passing the edge counts half the size
+      {"あい。う", 48, 96},      // "。" may not start a line: the walk goes on, and "う" is the last counted
+      {"あいう。え", 48, 72},    // "う" passes the edge first and ends the walk
+      {"abcdef", 30, 36},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(text_line_layout(Sj(c.text).c_str(), 24, c.box).width, c.width) << c.text << " in " << c.box;
+  // An over-long centred line starts where the measure puts it.
+  EXPECT_EQ(Layout(Sj("<center>あいうえ"), 60, 100).front(), "あ@-6,38");
+}
+
 TEST_F(TextLayoutTest, RubyIsCentredAboveItsBaseInTypeZeroAtTheRubySize) {
   FakeFont::type = 2;
   int count = 0;

@@ -131,6 +131,9 @@ TEST_F(WaitTest, SyncTimeIsZeroWithoutABase) {
   EXPECT_EQ(m->Reg(2), 0) << "no base: 0, not the clock";
   Frame(25);
   EXPECT_EQ(m->Reg(3), 25);
+  // The log shows the time measured.
+  EXPECT_TRUE(log.Has(10, "[0] wait_sync_get_time")) << log.All();
+  EXPECT_TRUE(log.Has(10, "[25] wait_sync_get_time")) << log.All();
   EXPECT_EQ(FramesUntilPassed(5, 10), 3);  // 25 + 3 x 5 = 40
 }
 
