@@ -55,6 +55,16 @@ Rect MonitorNearest(Point p, int* index) {
   return monitors[best];
 }
 
+bool DisplayReachable(std::string* why) {
+  if (WindowBackendKind() == Backend::kHeadless) return true;
+  if (SdlVideoAcquire()) {
+    SdlVideoRelease();
+    return true;
+  }
+  if (why) *why = SDL_GetError();
+  return false;
+}
+
 Rect DesktopRect() {
   auto m = Monitors();
   return m.front();

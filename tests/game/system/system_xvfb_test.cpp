@@ -18,6 +18,7 @@
 #include <iterator>
 #include <string>
 
+#include "support/process_group.h"
 #include "support/x_window_pixel.h"
 
 namespace {
@@ -95,26 +96,12 @@ std::string Stderr() {
   return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-int WaitExit(pid_t pid) {
-  for (int i = 0; i < 3000; ++i) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    usleep(10000);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
-}
+// The exit code, or -1 when it did not end within 60 s: then the program
+// and its group (a box's process among them) are killed.
+int WaitExit(pid_t pid) { return testproc::WaitExit(pid, 60000); }
 
-struct ChildGuard {
-  pid_t pid;
-  ~ChildGuard() {
-    if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-};
+// A program a failed check left running is killed with its group.
+using ChildGuard = testproc::GroupGuard;
 
 // The demo's sky at the top middle of the window, once it shows there.
 bool ShowsSky(Display* d, Window w) {
@@ -147,6 +134,7 @@ TEST(DemoOnX, AltEnterSwitchesToFullScreenAndBack) {
 
     pid_t pid = fork();
     if (pid == 0) {
+      testproc::EnterOwnGroup();
       unsetenv("KIV_HEADLESS");
       unsetenv("KIV_BOX_ANSWERS");
       int fd = open((kGame + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
