@@ -10,6 +10,9 @@
 using plat::kMsgApp;
 
 void KivSetThreadMessageHandler(void (*handler)(const plat::Msg&));
+void KivScriptedFrameBegin(void);
+void KivScriptedFrameEnd(void);
+void KivScriptedWorkerTurn(void);
 uint32_t KivInputPushMask(void);
 uint32_t KivInputOnMask(void);
 
@@ -29,6 +32,7 @@ void WorkerMessage(const plat::Msg& m) {
   if (m.message == kMsgApp + 0x64) {
     t_workerStop = true;
   } else if (m.message == kMsgApp + 0x6A && m.wParam && s) {
+    KivScriptedWorkerTurn();
     // The gate makes "hold the worker" a pause between jobs.
     std::lock_guard gate(s->workerGate);
     reinterpret_cast<KivAttachProc>(m.wParam)(m.lParam);
@@ -112,6 +116,8 @@ void TaskWalk(KivSystemState* s) {
 
 }  // namespace
 
+void KivGameThreadMessage(const plat::Msg& m) { GameMessage(m); }
+
 void KivHoldWorker(void) {
   KivSystemState* s = g_kiv;
   // Wait for the worker's current job to end, then keep it from starting
@@ -194,6 +200,7 @@ void KivGameThreadProc(void) {
   }
 
   while (s->gameLoop.load()) {
+    KivScriptedFrameBegin();
     s->frameTime.store(plat::TimeGetMs());
     KivInputUpdate();
     DebugHotKeys(s);
@@ -202,10 +209,11 @@ void KivGameThreadProc(void) {
     if (s->moviePlaying.load()) KivMovieStep();
     TaskWalk(s);
     if (s->params.debug) KivDebugViewsSchedule();
-    KivPace();
+    if (!plat::FrameClockOn()) KivPace();  // the frame clock's frames take no time
     KivFpsCount();
     KivMovieSpritesStep();
     KivRenderFrame();
+    KivScriptedFrameEnd();
     s->input.wheel.store(0);
     s->input.eventWord.store(0);
     plat::Msg m;

@@ -213,6 +213,7 @@ extern "C" KIV_API int KivInit(KivSystemParameters* params) {
   if (g_kiv) return 0;  // one engine per process
   // A test that runs a whole program names its failure points here.
   if (const char* faults = std::getenv("KIV_FAULTS")) g_kivFaults.fetch_or(static_cast<uint32_t>(std::strtoul(faults, nullptr, 0)));
+  KivScriptedRunStart();
 
   if (KivPositionOffScreen(params->x, params->y))  // centred on the game's display instead
     KivCentreOnDisplay(KivHomeDisplay(params->adapter), params->clientWidth, params->clientHeight, &params->x,

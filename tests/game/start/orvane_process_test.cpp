@@ -253,7 +253,7 @@ TEST(OrvaneProcess, DemoGameRunsAndEndsWritingItsFiles) {
   std::string game = kDir + "/demo";
   ASSERT_EQ(std::system(("rm -rf '" + game + "' && mkdir -p '" + game + "' && cp '" DEMO_GAME_DIR "/Orvane' '" +
                          game + "/' && cp -r '" DEMO_GAME_DIR "/data' '" + game + "/' && ln -s '" DEMO_GAME_DIR
-                         "/dll' '" + game + "/dll'").c_str()),
+                         "/dll' '" + game + "/dll' && ln -s '" DEMO_GAME_DIR "/lib' '" + game + "/lib'").c_str()),
             0);
   pid_t pid = fork();
   if (pid == 0) {
@@ -303,7 +303,7 @@ class CloseRequest : public ::testing::Test {
     game = kDir + "/close";
     ASSERT_EQ(std::system(("rm -rf '" + game + "' && mkdir -p '" + game + "' && cp '" DEMO_GAME_DIR "/Orvane' '" +
                            game + "/' && cp -r '" DEMO_GAME_DIR "/data' '" + game + "/' && ln -s '" DEMO_GAME_DIR
-                           "/dll' '" + game + "/dll'").c_str()),
+                           "/dll' '" + game + "/dll' && ln -s '" DEMO_GAME_DIR "/lib' '" + game + "/lib'").c_str()),
               0);
     // One run makes system.dat and config.dat, so each case below shows
     // whether its end wrote them again.

@@ -153,7 +153,7 @@ class OrvaneOnX : public ::testing::Test {
     ::setenv("XDG_RUNTIME_DIR", pattern, 1);
     ASSERT_EQ(std::system(("rm -rf '" + kGame + "' && mkdir -p '" + kGame + "' && cp '" DEMO_GAME_DIR "/Orvane' '" +
                            kGame + "/' && cp -r '" DEMO_GAME_DIR "/data' '" + kGame + "/' && ln -s '" DEMO_GAME_DIR
-                           "/dll' '" + kGame + "/dll'").c_str()),
+                           "/dll' '" + kGame + "/dll' && ln -s '" DEMO_GAME_DIR "/lib' '" + kGame + "/lib'").c_str()),
               0);
     pid_t pid = Start(true);
     for (int i = 0; i < 1000 && !Exists(kGame + "/save/system.dat"); ++i) usleep(10000);
