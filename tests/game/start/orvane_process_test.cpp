@@ -464,17 +464,28 @@ TEST_F(CloseRequest, SignalsEndPromptlyEvenWithABoxOpenOrATaskStuck) {
     const char* faults;  // KIV_FAULTS
     double limit_s;      // the end, from the signal
     int questions;
+    bool menu = false;  // open the pause menu first (a right click), wait for a frame after it
   } cases[] = {
       {"start-up box held open: SIGTERM", false, "ok@60000", "DIB モード", false, SIGTERM, nullptr, 3.0, 0},
       {"start-up box held open: SIGHUP", false, "ok@60000", "DIB モード", false, SIGHUP, nullptr, 3.0, 0},
       {"close question held open: SIGTERM", true, "no@60000", "本当に終了しますか", true, SIGTERM, nullptr, 3.0, 1},
       {"close question held open: SIGQUIT", true, "no@60000", "本当に終了しますか", true, SIGQUIT, nullptr, 3.0, 1},
       {"a game task stuck at shut-down: SIGTERM", true, "", kGameRuns, false, SIGTERM, "KIV_FAULTS=0x4000", 4.0, 0},
+      {"in the pause menu: SIGTERM", true, "", kGameRuns, false, SIGTERM, nullptr, 3.0, 0, true},
+      {"in the pause menu: SIGHUP", true, "", kGameRuns, false, SIGHUP, nullptr, 3.0, 0, true},
   };
+  const std::string shots = game + "/shots", input = game + "/menu-input.txt";
+  // Past the opening movie, then the right button opens the menu; frame 150
+  // is drawn with the menu open.
+  Write(input, "20 press Escape\n+40 mouse move 640 360\n+1 mouse down right\n+1 mouse up right\n");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const ino_t system_before = Inode("system.dat"), config_before = Inode("config.dat");
     std::vector<std::string> env;
+    if (c.menu) {
+      std::system(("rm -rf '" + shots + "' && mkdir -p '" + shots + "'").c_str());
+      env = {"KIV_INPUT_SCRIPT=" + input, "KIV_CAPTURE_FRAMES=150", "KIV_CAPTURE_DIR=" + shots};
+    }
     if (c.faults) {
       env.push_back(c.faults);
       // The stuck thread is left behind on purpose, as a killed one would
@@ -488,6 +499,9 @@ TEST_F(CloseRequest, SignalsEndPromptlyEvenWithABoxOpenOrATaskStuck) {
       kill(pid, SIGUSR1);
     }
     ASSERT_TRUE(WaitText(c.wait_for)) << Stderr();
+    if (c.menu) {
+      ASSERT_TRUE(testproc::WaitUntil([&] { return Exists(shots + "/frame-000150.png"); }, 60000)) << Stderr();
+    }
     const auto signalled = std::chrono::steady_clock::now();
     kill(pid, c.signal);
     const int code = WaitExit(pid);
