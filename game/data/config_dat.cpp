@@ -1,5 +1,6 @@
 #include "data/config_dat.h"
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -63,7 +64,9 @@ int config_save() {
   config_bytes(p, out);
   std::string path = save_path("config.dat");
   if (plat::WriteFileAtomic(path, out, sizeof out)) return 1;
-  std::string text = std::string(plat::Sjis("コンフィグ情報の保存に失敗しました。\n")) + path;
+  // The path, and the reason the system gave.
+  std::string text = std::string(plat::Sjis("コンフィグ情報の保存に失敗しました。\n")) + path + "\n" +
+                     plat::Utf8ToCp932(std::strerror(errno));
   plat::MessageBox(nullptr, text.c_str(), plat::Sjis("エラー報告"), plat::kMbOk | plat::kMbIconWarning);
   return 0;
 }

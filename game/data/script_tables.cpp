@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
 
 #include "vm/checked_index.h"
 #include "component_entries.h"
@@ -73,7 +76,9 @@ bool TableImageValid(DataTable which, std::span<const uint8_t> image) {
         game_debug_log(kDebugWindowError, "File.dat: %u records, more than %u", count, kMaxFileRecords);
         return false;
       }
-      if (!r.Seek(kTableHeaderBytes) || !r.Skip(static_cast<size_t>(count) * kFileRecordBytes)) {
+      // The records fill the body exactly: a cut or padded file is not the
+      // one the script was built with.
+      if (uint64_t{count} * kFileRecordBytes != body) {
         game_debug_log(kDebugWindowError, "File.dat: %u records need %llu bytes, the file has %zu", count,
                        static_cast<unsigned long long>(kTableHeaderBytes + uint64_t{count} * kFileRecordBytes),
                        image.size());
@@ -93,9 +98,64 @@ bool TableImageValid(DataTable which, std::span<const uint8_t> image) {
                        static_cast<unsigned long long>(body));
         return false;
       }
+      // Labels count from the end of the file: a cut or padded Point.dat
+      // would send every jump to another label's code (and a Mem.dat that
+      // lost words shifts every table).
+      // Mem.dat may leave its count 0 (no count given); Point.dat must say.
+      if (uint64_t{count} * 4 != body && (which == DataTable::kPoint || count != 0)) {
+        game_debug_log(kDebugWindowError, "%s: its header names %u %s, its body holds %llu", name, count,
+                       which == DataTable::kPoint ? "labels" : "elements", static_cast<unsigned long long>(body / 4));
+        return false;
+      }
       return true;
   }
   return false;
+}
+
+// An unscrambled Text.dat is whole: entries of a text-word number below the
+// header's count and a NUL-terminated text, one after another to the end.
+bool TextEntriesWhole(const uint8_t* image, uint32_t size) {
+  uint32_t count;
+  std::memcpy(&count, image + 12, 4);
+  uint32_t at = kTableHeaderBytes;
+  while (at < size) {
+    uint32_t word;
+    if (size - at < 5) {
+      game_debug_log(kDebugWindowError, "Text.dat: the entry at %u is cut off by the end of the file", at);
+      return false;
+    }
+    std::memcpy(&word, image + at, 4);
+    if (word >= count) {
+      game_debug_log(kDebugWindowError, "Text.dat: the entry at %u has text word %u, the header names %u", at, word,
+                     count);
+      return false;
+    }
+    const void* nul = std::memchr(image + at + 4, 0, size - at - 4);
+    if (!nul) {
+      game_debug_log(kDebugWindowError, "Text.dat: the text at %u has no end before the end of the file", at + 4);
+      return false;
+    }
+    at = static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - image) + 1;
+  }
+  return true;
+}
+
+// Every label of an unscrambled Point.dat names a code word of the loaded
+// script (or its end).
+bool LabelsInsideCode(const VmContext* ctx, const uint8_t* image, uint32_t size) {
+  const ScriptRecord& s = ctx->script;
+  if (!s.code) return true;  // no script to check them against yet
+  for (uint32_t at = kTableHeaderBytes; at + 4 <= size; at += 4) {
+    uint32_t offset;
+    std::memcpy(&offset, image + at, 4);
+    const uint64_t target = uint64_t{s.codeBase} + offset;
+    if (offset % 4 != 0 || target > s.codeSize) {
+      game_debug_log(kDebugWindowError, "Point.dat: label %u points at %llu, outside the code (%u bytes)",
+                     (size - at) / 4, static_cast<unsigned long long>(target), s.codeSize);
+      return false;
+    }
+  }
+  return true;
 }
 
 // Takes ownership of a table image read whole: checks it, unscrambles a
@@ -105,8 +165,13 @@ bool AcceptTable(VmContext* ctx, DataTable which, uint8_t* image, uint32_t size)
     KivMemoryFree(image);
     return false;
   }
-  table_free(ctx, which);
   if (image[0] == kScrambledMark) data_unscramble(image + kTableHeaderBytes, size - kTableHeaderBytes);
+  if ((which == DataTable::kPoint && !LabelsInsideCode(ctx, image, size)) ||
+      (which == DataTable::kText && !TextEntriesWhole(image, size))) {
+    KivMemoryFree(image);
+    return false;
+  }
+  table_free(ctx, which);
   TableImage(ctx, which) = image;
   TableSize(ctx, which) = size;
   return true;
@@ -210,6 +275,7 @@ bool script_load_image(VmContext* ctx, std::span<const uint8_t> bytes) {
   s.codeBase = kScriptCodeBase;
   s.entryPc = entry;
   s.pc = entry;
+  s.stopped = 0;
   vm_commands_install();
   return true;
 }
@@ -285,6 +351,32 @@ bool script_data_load(VmContext* ctx) {
     }
   }
   return true;
+}
+
+bool script_data_check(std::string* why) {
+  // The loaders' own checks, on a context of its own, with their lines
+  // kept to tell the player which file is at fault.
+  struct Lines {
+    std::string text;
+  } lines;
+  void* previous_user = nullptr;
+  const GameDebugSink previous = game_debug_log_get_sink(&previous_user);
+  game_debug_log_set_sink(
+      [](int window, std::string_view line, void* user) {
+        auto* l = static_cast<Lines*>(user);
+        if (window != kDebugWindowError) return;
+        if (!l->text.empty()) l->text += '\n';
+        l->text.append(line);
+      },
+      &lines);
+  std::unique_ptr<GameRecord> scratch(new GameRecord{});
+  VmContext* ctx = &scratch->ctx;
+  const bool ok = script_data_load(ctx);
+  script_free(ctx);
+  data_tables_free(ctx);
+  game_debug_log_set_sink(previous, previous_user);
+  if (why) *why = lines.text;
+  return ok;
 }
 
 uint32_t file_record_count(const VmContext* ctx) { return HeaderCount(ctx->data.file, ctx->data.fileSize); }

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "data/script_format.h"
 #include "vm/vm_context.h"
@@ -51,6 +52,12 @@ void data_tables_free(VmContext* ctx);
 // "pointlist load error" to debug window 0 and returns false; the caller ends
 // the game.
 bool script_data_load(VmContext* ctx);
+
+// Loads Script.src and its four tables as script_data_load does, into a
+// context of its own, and frees them again: whether the game could start
+// on them, checked before anything looks at the saves. False with the
+// loaders' reasons (one a line) in *why.
+bool script_data_check(std::string* why);
 
 // The whole of a data file through the engine's file layer, in a zero-filled
 // buffer of size + extra bytes from KivMemoryAlloc; null (logged) when it

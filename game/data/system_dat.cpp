@@ -1,8 +1,11 @@
 #include "data/system_dat.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <memory>
+#include <string>
 
 #include "kiv.h"
 #include "platform/core/byte_io.h"
@@ -172,24 +175,53 @@ int system_dat_create(GameRecord* g) {
 int system_dat_save(GameRecord* g) {
   g->system.word[kSysWindowMode] = KivCheckWindowMode();
   std::vector<uint8_t> bytes = system_dat_bytes(*g);
-  if (!plat::WriteFileAtomic(save_path("system.dat"), bytes.data(), bytes.size())) {
-    KivErrorLogPrintf("%s", plat::Sjis("システムファイルの読み込みに失敗 [file open error]"));
+  const std::string path = save_path("system.dat");
+  if (!plat::WriteFileAtomic(path, bytes.data(), bytes.size())) {
+    const std::string why = std::strerror(errno);
+    KivErrorLogPrintf("%s", plat::Sjis("システムファイルの書き込みに失敗 [file write error]"));
+    // The player's settings and read marks are not kept: say so, with the
+    // file and the reason the system gave.
+    std::string text = std::string(plat::Sjis("システムデータの保存に失敗しました。\n")) + path + "\n" +
+                       plat::Utf8ToCp932(why);
+    plat::MessageBox(nullptr, text.c_str(), plat::Sjis("エラー報告"), plat::kMbOk | plat::kMbIconWarning);
     return 0;
   }
   return 1;
 }
 
+bool system_dat_readable(const std::vector<uint8_t>& bytes) {
+  std::unique_ptr<GameRecord> g(new GameRecord{});
+  const bool ok = system_dat_parse(bytes, g.get());
+  system_dat_release(g.get());
+  return ok;
+}
+
+bool system_dat_set_aside_and_tell() {
+  const std::string path = save_path("system.dat");
+  std::string kept;
+  if (!plat::FileSetAside(path, ".damaged", &kept)) {
+    std::string text = std::string(plat::Sjis("システムデータが壊れていますが、別の名前で退避できませんでした。\n")) +
+                       path + "\n" + plat::Utf8ToCp932(std::strerror(errno));
+    plat::MessageBox(nullptr, text.c_str(), plat::Sjis("起動エラー"), plat::kMbOk | plat::kMbIconWarning);
+    return false;
+  }
+  std::string text =
+      std::string(plat::Sjis("システムデータが壊れていたため、新しく作り直します。\n壊れたファイルは次の名前で残してあります。\n")) +
+      plat::Utf8ToCp932(kept);
+  plat::MessageBox(nullptr, text.c_str(), plat::Sjis("警告"), plat::kMbOk | plat::kMbIconWarning);
+  return true;
+}
+
 StampCheck system_dat_is_current() {
   uint32_t script_stamp;
   if (!ReadDataWord("Script.src", 4, &script_stamp)) return StampCheck::kNoScript;
-  KivFileInfo info;
-  intptr_t f = KivFileCreate(save_path("system.dat").c_str(), &info);
-  if (f == KIV_INVALID_FILE) return StampCheck::kCurrent;
-  uint8_t b[4];
-  bool ok = info.size >= 6 && plat::FileReadAt(f, uint64_t(info.start) + 2, b, 4);
-  plat::FileClose(f);
-  if (!ok) return StampCheck::kStale;  // unreadable data of no known build
-  uint32_t kept = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+  const std::string path = save_path("system.dat");
+  if (!plat::PathExists(path)) return StampCheck::kCurrent;
+  // Only a file that reads whole tells of another build: one that cannot be
+  // read, or is cut or lies about its sizes, says nothing about the saves.
+  std::vector<uint8_t> bytes;
+  if (!plat::ReadWholeFile(path, &bytes, size_t(64) << 20) || !system_dat_readable(bytes)) return StampCheck::kDamaged;
+  const uint32_t kept = uint32_t(bytes[2]) | uint32_t(bytes[3]) << 8 | uint32_t(bytes[4]) << 16 | uint32_t(bytes[5]) << 24;
   return kept == script_stamp ? StampCheck::kCurrent : StampCheck::kStale;
 }
 

@@ -19,10 +19,20 @@ int system_dat_save(GameRecord* g);
 std::vector<uint8_t> system_dat_bytes(const GameRecord& g);
 bool system_dat_parse(const std::vector<uint8_t>& bytes, GameRecord* g);
 
-enum class StampCheck { kCurrent, kStale, kNoScript };
+enum class StampCheck { kCurrent, kStale, kNoScript, kDamaged };
 // Whether system.dat belongs to the installed Script.src: current when
-// there is no system.dat or the stamps agree.
+// there is no system.dat or the stamps agree; stale only for a file that
+// reads whole and holds another build's stamp; damaged when it cannot be
+// read or does not parse.
 StampCheck system_dat_is_current();
+
+// True when the bytes are a whole system.dat (system_dat_parse takes them).
+bool system_dat_readable(const std::vector<uint8_t>& bytes);
+// Moves a damaged system.dat aside ("system.dat.damaged", never replacing a
+// file) so a fresh one is made, and tells the player in a box where it was
+// kept. False (also told) when it could not be moved: then nothing may
+// write a new one over it.
+bool system_dat_set_aside_and_tell();
 
 // Flag access, bounded by the blocks' own sizes.
 void set_image_seen(GameRecord* g, uint32_t record);

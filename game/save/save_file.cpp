@@ -1,4 +1,5 @@
 // The save system's buffers, the snapshot and the slot files.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -142,10 +143,14 @@ bool save_file_write(VmContext* ctx, const char* path) {
   w.I32(thumb ? 1 : 0);
   if (thumb) w.Bytes(s.thumbPixels, s.thumbBytes);
   w.Bytes(s.snapshot + kSaveHeaderBytes + oldSize, s.used - kSaveHeaderBytes - oldSize);
+  errno = 0;
   if (!g_writer(path, w.bytes().data(), w.bytes().size())) {
+    const int why = errno;
     game_debug_log(kDebugWindowError, "save error [%s]", path);
-    plat::MessageBox(nullptr, plat::Sjis("セーブに失敗しました。\n保存先の容量が不足していないか確認してください。"),
-                     program_identity().productName.c_str(), plat::kMbOk | plat::kMbIconWarning);
+    // The file, and the reason the system gave.
+    std::string text = std::string(plat::Sjis("セーブに失敗しました。\n保存先の容量が不足していないか確認してください。\n")) +
+                       path + (why ? "\n" + plat::Utf8ToCp932(std::strerror(why)) : std::string());
+    plat::MessageBox(nullptr, text.c_str(), program_identity().productName.c_str(), plat::kMbOk | plat::kMbIconWarning);
     return false;
   }
   return true;

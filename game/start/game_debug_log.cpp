@@ -71,3 +71,9 @@ void game_debug_log_set_sink(GameDebugSink sink, void* user) {
   g_sink = sink;
   g_sink_user = user;
 }
+
+GameDebugSink game_debug_log_get_sink(void** user) {
+  std::lock_guard lock(g_sink_mutex);
+  if (user) *user = g_sink_user;
+  return g_sink;
+}

@@ -21,3 +21,5 @@ void game_error_log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // Receives every line instead of the debugger output; null restores it.
 using GameDebugSink = void (*)(int window, std::string_view line, void* user);
 void game_debug_log_set_sink(GameDebugSink sink, void* user);
+// The sink installed now (null: none), its user pointer in *user.
+GameDebugSink game_debug_log_get_sink(void** user);

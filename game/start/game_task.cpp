@@ -1,25 +1,37 @@
 #include "start/game_task.h"
 
 #include <cstdio>
+#include <string>
 
 #include "component_entries.h"
 #include "data/graphic_table.h"
 #include "kiv.h"
+#include "data/save_folder.h"
+#include "platform/core/error.h"
+#include "platform/core/file.h"
+#include "platform/core/text_encoding.h"
+#include "platform/window/message_box.h"
+#include "platform/window/messages.h"
 #include "data/script_tables.h"
 #include "data/system_dat.h"
 #include "vm/vm.h"
 
 namespace {
 
-// Ends the game because its data cannot be used, saying so where a player
-// starting it from a terminal will see it.
-void EndForData(const char* what) {
-  std::fprintf(stderr, "Orvane: %s\n", what);
+void EndForData(const char* what) { game_end_for_data_error(what); }
+
+}  // namespace
+
+void game_end_for_data_error(const char* detail) {
+  // On the terminal for a player who started it there, in a box for one
+  // who started it from the desktop.
+  std::fprintf(stderr, "Orvane: %s\n", detail);
+  std::fflush(stderr);
+  std::string text = std::string(plat::Sjis("データにエラーがあるため、ゲームを続けられません。\n")) + detail;
+  plat::MessageBox(nullptr, text.c_str(), plat::Sjis("実行エラー"), plat::kMbOk | plat::kMbIconError);
   game_exit_code() = 1;
   KivEnd();
 }
-
-}  // namespace
 
 int& game_exit_code() {
   static int code = 0;
@@ -37,13 +49,24 @@ int start_func_create() {
 
 int start_func_first_frame(void* record) {
   auto* g = static_cast<GameRecord*>(record);
-  if (!system_dat_load(g) && !system_dat_create(g)) {
-    EndForData("the system data can be neither read nor created");
-    return 0;
+  if (!system_dat_load(g)) {
+    // A file that is there but cannot be used is kept under another name,
+    // never written over by the fresh one.
+    if (plat::PathExists(save_path("system.dat")) && !system_dat_set_aside_and_tell()) {
+      EndForData("the damaged system data could not be set aside");
+      return 0;
+    }
+    if (!system_dat_create(g)) {
+      EndForData("the system data can be neither read nor created");
+      return 0;
+    }
   }
   g->startFlag = 1;
   vm_context_attach(g);  // creating the system data zeroed the record
   if (!game_initialize(&g->ctx)) return 0;
+  // For whoever watches the debugger output (a test waits on it): the
+  // game has started to play.
+  plat::DebugOutput("Orvane: the game runs");
   KivTaskChangeNext(start_func_frame);
   return 1;
 }
@@ -55,10 +78,11 @@ int start_func_frame(void* record) {
 
 void start_func_release(void* record) {
   auto* g = static_cast<GameRecord*>(record);
-  game_uninitialize(&g->ctx);
   // Only data that was loaded or created is written back: a game closed
   // before its first frame must not overwrite the player's file with zeros.
+  // Written first, so the file is safe before anything is taken down.
   if (g->startFlag) system_dat_save(g);
+  game_uninitialize(&g->ctx);
   system_dat_release(g);
 }
 

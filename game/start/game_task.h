@@ -17,3 +17,8 @@ void frame_rate_update(VmContext* ctx);
 // The program's exit code: set non-zero by a start that failed inside the
 // game task (its data could not be loaded), read by main after KivRun.
 int& game_exit_code();
+
+// Ends the game in order because its data cannot be used: the reason on
+// stderr and in a box (detail: plain text naming the file or the fault),
+// exit code 1.
+void game_end_for_data_error(const char* detail);

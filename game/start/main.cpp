@@ -17,26 +17,67 @@
 #include "start/engine_library.h"
 #include "start/game_task.h"
 #include "kiv.h"
+#include "platform/core/close_signal.h"
 #include "platform/core/instance_lock.h"
+#include "platform/window/display.h"
 #include "platform/window/message_box.h"
 #include "platform/window/messages.h"
 #include "platform/core/module.h"
 #include "platform/core/text_encoding.h"
 #include "start/program_identity.h"
 #include "data/save_folder.h"
+#include "data/script_tables.h"
 #include "data/system_dat.h"
 
+namespace {
+
+// A start that cannot go on: on the terminal, and in a box for a player
+// who started the game from the desktop (shown where any box can be).
+void StartError(const std::string& stderr_line, const char* box_text_utf8, const std::string& detail = {}) {
+  std::fprintf(stderr, "Orvane: %s\n", stderr_line.c_str());
+  std::fflush(stderr);
+  std::string text = plat::Sjis(box_text_utf8);
+  if (!detail.empty()) text += "\n" + plat::Utf8ToCp932(detail);
+  plat::MessageBox(nullptr, text.c_str(), plat::Sjis("起動エラー"), plat::kMbOk | plat::kMbIconWarning);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // A termination signal from here on waits for the engine, which ends the
+  // game in order, instead of killing it half way.
+  plat::BlockTerminationSignals();
   std::string folder = plat::FolderOf(plat::ModuleFileName(nullptr));
   if (!engine_library_load(folder)) {
-    std::fprintf(stderr, "Orvane: cannot load %s/dll/libkiv.so\n", folder.c_str());
+    StartError("cannot load " + folder + "/dll/libkiv.so", "ゲームエンジンを読み込めませんでした。",
+               folder + "/dll/libkiv.so");
     return 1;
   }
   if (!version_identity_load()) return 1;
   const ProgramIdentity& id = program_identity();
 
+  // Without a display there can be no window: say so before taking the
+  // lock, so the game neither runs unseen nor keeps a later start out.
+  if (std::string why; !plat::DisplayReachable(&why)) {
+    StartError("no display can be reached (" + why + "); the game needs one to open its window",
+               "画面（ディスプレイ）に接続できないため、起動できません。", why);
+    return 1;
+  }
+
   plat::InstanceLock lock;
-  if (!lock.Acquire(id.productName)) return 1;  // the game or its tool runs already
+  std::string lock_why;
+  switch (lock.TryAcquire(id.productName, &lock_why)) {
+    case plat::InstanceLock::Result::kAcquired:
+      break;
+    case plat::InstanceLock::Result::kHeld:
+      StartError(plat::Cp932ToUtf8(id.productName) + " is already running (the game or its configuration tool)",
+                 "既に起動しています。\nゲームと設定ツールは同時に起動できません。");
+      return 1;
+    case plat::InstanceLock::Result::kError:
+      StartError("the single-instance lock cannot be taken: " + lock_why,
+                 "起動の確認に必要なファイルを作成できませんでした。", lock_why);
+      return 1;
+  }
 
   std::string command_line;
   for (int i = 1; i < argc; ++i) {
@@ -76,15 +117,33 @@ int main(int argc, char** argv) {
   }
   archive_list_load(0);
 
+  // The script and its tables are checked whole first: data the game cannot
+  // run on is never a reason to touch the saves.
+  if (std::string why; !script_data_check(&why)) {
+    StartError("the script or one of its tables cannot be used" + (why.empty() ? "" : ":\n" + why),
+               "スクリプトまたはデータファイルが壊れているため、起動できません。", why);
+    KivUninit();
+    return 1;
+  }
+
   switch (system_dat_is_current()) {
     case StampCheck::kCurrent:
       break;
     case StampCheck::kNoScript:
       // Without the script there is nothing to check the saves against, and
       // nothing to play: never offer to delete them for that.
-      std::fprintf(stderr, "Orvane: Script.src was not found in the data folders\n");
+      StartError("Script.src was not found in the data folders", "スクリプトファイルが見つかりません。", "Script.src");
       KivUninit();
       return 1;
+    case StampCheck::kDamaged:
+      // It tells nothing of the saves: kept under another name, and the
+      // first frame makes a fresh one.
+      if (!system_dat_set_aside_and_tell()) {
+        std::fprintf(stderr, "Orvane: the damaged system data could not be set aside\n");
+        KivUninit();
+        return 1;
+      }
+      break;
     case StampCheck::kStale: {
       int answer = plat::MessageBox(
           nullptr, plat::Sjis("スクリプトファイルが更新されています。\nシステムデータ/セーブデータを削除しますか？"),

@@ -63,6 +63,9 @@ struct ScriptRecord {
   // Instructions one script_run may take before it stops for the frame;
   // 0: no bound (the game). Tools that run untrusted code set it.
   uint32_t stepLimit;
+  // Set when the script met a fault it must not run past (a jump to a
+  // missing label): it runs no more.
+  int32_t stopped;
 };
 
 // The four table images, each the whole file as read (header included).

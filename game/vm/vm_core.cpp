@@ -11,10 +11,12 @@
 // code or an instruction cut off by the end of the file ends the run.
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "component_entries.h"
 #include "start/game_debug_log.h"
+#include "start/game_task.h"
 #include "kiv.h"
 #include "platform/core/text_encoding.h"
 #include "vm/vm.h"
@@ -77,8 +79,18 @@ inline uint32_t RawWord(VmContext* ctx) {
   return w;
 }
 
-[[gnu::cold]] int JumpRefused(uint32_t pc, uint32_t label) {
+// A jump to a label Point.dat does not hold: going on with the next
+// instruction would run code the script never meant to reach (its saves
+// among it), so the script stops at the end of its code and the game ends
+// with an error box.
+[[gnu::cold]] int JumpRefused(VmContext* ctx, uint32_t pc, uint32_t label) {
   game_debug_log(kDebugWindowError, "[%u]jump label error : %u", pc, label);
+  char detail[160];
+  std::snprintf(detail, sizeof detail, "Script.src: a jump at pc %u to label %u, which Point.dat does not hold", pc,
+                label);
+  ctx->script.stopped = 1;
+  ctx->script.yield = 1;
+  game_end_for_data_error(detail);
   return 0;
 }
 
@@ -101,7 +113,7 @@ inline bool LabelPc(const VmContext* ctx, uint32_t label, uint32_t* pc) {
 
 inline int JumpToLabel(VmContext* ctx, Cursor& c, uint32_t label) {
   uint32_t target;
-  if (!LabelPc(ctx, label, &target)) return JumpRefused(c.pc, label);
+  if (!LabelPc(ctx, label, &target)) return JumpRefused(ctx, c.pc, label);
   c.pc = target;
   return 1;
 }
@@ -110,7 +122,7 @@ int OpGosub(VmContext* ctx) {
   ScriptRecord& s = ctx->script;
   uint32_t label = U(*Operand(ctx));
   uint32_t target;
-  if (!LabelPc(ctx, label, &target)) return JumpRefused(s.pc, label);
+  if (!LabelPc(ctx, label, &target)) return JumpRefused(ctx, s.pc, label);
   uint32_t back = s.pc;
   if (!return_point_push(ctx, kGameListReturnPoints, back, kReturnKindGosub))
     game_error_log(plat::Sjis("[%d]メモリ不足発生"), static_cast<int>(back));
@@ -300,7 +312,7 @@ inline int OutOfLine(VmContext* ctx, Cursor& c, int (*op)(VmContext*)) {
 
 void script_run(VmContext* ctx) {
   ScriptRecord& s = ctx->script;
-  if (!s.code || s.pc == s.codeSize) return;
+  if (!s.code || s.pc == s.codeSize || s.stopped) return;
   Cursor c{s.code, s.pc};
   uint32_t steps = 0;
   for (;;) {
@@ -325,6 +337,10 @@ void script_run(VmContext* ctx) {
     } else if (!Execute(ctx, c, op)) [[unlikely]] {
       s.pc = c.pc;
       LogFailed(s);
+      if (s.stopped) {
+        s.pc = s.codeSize;  // the machine stays at the end of the code
+        return;
+      }
     }
     if (s.yield || c.pc == s.codeSize) break;
   }

@@ -24,6 +24,7 @@
 #include "data/config_dat.h"
 #include "platform/core/instance_lock.h"
 #include "platform/core/text_encoding.h"
+#include "support/process_group.h"
 
 extern char** environ;
 
@@ -99,17 +100,20 @@ class SenfarProcess : public ::testing::Test {
     std::string out = root + "/" + tag + ".out", err = root + "/" + tag + ".err";
     posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    testproc::OwnGroup(&attr);
     pid_t pid = -1;
-    if (posix_spawn(&pid, program.c_str(), &fa, nullptr, argv, envp.data()) != 0) pid = -1;
+    if (posix_spawn(&pid, program.c_str(), &fa, &attr, argv, envp.data()) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
     return pid;
   }
 
   Result Wait(pid_t pid, const std::string& tag) {
     Result r;
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid)
-      r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    // A run that hangs is killed with its group after a minute.
+    if (pid > 0) r.exit_code = testproc::WaitExit(pid, 60000);
     r.out = ReadText(root + "/" + tag + ".out");
     r.err = ReadText(root + "/" + tag + ".err");
     return r;

@@ -1,5 +1,6 @@
 // Named failure points, so tests can make each start-up step fail in turn.
-// Nothing sets them outside tests.
+// Nothing sets them outside tests: in-process tests call KivFaultSet, and a
+// test that runs a whole program sets KIV_FAULTS (the mask, read by KivInit).
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -19,6 +20,9 @@ enum class KivFault : uint32_t {
   kGameThread = 1u << 11,
   kPixelWork = 1u << 12,  // saved copies and work blocks of the sprite options and copies
   kRendererReset = 1u << 13,  // the renderer's reset on a window-size or aspect change
+  // The game thread ignores its stop message and then hangs in its next
+  // task walk, as a game task stuck in a loop does at shut-down.
+  kGameTaskStuck = 1u << 14,
 };
 
 extern std::atomic<uint32_t> g_kivFaults;

@@ -3,6 +3,7 @@
 #include "platform/core/clock.h"
 #include "platform/core/error.h"
 #include "platform/window/messages.h"
+#include "core/fault_inject.h"
 #include "core/system_state.h"
 #include "debug/debug_window.h"
 
@@ -65,6 +66,7 @@ void GameMessage(const plat::Msg& m) {
   KivSystemState* s = g_kiv;
   switch (m.message) {
     case kMsgApp + 0x64:
+      if (KivFaultHit(KivFault::kGameTaskStuck)) break;  // a thread that does not answer
       s->gameLoop.store(0);
       break;
     case kMsgApp + 0x65:
@@ -105,6 +107,9 @@ void TaskWalk(KivSystemState* s) {
   if (!active && !(s->params.mode & KIV_MODE_RUN_INACTIVE)) return;
   KivRenderList* list = s->activeList.load();
   if (list) KivRenderListLock(list); else plat::SetLastError(plat::kErrorInvalidHandle);
+  // A task that never returns once the end has begun, holding the lock.
+  if (KivFaultHit(KivFault::kGameTaskStuck) && g_kivSystemEnd.load())
+    for (;;) plat::Sleep(10);
   KivTaskWalkRoot();
   if (list) KivRenderListUnlock(list); else plat::SetLastError(plat::kErrorInvalidHandle);
 }

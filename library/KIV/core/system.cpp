@@ -261,6 +261,8 @@ void LoadWindowIcon(plat::Window* window, const char* icon, const char* folder) 
 extern "C" KIV_API int KivInit(KivSystemParameters* params) {
   if (!params) return 0;
   if (g_kiv) return 0;  // one engine per process
+  // A test that runs a whole program names its failure points here.
+  if (const char* faults = std::getenv("KIV_FAULTS")) g_kivFaults.fetch_or(static_cast<uint32_t>(std::strtoul(faults, nullptr, 0)));
   KivScriptedRunStart();
 
   if (KivPositionOffScreen(params->x, params->y))  // centred on the game's display instead
@@ -307,12 +309,24 @@ extern "C" KIV_API int KivUninit(void) {
   // A thread still there (KivRun failed half way, or a thread outlived the
   // stop routine's bounded wait) is asked to stop and waited for, serving
   // messages meanwhile: the record must not be freed under a running thread.
-  for (auto* t : {&s->workerThread, &s->gameThread}) {
-    if (!*t) continue;
-    KivPostRetry(t->get(), plat::kMsgApp + 0x64, 0, 0);
-    while (plat::MsgWaitForThread(t->get(), 10) != plat::WaitResult::kEvent) KivPumpMessage();
-    (*t)->Release();
-    t->reset();
+  // A thread stopped for good is not waited for; one that does not end
+  // within 1 s now is stopped the same way, so the release below (and the
+  // host's files written in it) always comes.
+  struct Named {
+    std::shared_ptr<plat::Thread>* thread;
+    const char* name;
+  };
+  for (Named n : {Named{&s->workerThread, "worker"}, Named{&s->gameThread, "game"}}) {
+    std::shared_ptr<plat::Thread>& t = *n.thread;
+    if (!t) continue;
+    if (!t->Frozen() && !t->Ended()) {
+      KivPostRetry(t.get(), plat::kMsgApp + 0x64, 0, 0);
+      int step = 0;
+      for (; step < 100 && plat::MsgWaitForThread(t.get(), 10) != plat::WaitResult::kEvent; ++step) KivPumpMessage();
+      if (step == 100) KivAbandonThread(t, n.name);
+    }
+    t->Release();
+    t.reset();
   }
   KivDebugCloseWindows();  // all debug windows go at shut-down
 

@@ -283,6 +283,12 @@ int KivStopThreads(void);
 void KivPumpMessage(void);
 bool KivWaitEventPumping(plat::Event* event);
 bool KivPostRetry(plat::Thread* thread, uint32_t message, uintptr_t wParam, intptr_t lParam);
+// Stops a thread that ignored its stop message where it stands, leaves it
+// behind and says so (debug output, error log, stderr).
+void KivAbandonThread(const std::shared_ptr<plat::Thread>& t, const char* name);
+// Releases the active render list's lock when that thread holds it (a
+// thread stopped for good never will).
+void KivRenderListsReleaseHeldBy(std::thread::id id);
 extern std::atomic<int> g_kivSystemEnd;
 
 // Live-allocation count, for the leak report and tests.

@@ -60,9 +60,31 @@ bool PostToGame(uint32_t message, uintptr_t wParam, intptr_t lParam) {
   return s && KivPostRetry(s->gameThread.get(), message, wParam, lParam);
 }
 
-// Stops one thread: the stop message, then a bounded wait that keeps serving
-// messages. A thread that does not answer is reported, never killed; the
-// handle stays until KivUninit, which waits for it before freeing anything.
+}  // namespace
+
+// A thread that did not answer its stop message within 1 s: stopped where
+// it stands and left behind (what TerminateThread does elsewhere), so the
+// end goes on and the files are written. A render list it held locked is
+// released for the thread that takes everything down.
+void KivAbandonThread(const std::shared_ptr<plat::Thread>& t, const char* name) {
+  if (!t || t->Ended() || t->Frozen()) return;
+  const std::thread::id id = t->id();
+  t->Freeze();
+  KivRenderListsReleaseHeldBy(id);
+  char line[160];
+  std::snprintf(line, sizeof line, "KivStopThreads: the %s thread did not end within 1 s; it was stopped and left behind",
+                name);
+  plat::DebugOutput(line);
+  KivErrorLogPrintf("%s", line);
+  std::fprintf(stderr, "%s\n", line);
+  std::fflush(stderr);
+}
+
+namespace {
+
+// Stops one thread: the stop message, then a wait of 100 steps of 10 ms
+// that keeps serving messages; a thread that does not end by then is
+// abandoned.
 void StopThread(const std::shared_ptr<plat::Thread>& t, const char* name) {
   if (!t) return;
   KivPostRetry(t.get(), kMsgApp + 0x64, 0, 0);
@@ -70,10 +92,7 @@ void StopThread(const std::shared_ptr<plat::Thread>& t, const char* name) {
     if (plat::MsgWaitForThread(t.get(), 10) == plat::WaitResult::kEvent) return;
     KivPumpMessage();
   }
-  char line[128];
-  std::snprintf(line, sizeof line, "KivStopThreads: the %s thread did not end within 1 s", name);
-  plat::DebugOutput(line);
-  KivErrorLogPrintf("%s", line);
+  KivAbandonThread(t, name);
 }
 
 void ReacquireTail(plat::Window*) {

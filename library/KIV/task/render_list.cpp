@@ -122,6 +122,14 @@ extern "C" KIV_API int KivRenderUnlock(void) {
   return 1;
 }
 
+void KivRenderListsReleaseHeldBy(std::thread::id id) {
+  KivRenderList* list = KivRenderGetActive();
+  if (!list || id == std::thread::id{} || list->owner.load() != id) return;
+  list->depth = 0;
+  list->owner.store(std::thread::id{});
+  list->lockFlag.store(0);
+}
+
 extern "C" KIV_API int KivRenderLockWait(void) {
   KivRenderList* list = KivRenderGetActive();
   if (!list) {

@@ -8,12 +8,21 @@
 #include <thread>
 
 #include "platform/core/backend.h"
+#include "platform/window/message_box.h"
 #include "platform/window/messages.h"
 #include "platform/window/window.h"
 
 namespace plat {
 
 namespace {
+
+sigset_t TerminationSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&set, sig);
+  return set;
+}
+
 // The target and the requests kept for it change together.
 std::mutex g_mutex;
 Window* g_target = nullptr;
@@ -26,6 +35,11 @@ void Deliver(Window* w) {
 }
 }  // namespace
 
+void BlockTerminationSignals() {
+  sigset_t set = TerminationSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
 void CloseOnTerminationSignals(Window* window) {
   {
     std::lock_guard lock(g_mutex);
@@ -37,10 +51,7 @@ void CloseOnTerminationSignals(Window* window) {
   }
   static std::once_flag started;
   std::call_once(started, [] {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    sigset_t set = TerminationSignals();
     // A window in memory has no close button anyone can press: SIGUSR1
     // presses it, so a test can drive a whole headless program from outside.
     const bool headless = WindowBackendKind() == Backend::kHeadless;
@@ -50,11 +61,15 @@ void CloseOnTerminationSignals(Window* window) {
       for (;;) {
         int sig = 0;
         if (sigwait(&set, &sig) != 0) continue;
-        std::lock_guard lock(g_mutex);
         if (sig == SIGUSR1) {
+          std::lock_guard lock(g_mutex);
           if (g_target && g_target->Alive()) g_target->backend()->PressCloseButton();
           continue;
         }
+        // A box open now would hold the end until someone answers it:
+        // every box takes its safe answer from here on.
+        CancelMessageBoxes();
+        std::lock_guard lock(g_mutex);
         Deliver(g_target);
       }
     }).detach();

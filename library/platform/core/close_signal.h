@@ -1,7 +1,9 @@
-// SIGINT and SIGTERM end the program in order: they reach the window as
+// SIGINT, SIGTERM, SIGHUP (the terminal closed) and SIGQUIT end the program
+// in order: they reach the window as
 // kMsgEndSession, which ends it without the question the close button asks
 // (a session manager, `kill`, a service stop or Ctrl+C from the terminal
-// cannot answer one). The signals are blocked in the calling thread, and so
+// cannot answer one), and close any box that is open with its safe answer
+// (CancelMessageBoxes). The signals are blocked in the calling thread, and so
 // in every thread started after it, and taken by one watching thread.
 // With the headless window, SIGUSR1 presses its close button (it has no
 // other), so a test can drive a whole program from outside.
@@ -16,6 +18,11 @@ class Window;
 // window (before it is made, or between two) is kept and handed to the
 // next window set here.
 void CloseOnTerminationSignals(Window* window);
+
+// Blocks those signals in the calling thread (and the threads it starts),
+// so one that comes before the watching thread runs waits for it instead
+// of killing the program. Call first thing in main.
+void BlockTerminationSignals();
 
 // The requests that came while no window took them (read and cleared).
 int TakePendingTerminationRequests();

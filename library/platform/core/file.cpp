@@ -241,8 +241,42 @@ bool WriteFileAtomic(std::string_view cp932, const void* data, size_t size) {
   }
   ok = (::close(fd) == 0) && ok;
   if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
+  if (!ok) {
+    const int why = errno;  // the failed step's reason, for the caller to show
+    ::unlink(temp.c_str());
+    errno = why;
+  }
   return ok;
+}
+
+bool FileSetAside(std::string_view cp932, std::string_view suffix, std::string* kept) {
+  std::string from = ResolveExisting(cp932);
+  if (from.empty()) return false;
+  for (int n = 1; n < 1000; ++n) {
+    std::string to = from + std::string(suffix);
+    if (n > 1) to += "-" + std::to_string(n);
+    // A hard link never replaces a file that is there; the old name goes
+    // only once the new one holds the bytes.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      if (::unlink(from.c_str()) != 0) {
+        const int why = errno;
+        ::unlink(to.c_str());
+        errno = why;
+        return false;
+      }
+      if (kept) *kept = to;
+      return true;
+    }
+    if (errno == EEXIST) continue;
+    // A file system without hard links: a name nothing holds yet.
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0) continue;
+    if (::rename(from.c_str(), to.c_str()) != 0) return false;
+    if (kept) *kept = to;
+    return true;
+  }
+  errno = EEXIST;
+  return false;
 }
 
 }  // namespace plat

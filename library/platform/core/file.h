@@ -55,7 +55,13 @@ namespace plat {
 bool ReadWholeFile(std::string_view cp932, std::vector<uint8_t>* out, size_t max_size = size_t(1) << 30);
 // Writes a file so that it is either wholly new or untouched: the bytes go
 // to a temporary file beside it, are flushed to disk, and the temporary file
-// is renamed over the old one. False, with the old file kept, on any error.
+// is renamed over the old one. False, with the old file kept, on any error
+// (errno then says why).
 bool WriteFileAtomic(std::string_view cp932, const void* data, size_t size);
+
+// Moves a file out of the way under its own name plus `suffix` (then
+// "-2", "-3", ... when that is taken), never replacing any file; the new
+// native path goes to *kept. False (errno says why) when it stays where it is.
+bool FileSetAside(std::string_view cp932, std::string_view suffix, std::string* kept);
 
 }  // namespace plat

@@ -1,5 +1,9 @@
 #include "platform/core/threads.h"
 
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <chrono>
 
 #include "platform/window/messages.h"
@@ -223,6 +227,35 @@ void Thread::Release() {
     thread_.join();
   else
     thread_.detach();
+}
+
+namespace {
+// The signal that parks a frozen thread: its handler never returns.
+int FreezeSignal() { return SIGRTMIN + 4; }
+
+std::atomic<int> g_parked{0};
+
+void Park(int) {
+  g_parked.fetch_add(1);
+  for (;;) ::pause();
+}
+}  // namespace
+
+void Thread::Freeze() {
+  if (frozen_.load() || ended_.IsSet() || !thread_.joinable()) return;
+  static std::once_flag installed;
+  std::call_once(installed, [] {
+    struct sigaction sa {};
+    sa.sa_handler = Park;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(FreezeSignal(), &sa, nullptr);
+  });
+  const int before = g_parked.load();
+  if (::pthread_kill(thread_.native_handle(), FreezeSignal()) != 0) return;
+  frozen_.store(true);
+  // Until it stands still (the signal arrives at its next instruction, or
+  // when a blocking call of its returns).
+  for (int i = 0; i < 100 && g_parked.load() == before; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 // ---- Free functions -------------------------------------------------------

@@ -101,6 +101,12 @@ class Thread {
   bool Ended() { return ended_.IsSet(); }
   // Joins when ended; a thread still running is detached, never killed.
   void Release();
+  // For a thread that will not end when asked (stuck at shut-down): stops
+  // it where it stands, for good. It never runs again and keeps whatever
+  // it held; the process can then finish without it. Not for a thread
+  // that may be inside the C library's allocator on purpose.
+  void Freeze();
+  bool Frozen() const { return frozen_.load(); }
 
  private:
   Thread() = default;
@@ -108,6 +114,7 @@ class Thread {
   std::thread thread_;
   std::thread::id id_;
   Event ended_{true};
+  std::atomic<bool> frozen_{false};
 };
 
 bool PostThreadMessage(Thread* thread, uint32_t message, uintptr_t wParam, intptr_t lParam);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "platform/core/backend.h"
 #include "platform/window/sdl_video.h"
@@ -53,6 +54,22 @@ Rect MonitorNearest(Point p, int* index) {
   }
   if (index) *index = static_cast<int>(best);
   return monitors[best];
+}
+
+bool DisplayReachable(std::string* why) {
+  if (WindowBackendKind() == Backend::kHeadless) return true;
+  if (SdlVideoAcquire()) {
+    // Only a desktop shows a window to the player: SDL may also come up on
+    // a console's DRM device, or on no screen at all, where nobody sees it.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const std::string name = driver ? driver : "";
+    SdlVideoRelease();
+    if (name == "x11" || name == "wayland") return true;
+    if (why) *why = "no X11 or Wayland display (video driver: " + (name.empty() ? std::string("none") : name) + ")";
+    return false;
+  }
+  if (why) *why = SDL_GetError();
+  return false;
 }
 
 Rect DesktopRect() {

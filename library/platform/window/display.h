@@ -1,5 +1,6 @@
 // Desktop and monitor rectangles.
 #pragma once
+#include <string>
 #include <vector>
 
 #include "platform/core/geometry.h"
@@ -16,6 +17,10 @@ void SetHeadlessMonitors(std::vector<Rect> monitors);
 // The monitor holding the point, else the nearest one; its index in
 // Monitors() goes to *index when given.
 Rect MonitorNearest(Point p, int* index = nullptr);
+
+// Whether a window can be opened at all: the headless backend always can;
+// the real one needs a display it can reach (the reason goes to *why).
+bool DisplayReachable(std::string* why);
 
 // The primary monitor's rectangle (the desktop window's rectangle).
 Rect DesktopRect();

@@ -1,8 +1,14 @@
 #include "platform/window/message_box.h"
 
 #include <SDL.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <set>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -29,7 +35,49 @@ struct Scripted {
 std::deque<Scripted> g_script;
 std::vector<LoggedBox> g_log;
 std::atomic<BoxHandler> g_handler{nullptr};
+
+// The program is ending: boxes take their unshown answer.
 std::atomic<bool> g_cancelled{false};
+std::mutex g_cancel_mutex;
+std::condition_variable g_cancel_cv;
+// Threads inside SDL's box. On X11 SDL shows it from a child process that
+// the calling thread forks and waits for; killing that child ends the wait.
+std::set<pid_t> g_box_threads;
+
+pid_t ThisThreadId() { return static_cast<pid_t>(::syscall(SYS_gettid)); }
+
+// Kills the processes a thread has started (the box SDL forked for it).
+// True when there was one.
+bool KillChildrenOf(pid_t tid) {
+  std::ifstream f("/proc/self/task/" + std::to_string(tid) + "/children");
+  bool any = false;
+  for (long child; f >> child;) {
+    if (child > 0) {
+      ::kill(static_cast<pid_t>(child), SIGKILL);
+      any = true;
+    }
+  }
+  return any;
+}
+
+// Kills the open SDL boxes' processes, again for a while: a box may be
+// between the check that the program still runs and its fork.
+void CloseSdlBoxes() {
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    {
+      std::lock_guard lock(g_cancel_mutex);
+      if (g_box_threads.empty()) return;
+      for (pid_t tid : g_box_threads) KillChildrenOf(tid);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+void PrintUnshown(const char* text, const char* caption) {
+  std::fprintf(stderr, "[%s] %s\n", Cp932ToUtf8(caption ? caption : "").c_str(),
+               Cp932ToUtf8(text ? text : "").c_str());
+  std::fflush(stderr);
+}
 
 
 // KIV_BOX_ANSWERS="yes,no,ok" answers a headless run's boxes in order, so a
@@ -77,8 +125,13 @@ int HeadlessBox(const char* text, const char* caption, uint32_t type, int unshow
                  Cp932ToUtf8(text ? text : "").c_str());
     std::fflush(stderr);
   }
-  // The box stays open (this thread waits in it) while the player reads.
-  if (hold_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(hold_ms));
+  // The box stays open (this thread waits in it) while the player reads,
+  // unless the program is told to end meanwhile.
+  if (hold_ms > 0) {
+    std::unique_lock lock(g_cancel_mutex);
+    if (g_cancel_cv.wait_for(lock, std::chrono::milliseconds(hold_ms), [] { return g_cancelled.load(); }))
+      return UnshownAnswer(type, unshown_answer);
+  }
   return answer;
 }
 
@@ -103,9 +156,20 @@ int SdlBox(const char* text, const char* caption, uint32_t type, int unshown_ans
   }
   SDL_MessageBoxData data{flags, nullptr, c.c_str(), t.c_str(), count, buttons, nullptr};
   int pressed = -1;
+  const pid_t tid = ThisThreadId();
+  {
+    std::lock_guard lock(g_cancel_mutex);
+    if (g_cancelled.load()) return UnshownAnswer(type, unshown_answer);
+    g_box_threads.insert(tid);
+  }
   bool video = SdlVideoAcquire();
   int rc = SDL_ShowMessageBox(&data, &pressed);
   if (video) SdlVideoRelease();
+  {
+    std::lock_guard lock(g_cancel_mutex);
+    g_box_threads.erase(tid);
+  }
+  if (g_cancelled.load()) return UnshownAnswer(type, unshown_answer);
   if (rc != 0 || pressed < 0) {
     // Nothing to show it on: say it on the terminal and take the answer
     // that loses nothing and does what the player asked.
@@ -122,13 +186,33 @@ int UnshownAnswer(uint32_t type, int unshown_answer) {
   return yes_no ? kIdNo : kIdOk;
 }
 
+void CancelMessageBoxes() {
+  {
+    std::lock_guard lock(g_cancel_mutex);
+    if (g_cancelled.exchange(true)) return;
+  }
+  g_cancel_cv.notify_all();
+  bool sdl_open;
+  {
+    std::lock_guard lock(g_cancel_mutex);
+    sdl_open = !g_box_threads.empty();
+  }
+  if (sdl_open) std::thread(CloseSdlBoxes).detach();
+}
+
+bool MessageBoxesCancelled() { return g_cancelled.load(); }
+
 int MessageBox(Window* owner, const char* text, const char* caption, uint32_t type, int unshown_answer) {
-  if (MessageBoxBackendKind() == Backend::kHeadless) return HeadlessBox(text, caption, type, unshown_answer);
-  if (MessageBoxesCancelled()) {
-    // The program is ending: nobody is left to answer.
-    std::fprintf(stderr, "[%s] %s\n", Cp932ToUtf8(caption ? caption : "").c_str(), Cp932ToUtf8(text ? text : "").c_str());
+  if (g_cancelled.load()) {
+    // Nobody is there to answer any more: say it where a log keeps it.
+    if (MessageBoxBackendKind() == Backend::kHeadless) {
+      std::lock_guard lock(g_mutex);
+      g_log.push_back(LoggedBox{text ? text : "", caption ? caption : "", type, UnshownAnswer(type, unshown_answer)});
+    }
+    PrintUnshown(text, caption);
     return UnshownAnswer(type, unshown_answer);
   }
+  if (MessageBoxBackendKind() == Backend::kHeadless) return HeadlessBox(text, caption, type, unshown_answer);
   if (BoxHandler h = g_handler.load())
     return h(Cp932ToUtf8(text ? text : ""), Cp932ToUtf8(caption ? caption : ""), type);
   unsigned long owner_xid = 0;
@@ -140,8 +224,6 @@ int MessageBox(Window* owner, const char* text, const char* caption, uint32_t ty
   return SdlBox(text, caption, type, unshown_answer);
 }
 
-void CancelMessageBoxes() { g_cancelled.store(true); }
-bool MessageBoxesCancelled() { return g_cancelled.load(); }
 
 void MessageBoxesUseThisGtkThread(void* parent_gtk_window) { gtk_box::UseThisThread(parent_gtk_window); }
 void SetMessageBoxGtkParent(void* parent_gtk_window) { gtk_box::SetParent(parent_gtk_window); }

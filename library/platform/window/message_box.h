@@ -9,6 +9,9 @@
 // unshown answer: the one the caller names as losing no data while doing
 // what the player asked (a close question: Yes, the player asked to end; a
 // question about deleting data: No). Without one, OK, or No for a question.
+//
+// Once the program is ending (a termination signal), every box takes that
+// unshown answer: those open are closed, those opened later never show.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -25,6 +28,10 @@ int MessageBox(Window* owner, const char* text, const char* caption, uint32_t ty
 
 // The answer a box of this type takes when it cannot be shown.
 int UnshownAnswer(uint32_t type, int unshown_answer);
+
+// Ends every open box with its unshown answer, and answers boxes opened from now on the same way (the program is ending).
+void CancelMessageBoxes();
+bool MessageBoxesCancelled();
 
 struct LoggedBox {
   std::string text;     // Shift-JIS, as given

@@ -296,11 +296,21 @@ TEST(Labels, TargetsOutsideTheCodeAreRefused) {
   LogCapture log;
   Machine m("jmp 1\nmov r1, 1");
   ASSERT_TRUE(m.ok);
-  // Point.dat with one label whose offset lies beyond the code.
-  ASSERT_TRUE(table_load_image(m.ctx, DataTable::kPoint, kasm::TableFile(1, Le32({1000}), false)));
+  // Point.dat with one label whose offset lies beyond the code: refused at
+  // load, the loaded one stays.
+  EXPECT_FALSE(table_load_image(m.ctx, DataTable::kPoint, kasm::TableFile(1, Le32({1000}), false)));
+  EXPECT_TRUE(log.Has(kDebugWindowError, "Point.dat: label 1 points at 1012, outside the code")) << log.All();
+  // Header and body must agree: a header naming 6 labels over 1.
+  EXPECT_FALSE(table_load_image(m.ctx, DataTable::kPoint, kasm::TableFile(6, Le32({0}), false)));
+  EXPECT_TRUE(log.Has(kDebugWindowError, "Point.dat: its header names 6 labels, its body holds 1")) << log.All();
+  // The jump to the label that is not there stops the script: it never
+  // falls through to what follows.
   m.RunToEnd();
-  EXPECT_EQ(m.Reg(1), 1) << "the jump is refused and the run goes on";
-  EXPECT_TRUE(log.Has(kDebugWindowError, "label target pc out of range: 1012")) << log.All();
+  EXPECT_EQ(m.Reg(1), 0) << "the jump is refused and the script stops";
+  EXPECT_TRUE(log.Has(kDebugWindowError, "jump label error : 1")) << log.All();
+  EXPECT_EQ(m.ctx->script.pc, m.ctx->script.codeSize);
+  script_run(m.ctx);
+  EXPECT_EQ(m.Reg(1), 0) << "and stays stopped";
   uint32_t pc = 0;
   EXPECT_FALSE(label_pc(m.ctx, 2, &pc));
   EXPECT_TRUE(label_pc(m.ctx, 0, &pc));

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "support/process_group.h"
 #include "support/x_window_pixel.h"
 
 namespace {
@@ -120,6 +121,7 @@ pid_t Start(bool headless, bool gpu = false, bool force = false) {
   ::unlink((kGame + "/stderr.txt").c_str());
   pid_t pid = fork();
   if (pid == 0) {
+    testproc::EnterOwnGroup();
     // Without the GPU (the device's fault hook) start-up warns and goes on
     // with the software renderer.
     if (gpu) unsetenv("KIV_GPU_FAULTS");
@@ -140,28 +142,12 @@ pid_t Start(bool headless, bool gpu = false, bool force = false) {
   return pid;
 }
 
-// A program a failed check left running is killed, not left behind.
-struct ChildGuard {
-  pid_t pid;
-  ~ChildGuard() {
-    if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-};
+// A program a failed check left running is killed with its group.
+using ChildGuard = testproc::GroupGuard;
 
-int WaitExit(pid_t pid) {
-  for (int i = 0; i < 3000; ++i) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid)
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    usleep(10000);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;  // hung
-}
+// The exit code, or -1 when it did not end within 60 s: then the program
+// and its group (a box's process among them) are killed.
+int WaitExit(pid_t pid) { return testproc::WaitExit(pid, 60000); }
 
 class OrvaneOnX : public ::testing::Test {
  protected:
@@ -171,7 +157,7 @@ class OrvaneOnX : public ::testing::Test {
     ::setenv("XDG_RUNTIME_DIR", pattern, 1);
     ASSERT_EQ(std::system(("rm -rf '" + kGame + "' && mkdir -p '" + kGame + "' && cp '" DEMO_GAME_DIR "/Orvane' '" +
                            kGame + "/' && cp -r '" DEMO_GAME_DIR "/data' '" + kGame + "/' && ln -s '" DEMO_GAME_DIR
-                           "/dll' '" + kGame + "/dll'").c_str()),
+                           "/dll' '" + kGame + "/dll' && ln -s '" DEMO_GAME_DIR "/lib' '" + kGame + "/lib'").c_str()),
               0);
     pid_t pid = Start(true);
     for (int i = 0; i < 1000 && !Exists(kGame + "/save/system.dat"); ++i) usleep(10000);
@@ -203,15 +189,19 @@ TEST_F(OrvaneOnX, CloseRequestDuringTheStartUpBoxEndsInOrder) {
     const Window warning = WaitFor(display, "警告");
     ASSERT_NE(warning, 0u) << "the start-up warning never showed: " << Stderr();
     if (request == Request::kSigint) {
+      // The signal closes the box with its safe answer (nobody answers it)
+      // and the game ends in order.
       kill(pid, SIGINT);
+      EXPECT_EQ(WaitExit(pid), 0) << Stderr();
+      EXPECT_TRUE(Find(display, "警告", true).empty()) << "the box is gone with the game";
     } else {
       const std::vector<Window> game = Find(display, kTitle, false);
       ASSERT_FALSE(game.empty()) << "the game window exists while the box is open";
       for (Window w : game) PressCloseButton(display, w);
+      usleep(300000);
+      EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "the box holds start-up until it is answered";
+      PressEnter(display, warning);
     }
-    usleep(300000);
-    EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "the box holds start-up until it is answered";
-    PressEnter(display, warning);
     if (request == Request::kCloseButton) {
       // The close question comes once the game runs; Enter is Yes.
       const std::vector<Window> game = Find(display, kTitle, false);
@@ -221,8 +211,8 @@ TEST_F(OrvaneOnX, CloseRequestDuringTheStartUpBoxEndsInOrder) {
           if (std::find(game.begin(), game.end(), w) == game.end()) question = w;
       ASSERT_NE(question, 0u) << "no close question: " << Stderr();
       PressEnter(display, question);
+      EXPECT_EQ(WaitExit(pid), 0) << Stderr();
     }
-    EXPECT_EQ(WaitExit(pid), 0) << Stderr();
     EXPECT_EQ(Stderr().find("did not end"), std::string::npos) << Stderr();
     EXPECT_NE(Inode("system.dat"), system_before) << "system.dat written at the end";
     EXPECT_NE(Inode("config.dat"), config_before) << "config.dat written at the end";

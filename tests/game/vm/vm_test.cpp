@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "vm/command_tables.h"
+#include "platform/core/text_encoding.h"
+#include "platform/window/message_box.h"
 #include "support/vm_harness.h"
 
 using vmtest::LogCapture;
@@ -140,8 +142,6 @@ const RefusalCase kRefusals[] = {
     {"CoreOpcodeZero", ".word 0x00010000\nmov r100, 1", "内部コマンドエラー。code = [0x00010000]", {}},
     {"CoreOpcode34", ".word 0x00010022\nmov r100, 1", "内部コマンドエラー。code = [0x00010022]", {}},
     {"CommandWordOutsideACall", ".word 0x00020000\nmov r100, 1", "[16]内部コマンドエラー。code = [0x00020000]", {}},
-    {"JumpToAMissingLabel", "jmp 99\nmov r100, 1", "Point.dat label out of range: 99", {}},
-    {"JumpFails", "jmp 99\nmov r100, 1", "[20]内部エラー。code = [0x00010009]", {}},
     {"PopOfAnEmptyStack", "mov r1, 5\npop r1\nmov r100, 1", "not stack", {{1, 0}}},
     {"HoleInAGroup", ".word 0x00010017, 0x00030000, 5\nmov r100, 1", "[24]内部エラー。code = [0x00030000]", {}},
     {"IndexBeyondAGroup", ".word 0x00010017, 0x00160002, 5\nmov r100, 1", "[24]内部エラー。code = [0x00160002]", {}},
@@ -152,6 +152,29 @@ const RefusalCase kRefusals[] = {
 
 INSTANTIATE_TEST_SUITE_P(Vm, Refusals, ::testing::ValuesIn(kRefusals),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A jump to a label that Point.dat does not hold (jmp, jz taken, gosub)
+// stops the script with its lines and an error box: running on would reach
+// code the script never meant to run, its saves among it.
+TEST(Vm, AJumpToAMissingLabelStopsTheScript) {
+  const char* const sources[] = {"jmp 99\nmov r100, 1", "mov r1, 0\njz 99, r1\nmov r100, 1", "gosub 99\nmov r100, 1"};
+  for (const char* source : sources) {
+    SCOPED_TRACE(source);
+    LogCapture log;
+    plat::HeadlessBoxReset();
+    Machine m(source);
+    ASSERT_TRUE(m.ok);
+    m.RunToEnd();
+    EXPECT_TRUE(log.Has(kDebugWindowError, "Point.dat label out of range: 99")) << log.All();
+    EXPECT_TRUE(log.Has(kDebugWindowError, "jump label error : 99")) << log.All();
+    EXPECT_TRUE(log.Has(kDebugWindowError, "内部エラー。code = [0x0001")) << log.All();
+    EXPECT_EQ(m.Reg(100), 0) << "nothing after the jump ran";
+    EXPECT_EQ(m.ctx->script.pc, m.ctx->script.codeSize);
+    const auto boxes = plat::HeadlessBoxLog();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(plat::Cp932ToUtf8(boxes[0].text).find("label 99"), std::string::npos) << plat::Cp932ToUtf8(boxes[0].text);
+  }
+}
 
 TEST(Vm, ImmediateOperandWordsAreThemselves) {
   Machine m("");
