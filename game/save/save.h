@@ -51,8 +51,6 @@ bool save_state_write(VmContext* ctx, uint32_t resume_pc, std::span<uint8_t> buf
 // restores everything from it. A refused image changes nothing: not the
 // state, not the screen, not the music. Returns false (logged) on refusal.
 bool save_state_load(VmContext* ctx, std::span<const uint8_t> data);
-// The same check alone, changing nothing.
-bool save_state_check(const VmContext* ctx, std::span<const uint8_t> data);
 
 // Takes a snapshot at resume_pc (thumbnail of the current screen first).
 // When it does not fit whole, the previous snapshot stays and false comes

@@ -265,13 +265,6 @@ bool save_state_write(VmContext* ctx, uint32_t resume_pc, std::span<uint8_t> buf
   return save_block_append(buffer, used, kEnd, sizeof kEnd);
 }
 
-bool save_state_check(const VmContext* ctx, std::span<const uint8_t> data) {
-  if (data.size() > kSaveSnapshotBytes) return Refuse("file larger than a snapshot");
-  Header h;
-  uint32_t starts[kBlockCount + 1];
-  return ReadHeader(ctx, data, &h) && CheckBlocks(ctx, data, kSaveHeaderBytes + h.size, starts);
-}
-
 bool save_state_load(VmContext* ctx, std::span<const uint8_t> data) {
   if (data.size() > kSaveSnapshotBytes) return Refuse("file larger than a snapshot");
   Header h;
