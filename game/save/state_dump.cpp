@@ -14,7 +14,7 @@
 
 #include "kiv.h"
 #include "layers/display_queue.h"
-#include "platform/core/file.h"
+#include "platform/core/scripted_run.h"
 #include "sound/sound_shared.h"
 #include "vm/vm_context.h"
 
@@ -538,6 +538,20 @@ std::string game_state_dump(VmContext* ctx) {
   Actions(d, ctx);
   Save(d, ctx);
   return std::move(d.text());
+}
+
+void game_state_dump_frame(VmContext* ctx) {
+  const plat::ScriptedRun& run = plat::ScriptedRunSettings();
+  if (run.stateDumpFrames.empty()) return;
+  const uint32_t frame = plat::ScriptedFrameNumber();
+  static uint32_t written = 0;  // one dump a frame, however often the task runs
+  if (frame == written || !std::binary_search(run.stateDumpFrames.begin(), run.stateDumpFrames.end(), frame)) return;
+  written = frame;
+  const std::string path = plat::StateDumpPath(run.captureDir, frame);
+  if (!game_state_dump_write(ctx, path)) {
+    std::fprintf(stderr, "scripted run: the state of frame %u could not be written to %s\n", frame, path.c_str());
+    std::fflush(stderr);
+  }
 }
 
 bool game_state_dump_write(VmContext* ctx, const std::string& path) {

@@ -12,3 +12,7 @@ struct VmContext;
 std::string game_state_dump(VmContext* ctx);
 // Writes the dump to path (UTF-8 path of the host); false when it cannot.
 bool game_state_dump_write(VmContext* ctx, const std::string& path);
+// At the end of the game's work in a frame: the dump of this frame when
+// KIV_STATE_DUMP_FRAMES names it (KIV_CAPTURE_DIR/state-NNNNNN.txt, frames
+// counted as KIV_CAPTURE_FRAMES counts them).
+void game_state_dump_frame(VmContext* ctx);

@@ -7,6 +7,7 @@
 #include "kiv.h"
 #include "data/script_tables.h"
 #include "data/system_dat.h"
+#include "save/state_dump.h"
 #include "vm/vm.h"
 
 namespace {
@@ -45,11 +46,13 @@ int start_func_first_frame(void* record) {
   vm_context_attach(g);  // creating the system data zeroed the record
   if (!game_initialize(&g->ctx)) return 0;
   KivTaskChangeNext(start_func_frame);
+  game_state_dump_frame(&g->ctx);
   return 1;
 }
 
 int start_func_frame(void* record) {
   game_task_frame(&static_cast<GameRecord*>(record)->ctx);
+  game_state_dump_frame(&static_cast<GameRecord*>(record)->ctx);
   return 1;
 }
 

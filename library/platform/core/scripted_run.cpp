@@ -1,6 +1,7 @@
 #include "platform/core/scripted_run.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -107,6 +108,11 @@ ScriptedRun ReadSettings() {
   }
   if (const char* v = std::getenv("KIV_CAPTURE_FRAMES"); v && *v) {
     if (!ParseFrameList(v, &r.captureFrames)) fail("KIV_CAPTURE_FRAMES: not a list of frame numbers");
+    const char* dir = std::getenv("KIV_CAPTURE_DIR");
+    r.captureDir = dir && *dir ? dir : ".";
+  }
+  if (const char* v = std::getenv("KIV_STATE_DUMP_FRAMES"); v && *v) {
+    if (!ParseFrameList(v, &r.stateDumpFrames)) fail("KIV_STATE_DUMP_FRAMES: not a list of frame numbers");
     const char* dir = std::getenv("KIV_CAPTURE_DIR");
     r.captureDir = dir && *dir ? dir : ".";
   }
@@ -251,5 +257,18 @@ std::string CaptureFramePath(const std::string& dir, uint32_t frame) {
   std::snprintf(name, sizeof name, "frame-%06u.png", frame);
   return (dir.empty() ? std::string(".") : dir) + "/" + name;
 }
+
+std::string StateDumpPath(const std::string& dir, uint32_t frame) {
+  char name[32];
+  std::snprintf(name, sizeof name, "state-%06u.txt", frame);
+  return (dir.empty() ? std::string(".") : dir) + "/" + name;
+}
+
+namespace {
+std::atomic<uint32_t> g_frameNumber{0};
+}  // namespace
+
+uint32_t ScriptedFrameNumber() { return g_frameNumber.load(); }
+void SetScriptedFrameNumber(uint32_t frame) { g_frameNumber.store(frame); }
 
 }  // namespace plat
