@@ -1,6 +1,7 @@
 // Save and load: a full snapshot (taken at every shown line, so it must stay
 // well under a frame), a slot write with its flush and rename, and a load
-// checked whole and restored.
+// checked whole and restored, of a small state and of a large one (every
+// action slot running all its lines, a full backlog: 440 KB of blocks).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -11,7 +12,9 @@
 #include "assembler.h"
 #include "component_entries.h"
 #include "data/script_tables.h"
+#include "history/history.h"
 #include "kiv.h"
+#include "motion/actions.h"
 #include "save/save.h"
 #include "start/game_record.h"
 #include "vm/vm.h"
@@ -75,5 +78,39 @@ void BM_Load(benchmark::State& state) {
     if (!save_file_read(g.ctx, path.c_str())) state.SkipWithError("load failed");
 }
 BENCHMARK(BM_Load)->Unit(benchmark::kMillisecond);
+
+// The largest state a save holds: 8 running action slots of 32 lines of 32
+// steps and 128 backlog lines.
+void FillLarge(VmContext* ctx) {
+  for (int n = 0; n < kActionSlotCount; ++n) {
+    ActionSlot& s = ctx->actions.slots[n];
+    s.running = 1;
+    s.state = kActionRun;
+    s.timeOrCount = 60000;
+    s.linesInUse = kActionLineCount;
+    for (ActionLine& l : s.lines) {
+      l.count = kActionStepCount;
+      for (ActionStep& st : l.steps) {
+        st.type = kStepWait;
+        st.target = -1;
+        st.duration = 1000;
+      }
+    }
+  }
+  for (int i = 0; i < 128; ++i)
+    history_entry_add(&ctx->history, "\x83\x41\x83\x49\x83\x43", std::string(200, 'a' + i % 26).c_str(), "V001");
+}
+
+void BM_LoadLargeState(benchmark::State& state) {
+  Game g;
+  FillLarge(g.ctx);
+  save_snapshot_build(g.ctx, g.ctx->script.pc);
+  const std::string path = g.dir + "/save000.dat";
+  save_file_write(g.ctx, path.c_str());
+  for (auto _ : state)
+    if (!save_file_read(g.ctx, path.c_str())) state.SkipWithError("load failed");
+  state.counters["bytes"] = g.ctx->save.used;
+}
+BENCHMARK(BM_LoadLargeState)->Unit(benchmark::kMillisecond);
 
 }  // namespace

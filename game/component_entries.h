@@ -62,22 +62,29 @@ void sub_voice_start(VmContext* ctx);         // the sub-voice start values
 void player_name_window_destroy(VmContext* ctx);  // the player-name edit window, when it exists
 
 // ---- Save blocks of the components ----
-// Each pair writes and reads its component's block in the save file (the
-// order is save_blocks(), save/save.h).
+// Each writes, reads or only checks (changing nothing) its component's
+// block in the save file (the order is save_blocks(), save/save.h).
 bool voice_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);       // pan table and sub voice: 404 bytes
 bool voice_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool voice_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 bool btn_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);         // groups 0-3 (button/button_save.cpp)
 bool btn_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool btn_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 bool player_name_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);  // name, two words: 40 bytes
 bool player_name_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool player_name_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 bool text_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);        // message window: a zero word
 bool text_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool text_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 bool history_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);     // backlog: 4 + 69,376 bytes
 bool history_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool history_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 bool effect_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);      // screen effects: a zero word
 bool effect_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool effect_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 bool fx_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);          // layer rasters: 0xFFFFFFFF
 bool fx_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool fx_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 
 // ---- Command handler installation, one per component that owns commands ----
 void text_commands_install();             // group 2

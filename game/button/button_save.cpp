@@ -1,7 +1,7 @@
 // The button block of a save: groups 0-3 only, written whole or not at
 // all, read in two steps (every field checked first, then the groups
-// rebuilt; anything that cannot be rebuilt undoes the rest and refuses the
-// load).
+// rebuilt; anything that cannot be rebuilt, a file gone from the game's
+// data, undoes the rest: the load goes on without the groups, logged).
 //
 // Layout, per group: u32 initialised; when set, u32 hover and click sound
 // operands (0: none), 4 x i32 expansion values, then 128 entries, each u32
@@ -235,14 +235,37 @@ bool btn_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
   return save_block_append(buffer, used, block.data(), block.size());
 }
 
-bool btn_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
-  if (*cursor > data.size()) return Refuse("cursor", -1, -1);
-  plat::ByteReader r(data.subspan(*cursor));
-  std::vector<SavedGroup> saved(kButtonGroupsSaved);
-  for (int g = 0; g < kButtonGroupsSaved; ++g)
-    if (!ReadGroup(ctx, r, g, &saved[g])) return false;
+namespace {
 
-  // Everything checked: the groups are made again, all or none.
+bool ReadBlock(const VmContext* ctx, std::span<const uint8_t> data, uint32_t cursor, std::vector<SavedGroup>* saved,
+               size_t* size) {
+  if (cursor > data.size()) return Refuse("cursor", -1, -1);
+  plat::ByteReader r(data.subspan(cursor));
+  saved->assign(kButtonGroupsSaved, SavedGroup{});
+  for (int g = 0; g < kButtonGroupsSaved; ++g)
+    if (!ReadGroup(ctx, r, g, &(*saved)[g])) return false;
+  *size = r.pos();
+  return true;
+}
+
+}  // namespace
+
+bool btn_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  std::vector<SavedGroup> saved;
+  size_t size = 0;
+  if (!ReadBlock(ctx, data, *cursor, &saved, &size)) return false;
+  *cursor += static_cast<uint32_t>(size);
+  return true;
+}
+
+bool btn_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  std::vector<SavedGroup> saved;
+  size_t size = 0;
+  if (!ReadBlock(ctx, data, *cursor, &saved, &size)) return false;
+
+  // Everything checked: the groups are made again, all or none. The block
+  // counts as read either way, so the blocks after it stay in place.
+  *cursor += static_cast<uint32_t>(size);
   btn_release_all(ctx);
   for (int g = 0; g < kButtonGroupsSaved; ++g) {
     if (!saved[g].initialised) continue;
@@ -251,6 +274,5 @@ bool btn_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor
       return false;
     }
   }
-  *cursor += static_cast<uint32_t>(r.pos());
   return true;
 }

@@ -295,11 +295,13 @@ bool select_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
   return save_block_append(buffer, used, w.bytes().data(), w.bytes().size());
 }
 
-bool select_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
-  if (*cursor > data.size()) return false;
-  plat::ByteReader r(data.subspan(*cursor));
-  const uint32_t image = r.U32();
-  uint32_t colours[3];
+namespace {
+
+bool ReadStyle(const VmContext* ctx, std::span<const uint8_t> data, uint32_t cursor, uint32_t* image,
+               uint32_t (&colours)[3], size_t* size) {
+  if (cursor > data.size()) return false;
+  plat::ByteReader r(data.subspan(cursor));
+  *image = r.U32();
   for (uint32_t& v : colours) v = r.U32();
   if (!r.ok()) {
     game_debug_puts(kDebugWindowError, "load error : choice block short");
@@ -308,14 +310,32 @@ bool select_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cur
   // 0 is the style of a game that never set one; anything else must name
   // an image the script could have named.
   uint8_t name[kFileRecordBytes];
-  if (image != 0 && !get_record_operand(ctx, image, name, false)) {
-    game_debug_log(kDebugWindowError, "load error : choice style image 0x%08X", image);
+  if (*image != 0 && !get_record_operand(const_cast<VmContext*>(ctx), *image, name, false /* only reads */)) {
+    game_debug_log(kDebugWindowError, "load error : choice style image 0x%08X", *image);
     return false;
   }
+  *size = r.pos();
+  return true;
+}
+
+}  // namespace
+
+bool select_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  uint32_t image, colours[3];
+  size_t size = 0;
+  if (!ReadStyle(ctx, data, *cursor, &image, colours, &size)) return false;
+  *cursor += static_cast<uint32_t>(size);
+  return true;
+}
+
+bool select_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  uint32_t image, colours[3];
+  size_t size = 0;
+  if (!ReadStyle(ctx, data, *cursor, &image, colours, &size)) return false;
   ChoiceState& c = Block(ctx);
   c.styleImage = image;
   std::memcpy(c.colour, colours, sizeof colours);
-  *cursor += static_cast<uint32_t>(r.pos());
+  *cursor += static_cast<uint32_t>(size);
   return true;
 }
 

@@ -51,5 +51,6 @@ void select_release(VmContext* ctx);
 // restore refuses an image operand that names no image, nothing changed.
 bool select_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);
 bool select_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool select_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);  // changes nothing
 
 void select_commands_install();

@@ -75,13 +75,15 @@ bool effect_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
   return Append(w.bytes(), buffer, used);
 }
 
-bool effect_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
-  if (*cursor > data.size()) return Refuse("effect", "cursor");
-  plat::ByteReader r(data.subspan(*cursor));
+namespace {
+
+bool ReadEffects(std::span<const uint8_t> data, uint32_t cursor, uint32_t* bitsOut, uint32_t (&words)[4][4],
+                 size_t* size) {
+  if (cursor > data.size()) return Refuse("effect", "cursor");
+  plat::ByteReader r(data.subspan(cursor));
   const uint32_t bits = r.U32();
   if (!r.ok()) return Refuse("effect", "short");
   if (bits & ~kSavedBits) return Refuse("effect", "unknown bits");
-  uint32_t words[4][4] = {};
   int groups = 0;
   for (uint32_t bit : {kEffectShake, kEffectSnow, kEffectSakura, kEffectRaster}) {
     if (!(bits & bit)) continue;
@@ -89,6 +91,60 @@ bool effect_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cur
     ++groups;
   }
   if (!r.ok()) return Refuse("effect", "short");
+  *bitsOut = bits;
+  *size = r.pos();
+  return true;
+}
+
+struct FxEntry {
+  int32_t layer, x, y;
+  uint32_t period;
+};
+
+bool ReadFx(std::span<const uint8_t> data, uint32_t cursor, std::vector<FxEntry>* running, size_t* size) {
+  if (cursor > data.size()) return Refuse("fx", "cursor");
+  plat::ByteReader r(data.subspan(cursor));
+  for (int n = 0;; ++n) {
+    const uint32_t state = r.U32();
+    if (!r.ok()) return Refuse("fx", "short");
+    if (state == kEndMark) break;
+    if (n >= kFxSlotCount) return Refuse("fx", "more than 8 entries");
+    if (state == kEffectStateEnding) continue;
+    if (state != kEffectStateRunning) return Refuse("fx", "unknown state");
+    const int32_t layer = r.I32();
+    const uint32_t kind = r.U32();
+    FxEntry e{layer, r.I32(), r.I32(), r.U32()};
+    if (!r.ok()) return Refuse("fx", "short");
+    if (kind != 0) return Refuse("fx", "unknown kind");
+    if (layer < 0 || layer >= kLayerCount) return Refuse("fx", "layer");
+    running->push_back(e);
+  }
+  *size = r.pos();
+  return true;
+}
+
+}  // namespace
+
+bool effect_check(const VmContext*, std::span<const uint8_t> data, uint32_t* cursor) {
+  uint32_t bits, words[4][4];
+  size_t size = 0;
+  if (!ReadEffects(data, *cursor, &bits, words, &size)) return false;
+  *cursor += static_cast<uint32_t>(size);
+  return true;
+}
+
+bool fx_check(const VmContext*, std::span<const uint8_t> data, uint32_t* cursor) {
+  std::vector<FxEntry> running;
+  size_t size = 0;
+  if (!ReadFx(data, *cursor, &running, &size)) return false;
+  *cursor += static_cast<uint32_t>(size);
+  return true;
+}
+
+bool effect_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  uint32_t bits = 0, words[4][4] = {};
+  size_t size = 0;
+  if (!ReadEffects(data, *cursor, &bits, words, &size)) return false;
   // Everything read: each effect starts again from its own words.
   int g = 0;
   if (bits & kEffectShake) {
@@ -109,7 +165,7 @@ bool effect_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cur
     effect_raster_start(ctx, v[3], static_cast<int32_t>(v[2]), static_cast<int32_t>(v[1]),
                         static_cast<int32_t>(v[0]));
   }
-  *cursor += static_cast<uint32_t>(r.pos());
+  *cursor += static_cast<uint32_t>(size);
   return true;
 }
 
@@ -132,31 +188,12 @@ bool fx_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
 }
 
 bool fx_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
-  if (*cursor > data.size()) return Refuse("fx", "cursor");
-  plat::ByteReader r(data.subspan(*cursor));
-  struct Entry {
-    int32_t layer, x, y;
-    uint32_t period;
-  };
-  std::vector<Entry> running;
-  for (int n = 0;; ++n) {
-    const uint32_t state = r.U32();
-    if (!r.ok()) return Refuse("fx", "short");
-    if (state == kEndMark) break;
-    if (n >= kFxSlotCount) return Refuse("fx", "more than 8 entries");
-    if (state == kEffectStateEnding) continue;
-    if (state != kEffectStateRunning) return Refuse("fx", "unknown state");
-    const int32_t layer = r.I32();
-    const uint32_t kind = r.U32();
-    Entry e{layer, r.I32(), r.I32(), r.U32()};
-    if (!r.ok()) return Refuse("fx", "short");
-    if (kind != 0) return Refuse("fx", "unknown kind");
-    if (layer < 0 || layer >= kLayerCount) return Refuse("fx", "layer");
-    running.push_back(e);
-  }
+  std::vector<FxEntry> running;
+  size_t size = 0;
+  if (!ReadFx(data, *cursor, &running, &size)) return false;
   // The list was written newest first: the oldest starts first, so that the
   // list comes back in its own order.
   for (auto it = running.rbegin(); it != running.rend(); ++it) fx_raster_start(ctx, it->period, it->y, it->x, it->layer);
-  *cursor += static_cast<uint32_t>(r.pos());
+  *cursor += static_cast<uint32_t>(size);
   return true;
 }

@@ -259,17 +259,25 @@ bool history_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
   return save_block_append(buffer, used, w.bytes().data(), w.bytes().size());
 }
 
-bool history_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+bool history_check(const VmContext*, std::span<const uint8_t> data, uint32_t* cursor) {
   if (*cursor > data.size() || data.size() - *cursor < kHistorySaveBytes) {
     game_debug_puts(kDebugWindowError, "load error : backlog block short");
     return false;
   }
-  plat::ByteReader r(data.subspan(*cursor, kHistorySaveBytes));
-  const uint32_t count = r.U32();
+  const uint32_t count = plat::ByteReader(data.subspan(*cursor, 4)).U32();
   if (count > kHistoryEntries) {
     game_debug_log(kDebugWindowError, "load error : backlog count %u", count);
     return false;
   }
+  *cursor += kHistorySaveBytes;
+  return true;
+}
+
+bool history_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  uint32_t end = *cursor;
+  if (!history_check(ctx, data, &end)) return false;
+  plat::ByteReader r(data.subspan(*cursor, kHistorySaveBytes));
+  const uint32_t count = r.U32();
   HistoryState& h = ctx->history;
   history_end(ctx);
   h.count = static_cast<int32_t>(count);

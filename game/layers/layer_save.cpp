@@ -191,11 +191,13 @@ bool layer_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
 
 // ---- Restore ----
 
-bool layer_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
-  if (*cursor > data.size()) return Refuse("cursor", -1);
-  ctx->layers.movieWait = 0;  // a load ends a movie wait
-  plat::ByteReader r(data.subspan(*cursor));
-  FaceSlot faces[kFaceSlotCount];
+namespace {
+
+// The whole block read and checked; *size the bytes it takes.
+bool ReadBlock(const VmContext* ctx, std::span<const uint8_t> data, uint32_t cursor, FaceSlot (&faces)[kFaceSlotCount],
+               std::vector<SavedLayer>* saved, size_t* size) {
+  if (cursor > data.size()) return Refuse("cursor", -1);
+  plat::ByteReader r(data.subspan(cursor));
   for (FaceSlot& f : faces) {
     f.layer = r.I32();
     f.priorityOffset = r.I32();
@@ -204,9 +206,30 @@ bool layer_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* curs
     if (r.ok() && (f.layer < -1 || f.layer >= kLayerCount)) return Refuse("face layer", -1);
   }
   if (!r.ok()) return Refuse("short", -1);
-  std::vector<SavedLayer> saved(kLayerSavedCount);
+  saved->assign(kLayerSavedCount, SavedLayer{});
   for (int i = 0; i < kLayerSavedCount; ++i)
-    if (!ReadLayer(ctx, r, i, &saved[i])) return false;
+    if (!ReadLayer(ctx, r, i, &(*saved)[i])) return false;
+  *size = r.pos();
+  return true;
+}
+
+}  // namespace
+
+bool layer_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  FaceSlot faces[kFaceSlotCount];
+  std::vector<SavedLayer> saved;
+  size_t size = 0;
+  if (!ReadBlock(ctx, data, *cursor, faces, &saved, &size)) return false;
+  *cursor += static_cast<uint32_t>(size);
+  return true;
+}
+
+bool layer_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  FaceSlot faces[kFaceSlotCount];
+  std::vector<SavedLayer> saved;
+  size_t size = 0;
+  if (!ReadBlock(ctx, data, *cursor, faces, &saved, &size)) return false;
+  ctx->layers.movieWait = 0;  // a load ends a movie wait
 
   // Everything checked: the layers are rebuilt.
   for (int i = 0; i < kLayerCount; ++i) {
@@ -291,6 +314,6 @@ bool layer_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* curs
       if (l.flags & (1u << n)) KivSpriteSetOption(l.record->sprite, static_cast<unsigned>(kTransitionCodes[n + 2]));
   }
   layer_view_ctrl(ctx, 0);
-  *cursor += static_cast<uint32_t>(r.pos());
+  *cursor += static_cast<uint32_t>(size);
   return true;
 }

@@ -181,3 +181,5 @@ bool layer_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);
 // holds a value no save could hold is refused (false, logged, nothing
 // changed). An image that cannot be loaded leaves its layer empty.
 bool layer_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+// The same reading and checks alone: changes nothing, moves the cursor.
+bool layer_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);

@@ -122,40 +122,63 @@ bool action_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
   return true;
 }
 
-bool action_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
-  if (*cursor > data.size()) return Refuse("cursor", -1);
-  plat::ByteReader r(data.subspan(*cursor));
-  auto fresh = std::make_unique<ActionState>();
-  std::memset(static_cast<void*>(fresh.get()), 0, sizeof *fresh);
-  fresh->active = static_cast<int32_t>(r.U32());
-  for (int32_t& v : fresh->clearRequests) v = static_cast<int32_t>(r.U32());
+namespace {
+
+// The block read and checked at data[cursor]; *size the bytes it takes. With
+// into set, the slots are read straight into it (its other words must be
+// zero); without, one scratch slot takes each in turn.
+bool ReadBlock(std::span<const uint8_t> data, uint32_t cursor, ActionState* into, size_t* size) {
+  if (cursor > data.size()) return Refuse("cursor", -1);
+  plat::ByteReader r(data.subspan(cursor));
+  const int32_t active = static_cast<int32_t>(r.U32());
+  int32_t clear[kActionSlotCount];
+  for (int32_t& v : clear) v = static_cast<int32_t>(r.U32());
   if (!r.ok()) return Refuse("short", -1);
-  if (fresh->active < 0 || fresh->active >= kActionSlotCount) return Refuse("active slot", fresh->active);
-  for (int32_t v : fresh->clearRequests)
+  if (active < 0 || active >= kActionSlotCount) return Refuse("active slot", active);
+  for (int32_t v : clear)
     if (v != 0 && v != 1) return Refuse("clear request", v);
+  // Uninitialised on purpose: GetSlot writes every word it checks.
+  std::unique_ptr<ActionSlot> scratch(into ? nullptr : new ActionSlot);
   for (int n = 0; n < kActionSlotCount; ++n) {
     const uint32_t running = r.U32();
     if (!r.ok()) return Refuse("short", n);
     if (running > 1) return Refuse("running", n);
-    if (running && !GetSlot(r, &fresh->slots[n], n)) return false;
+    if (running && !GetSlot(r, into ? &into->slots[n] : scratch.get(), n)) return false;
   }
+  if (into) {
+    into->active = active;
+    std::memcpy(into->clearRequests, clear, sizeof clear);
+  }
+  *size = r.pos();
+  return true;
+}
 
+}  // namespace
+
+bool action_check(const VmContext*, std::span<const uint8_t> data, uint32_t* cursor) {
+  size_t size = 0;
+  if (!ReadBlock(data, *cursor, nullptr, &size)) return false;
+  *cursor += static_cast<uint32_t>(size);
+  return true;
+}
+
+bool action_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  size_t size = 0;
+  if (!ReadBlock(data, *cursor, nullptr, &size)) return false;
   // Everything checked: the old slots go (their targets to their ends) and
-  // the saved ones start again from their first steps, now.
+  // the saved ones, read straight into the cleared state, start again from
+  // their first steps, now.
   action_free(ctx);
+  ActionState& a = ctx->actions;
+  ReadBlock(data, *cursor, &a, &size);
   KivUpdateTime();
   const uint32_t now = KivtimeGetTime();
-  ActionState& a = ctx->actions;
-  a.active = fresh->active;
-  std::memcpy(a.clearRequests, fresh->clearRequests, sizeof a.clearRequests);
-  for (int n = 0; n < kActionSlotCount; ++n) {
-    a.slots[n] = fresh->slots[n];
-    ActionSlot& s = a.slots[n];
+  for (ActionSlot& s : a.slots) {
     if (!s.running) continue;
     for (ActionLineRun& run : s.runs) run = ActionLineRun{};
     s.startTime = now;
     s.holdsPoint = 0;  // the script points are the machine's own part of a save
   }
-  *cursor += static_cast<uint32_t>(r.pos());
+  *cursor += static_cast<uint32_t>(size);
   return true;
 }

@@ -101,6 +101,7 @@ bool action_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);
 // block no save could hold is refused (false, logged, nothing changed).
 // Running slots start again from their first steps at the current time.
 bool action_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool action_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);  // changes nothing
 
 // Step types, one table (action_steps.cpp).
 void* action_step_start(VmContext* ctx, const ActionStep& step);

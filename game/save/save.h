@@ -24,13 +24,17 @@ struct VmContext;
 // reader reads it at data[*cursor] and moves the cursor past it. A reader
 // that refuses its block leaves the cursor where it was; one that read the
 // block but could not bring something back (a missing file) moves the
-// cursor and may return false.
+// cursor and may return false. The checker reads and checks the block as
+// its reader would and moves the cursor past it, changing nothing at all:
+// a load runs every checker over the whole file before the game changes.
 using SaveBlockWriter = bool (*)(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);
 using SaveBlockReader = bool (*)(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+using SaveBlockChecker = bool (*)(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 struct SaveBlock {
   const char* name;
   SaveBlockWriter write;
   SaveBlockReader read;
+  SaveBlockChecker check;
 };
 // The one ordered table: the machine's own parts, then every component's
 // block in file order. Snapshot and load both walk it.
@@ -43,10 +47,10 @@ bool save_block_append(std::span<uint8_t> buffer, uint32_t* used, const void* by
 // The whole state (header with the current thumbnail, every block, "end")
 // into buffer; false, with *used undefined, when anything does not fit.
 bool save_state_write(VmContext* ctx, uint32_t resume_pc, std::span<uint8_t> buffer, uint32_t* used);
-// Checks a whole save image and, only when it is sound, resets the game and
-// restores everything from it. A block refused after the reset brings the
-// game back from a snapshot taken just before, so a failed load leaves the
-// game as it was. Returns false (logged) on refusal.
+// Checks a whole save image (the header, every block through its checker,
+// the closing "end") and, only when all of it is sound, resets the game and
+// restores everything from it. A refused image changes nothing: not the
+// state, not the screen, not the music. Returns false (logged) on refusal.
 bool save_state_load(VmContext* ctx, std::span<const uint8_t> data);
 
 // Takes a snapshot at resume_pc (thumbnail of the current screen first).
@@ -64,7 +68,9 @@ void save_text_set(VmContext* ctx, const char* text);
 // nothing is written and true comes back; on any failure the old file stays
 // and false comes back (logged).
 bool save_file_write(VmContext* ctx, const char* path);
-// Reads path and loads it (save_state_load); false leaves the game as it was.
+// Reads path and loads it (save_state_load); false leaves the game as it
+// was. The file is read into the save system's own work buffer: a load
+// allocates nothing.
 bool save_file_read(VmContext* ctx, const char* path);
 
 // "save%03d.dat" (0..999) or "continue.dat" (-1) in the save folder; empty

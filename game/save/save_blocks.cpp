@@ -3,6 +3,7 @@
 // a whole image before any of it is used.
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "component_entries.h"
@@ -47,10 +48,10 @@ bool MachineSave(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
   return save_block_append(buffer, used, w.bytes().data(), w.bytes().size());
 }
 
-bool MachineRestore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+bool MachineCheck(const VmContext*, std::span<const uint8_t> data, uint32_t* cursor) {
   if (*cursor > data.size() || data.size() - *cursor < kMachineBytes) return Refuse("machine block short");
   plat::ByteReader r(data.subspan(*cursor, kMachineBytes));
-  // Checked first: the depths and the frame pointer index the machine's areas.
+  // The depths and the frame pointer index the machine's areas.
   r.Skip(4 * kUserMemoryWords);
   int32_t memDepth = r.I32();
   r.Skip(kMemoryStackBytes + kStringVariableCount * kStringVariableBytes + 8);
@@ -61,7 +62,14 @@ bool MachineRestore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cur
   if (memDepth < 0 || memDepth > 1) return Refuse("memory stack depth");
   if (valueDepth < 0 || valueDepth > kValueStackSize) return Refuse("value stack depth");
   if (fp < 0 || fp > kFrameSlotCount) return Refuse("frame pointer");
-  r.Seek(0);
+  *cursor += kMachineBytes;
+  return true;
+}
+
+bool MachineRestore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  uint32_t end = *cursor;
+  if (!MachineCheck(ctx, data, &end)) return false;
+  plat::ByteReader r(data.subspan(*cursor, kMachineBytes));
   for (int32_t& v : ctx->userMemory) v = r.I32();
   ctx->memoryStackDepth = r.I32();
   for (int32_t& v : ctx->memoryStackStore) v = r.I32();
@@ -76,7 +84,7 @@ bool MachineRestore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cur
   ctx->baseRegister = r.I32();
   ctx->framePointer = r.I32();
   for (int32_t& v : ctx->frameSlots) v = r.I32();
-  *cursor += kMachineBytes;
+  *cursor = end;
   return true;
 }
 
@@ -98,40 +106,58 @@ bool PcInCode(const VmContext* ctx, uint32_t pc) {
   return ctx->script.code && pc >= kScriptCodeBase && pc < ctx->script.codeSize;
 }
 
-bool ReturnPointsRestore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
-  if (*cursor > data.size()) return Refuse("return points");
-  plat::ByteReader r(data.subspan(*cursor));
+// The stored pcs, checked; *size the bytes they take.
+bool ReturnPointsRead(const VmContext* ctx, std::span<const uint8_t> data, uint32_t cursor, std::vector<uint32_t>* pcs,
+                      size_t* size) {
+  if (cursor > data.size()) return Refuse("return points");
+  plat::ByteReader r(data.subspan(cursor));
   uint32_t n = r.U32();
   if (!r.ok()) return Refuse("return points short");
   if (n > kMaxReturnPoints || n > r.left() / 4) return Refuse("return point count");
-  std::vector<uint32_t> pcs(n);
-  for (uint32_t& pc : pcs) {
+  pcs->resize(n);
+  for (uint32_t& pc : *pcs) {
     pc = r.U32();
     if (!PcInCode(ctx, pc)) return Refuse("return point outside the code");
   }
+  *size = r.pos();
+  return true;
+}
+
+bool ReturnPointsCheck(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  std::vector<uint32_t> pcs;
+  size_t size = 0;
+  if (!ReturnPointsRead(ctx, data, *cursor, &pcs, &size)) return false;
+  *cursor += static_cast<uint32_t>(size);
+  return true;
+}
+
+bool ReturnPointsRestore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  std::vector<uint32_t> pcs;
+  size_t size = 0;
+  if (!ReturnPointsRead(ctx, data, *cursor, &pcs, &size)) return false;
   for (uint32_t pc : pcs)
     if (!return_point_push(ctx, kGameListReturnPoints, pc, kReturnKindGosub))
       game_debug_log(kDebugWindowError, "[%u]メモリ不足発生", pc);
-  *cursor += static_cast<uint32_t>(r.pos());
+  *cursor += static_cast<uint32_t>(size);
   return true;
 }
 
 const SaveBlock kBlocks[] = {
-    {"machine", MachineSave, MachineRestore},
-    {"return points", ReturnPointsSave, ReturnPointsRestore},
-    {"layers", layer_save, layer_restore},
-    {"choice style", select_save, select_restore},
-    {"bgm", bgm_save, bgm_restore},
-    {"se", se_save, se_restore},
-    {"voice", voice_save, voice_restore},
-    {"buttons", btn_save, btn_restore},
-    {"player name", player_name_save, player_name_restore},
-    {"message window", text_save, text_restore},
-    {"backlog", history_save, history_restore},
-    {"script thread", script_thread_save, script_thread_restore},
-    {"screen effects", effect_save, effect_restore},
-    {"fx", fx_save, fx_restore},
-    {"actions", action_save, action_restore},
+    {"machine", MachineSave, MachineRestore, MachineCheck},
+    {"return points", ReturnPointsSave, ReturnPointsRestore, ReturnPointsCheck},
+    {"layers", layer_save, layer_restore, layer_check},
+    {"choice style", select_save, select_restore, select_check},
+    {"bgm", bgm_save, bgm_restore, bgm_check},
+    {"se", se_save, se_restore, se_check},
+    {"voice", voice_save, voice_restore, voice_check},
+    {"buttons", btn_save, btn_restore, btn_check},
+    {"player name", player_name_save, player_name_restore, player_name_check},
+    {"message window", text_save, text_restore, text_check},
+    {"backlog", history_save, history_restore, history_check},
+    {"script thread", script_thread_save, script_thread_restore, script_thread_check},
+    {"screen effects", effect_save, effect_restore, effect_check},
+    {"fx", fx_save, fx_restore, fx_check},
+    {"actions", action_save, action_restore, action_check},
 };
 
 // ---- Header ----
@@ -173,17 +199,20 @@ bool ReadHeader(const VmContext* ctx, std::span<const uint8_t> data, Header* h) 
   return true;
 }
 
-// Walks the blocks after the header; the caller has reset the game.
-bool RestoreBlocks(VmContext* ctx, std::span<const uint8_t> data, uint32_t cursor) {
-  for (const SaveBlock& b : kBlocks) {
-    uint32_t before = cursor;
-    bool ok = b.read(ctx, data, &cursor);
-    if (cursor == before) {
-      game_debug_log(kDebugWindowError, "load error : %s block refused", b.name);
+constexpr size_t kBlockCount = std::size(kBlocks);
+
+// Every block through its checker, then "end" and nothing after it;
+// starts[i] is where block i begins, starts[kBlockCount] where "end" does.
+bool CheckBlocks(const VmContext* ctx, std::span<const uint8_t> data, uint32_t cursor,
+                 uint32_t (&starts)[kBlockCount + 1]) {
+  for (size_t i = 0; i < kBlockCount; ++i) {
+    starts[i] = cursor;
+    if (!kBlocks[i].check(ctx, data, &cursor) || cursor <= starts[i] || cursor > data.size()) {
+      game_debug_log(kDebugWindowError, "load error : %s block refused", kBlocks[i].name);
       return false;
     }
-    if (!ok) game_debug_log(kDebugWindowError, "load error : %s block partly restored", b.name);
   }
+  starts[kBlockCount] = cursor;
   if (data.size() - cursor != sizeof kEnd || std::memcmp(data.data() + cursor, kEnd, sizeof kEnd) != 0)
     return Refuse("no \"end\" after the last block");
   return true;
@@ -198,14 +227,6 @@ void ApplyHeader(VmContext* ctx, const Header& h, std::span<const uint8_t> data)
   s.loadAfter = h.loadAfter;
   if (s.thumbPixels && s.thumbPresent)
     std::memcpy(s.thumbPixels, data.data() + kSaveOffThumbPixels, std::min(h.size, s.thumbBytes));
-}
-
-bool LoadChecked(VmContext* ctx, std::span<const uint8_t> data, const Header& h) {
-  game_reset(ctx);
-  ApplyHeader(ctx, h, data);
-  if (!RestoreBlocks(ctx, data, kSaveHeaderBytes + h.size)) return false;
-  ctx->script.pc = h.resumePc;
-  return true;
 }
 
 }  // namespace
@@ -247,25 +268,22 @@ bool save_state_write(VmContext* ctx, uint32_t resume_pc, std::span<uint8_t> buf
 bool save_state_load(VmContext* ctx, std::span<const uint8_t> data) {
   if (data.size() > kSaveSnapshotBytes) return Refuse("file larger than a snapshot");
   Header h;
-  if (!ReadHeader(ctx, data, &h)) return false;
-  // The running game, kept so that a block refused after the reset can be
-  // undone: the same writer and readers bring it back.
-  std::vector<uint8_t> keep(kSaveSnapshotBytes);
-  uint32_t keepUsed = 0;
-  if (!save_state_write(ctx, ctx->script.pc, keep, &keepUsed)) return Refuse("the running game cannot be kept");
-  keep.resize(keepUsed);
-  Header k;
-  if (!ReadHeader(ctx, keep, &k)) return Refuse("the running game cannot be kept");
-  const int32_t hadSnapshot = ctx->save.snapshotPresent;
-  const uint32_t pc = ctx->script.pc;
-  if (LoadChecked(ctx, data, h)) {
-    // A running script thread skips the first frame after a load.
-    if (ctx->thread.active) ctx->thread.countdown = 1;
-    return true;
+  uint32_t starts[kBlockCount + 1];
+  // The whole file is checked before anything changes: a refused one leaves
+  // the running game, its screen and its music exactly as they were.
+  if (!ReadHeader(ctx, data, &h) || !CheckBlocks(ctx, data, kSaveHeaderBytes + h.size, starts)) return false;
+  game_reset(ctx);
+  ApplyHeader(ctx, h, data);
+  // Each block is read where the check found it, so one that cannot bring
+  // everything back (a file gone from the game's data) never moves the
+  // ones after it.
+  for (size_t i = 0; i < kBlockCount; ++i) {
+    uint32_t cursor = starts[i];
+    if (!kBlocks[i].read(ctx, data, &cursor) || cursor != starts[i + 1])
+      game_debug_log(kDebugWindowError, "load error : %s block partly restored", kBlocks[i].name);
   }
-  const bool back = LoadChecked(ctx, keep, k);
-  ctx->save.snapshotPresent = hadSnapshot;
-  ctx->script.pc = pc;
-  if (!back) game_debug_puts(kDebugWindowError, "load error : the running game could not be brought back");
-  return false;
+  ctx->script.pc = h.resumePc;
+  // A running script thread skips the first frame after a load.
+  if (ctx->thread.active) ctx->thread.countdown = 1;
+  return true;
 }

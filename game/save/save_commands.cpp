@@ -17,9 +17,13 @@
 #include "data/system_dat.h"
 #include "platform/core/byte_io.h"
 #include "platform/core/file.h"
+#include "platform/core/text_encoding.h"
+#include "platform/window/message_box.h"
+#include "platform/window/messages.h"
 #include "save/save.h"
 #include "start/game_debug_log.h"
 #include "start/game_record.h"
+#include "start/program_identity.h"
 #include "text/text_layout.h"
 #include "vm/checked_index.h"
 #include "vm/vm.h"
@@ -87,14 +91,25 @@ int CmdSave(VmContext* ctx) {
 }
 
 // The load of `load` and `autosave_load`: the game changes only when the
-// file is sound; a refused file leaves it running after the command.
+// whole file is sound; a refused file leaves it running after the command,
+// exactly as it was.
 void LoadSlot(VmContext* ctx, int slot) {
   const std::string path = save_slot_path(slot);
   if (path.empty()) {
     game_debug_log(kDebugWindowError, "load error : slot %d", slot);
     return;
   }
-  if (!save_file_read(ctx, path.c_str())) return;
+  if (!SlotExists(slot)) {
+    game_debug_log(kDebugWindowError, "load error [%s]", path.c_str());
+    return;
+  }
+  // A file that is there but cannot be loaded is the player's to know of;
+  // the game, the screen, the music and the file itself stay as they were.
+  if (!save_file_read(ctx, path.c_str())) {
+    plat::MessageBox(nullptr, plat::Sjis("セーブデータが壊れているため、ロードできませんでした。"),
+                     program_identity().productName.c_str(), plat::kMbOk | plat::kMbIconWarning);
+    return;
+  }
   save_snapshot_build(ctx, ctx->script.pc);
   ctx->pauseTimer = {KivtimeGetTime(), 100};
   if (ctx->save.loadAfter == -1) {

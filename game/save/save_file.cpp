@@ -157,12 +157,21 @@ bool save_file_write(VmContext* ctx, const char* path) {
 }
 
 bool save_file_read(VmContext* ctx, const char* path) {
-  std::vector<uint8_t> bytes;
-  if (!plat::ReadWholeFile(path, &bytes, kSaveSnapshotBytes)) {
+  // The file goes into the work buffer, where the next snapshot is built
+  // (nothing builds one while a load runs): a load allocates nothing. A file
+  // larger than a snapshot is refused unread.
+  uint8_t* const into = ctx->save.work;
+  plat::FileHandle f = plat::FileOpen(path, plat::kGenericRead, plat::kOpenExisting);
+  if (f == plat::kInvalidFile) {
     game_debug_log(kDebugWindowError, "load error [%s]", path);
     return false;
   }
-  if (!save_state_load(ctx, bytes)) {
+  const int64_t size = plat::FileSize(f);
+  size_t got = 0;
+  const bool read = into && size >= 0 && size <= int64_t{kSaveSnapshotBytes} &&
+                    plat::FileRead(f, into, static_cast<size_t>(size), &got) && got == static_cast<size_t>(size);
+  plat::FileClose(f);
+  if (!read || !save_state_load(ctx, {into, got})) {
     game_debug_log(kDebugWindowError, "load error [%s]", path);
     return false;
   }

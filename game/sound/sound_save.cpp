@@ -145,18 +145,65 @@ bool se_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
 
 // ---- Restore ----
 
-bool bgm_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
-  if (*cursor > data.size()) return Refuse("bgm", "cursor", -1);
-  plat::ByteReader r(data.subspan(*cursor));
-  BgmChannel saved[kBgmChannelCount];
-  uint8_t names[kBgmChannelCount][kSoundNameBytes] = {};
+namespace {
+
+bool ReadBgm(const VmContext* ctx, std::span<const uint8_t> data, uint32_t cursor, BgmChannel (&saved)[kBgmChannelCount],
+             uint8_t (&names)[kBgmChannelCount][kSoundNameBytes], size_t* size) {
+  if (cursor > data.size()) return Refuse("bgm", "cursor", -1);
+  plat::ByteReader r(data.subspan(cursor));
   for (int i = 0; i < kBgmChannelCount; ++i) {
     saved[i] = GetBgm(r);
     if (saved[i].name & kStringVariableBit) r.Bytes(names[i], kSoundNameBytes);
     if (!r.ok()) return Refuse("bgm", "short", i);
     if (!OperandOk(ctx, saved[i].name)) return Refuse("bgm", "name operand", i);
   }
-  *cursor += static_cast<uint32_t>(r.pos());
+  *size = r.pos();
+  return true;
+}
+
+bool ReadSe(const VmContext* ctx, std::span<const uint8_t> data, uint32_t cursor, int32_t* pending,
+            SeChannel (&saved)[kSeChannelCount], uint8_t (&names)[kSeChannelCount][kSoundNameBytes], size_t* size) {
+  if (cursor > data.size()) return Refuse("se", "cursor", -1);
+  plat::ByteReader r(data.subspan(cursor));
+  *pending = r.I32();
+  for (int i = 0; i < kSeChannelCount; ++i) {
+    saved[i] = GetSe(r);
+    if (saved[i].name & kStringVariableBit) r.Bytes(names[i], kSoundNameBytes);
+    if (!r.ok()) return Refuse("se", "short", i);
+    if (!OperandOk(ctx, saved[i].name)) return Refuse("se", "name operand", i);
+    if (saved[i].name && (saved[i].kind < 0 || saved[i].kind > 2)) return Refuse("se", "kind", i);
+  }
+  *size = r.pos();
+  return true;
+}
+
+}  // namespace
+
+bool bgm_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  BgmChannel saved[kBgmChannelCount];
+  uint8_t names[kBgmChannelCount][kSoundNameBytes];
+  size_t size = 0;
+  if (!ReadBgm(ctx, data, *cursor, saved, names, &size)) return false;
+  *cursor += static_cast<uint32_t>(size);
+  return true;
+}
+
+bool se_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  int32_t pending;
+  SeChannel saved[kSeChannelCount];
+  uint8_t names[kSeChannelCount][kSoundNameBytes];
+  size_t size = 0;
+  if (!ReadSe(ctx, data, *cursor, &pending, saved, names, &size)) return false;
+  *cursor += static_cast<uint32_t>(size);
+  return true;
+}
+
+bool bgm_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  BgmChannel saved[kBgmChannelCount];
+  uint8_t names[kBgmChannelCount][kSoundNameBytes] = {};
+  size_t size = 0;
+  if (!ReadBgm(ctx, data, *cursor, saved, names, &size)) return false;
+  *cursor += static_cast<uint32_t>(size);
 
   sound_calls().setVolume(sound_system_data(ctx).word[kSysBgmVolume], kBgmVolumeGroup);
   bool all = true;
@@ -186,20 +233,13 @@ bool bgm_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor
 }
 
 bool se_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
-  if (*cursor > data.size()) return Refuse("se", "cursor", -1);
-  plat::ByteReader r(data.subspan(*cursor));
-  const int32_t pending = r.I32();
+  int32_t pending = 0;
   SeChannel saved[kSeChannelCount];
   uint8_t names[kSeChannelCount][kSoundNameBytes] = {};
-  for (int i = 0; i < kSeChannelCount; ++i) {
-    saved[i] = GetSe(r);
-    if (saved[i].name & kStringVariableBit) r.Bytes(names[i], kSoundNameBytes);
-    if (!r.ok()) return Refuse("se", "short", i);
-    if (!OperandOk(ctx, saved[i].name)) return Refuse("se", "name operand", i);
-    if (saved[i].name && (saved[i].kind < 0 || saved[i].kind > 2)) return Refuse("se", "kind", i);
-  }
+  size_t size = 0;
+  if (!ReadSe(ctx, data, *cursor, &pending, saved, names, &size)) return false;
   // Every record is consumed, whatever loads below.
-  *cursor += static_cast<uint32_t>(r.pos());
+  *cursor += static_cast<uint32_t>(size);
 
   SoundState& s = ctx->sound;
   s.pendingPan = std::clamp(pending, -10000, 10000);

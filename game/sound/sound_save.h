@@ -31,3 +31,6 @@ bool se_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);
 // loaded again, one-shots do not come back.
 bool bgm_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
 bool se_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+// The same reading and checks alone: nothing changes, the cursor moves.
+bool bgm_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool se_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);

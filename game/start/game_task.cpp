@@ -14,6 +14,7 @@
 #include "platform/window/messages.h"
 #include "data/script_tables.h"
 #include "data/system_dat.h"
+#include "save/state_dump.h"
 #include "vm/vm.h"
 
 namespace {
@@ -68,11 +69,13 @@ int start_func_first_frame(void* record) {
   // game has started to play.
   plat::DebugOutput("Orvane: the game runs");
   KivTaskChangeNext(start_func_frame);
+  game_state_dump_frame(&g->ctx);
   return 1;
 }
 
 int start_func_frame(void* record) {
   game_task_frame(&static_cast<GameRecord*>(record)->ctx);
+  game_state_dump_frame(&static_cast<GameRecord*>(record)->ctx);
   return 1;
 }
 

@@ -220,12 +220,20 @@ bool player_name_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used)
   return save_block_append(buffer, used, block.data(), block.size());
 }
 
-bool player_name_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+bool player_name_check(const VmContext*, std::span<const uint8_t> data, uint32_t* cursor) {
   constexpr size_t kBlock = kPlayerNameBytes + 8;
   if (*cursor > data.size() || data.size() - *cursor < kBlock) {
     game_debug_log(kDebugWindowError, "load error : player name block short");
     return false;
   }
+  *cursor += static_cast<uint32_t>(kBlock);
+  return true;
+}
+
+bool player_name_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  constexpr size_t kBlock = kPlayerNameBytes + 8;
+  uint32_t end = *cursor;
+  if (!player_name_check(ctx, data, &end)) return false;
   plat::ByteReader r(data.subspan(*cursor, kBlock));
   char name[kPlayerNameBytes + 1] = {};
   r.Bytes(name, kPlayerNameBytes);

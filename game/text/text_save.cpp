@@ -10,6 +10,7 @@
 // operand, when non-zero followed by KivSpriteInfo (18 x 4) and 15 words;
 // per icon slot the same plus u32 animation time.
 #include <cstring>
+#include <memory>
 
 #include "component_entries.h"
 #include "layers/sprite_save_fields.h"
@@ -129,21 +130,29 @@ bool text_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
   return ok;
 }
 
-bool text_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
-  if (*cursor > data.size()) return false;
-  plat::ByteReader r(data.subspan(*cursor));
-  const uint32_t initialised = r.U32();
+namespace {
+
+// The block as read and checked.
+struct SavedText {
+  uint32_t initialised = 0;
+  MessageWindow in{};
+  SpriteTransform textT{}, nameT{}, novelT{};
+  SavedImage base, icons[kTextIconSlots];
+};
+
+bool ReadText(std::span<const uint8_t> data, uint32_t cursor, SavedText* out, size_t* size) {
+  if (cursor > data.size()) return false;
+  plat::ByteReader r(data.subspan(cursor));
+  out->initialised = r.U32();
   if (!r.ok()) {
     game_debug_puts(kDebugWindowError, "text restore : short block");
     return false;
   }
-  if (!initialised) {
-    text_release(ctx);
-    *cursor += static_cast<uint32_t>(r.pos());
+  if (!out->initialised) {
+    *size = r.pos();
     return true;
   }
-  // Everything is read and checked before the window changes.
-  MessageWindow in{};
+  MessageWindow& in = out->in;
   in.textMode = r.U32();
   in.iconPlacement = r.U32();
   for (int32_t* v : {&in.fontSize, &in.rubySize, &in.textX, &in.textY, &in.textW, &in.textH, &in.nameX, &in.nameY})
@@ -155,13 +164,11 @@ bool text_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* curso
     *v = r.I32();
   r.Bytes(in.novelPage, sizeof in.novelPage);
   in.novelPage[sizeof in.novelPage - 1] = 0;
-  SpriteTransform textT{}, nameT{}, novelT{};
-  sprite_transform_read(r, &textT);
-  sprite_transform_read(r, &nameT);
-  if (in.textMode == 1) sprite_transform_read(r, &novelT);
-  SavedImage base, icons[kTextIconSlots];
-  GetImage(r, &base, false);
-  for (SavedImage& icon : icons) GetImage(r, &icon, true);
+  sprite_transform_read(r, &out->textT);
+  sprite_transform_read(r, &out->nameT);
+  if (in.textMode == 1) sprite_transform_read(r, &out->novelT);
+  GetImage(r, &out->base, false);
+  for (SavedImage& icon : out->icons) GetImage(r, &icon, true);
   const bool sane = in.textMode <= 1 && in.iconPlacement <= 1 && in.fontSize >= 1 && in.fontSize <= 512 &&
                     in.rubySize >= 0 && in.rubySize <= 512 && in.textW >= 1 && in.textW <= 4096 && in.textH >= 1 &&
                     in.textH <= 4096 && (in.buttonGroup < 8 || in.buttonGroup == 0xFFFF);
@@ -169,6 +176,36 @@ bool text_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* curso
     game_debug_puts(kDebugWindowError, "text restore : bad block");
     return false;
   }
+  *size = r.pos();
+  return true;
+}
+
+}  // namespace
+
+bool text_check(const VmContext*, std::span<const uint8_t> data, uint32_t* cursor) {
+  auto saved = std::make_unique<SavedText>();
+  size_t size = 0;
+  if (!ReadText(data, *cursor, saved.get(), &size)) return false;
+  *cursor += static_cast<uint32_t>(size);
+  return true;
+}
+
+bool text_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  auto saved = std::make_unique<SavedText>();
+  size_t size = 0;
+  if (!ReadText(data, *cursor, saved.get(), &size)) return false;
+  if (!saved->initialised) {
+    text_release(ctx);
+    *cursor += static_cast<uint32_t>(size);
+    return true;
+  }
+  // Everything read and checked: the window is rebuilt, and the whole block
+  // counts as read whatever its sprites make of it.
+  *cursor += static_cast<uint32_t>(size);
+  const MessageWindow& in = saved->in;
+  const SpriteTransform &textT = saved->textT, &nameT = saved->nameT, &novelT = saved->novelT;
+  SavedImage& base = saved->base;
+  SavedImage (&icons)[kTextIconSlots] = saved->icons;
   text_release(ctx);
   MessageWindow& w = ctx->text;
   const KivTask* caption = w.captionTask;
@@ -215,6 +252,5 @@ bool text_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* curso
     KivSpriteViewCtrl(icon.record->sprite, 0);
     icon.animation = KivAnimation(icon.record->sprite, 1, static_cast<uint32_t>(icons[i].time));
   }
-  *cursor += static_cast<uint32_t>(r.pos());
   return true;
 }

@@ -321,11 +321,18 @@ bool voice_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used) {
   return save_block_append(buffer, used, w.bytes().data(), w.bytes().size());
 }
 
-bool voice_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+bool voice_check(const VmContext*, std::span<const uint8_t> data, uint32_t* cursor) {
   if (*cursor > data.size() || data.size() - *cursor < kVoiceSaveBytes) {
     game_debug_log(kDebugWindowError, "load error : voice block short");
     return false;
   }
+  *cursor += kVoiceSaveBytes;
+  return true;
+}
+
+bool voice_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  uint32_t end = *cursor;
+  if (!voice_check(ctx, data, &end)) return false;
   plat::ByteReader r(data.subspan(*cursor, kVoiceSaveBytes));
   VoiceState& v = ctx->voice;
   for (VoiceAutopanEntry& e : v.autopan) {

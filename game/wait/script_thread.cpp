@@ -85,10 +85,13 @@ bool script_thread_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* use
   return save_block_append(buffer, used, w.bytes().data(), w.bytes().size());
 }
 
-bool script_thread_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
-  if (*cursor > data.size()) return false;
-  plat::ByteReader r(data.subspan(*cursor));
-  ScriptThread t{};
+namespace {
+
+bool ReadThread(const VmContext* ctx, std::span<const uint8_t> data, uint32_t cursor, ScriptThread* out, size_t* size) {
+  if (cursor > data.size()) return false;
+  plat::ByteReader r(data.subspan(cursor));
+  ScriptThread& t = *out;
+  t = ScriptThread{};
   t.active = r.I32();
   t.enabled = r.I32();
   t.countdown = r.I32();
@@ -102,7 +105,25 @@ bool script_thread_restore(VmContext* ctx, std::span<const uint8_t> data, uint32
     game_debug_puts(kDebugWindowError, "load error : script thread target outside the code");
     return false;
   }
+  *size = r.pos();
+  return true;
+}
+
+}  // namespace
+
+bool script_thread_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  ScriptThread t;
+  size_t size = 0;
+  if (!ReadThread(ctx, data, *cursor, &t, &size)) return false;
+  *cursor += static_cast<uint32_t>(size);
+  return true;
+}
+
+bool script_thread_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor) {
+  ScriptThread t;
+  size_t size = 0;
+  if (!ReadThread(ctx, data, *cursor, &t, &size)) return false;
   ctx->thread = t;
-  *cursor += static_cast<uint32_t>(r.pos());
+  *cursor += static_cast<uint32_t>(size);
   return true;
 }

@@ -59,5 +59,6 @@ int script_thread_poll(VmContext* ctx);
 // the first frame after it.
 bool script_thread_save(VmContext* ctx, std::span<uint8_t> buffer, uint32_t* used);
 bool script_thread_restore(VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);
+bool script_thread_check(const VmContext* ctx, std::span<const uint8_t> data, uint32_t* cursor);  // changes nothing
 
 void wait_thread_commands_install();

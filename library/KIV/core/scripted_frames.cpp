@@ -153,7 +153,7 @@ void KivScriptedFrameBegin(void) {
   KivSystemState* s = g_kiv;
   FrameRun& r = Run();
   ++r.frame;
-  plat::SetScriptedFrameNumber(r.frame);
+  plat::SetScriptedFrameNumber(r.frame);  // the game's state dumps count by it
   r.closePosted = false;
   if (plat::FrameClockOn()) {
     SetTurn(false);

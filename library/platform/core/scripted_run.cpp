@@ -111,6 +111,11 @@ ScriptedRun ReadSettings() {
     const char* dir = std::getenv("KIV_CAPTURE_DIR");
     r.captureDir = dir && *dir ? dir : ".";
   }
+  if (const char* v = std::getenv("KIV_STATE_DUMP_FRAMES"); v && *v) {
+    if (!ParseFrameList(v, &r.stateDumpFrames)) fail("KIV_STATE_DUMP_FRAMES: not a list of frame numbers");
+    const char* dir = std::getenv("KIV_CAPTURE_DIR");
+    r.captureDir = dir && *dir ? dir : ".";
+  }
   if (const char* v = std::getenv("KIV_CAPTURE_SOUND"); v && *v) r.captureSound = v;
   if (const char* v = std::getenv("KIV_RUN_FRAMES"); v && *v) {
     long long n = 0;
@@ -257,6 +262,12 @@ void SetScriptedFrameNumber(uint32_t frame) { g_frame.store(frame, std::memory_o
 std::string CaptureFramePath(const std::string& dir, uint32_t frame) {
   char name[32];
   std::snprintf(name, sizeof name, "frame-%06u.png", frame);
+  return (dir.empty() ? std::string(".") : dir) + "/" + name;
+}
+
+std::string StateDumpPath(const std::string& dir, uint32_t frame) {
+  char name[32];
+  std::snprintf(name, sizeof name, "state-%06u.txt", frame);
   return (dir.empty() ? std::string(".") : dir) + "/" + name;
 }
 

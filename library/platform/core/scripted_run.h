@@ -7,6 +7,8 @@
 //   KIV_CAPTURE_FRAMES=N,N,...   frames written as KIV_CAPTURE_DIR/frame-NNNNNN.png
 //   KIV_CAPTURE_SOUND=FILE.wav   the mixed sound of the whole run
 //   KIV_RUN_FRAMES=N             the program ends in order after frame N
+//   KIV_STATE_DUMP_FRAMES=N,...  the game's whole state at the end of its work
+//                                in those frames, as KIV_CAPTURE_DIR/state-NNNNNN.txt
 // Frames count from 1, the first frame the game thread runs.
 //
 // Input script: one event a line, '#' starts a comment. A line starts with
@@ -49,6 +51,7 @@ struct ScriptedRun {
   std::string captureDir;
   std::string captureSound;
   uint32_t runFrames = 0;  // 0: no limit
+  std::vector<uint32_t> stateDumpFrames;  // sorted, no repeats
   std::string error;       // a fault in the settings; empty when they are good
 };
 
@@ -68,5 +71,7 @@ void SetScriptedFrameNumber(uint32_t frame);
 
 // The capture file of frame n: DIR/frame-NNNNNN.png.
 std::string CaptureFramePath(const std::string& dir, uint32_t frame);
+// The state dump of frame n: DIR/state-NNNNNN.txt.
+std::string StateDumpPath(const std::string& dir, uint32_t frame);
 
 }  // namespace plat

@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "motion/actions.h"
@@ -16,8 +17,12 @@
 #include "data/system_data.h"
 #include "layers/layers.h"
 #include "platform/core/text_encoding.h"
+#include "platform/window/message_box.h"
 #include "render/soft_screen.h"
 #include "save/save.h"
+#include "save/state_dump.h"
+#include "sound/sound_shared.h"
+#include "sound_fixture.h"
 #include "support/golden_frame.h"
 #include "system/system_commands.h"
 #include "start/program_identity.h"
@@ -76,8 +81,8 @@ class SaveTest : public MotionTest {
   }
   // A game with two pictures, a running action, machine state and two
   // return points, stopped at a line.
-  void Play() {
-    Start(kScript);
+  void Play(const std::string& script = kScript) {
+    Start(script);
     ASSERT_EQ(save_init(ctx), 1);
     Frame(0);
     Frame(100);
@@ -706,6 +711,196 @@ done:
   EXPECT_EQ(ctx->userMemory[10], 5);
   EXPECT_EQ(Rec(3).imageOperand, red);
   EXPECT_EQ(Rec(3).t.aX, 100);
+}
+
+}  // namespace
+
+namespace {
+
+// The game of SaveTest, then an idle loop and a routine that moves it on.
+const std::string kFullScript = std::string(kScript) + R"(
+idle:
+    call wait_frame
+    jmp @idle
+more:
+    call bgm_play 0, file"MUSIC", 1, 0, 0, 0, 0
+    call btn_init 5, 0x0FFFFFFF, 0x0FFFFFFF
+    call btn_set 5, 2, file"BLUE", 0, 0, 0, 0
+    call run 0, 0, 0
+    call sp_set_ex file"BLUE", 9, 10, 20
+    jmp @idle
+)";
+
+// A running game holding, beside what a save keeps, everything a save does
+// not: registers, skip and auto mode, a button group past 3 with its lock
+// and hover words, a queued display change, a script-thread return point,
+// return-point kinds, and music that has played for a while.
+class RefusedLoadTest : public SaveCommandTest {
+ protected:
+  void PlayFull() {
+    ASSERT_TRUE(fixture::WriteFile(dir + "/MUSIC.OGG",
+                                   fixture::Ogg(fixture::Sine(440, 3.0, 44100, 2, 0.4), 2, 44100, 0.4f)));
+    ASSERT_NO_FATAL_FAILURE(Play(kFullScript));
+    ctx->script.pc = m->Pc("here");
+    ASSERT_EQ(Call("save_point", {}), 1);
+    ASSERT_EQ(Call("save", {3, 1}), 1);
+    good = ReadFile(Path("save003.dat"));
+    ASSERT_FALSE(good.empty());
+    // The game moves on past the save.
+    ctx->script.pc = m->Pc("more");
+    ctx->script.yield = 0;
+    for (int i = 0; i < 5; ++i) Frame(100);
+    ASSERT_NE(ctx->sound.bgm[0].sound, 0) << log.All();
+    ASSERT_TRUE(ctx->buttons.groups[5].initialised) << log.All();
+    ASSERT_GT(KivListGetDataCount(ctx->gameList, kGameListDisplayOps), 0);
+    ctx->registers[7] = 1234;
+    ctx->skipMode = 1;
+    ctx->autoMode = 1;
+    ctx->buttons.groups[5].locked = 1;
+    ctx->buttons.groups[5].lastOn = 2;
+    ASSERT_TRUE(return_point_push(ctx, kGameListThreadReturns, m->Pc("back"), kReturnKindGosub));
+    ASSERT_TRUE(return_point_push(ctx, kGameListReturnPoints, m->Pc("back"), kReturnKindButton));
+    ctx->script.pc = m->Pc("back");
+    ctx->script.yield = 0;
+    // What every Call leaves behind, so that the dumps compare the load alone.
+    ctx->resultIndex = 200;
+    ctx->registers[200] = -77;
+  }
+  std::vector<uint8_t> good;
+};
+
+// Damaged slots loaded over the running game, as a player picks them: each
+// is refused with one box in the system's own words, the game (state,
+// screen, music) is exactly as it was, the slot file is untouched; the good
+// slot still loads.
+TEST_F(RefusedLoadTest, ADamagedSlotChangesNothingAndTellsThePlayerOnce) {
+  ASSERT_NO_FATAL_FAILURE(PlayFull());
+  // Block boundaries of the good file, found by the writers themselves.
+  std::vector<std::pair<std::string, uint32_t>> starts;
+  {
+    uint32_t at = kSaveHeaderBytes + U32At(good, kSaveOffThumbSize);
+    for (const SaveBlock& blk : save_blocks()) {
+      starts.emplace_back(blk.name, at);
+      ASSERT_TRUE(blk.check(ctx, good, &at)) << blk.name;
+    }
+    ASSERT_EQ(at + 3, good.size());
+  }
+  auto start = [&](const std::string& name) {
+    for (auto& [n, at] : starts)
+      if (n == name) return at;
+    ADD_FAILURE() << name;
+    return 0u;
+  };
+  struct Case {
+    std::string name;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"empty file", {}});
+  for (const char* block : {"return points", "layers", "bgm", "buttons", "backlog", "actions"})
+    cases.push_back({std::string("cut where the ") + block + " block starts",
+                     {good.begin(), good.begin() + start(block)}});
+  cases.push_back({"cut before \"end\"", {good.begin(), good.end() - 3}});
+  {
+    std::vector<uint8_t> noise(good.size());
+    uint32_t x = 12345;
+    for (uint8_t& b : noise) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+    cases.push_back({"random bytes", noise});
+    std::vector<uint8_t> tail = good;
+    for (size_t i = kSaveHeaderBytes + U32At(good, kSaveOffThumbSize); i < tail.size(); ++i)
+      tail[i] = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+    cases.push_back({"a good header over random blocks", tail});
+  }
+  auto patched = [&](const std::string& name, size_t at, uint32_t v) {
+    std::vector<uint8_t> b = good;
+    PutU32(b, at, v);
+    cases.push_back({name, b});
+  };
+  patched("huge thumbnail size", kSaveOffThumbSize, 0xFFFFFFF0u);
+  patched("huge return-point count", start("return points"), 0xFFFFFFFFu);
+  patched("huge backlog count", start("backlog"), 0xFFFFFFFFu);
+  auto flipped = [&](const std::string& name, size_t at) {
+    std::vector<uint8_t> b = good;
+    b[at] ^= 0xFF;
+    cases.push_back({name, b});
+  };
+  flipped("a flipped byte in the choice style", start("choice style") + 3);
+  flipped("a flipped byte in the face table", start("layers") + 3);
+  flipped("a flipped byte in the fx block", start("fx"));
+  flipped("a flipped byte in the last block", start("actions"));
+
+  const std::string path = Path("save005.dat");
+  const std::string before = game_state_dump(ctx);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(path, c.bytes);
+    plat::HeadlessBoxReset();
+    EXPECT_EQ(Call("load", {5}), 1);
+    const std::string after = game_state_dump(ctx);
+    EXPECT_TRUE(after == before) << FirstDifference(std::vector<uint8_t>(after.begin(), after.end()),
+                                                    std::vector<uint8_t>(before.begin(), before.end()));
+    EXPECT_EQ(ReadFile(path), c.bytes) << "the slot file is left as it was";
+    const std::vector<plat::LoggedBox> boxes = plat::HeadlessBoxLog();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, plat::Sjis("セーブデータが壊れているため、ロードできませんでした。"));
+    EXPECT_EQ(boxes[0].caption, program_identity().productName);
+  }
+  // The music played on through all of that, and the game runs on.
+  Frame(100);
+  EXPECT_NE(ctx->sound.bgm[0].sound, 0);
+
+  // A missing slot only logs; the good one loads without a box.
+  plat::HeadlessBoxReset();
+  ctx->resultIndex = 200;
+  ctx->registers[200] = -77;
+  const std::string running = game_state_dump(ctx);
+  EXPECT_EQ(Call("load", {6}), 1);
+  EXPECT_EQ(game_state_dump(ctx), running);
+  EXPECT_TRUE(plat::HeadlessBoxLog().empty());
+  EXPECT_TRUE(log.HasAny("save006.dat")) << log.All();
+  EXPECT_EQ(Call("load", {3}), 1);
+  EXPECT_TRUE(plat::HeadlessBoxLog().empty());
+  EXPECT_EQ(ctx->script.pc, m->Pc("here"));
+  EXPECT_EQ(ctx->registers[7], 0) << "a load starts from the reset game";
+  EXPECT_FALSE(ctx->buttons.groups[5].initialised);
+  EXPECT_EQ(ReadFile(Path("save003.dat")), good);
+}
+
+// The dump sees each thing a save does not hold, so the test above could
+// not pass on a dump blind to it.
+TEST_F(RefusedLoadTest, TheStateDumpShowsWhatASaveDoesNotHold) {
+  ASSERT_NO_FATAL_FAILURE(PlayFull());
+  const std::string before = game_state_dump(ctx);
+  EXPECT_EQ(game_state_dump(ctx), before) << "a dump changes nothing";
+  struct Change {
+    const char* name;
+    std::function<void()> change, undo;
+  };
+  ButtonGroup& g5 = ctx->buttons.groups[5];
+  int32_t r = 0;
+  const Change changes[] = {
+      {"register", [&] { r = ctx->registers[7]; ctx->registers[7] = 5; }, [&] { ctx->registers[7] = r; }},
+      {"skip mode", [&] { ctx->skipMode = 0; }, [&] { ctx->skipMode = 1; }},
+      {"auto mode", [&] { ctx->autoMode = 0; }, [&] { ctx->autoMode = 1; }},
+      {"group 5 lock", [&] { g5.locked = 0; }, [&] { g5.locked = 1; }},
+      {"group 5 hover", [&] { g5.hovered = &g5.entries[2]; }, [&] { g5.hovered = nullptr; }},
+      {"a button sprite", [&] { KivSpriteViewCtrl(g5.entries[2].record->sprite, 0); },
+       [&] { KivSpriteViewCtrl(g5.entries[2].record->sprite, 1); }},
+      {"the display queue", [&] { display_queue_apply(ctx); }, [] {}},
+      {"the music", [&] { sound_calls().stopFade(ctx->sound.bgm[0].sound, 500); }, [] {}},
+  };
+  for (const Change& c : changes) {
+    SCOPED_TRACE(c.name);
+    const std::string was = game_state_dump(ctx);
+    c.change();
+    EXPECT_NE(game_state_dump(ctx), was);
+    c.undo();
+  }
+  // Written to a file, the same text.
+  const std::string file = Path("state.txt");
+  ASSERT_TRUE(game_state_dump_write(ctx, file));
+  const std::vector<uint8_t> bytes = ReadFile(file);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), game_state_dump(ctx));
 }
 
 }  // namespace
