@@ -9,6 +9,9 @@
 using plat::kMsgApp;
 
 void KivSetThreadMessageHandler(void (*handler)(const plat::Msg&));
+void KivScriptedFrameBegin(void);
+void KivScriptedFrameEnd(void);
+void KivScriptedWorkerTurn(void);
 uint32_t KivInputPushMask(void);
 uint32_t KivInputOnMask(void);
 
@@ -28,6 +31,7 @@ void WorkerMessage(const plat::Msg& m) {
   if (m.message == kMsgApp + 0x64) {
     t_workerStop = true;
   } else if (m.message == kMsgApp + 0x6A && m.wParam && s) {
+    KivScriptedWorkerTurn();
     // The gate makes "hold the worker" a pause between jobs.
     std::lock_guard gate(s->workerGate);
     reinterpret_cast<KivAttachProc>(m.wParam)(m.lParam);
@@ -106,6 +110,8 @@ void TaskWalk(KivSystemState* s) {
 }
 
 }  // namespace
+
+void KivGameThreadMessage(const plat::Msg& m) { GameMessage(m); }
 
 void KivHoldWorker(void) {
   KivSystemState* s = g_kiv;
@@ -189,6 +195,7 @@ void KivGameThreadProc(void) {
   }
 
   while (s->gameLoop.load()) {
+    KivScriptedFrameBegin();
     s->frameTime.store(plat::TimeGetMs());
     KivInputUpdate();
     DebugHotKeys(s);
@@ -197,10 +204,11 @@ void KivGameThreadProc(void) {
     if (s->moviePlaying.load()) KivMovieStep();
     TaskWalk(s);
     if (s->params.debug) KivDebugViewsSchedule();
-    KivPace();
+    if (!plat::FrameClockOn()) KivPace();  // the frame clock's frames take no time
     KivFpsCount();
     KivMovieSpritesStep();
     KivRenderFrame();
+    KivScriptedFrameEnd();
     s->input.wheel.store(0);
     s->input.eventWord.store(0);
     plat::Msg m;

@@ -211,6 +211,7 @@ int KivInitSystem(plat::Window* window, KivSystemParameters* params) {
 extern "C" KIV_API int KivInit(KivSystemParameters* params) {
   if (!params) return 0;
   if (g_kiv) return 0;  // one engine per process
+  KivScriptedRunStart();
 
   if (KivPositionOffScreen(params->x, params->y))  // centred on the game's display instead
     KivCentreOnDisplay(KivHomeDisplay(params->adapter), params->clientWidth, params->clientHeight, &params->x,

@@ -151,6 +151,12 @@ struct KivSystemState {
 
 extern KivSystemState* g_kiv;
 
+// A scripted headless run (core/scripted_frames.cpp).
+void KivScriptedRunStart(void);
+void KivScriptedCloseAnswered(void);
+// A message to the game thread, served as its frame loop serves it.
+void KivGameThreadMessage(const plat::Msg& m);
+
 // Shift-JIS copy of a UTF-8 literal (engine text stays code page 932).
 const char* KivText(const char* utf8);
 

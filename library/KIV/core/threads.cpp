@@ -149,6 +149,7 @@ intptr_t KivWindowProc(plat::Window* window, uint32_t message, uintptr_t wParam,
       if (plat::MessageBox(window, KivText("本当に終了しますか？"), s->params.title,
                            plat::kMbYesNo | plat::kMbIconQuestion, plat::kIdYes) == plat::kIdYes)
         return KivWindowProc(window, kMsgApp + 0x69, 0, 0);
+      KivScriptedCloseAnswered();  // the game goes on
       return 0;
     case plat::kMsgEndSession:
       // A termination signal: the end, without the question.

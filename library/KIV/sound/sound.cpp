@@ -45,12 +45,37 @@ struct SoundSystem {
   std::atomic<uint64_t> passStarted{0}, passDone{0};
   std::mutex waitLock;
   std::condition_variable passed;  // after every pass, and when ready changes
+  // On the frame clock a pass runs only when asked (a ticket), so what the
+  // mix holds depends on the frames alone, never on when this thread ran.
+  uint64_t ticketsIssued = 0, ticketsServed = 0;  // under waitLock
+  std::condition_variable ticket;
 };
 
 std::atomic<SoundSystem*> g_sound{nullptr};
 
 uint32_t ModeFlags() { return g_kiv ? g_kiv->params.mode : 0; }
 uint32_t FocusFlag() { return (ModeFlags() & KIV_MODE_RUN_INACTIVE) ? plat::kBufferGlobalFocus : 0; }
+
+// Asks the sound thread for a pass: at once on the frame clock, else by
+// waking the device's wait.
+void WakeThread(SoundSystem* s) {
+  if (plat::FrameClockOn()) {
+    {
+      std::lock_guard<std::mutex> g(s->waitLock);
+      ++s->ticketsIssued;
+    }
+    s->ticket.notify_one();
+    return;
+  }
+  s->device->mixer().Wake();
+}
+
+// Frame clock: waits for the next ticket; false when the thread is to end.
+bool WaitTicket(SoundSystem* s) {
+  std::unique_lock<std::mutex> w(s->waitLock);
+  s->ticket.wait(w, [s] { return s->ticketsIssued > s->ticketsServed || s->quit.load(); });
+  return s->ticketsIssued > s->ticketsServed;
+}
 
 void SignalPass(SoundSystem* s) {
   { std::lock_guard<std::mutex> g(s->waitLock); }
@@ -100,7 +125,9 @@ void ThreadProc(SoundSystem* s) {
   std::vector<int> tokens;
   static constexpr int kTagOrder[6] = {1, 2, 3, 4, 5, 6};
   while (true) {
-    mixer.WaitNotifications(10, &tokens);
+    const bool frameClock = plat::FrameClockOn();
+    if (!frameClock) mixer.WaitNotifications(10, &tokens);
+    else if (!WaitTicket(s)) break;
     const uint64_t pass = s->passStarted.fetch_add(1) + 1;
     mixer.SetFocus(!g_kiv || g_kiv->active.load() != 0);
     // The frame time is read before the device renders up to the clock, so
@@ -117,6 +144,10 @@ void ThreadProc(SoundSystem* s) {
         KivSoundChannelStep(ch, now);
       }
     s->passDone.store(pass);
+    if (frameClock) {
+      std::lock_guard<std::mutex> g(s->waitLock);
+      ++s->ticketsServed;
+    }
     SignalPass(s);
     if (s->quit.load()) break;
   }
@@ -147,7 +178,7 @@ int Request(KivSoundChannel& ch, int code, int loop, int fadeLength, bool wait) 
     ch.requests.push_back({code, loop, fadeLength, seq});
   }
   g_kivSoundLastOp.store(0);
-  s->device->mixer().Wake();
+  WakeThread(s);
   if (!wait) return 1;
   const auto deadline = std::chrono::steady_clock::now() + kRequestWait;
   std::unique_lock<std::mutex> w(s->waitLock);
@@ -410,15 +441,35 @@ bool KivSoundSync(void) {
   SoundSystem* s = g_sound.load();
   if (!s || s->ready.load() != 1) return false;
   const uint64_t target = s->passStarted.load() + 1;
-  s->device->mixer().Wake();
+  WakeThread(s);
   std::unique_lock<std::mutex> w(s->waitLock);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (s->passDone.load() < target) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
     s->passed.wait_for(w, std::chrono::milliseconds(10));
-    s->device->mixer().Wake();
+    if (!plat::FrameClockOn()) s->device->mixer().Wake();
   }
   return true;
+}
+
+void KivSoundFrameDrain(void) {
+  SoundSystem* s = g_sound.load();
+  if (!s || s->ready.load() != 1 || !plat::FrameClockOn()) return;
+  std::unique_lock<std::mutex> w(s->waitLock);
+  s->passed.wait(w, [s] { return s->ticketsServed >= s->ticketsIssued; });
+}
+
+void KivSoundFrameTick(void) {
+  SoundSystem* s = g_sound.load();
+  if (!s || s->ready.load() != 1 || !plat::FrameClockOn()) return;
+  uint64_t mine;
+  {
+    std::lock_guard<std::mutex> g(s->waitLock);
+    mine = ++s->ticketsIssued;
+  }
+  s->ticket.notify_one();
+  std::unique_lock<std::mutex> w(s->waitLock);
+  s->passed.wait(w, [s, mine] { return s->ticketsServed >= mine; });
 }
 
 // ---- Start and end ----
@@ -455,7 +506,11 @@ int KivSoundInit(void) {
 void KivSoundUninit(void) {
   SoundSystem* s = g_sound.load();
   if (!s) return;
-  s->quit.store(true);
+  {
+    std::lock_guard<std::mutex> g(s->waitLock);
+    s->quit.store(true);
+  }
+  s->ticket.notify_one();
   s->device->mixer().Wake();
   if (s->thread.joinable()) s->thread.join();
   KivBeepRelease();  // the beep's buffer lives in this device's mixer

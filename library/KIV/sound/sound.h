@@ -142,6 +142,11 @@ bool KivSoundSync(void);
 plat::AudioDevice* KivSoundDevice(void);
 // Holds the sound thread's channel steps (requests wait) while on.
 void KivSoundHoldSteps(bool on);
+// The frame clock's lockstep (nothing without it): Drain waits until every
+// pass asked for has run; Tick runs one pass (the mix rendered up to the
+// clock, requests taken, fades stepped) and waits for it.
+void KivSoundFrameDrain(void);
+void KivSoundFrameTick(void);
 
 // Group volume x channel volume / 10000 in single precision, truncated and
 // clamped to 0..10000.

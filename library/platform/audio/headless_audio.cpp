@@ -8,6 +8,7 @@
 
 #include "platform/audio/audio.h"
 #include "platform/core/clock.h"
+#include "platform/core/scripted_run.h"
 
 namespace plat {
 
@@ -71,7 +72,19 @@ class HeadlessAudio : public AudioDevice {
 
 }  // namespace
 
-std::unique_ptr<AudioDevice> HeadlessAudioOpen() { return std::make_unique<HeadlessAudio>(); }
+std::unique_ptr<AudioDevice> HeadlessAudioOpen() {
+  // A scripted run's sound capture: the whole run's mix, from the device's
+  // first sample to its close.
+  static bool started = false;
+  const std::string& wav = ScriptedRunSettings().captureSound;
+  if (!wav.empty() && !started) {
+    started = true;
+    HeadlessAudioWavFile(wav);
+    std::lock_guard<std::mutex> g(g_capture_lock);
+    if (!g_wav) std::fprintf(stderr, "scripted run: the sound cannot be written to %s\n", wav.c_str());
+  }
+  return std::make_unique<HeadlessAudio>();
+}
 
 void HeadlessAudioCapture(bool on) {
   std::lock_guard<std::mutex> g(g_capture_lock);

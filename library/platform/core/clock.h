@@ -16,4 +16,11 @@ void UseVirtualClock(bool on, uint32_t start_ms = 0);
 bool VirtualClockOn();
 void AdvanceVirtualClock(uint32_t ms);
 
+// The frame clock of a scripted headless run: the virtual clock, moved only
+// by the frame loop; sleeping passes no time (it waits briefly for real, so
+// other threads get on with their work).
+void UseFrameClock(bool on);
+bool FrameClockOn();
+void SetFrameClockTime(uint32_t ms);
+
 }  // namespace plat
