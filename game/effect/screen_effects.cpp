@@ -397,8 +397,9 @@ int effect_sakura_start(VmContext* ctx, int32_t count, int32_t drift, int32_t mo
     const KivRect src{0, row * cellHeight, info.width, row * cellHeight + cellHeight};
     const int w = static_cast<int>(info.width * s), h = static_cast<int>(cellHeight * s);
     const KivRect dst{0, 0, w, h};
+    // The copy scales the sheet's cells with the strip: a petal steps
+    // through the sheet's own cells.
     p.sprite = KivSpriteCopy(list, sheet, &src, &dst, kSakuraPriority - 10 * layer);
-    if (p.sprite) KivSpriteSetOffsetRect(p.sprite, static_cast<unsigned>(w / 8), static_cast<unsigned>(h));
     p.angle = Random() & 511;
     if (mode == 0) {
       Place(&p, drift, cellHeight);

@@ -636,7 +636,10 @@ TEST_F(TransitionTest, ASpriteAndTheScreenCarryTheWaveOneScreenEffectAtATime) {
   Px back(kW * kH);
   for (int i = 0; i < kW * kH; ++i) back[i] = newFrame[i];
   Px waved = back;
-  KivPixelRipple(back.data(), waved.data(), kW, kH, 0.0f, 0.0f, 1.0f);
+  // The wave over the GPU renderer's power-of-two render target, the
+  // screen in its middle.
+  const int rw = KivPowerOfTwo(kW), rh = KivPowerOfTwo(kH);
+  KivPixelRasterWave(back.data(), waved.data(), kW, kH, (rw - kW) >> 1, (rh - kH) >> 1, rw, rh, 0.0f, 0.0f, 1.0f);
   for (int y = 40; y < 50; ++y)
     for (int x = 30; x < 50; ++x) waved[y * kW + x] = RefBlend(waved[y * kW + x], 0xFF2040F0u, ~0u);
   EXPECT_EQ(Shown(), waved) << "what lies behind the node waves, what is drawn after it does not";
@@ -661,8 +664,9 @@ TEST_F(TransitionTest, ASpriteAndTheScreenCarryTheWaveOneScreenEffectAtATime) {
   const float* w = Work(newSprite);
   Px alone(kW * kH, 0), rippled;
   for (int i = 0; i < kW * kH; ++i) alone[i] = newImage.pixels[i];
-  rippled = alone;
-  KivPixelRipple(alone.data(), rippled.data(), kW, kH, w[0], w[1], w[2]);
+  rippled.assign(alone.size(), 0u);  // what the wave pulls in from outside the screen is transparent
+  KivPixelRasterWave(alone.data(), rippled.data(), kW, kH, (rw - kW) >> 1, (rh - kH) >> 1, rw, rh, w[0], w[1], w[2]);
+  EXPECT_NE(rippled, alone) << "the sprite waves";
   const Px shown = Shown();
   for (int y = 0; y < kH; ++y)
     for (int x = 0; x < kW; ++x) {

@@ -415,7 +415,7 @@ TEST_F(BigScreenTest, ARotatedSpriteWiderThanTheBoxIsCutAt2048) {
 
 // ---------------------------------------------------------------- cross-fade combine
 
-TEST_F(SoftRenderTest, CrossFadeCombinesTwoPicturesOfOneHeight) {
+TEST_F(SoftRenderTest, CrossFadeCombinesTwoPicturesCentredOnTheIncoming) {
   Image in = Pattern(20, 10);
   Image out = Solid(10, 10, 0xFF204060u);
   for (int x = 0; x < 10; ++x) out.pixels[x] &= 0x00FFFFFFu;  // a transparent top row
@@ -427,7 +427,7 @@ TEST_F(SoftRenderTest, CrossFadeCombinesTwoPicturesOfOneHeight) {
   KivTransition* t = KivSpriteCreateTransitionHandle();
   g_kiv->frameTime = 1000;
   ASSERT_EQ(KivSpriteSetTransition(list, a, b, 1, 1000, 1000, t), 1);
-  g_kiv->frameTime = 1250;  // p = 0.25: alphas 63 and 192, mix t = 63
+  g_kiv->frameTime = 1250;  // p = 0.25: alphas 63 and 192
   Frame();
   EXPECT_EQ(KivSpriteGetTransitionState(t), 1);
   for (int y = 0; y < 10; ++y) {
@@ -435,21 +435,22 @@ TEST_F(SoftRenderTest, CrossFadeCombinesTwoPicturesOfOneHeight) {
       const uint32_t pi = in.pixels[y * 20 + x];
       const bool hasOut = x >= 5 && x < 15;  // centred in the wider picture
       const uint32_t po = hasOut ? out.pixels[y * 10 + x - 5] : 0u;
-      uint32_t c;
-      if (!(po >> 24)) {
-        c = (pi & 0xFFFFFFu) | ((63u * (pi >> 24)) >> 8) << 24;
-      } else {
-        c = ((((pi >> 24) * 63) >> 8) + (((po >> 24) * 192) >> 8)) << 24;
-        for (int i = 0; i < 3; ++i) c |= ((63 * Ch(pi, i) + 192 * Ch(po, i)) >> 8) << (8 * i);
-      }
-      ASSERT_EQ(At(40 + x, 20 + y), RefBlend(0xFF000000u, c, 0xFFFFFFFFu)) << x << "," << y;
+      ASSERT_EQ(At(40 + x, 20 + y), RefBlend(0xFF000000u, RefCombine(pi, po, 63, 192), 0xFFFFFFFFu)) << x << "," << y;
     }
   }
-  // Different heights: nothing at all while both are there.
-  KivRect shorter{0, 0, 10, 9};
+  // Different heights are combined too: the outgoing picture 10 x 6 is
+  // centred on the incoming one at (45, 22), by halves rounded down.
+  KivRect shorter{0, 4, 10, 10};
   KivSpriteSetRect(b, &shorter);
   Frame();
-  EXPECT_TRUE(Drawn(screen).empty());
+  for (int y = 0; y < 10; ++y) {
+    for (int x = 0; x < 20; ++x) {
+      const uint32_t pi = in.pixels[y * 20 + x];
+      const bool hasOut = x >= 5 && x < 15 && y >= 2 && y < 8;
+      const uint32_t po = hasOut ? out.pixels[(y - 2 + 4) * 10 + x - 5] : 0u;
+      ASSERT_EQ(At(40 + x, 20 + y), RefBlend(0xFF000000u, RefCombine(pi, po, 63, 192), 0xFFFFFFFFu)) << x << "," << y;
+    }
+  }
   KivSpriteReleaseTransitionHandle(t);  // releases the outgoing sprite
   KivSpriteRelease(list, a);
 }
@@ -480,11 +481,32 @@ TEST_F(SoftRenderTest, FxDrawWavesTheSpriteThroughTheScreenBuffers) {
       const bool in = x >= 10 && x < 110 && y >= 5 && y < 145;
       ASSERT_EQ(plain[y * 320 + x], in ? RefBlend(0xFF000000u, img.pixels[(y - 5) * 100 + x - 10], ~0u) : 0xFF000000u);
     }
-  // A horizontal wave: row 128 of the screen moves left by hx = trunc(1 * 320 * 0.1) = 32.
+  // A horizontal wave at phase 0, amplitude 1: each row moves by the GPU
+  // renderer's grid over its 512 x 256 render target (the screen at (96,
+  // 38) in it; rows of vertices 16 pixels apart, 28 steps of the sine from
+  // one to the next, a tenth of half the target's width at the sine's top),
+  // linear between the rows of vertices; what comes in from outside the
+  // screen is the background.
   g_wave[1] = 1.0f;
   Frame();
-  for (int x = 0; x < 320 - 32; ++x) ASSERT_EQ(At(x, 128), plain[128 * 320 + x + 32]) << x;
-  for (int x = 0; x < 320; ++x) ASSERT_EQ(At(x, 0), plain[x]);
+  int rowsChecked = 0, largest = 0;
+  for (int y = 0; y < 180; ++y) {
+    const double v = (y + 38 + 0.5) / 256.0 * 17;
+    const int j = static_cast<int>(v);
+    const double f = v - j;
+    auto shift = [](int row) { return 0.05 * 512 * std::sin(2 * M_PI * (((row + 1) * 28) & 511) / 512.0); };
+    const double S = shift(j) * (1 - f) + shift(j + 1) * f;
+    if (std::fabs(S - std::floor(S) - 0.5) < 0.05) continue;  // a pixel centre on the edge
+    const int k = static_cast<int>(std::lround(S));
+    largest = std::max(largest, std::abs(k));
+    ++rowsChecked;
+    for (int x = 0; x < 320; ++x) {
+      const int from = x - k;
+      ASSERT_EQ(At(x, y), from >= 0 && from < 320 ? plain[y * 320 + from] : 0xFF000000u) << x << "," << y;
+    }
+  }
+  EXPECT_GT(rowsChecked, 150);
+  EXPECT_GE(largest, 20) << "the wave moved the rows";
   // Effects switched off: no request is asked for.
   KivEffectEnable(0);
   Frame();

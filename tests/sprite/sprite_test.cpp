@@ -33,17 +33,6 @@ namespace {
 
 
 
-// The cross-fade's combined pixel of two opaque-or-transparent pixels.
-uint32_t RefCombine(uint32_t pi, uint32_t po, uint32_t t, uint32_t kai, uint32_t kao) {
-  const uint32_t ai = pi >> 24, ao = po >> 24;
-  if (!ai && !ao) return 0;
-  if (!ao) return (pi & 0xFFFFFFu) | ((t * ai) >> 8) << 24;
-  if (!ai) return (po & 0xFFFFFFu) | (((255 - t) * ao) >> 8) << 24;
-  uint32_t c = std::min<uint32_t>(255, ((ai * kai) >> 8) + ((ao * kao) >> 8)) << 24;
-  for (int i = 0; i < 3; ++i) c |= ((t * Ch(pi, i) + (255 - t) * Ch(po, i)) >> 8) << (8 * i);
-  return c;
-}
-
 Image Solid(int w, int h, uint32_t px) { return Image{w, h, std::vector<uint32_t>(static_cast<size_t>(w) * h, px)}; }
 
 Image Pattern(int w, int h, bool alpha = true) {
@@ -395,8 +384,10 @@ TEST_F(SpriteTest, SizeTagSetsTheFontSizeAndRefusesBadTags) {
       EXPECT_STREQ(body, c.body) << c.text;
     }
   }
-  // Text sprites take the tag's size and are the measured size plus 2;
-  // a bad tag or a missing list fails.
+  // Text sprites take the tag's size; the surface holds the measured size
+  // plus 2, raised to powers of two (the GPU renderer's sizes, on either
+  // renderer), the cell is the measured size; a bad tag or a missing list
+  // fails.
   g_kiv->font.size = 24;
   KivSprite* t = KivSpriteCreateText(list, "<s18>hello", 0, 0xFFFFFFFFu);
   ASSERT_NE(t, nullptr);
@@ -405,8 +396,10 @@ TEST_F(SpriteTest, SizeTagSetsTheFontSizeAndRefusesBadTags) {
   KivFontGetSize("hello", &measured);
   KivSpriteInfo info{};
   KivSpriteGetInfo(t, &info);
-  EXPECT_EQ(info.width, measured.cx + 2);
-  EXPECT_EQ(info.height, measured.cy + 2);
+  EXPECT_EQ(info.width, KivPowerOfTwo(measured.cx + 2));
+  EXPECT_EQ(info.height, KivPowerOfTwo(measured.cy + 2));
+  EXPECT_EQ(info.cellWidth, measured.cx);
+  EXPECT_EQ(info.cellHeight, measured.cy);
   KivSpriteRelease(list, t);
   EXPECT_EQ(KivSpriteCreateText(list, "<q>hello", 0, 0xFFFFFFFFu), nullptr);
   EXPECT_EQ(KivSpriteCreateText(nullptr, "x", 0, 0), nullptr);
@@ -654,7 +647,7 @@ TEST_F(TransitionTest, CrossFadeRunsOnTheFrameClockAndCancelReleasesTheOutgoing)
     Frame();
     const float p = static_cast<float>(ms) / 1000.0f;
     const uint32_t ai = static_cast<uint32_t>(p * 255.0f), ao = 255 - ai;
-    const uint32_t c = RefCombine(0xFFFF0000u, 0xFF0000FFu, static_cast<uint32_t>(p * 255.0f), ai, ao);
+    const uint32_t c = RefCombine(0xFFFF0000u, 0xFF0000FFu, ai, ao);
     EXPECT_EQ(SpriteTest::At(3, 3), RefBlend(0xFF000000u, c, 0xFFFFFFFFu)) << ms;
     EXPECT_EQ(KivSpriteGetTransitionState(t), 1) << ms;
   }
@@ -662,7 +655,7 @@ TEST_F(TransitionTest, CrossFadeRunsOnTheFrameClockAndCancelReleasesTheOutgoing)
   Frame();
   EXPECT_EQ(KivSpriteGetTransitionState(t), 2);
   // Full progress: the incoming picture with the outgoing at alpha 0.
-  EXPECT_EQ(SpriteTest::At(3, 3), RefBlend(0xFF000000u, RefCombine(0xFFFF0000u, 0xFF0000FFu, 255, 255, 0), ~0u));
+  EXPECT_EQ(SpriteTest::At(3, 3), RefBlend(0xFF000000u, RefCombine(0xFFFF0000u, 0xFF0000FFu, 255, 0), ~0u));
   // Hidden: nothing at all.
   KivSpriteViewCtrl(out, 0);
   Frame();

@@ -36,4 +36,18 @@ inline uint32_t RefMultiply(uint32_t d, uint32_t p, uint32_t k) {
   return out;
 }
 
+// The cross-fade's combined pixel of incoming pixel pi and outgoing po
+// whose halves carry colour alphas kai and kao: a and b their alphas times
+// those; both: colour in * a + out * (1 - a), alpha a + b; the outgoing
+// alone: its colour with b; the incoming alone: its colour with a * a.
+inline uint32_t RefCombine(uint32_t pi, uint32_t po, uint32_t kai, uint32_t kao) {
+  const uint32_t a = ((pi >> 24) * kai + 127) / 255, b = ((po >> 24) * kao + 127) / 255;
+  if (!a && !b) return 0;
+  if (!a) return (po & 0xFFFFFFu) | b << 24;
+  if (!b) return (pi & 0xFFFFFFu) | ((a * a + 127) / 255) << 24;
+  uint32_t c = std::min<uint32_t>(255, a + b) << 24;
+  for (int i = 0; i < 3; ++i) c |= ((a * Ch(pi, i) + (255 - a) * Ch(po, i) + 127) / 255) << (8 * i);
+  return c;
+}
+
 }  // namespace kivtest

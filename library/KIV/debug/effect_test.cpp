@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "core/system_state.h"
+#include "render/pixel_routines.h"
 #include "task/task.h"
 
 namespace {
@@ -42,7 +43,15 @@ char* Copy(const char* s) {
   return p;
 }
 
-bool Hit(KivSprite* s, int x, int y) { return s && KivSpriteHit(s, x, y, 0); }
+// On the text itself: a text sprite's surface is a power of two, wider and
+// higher than its text (its cell), and would reach over its neighbours.
+bool Hit(KivSprite* s, int x, int y) {
+  KivSpriteInfo i{};
+  if (!s || !KivSpriteViewIs(s) || !KivSpriteGetInfo(s, &i)) return false;
+  const int64_t px = int64_t{x} - (KivTruncToInt(i.x) + int64_t{i.offsetX});
+  const int64_t py = int64_t{y} - (KivTruncToInt(i.y) + int64_t{i.offsetY});
+  return px >= 0 && py >= 0 && px < i.cellWidth + 2 && py < i.cellHeight + 2;
+}
 
 void Build(EffectTest* e) {
   e->list = KivRenderInit();

@@ -246,7 +246,7 @@ void SoftDraw(void* core, void* surface, const KivRect& rect, int x, int y, uint
 }
 
 // The frame drawn so far, waved in place: a copy of the back buffer is the
-// ripple's source, the back buffer its destination (so places the wave
+// wave's source, the back buffer its destination (so places the wave
 // leaves keep their pixels).
 void SoftScreenFx(void* core, const KivFxRequest& r) {
   auto* screen = static_cast<KivSoftScreen*>(core);
@@ -255,7 +255,11 @@ void SoftScreenFx(void* core, const KivFxRequest& r) {
   if (copy->width != screen->width || copy->height != screen->height) return;
   KivSoftResolve(screen);
   KivPixelCopyWords(copy->pixels, screen->backBuffer, static_cast<size_t>(screen->width) * screen->height);
-  KivPixelRipple(copy->pixels, screen->backBuffer, screen->width, screen->height, r.work[0], r.work[1], r.work[2]);
+  // The wave of the GPU renderer, whose render target holds the screen in
+  // its middle at the power-of-two size.
+  const int rw = KivPowerOfTwo(screen->width), rh = KivPowerOfTwo(screen->height);
+  KivPixelRasterWave(copy->pixels, screen->backBuffer, screen->width, screen->height, (rw - screen->width) >> 1,
+                     (rh - screen->height) >> 1, rw, rh, r.work[0], r.work[1], r.work[2]);
 }
 
 }  // namespace

@@ -234,6 +234,55 @@ int FxDraw(Kiv3DContext* c, int kind, const gpu::Vertex quad[4], uint32_t textur
   return 1;
 }
 
+// A quad over the whole render target, its texture's whole face.
+void WholeTargetQuad(gpu::Vertex v[4]) {
+  for (int i = 0; i < 4; ++i)
+    v[i] = gpu::Vertex{i & 1 ? 1.0f : -1.0f, i < 2 ? 1.0f : -1.0f, 0xFFFFFFFFu, i & 1 ? 1.0f : 0.0f,
+                       i < 2 ? 0.0f : 1.0f, 0, 0};
+}
+
+// The raster wave on one sprite: the sprite alone into effect target 0,
+// then that target waved over the whole render target (by the RASTER
+// effect, else by the grid) with the sprite's blend, so a sprite waves as
+// the screen does, by amplitudes of the render target whatever the
+// sprite's own size.
+void SpriteWave(Kiv3DContext* c, uint32_t texture, const gpu::Vertex quad[4], const float* work, gpu::Filter f,
+                int renderMode) {
+  Kiv3DEffectSet& fx = c->fx;
+  const uint32_t back = c->renderTarget;
+  gpu::BindTarget(c->device, c->effectTarget[0]);
+  gpu::Clear(c->device, 0);
+  gpu::SetBlend(c->device, gpu::Blend::kCopy);
+  DrawTexture(c, texture, quad, f);
+  gpu::BindTarget(c->device, back);
+  if (renderMode >= 1 && renderMode <= 4) SetBlendForMode(c, renderMode);
+  else gpu::SetBlend(c->device, gpu::Blend::kAlpha);
+  const uint32_t waved = gpu::TargetTexture(c->device, c->effectTarget[0]);
+  if (!(fx.available & kKiv3DFxRaster)) {
+    if (!fx.gridReady) {
+      gpu::Vertex whole[4];
+      WholeTargetQuad(whole);
+      DrawTexture(c, waved, whole, gpu::Filter::kPoint);  // no grid: the sprite unchanged
+      return;
+    }
+    std::vector<Kiv3DGridVertex>& pos = fx.gridPositions;
+    Kiv3DGridPositions(fx.gridColumns, fx.gridRows, work[0], work[1], work[2], &pos);
+    std::vector<gpu::Vertex>& v = fx.gridVertices;
+    v.resize(pos.size());
+    for (size_t i = 0; i < pos.size(); ++i)
+      v[i] = gpu::Vertex{pos[i].x, pos[i].y, 0xFFFFFFFFu, pos[i].u, pos[i].v, 0, 0};
+    gpu::DrawCall call;
+    call.texture0 = waved;
+    call.filter = gpu::Filter::kPoint;
+    gpu::Draw(c->device, call, gpu::Primitive::kTriangles, v.data(), static_cast<int>(v.size()),
+              fx.gridIndices.data(), static_cast<int>(fx.gridIndices.size()));
+    return;
+  }
+  gpu::Vertex whole[4];
+  WholeTargetQuad(whole);
+  FxDraw(c, 1, whole, waved, work, gpu::Filter::kPoint);
+}
+
 }  // namespace
 
 // ---- Effect module ----
@@ -279,8 +328,7 @@ int Kiv3DSpriteFilter(int textureFilter, float scale) {
 }
 
 void Kiv3DGridSize(int rtWidth, int rtHeight, int* columns, int* rows) {
-  *columns = rtWidth / 16 + 2;
-  *rows = rtHeight / 16 + 2;
+  KivRasterGridSize(rtWidth, rtHeight, columns, rows);
 }
 
 void Kiv3DGridPositions(int columns, int rows, float phase, float ampX, float ampY,
@@ -434,7 +482,8 @@ int Kiv3DSpriteDraw(Kiv3DContext* c, Kiv3DSpriteRecord* r) {
   if (!texture) return 1;
   SetBlendForMode(c, r->renderMode);
   const gpu::Filter f = FilterFor(c, r->scale);
-  if (r->fx && r->fx->work) FxDraw(c, r->fx->kind, v, texture, r->fx->work, f);
+  if (r->fx && r->fx->work && r->fx->kind == 1) SpriteWave(c, texture, v, r->fx->work, f, r->renderMode);
+  else if (r->fx && r->fx->work) FxDraw(c, r->fx->kind, v, texture, r->fx->work, f);
   else DrawTexture(c, texture, v, f);
   if (r->renderMode != 1) {
     gpu::SetBlend(c->device, gpu::Blend::kAlpha);

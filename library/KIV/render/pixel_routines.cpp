@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <emmintrin.h>
@@ -514,6 +515,60 @@ void KivPixelRipple(const uint32_t* src, uint32_t* dst, int width, int height, f
       const int64_t si = i + vs, sj = j + hs;
       if (si >= 0 && sj >= 0 && si < height && sj < width)
         dst[static_cast<size_t>(i) * width + j] = src[si * width + sj];
+    }
+  }
+}
+
+void KivRasterGridSize(int rtWidth, int rtHeight, int* columns, int* rows) {
+  *columns = rtWidth / 16 + 2;
+  *rows = rtHeight / 16 + 2;
+}
+
+void KivPixelRasterWave(const uint32_t* src, uint32_t* dst, int width, int height, int left, int top, int rtWidth,
+                        int rtHeight, float phase, float ampX, float ampY) {
+  if (!src || !dst || width <= 0 || height <= 0 || rtWidth <= 0 || rtHeight <= 0) return;
+  int cols = 0, rows = 0;
+  KivRasterGridSize(rtWidth, rtHeight, &cols, &rows);
+  // The shift of every vertex, in texture units of the target (the RASTER
+  // effect's sums): x by the row's angle, y by the running column counter.
+  const float* T = KivSineFloat();
+  const int rowStep = 511 / rows, colStep = 511 / cols;
+  const int e0 = KivTruncToInt(static_cast<double>(phase) * 511.0);
+  const float ax = ampX * 0.1f * 0.5f, ay = ampY * 0.1f * 0.5f;
+  // Kept from draw to draw: a frame's waves allocate nothing once warm.
+  static thread_local std::vector<float> sx, sy;
+  sx.resize(static_cast<size_t>(cols) * rows);
+  sy.resize(sx.size());
+  for (int j = 0; j < rows; ++j) {
+    const float dx = ax * T[static_cast<unsigned>(e0 + (j + 1) * rowStep) & 511];
+    for (int i = 0; i < cols; ++i) {
+      const uint32_t a = static_cast<uint32_t>((static_cast<int64_t>(j) * cols + i + 1) * colStep) & 0xFFFF;
+      sx[static_cast<size_t>(j) * cols + i] = dx;
+      sy[static_cast<size_t>(j) * cols + i] = -ay * T[a & 511];
+    }
+  }
+  const float RW = static_cast<float>(rtWidth), RH = static_cast<float>(rtHeight);
+  const float cellsX = static_cast<float>(cols - 1), cellsY = static_cast<float>(rows - 1);
+  for (int y = 0; y < height; ++y) {
+    const float v = (static_cast<float>(top + y) + 0.5f) / RH;
+    const float gy = v * cellsY;
+    const int j0 = std::clamp(static_cast<int>(gy), 0, rows - 2);
+    const float fy = gy - static_cast<float>(j0);
+    const float* x0 = &sx[static_cast<size_t>(j0) * cols];
+    const float* x1 = x0 + cols;
+    const float* y0 = &sy[static_cast<size_t>(j0) * cols];
+    const float* y1 = y0 + cols;
+    uint32_t* out = dst + static_cast<size_t>(y) * width;
+    for (int x = 0; x < width; ++x) {
+      const float u = (static_cast<float>(left + x) + 0.5f) / RW;
+      const float gx = u * cellsX;
+      const int i0 = std::clamp(static_cast<int>(gx), 0, cols - 2);
+      const float fx = gx - static_cast<float>(i0);
+      const float shx = (x0[i0] + (x0[i0 + 1] - x0[i0]) * fx) * (1 - fy) + (x1[i0] + (x1[i0 + 1] - x1[i0]) * fx) * fy;
+      const float shy = (y0[i0] + (y0[i0 + 1] - y0[i0]) * fx) * (1 - fy) + (y1[i0] + (y1[i0 + 1] - y1[i0]) * fx) * fy;
+      const int px = static_cast<int>(std::floor((u - shx) * RW)) - left;
+      const int py = static_cast<int>(std::floor((v - shy) * RH)) - top;
+      if (px >= 0 && py >= 0 && px < width && py < height) out[x] = src[static_cast<size_t>(py) * width + px];
     }
   }
 }

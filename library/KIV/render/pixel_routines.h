@@ -124,6 +124,19 @@ void KivPixelScaleGrey(const uint8_t* src, int sw, int sh, int srcPitch, float f
 void KivPixelRipple(const uint32_t* src, uint32_t* dst, int width, int height, float phase, float ampX,
                     float ampY);
 
+// The raster wave as both renderers draw it: the vertex grid of the GPU
+// renderer's render target (rtWidth x rtHeight, the power-of-two size that
+// holds the screen in its middle), columns x rows vertices 16 pixels apart
+// (KivRasterGridSize), each vertex shifted by the phase and the amplitudes
+// (tenths of half the target, as the grid takes them), the shift between
+// vertices interpolated. src and dst are one block of that target, width x
+// height packed, whose top-left corner lies at (left, top) in it; each dst
+// pixel takes the src pixel at its own place less the shift there, and
+// keeps its pixel where that place is outside the block.
+void KivRasterGridSize(int rtWidth, int rtHeight, int* columns, int* rows);
+void KivPixelRasterWave(const uint32_t* src, uint32_t* dst, int width, int height, int left, int top, int rtWidth,
+                        int rtHeight, float phase, float ampX, float ampY);
+
 // The alpha that mask value d (0..255) gives at threshold T (0..255):
 // U = T + 31 when T <= 224, else 255; 255 below T, ((U - d) * 8) & 0xFF
 // from T up to U, 0 from U on.

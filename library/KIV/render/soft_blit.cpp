@@ -539,11 +539,16 @@ void FxDraw(KivSoftScreen* screen, const KivSoftDraw& d, const KivPixelBuffer* s
   KivSoftBlit(screen, d.rect, d.x, d.y, d.scale, d.angle, d.colour);
   screen->target = back;
   screen->blitMode = mode;
-  // ...distorted, then drawn over the screen with the sprite's mode and colour.
+  // ...waved as the GPU renderer waves it (over its render target, where
+  // the screen sits in the middle; what the wave pulls in from outside the
+  // screen is transparent), then drawn over the screen with the sprite's
+  // mode and colour.
   const KivPixelBuffer* out = a;
   if (d.fx->kind == 1 && d.fx->work) {
-    std::memcpy(b->pixels, a->pixels, n * 4);
-    KivPixelRipple(a->pixels, b->pixels, a->width, a->height, d.fx->work[0], d.fx->work[1], d.fx->work[2]);
+    KivSoftFill(b->pixels, n, 0);
+    const int rw = KivPowerOfTwo(a->width), rh = KivPowerOfTwo(a->height);
+    KivPixelRasterWave(a->pixels, b->pixels, a->width, a->height, (rw - a->width) >> 1, (rh - a->height) >> 1, rw, rh,
+                       d.fx->work[0], d.fx->work[1], d.fx->work[2]);
     out = b;
   }
   screen->source = out;
@@ -592,39 +597,51 @@ void KivSoftDrawTransition(KivSoftScreen* screen, const KivSoftTransitionDraw& t
   const KivRect ri = ClipToBuffer(td.in.rect, ib), ro = ClipToBuffer(td.out.rect, ob);
   const int wi = ri.right - ri.left, hi = ri.bottom - ri.top;
   const int wo = ro.right - ro.left, ho = ro.bottom - ro.top;
-  if (hi != ho) return;  // only pictures of one height are combined
-  const int W = std::min(std::max(wi, wo), kKivSoftBoxLimit), H = std::min(hi, kKivSoftBoxLimit);
+  // The outgoing picture is centred on the incoming one, by halves rounded
+  // down (as the GPU renderer places it), whatever the two sizes; the
+  // combined box holds both.
+  const int dxo = (wi - wo) >> 1, dyo = (hi - ho) >> 1;
+  const int minX = std::min(0, dxo), minY = std::min(0, dyo);
+  const int W = std::min(std::max(wi, dxo + wo) - minX, kKivSoftBoxLimit);
+  const int H = std::min(std::max(hi, dyo + ho) - minY, kKivSoftBoxLimit);
   if (W <= 0 || H <= 0) return;
-  const int offI = (std::max(wi, wo) - wi) >> 1, offO = (std::max(wi, wo) - wo) >> 1;
-  const uint32_t t = static_cast<uint32_t>(std::clamp(KivTruncToInt(td.progress * 255.0f), 0, 255));
+  const int offI = -minX, offO = dxo - minX, offIY = -minY, offOY = dyo - minY;
+  // Each pixel as the GPU renderer's composite leaves it: with a = the
+  // incoming texel's alpha times its half's colour alpha and b the same of
+  // the outgoing, where both are present the colour is in * a + out * (1 -
+  // a) with alpha a + b; the outgoing alone keeps its colour with b; the
+  // incoming alone has its colour with a * a (the composite mixes it with
+  // the frame behind once by a, then blends the result over the frame by a
+  // again).
   const uint32_t kai = td.in.colour >> 24, kao = td.out.colour >> 24;
   for (int y = 0; y < H; ++y) {
-    const uint32_t* irow = ib->pixels + static_cast<size_t>(ri.top + y) * ib->width + ri.left;
-    const uint32_t* orow = ob->pixels + static_cast<size_t>(ro.top + y) * ob->width + ro.left;
+    const int yi = y - offIY, yo = y - offOY;
+    const uint32_t* irow = (yi >= 0 && yi < hi) ? ib->pixels + static_cast<size_t>(ri.top + yi) * ib->width + ri.left : nullptr;
+    const uint32_t* orow = (yo >= 0 && yo < ho) ? ob->pixels + static_cast<size_t>(ro.top + yo) * ob->width + ro.left : nullptr;
     uint32_t* o = work->pixels + static_cast<size_t>(y) * work->width;
     for (int X = 0; X < W; ++X) {
       const int xi = X - offI, xo = X - offO;
-      const uint32_t pi = (xi >= 0 && xi < wi) ? irow[xi] : 0u;
-      const uint32_t po = (xo >= 0 && xo < wo) ? orow[xo] : 0u;
-      const uint32_t ai = pi >> 24, ao = po >> 24;
+      const uint32_t pi = (irow && xi >= 0 && xi < wi) ? irow[xi] : 0u;
+      const uint32_t po = (orow && xo >= 0 && xo < wo) ? orow[xo] : 0u;
+      const uint32_t a = ((pi >> 24) * kai + 127) / 255, b = ((po >> 24) * kao + 127) / 255;
       uint32_t c;
-      if (!ai && !ao) {
+      if (!a && !b) {
         c = 0;
-      } else if (!ao) {
-        c = (pi & 0xFFFFFFu) | ((t * ai) >> 8) << 24;
-      } else if (!ai) {
-        c = (po & 0xFFFFFFu) | (((255 - t) * ao) >> 8) << 24;
+      } else if (!a) {
+        c = (po & 0xFFFFFFu) | b << 24;
+      } else if (!b) {
+        c = (pi & 0xFFFFFFu) | ((a * a + 127) / 255) << 24;
       } else {
-        c = std::min<uint32_t>(255, ((ai * kai) >> 8) + ((ao * kao) >> 8)) << 24;
+        c = std::min<uint32_t>(255, a + b) << 24;
         for (int s = 0; s < 24; s += 8)
-          c |= ((t * ((pi >> s) & 0xFF) + (255 - t) * ((po >> s) & 0xFF)) >> 8) << s;
+          c |= ((a * ((pi >> s) & 0xFF) + (255 - a) * ((po >> s) & 0xFF) + 127) / 255) << s;
       }
       o[X] = c;
     }
   }
   screen->blitMode = 1;
   screen->source = work;
-  KivSoftBlit(screen, KivRect{0, 0, W, H}, td.in.x - offI, td.in.y, td.in.scale, td.in.angle,
+  KivSoftBlit(screen, KivRect{0, 0, W, H}, td.in.x - offI, td.in.y - offIY, td.in.scale, td.in.angle,
               (td.in.colour & 0xFFFFFFu) | 0xFF000000u);
   screen->blitMode = 1;
 }

@@ -183,13 +183,22 @@ extern "C" KIV_API KivSprite* KivSpriteCreateText(KivRenderList* list, const cha
   if (!list) return Fail<KivSprite*>(nullptr);
   const char* body = nullptr;
   if (!KivSpriteSizeTag(text, &body)) return nullptr;
-  // The surface is the measured size plus 2, so the outline and the shadow
-  // of the last column and row still fit. The font's lock is not held while
-  // the sprite is made: a thread that waits for it never holds up another.
+  // The text needs the measured size plus 2, so the outline and the shadow
+  // of the last column and row still fit. Its sprite has the sizes the GPU
+  // renderer gives it, on either renderer, so a game lays text out alike on
+  // both: the power-of-two size of that surface as width and height (and
+  // source rectangle), the measured size as the cell. The font's lock is
+  // not held while the sprite is made: a thread that waits for it never
+  // holds up another.
   KivSize size{};
   KivFontGetSize(body, &size);
-  KivSprite* s = KivSpriteCreate(list, size.cx + 2, size.cy + 2, priority);
+  const int64_t needW = static_cast<int64_t>(size.cx) + 2, needH = static_cast<int64_t>(size.cy) + 2;
+  if (needW <= 0 || needH <= 0 || needW > (1 << 20) || needH > (1 << 20)) return Fail<KivSprite*>(nullptr);
+  const int pw = KivPowerOfTwo(static_cast<int>(needW)), ph = KivPowerOfTwo(static_cast<int>(needH));
+  KivSprite* s = pw > 0 && ph > 0 ? KivSpriteCreate(list, pw, ph, priority) : nullptr;
   if (!s) return nullptr;
+  s->cellWidth = size.cx;
+  s->cellHeight = size.cy;
   int w = 0, h = 0;
   if (uint32_t* px = KivSpriteLock(s, &w, &h)) {
     KivFontBegin();
@@ -251,12 +260,19 @@ extern "C" KIV_API KivSprite* KivSpriteCopy(KivRenderList* list, KivSprite* src,
   s->height = static_cast<int>(dh);
   s->rect = KivRect{0, 0, s->cellWidth, s->cellHeight};
   s->colour = 0xFFFFFFFFu;
-  uint32_t* px = KivSoftSurfacePixels(surface, nullptr, nullptr);
+  // Rows of the surface lie its buffer's width apart: a power of two on the
+  // GPU renderer, wider than the copy.
+  int pitch = 0;
+  uint32_t* px = KivSoftSurfacePixels(surface, &pitch, nullptr);
+  if (!px) {
+    KivSpriteFree(s);
+    return Fail<KivSprite*>(nullptr);
+  }
   if (fx != 1.0f || fy != 1.0f) {
-    KivPixelScaleCopy(scratch.data(), ow, oh, ow, fx, fy, px, s->width, s->height, s->width);
+    KivPixelScaleCopy(scratch.data(), ow, oh, ow, fx, fy, px, s->width, s->height, pitch);
   } else {
     for (int y = 0; y < oh; ++y)
-      std::memcpy(px + static_cast<size_t>(y) * s->width, scratch.data() + static_cast<size_t>(y) * ow,
+      std::memcpy(px + static_cast<size_t>(y) * pitch, scratch.data() + static_cast<size_t>(y) * ow,
                   static_cast<size_t>(ow) * 4);
   }
   return KivSpriteInsert(list, s);
@@ -512,8 +528,8 @@ extern "C" KIV_API int KivSpriteDraw(void* core, void* object) {
   if (!onGpu && (!screen || core != screen)) return 1;
   KivSoftDraw d;
   d.surface = SurfaceOf(s);
-  d.x = SaturateAdd(KivSpriteTrunc(s->x), s->offsetX);
-  d.y = SaturateAdd(KivSpriteTrunc(s->y), s->offsetY);
+  d.x = SaturateAdd(KivSpritePlace(s->x), s->offsetX);
+  d.y = SaturateAdd(KivSpritePlace(s->y), s->offsetY);
   d.angle = KivSpriteTrunc(s->rotZ);
   d.scale = s->scale;
   d.rect = s->rect;
@@ -534,6 +550,12 @@ Kiv3DSpriteRecord KivSpriteGpuRecord(const KivSoftDraw& d, const KivSprite* s) {
   r.surface = d.surface;
   r.x = static_cast<float>(d.x);
   r.y = static_cast<float>(d.y);
+  if (s) {
+    // The GPU takes the place in floats: slow motion moves on sub-pixels
+    // where the picture is filtered, and the nearest pixel elsewhere.
+    r.x = s->x + static_cast<float>(s->offsetX);
+    r.y = s->y + static_cast<float>(s->offsetY);
+  }
   r.scale = d.scale;
   r.rect = d.rect;
   r.colour = d.colour;

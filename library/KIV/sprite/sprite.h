@@ -2,6 +2,7 @@
 // record, and the engine-internal pieces the sprite files share.
 #pragma once
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 
 #include "kiv.h"
@@ -70,11 +71,18 @@ KivSoftScreen* KivSpriteSoftScreen(void);
 int KivSpriteSizeTag(const char* text, const char** body);
 
 int KivSpriteTransitionDraw(void* core, void* transition);
-// The GPU renderer's record of a software draw record: its place, scale,
-// rectangle, colour, mode and Fx, with the turn and centre of sprite s
-// (none when s is null).
+// The GPU renderer's record of a software draw record: its scale,
+// rectangle, colour, mode and Fx, with the place (position + offset, in
+// floats), turns and centre of sprite s (d's whole-pixel place and no turn
+// when s is null).
 struct Kiv3DSpriteRecord;
 Kiv3DSpriteRecord KivSpriteGpuRecord(const KivSoftDraw& d, const KivSprite* s);
 
 // Saturating float to int truncation.
 inline int KivSpriteTrunc(float v) { return KivTruncToInt(static_cast<double>(v)); }
+
+// The whole pixel where a sprite whose edge lies at v is drawn by the
+// software renderer: the GPU renderer takes v as it is and its pixel
+// centres pick the nearest pixel (a half goes down), so the software
+// renderer places the sprite there too and both show it in one place.
+inline int KivSpritePlace(float v) { return KivTruncToInt(std::ceil(static_cast<double>(v) - 0.5)); }

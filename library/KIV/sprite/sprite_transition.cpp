@@ -21,8 +21,8 @@ int Fail(uint32_t code = plat::kErrorInvalidHandle) {
 KivSoftDraw Half(const KivSprite* s, uint32_t alpha) {
   KivSoftDraw d;
   d.surface = static_cast<KivSoftSurface*>(s->surface);
-  d.x = static_cast<int>(std::clamp<int64_t>(static_cast<int64_t>(KivSpriteTrunc(s->x)) + s->offsetX, INT32_MIN, INT32_MAX));
-  d.y = static_cast<int>(std::clamp<int64_t>(static_cast<int64_t>(KivSpriteTrunc(s->y)) + s->offsetY, INT32_MIN, INT32_MAX));
+  d.x = static_cast<int>(std::clamp<int64_t>(static_cast<int64_t>(KivSpritePlace(s->x)) + s->offsetX, INT32_MIN, INT32_MAX));
+  d.y = static_cast<int>(std::clamp<int64_t>(static_cast<int64_t>(KivSpritePlace(s->y)) + s->offsetY, INT32_MIN, INT32_MAX));
   d.angle = KivSpriteTrunc(s->rotZ);
   d.scale = s->scale;
   d.rect = s->rect;
@@ -30,6 +30,9 @@ KivSoftDraw Half(const KivSprite* s, uint32_t alpha) {
   d.renderMode = s->renderMode;
   return d;
 }
+
+int64_t RectWidth(const KivRect& r) { return static_cast<int64_t>(r.right) - r.left; }
+int64_t RectHeight(const KivRect& r) { return static_cast<int64_t>(r.bottom) - r.top; }
 
 }  // namespace
 
@@ -125,6 +128,21 @@ int KivSpriteTransitionDraw(void* core, void* object) {
     const KivSoftDraw* halves[2] = {&td.out, &td.in};
     const KivSprite* sprites[2] = {td.out.surface ? out : nullptr, td.in.surface ? in : nullptr};
     for (int i = 0; i < 2; ++i) records[i] = KivSpriteGpuRecord(*halves[i], sprites[i]);
+    if (sprites[0] && sprites[1]) {
+      // The outgoing picture is centred on the incoming one and turns with
+      // it: the two are one picture changing.
+      Kiv3DSpriteRecord& from = records[0];
+      const Kiv3DSpriteRecord& to = records[1];
+      const int64_t dx = (RectWidth(to.rect) - RectWidth(from.rect)) >> 1;
+      const int64_t dy = (RectHeight(to.rect) - RectHeight(from.rect)) >> 1;
+      from.x = to.x + static_cast<float>(dx);
+      from.y = to.y + static_cast<float>(dy);
+      from.rotX = to.rotX;
+      from.rotY = to.rotY;
+      from.rotZ = to.rotZ;
+      from.centreX = to.centreX;
+      from.centreY = to.centreY;
+    }
     Kiv3DTransitionDraw(static_cast<Kiv3DContext*>(core), records);
     return 1;
   }

@@ -331,6 +331,33 @@ stop:
   EXPECT_EQ(KivMemoryLive(), liveAtStart) << "every allocation of the effects is back";
 }
 
+// A petal steps through the sheet's own cells, scaled with the strip: a
+// sheet of 16 cells a row shows one cell per petal, not two.
+TEST_F(EffectTest, SakuraPetalsShowOneCellOfTheSheetAtATime) {
+  Image wide{128, 16, std::vector<uint32_t>(128 * 16, 0xFFFFB0C8u)};
+  WriteImage(dir + "/WIDE.PGD", wide, 8, 8);  // 16 cells of 8 x 8 a row, two rows
+  Start(R"(
+    end
+go:
+    call sakura 3, 0, 0, file"WIDE"
+    end
+)");
+  RunFrom("go");
+  for (int i = 0; i < kSakuraPetalCount; ++i) {
+    SCOPED_TRACE(i);
+    KivSprite* s = ctx->effects.petals[i].sprite;
+    ASSERT_NE(s, nullptr);
+    const double f = 1.0 - (2 - i % 3) * 0.25;
+    KivSpriteInfo info{};
+    KivSpriteGetInfo(s, &info);
+    EXPECT_EQ(info.width, static_cast<int>(128 * f));
+    EXPECT_EQ(info.cellWidth, static_cast<int>(8 * (static_cast<int>(128 * f) / 128.0f)));
+    KivRect r{};
+    KivSpriteGetRect(s, &r);
+    EXPECT_EQ(r.right - r.left, info.cellWidth) << "one source cell per petal";
+  }
+}
+
 TEST_F(EffectTest, EffectBlockRoundTripsAndRefusesDamage) {
   Start(R"(
     call sp_set_ex file"RED", 2, 100, 100

@@ -410,8 +410,11 @@ TEST_F(LayerTest, SpTextDrawsTextIntoALayer) {
   Frame();
   ASSERT_NE(Layer(5).record, nullptr);
   const KivSpriteInfo info = InfoOf(5);
-  EXPECT_EQ(info.width, 3 * 24 + 2 + 2);
-  EXPECT_EQ(info.height, 24 + 2 + 2);
+  // The measured text (+ 2) in a power-of-two surface; the cell is the text.
+  EXPECT_EQ(info.cellWidth, 3 * 24 + 2);
+  EXPECT_EQ(info.cellHeight, 24 + 2);
+  EXPECT_EQ(info.width, 128);
+  EXPECT_EQ(info.height, 32);
   EXPECT_GT(lit(100, 200, 100 + info.width, 200 + info.height), 100);
   EXPECT_EQ(lit(0, 0, 1280, 190), 0);
   const int before = lit(160, 200, 176, 216);
