@@ -17,6 +17,7 @@
 #include "kiv.h"
 #include "platform/core/text_encoding.h"
 #include "data/script_tables.h"
+#include "component_entries.h"
 #include "vm/vm.h"
 
 namespace vmtest {
@@ -88,6 +89,7 @@ class Machine {
     script_free(ctx);
     data_tables_free(ctx);
     graphic_dat_free(ctx);
+    save_buffers_free(ctx);  // a script's save_set_thumbnail_size made one
   }
   Machine(const Machine&) = delete;
   Machine& operator=(const Machine&) = delete;

@@ -188,12 +188,15 @@ void KivGameThreadProc(void) {
   KivSetThreadMessageHandler(GameMessage);
   s->gameThreadId.store(std::this_thread::get_id());
   s->gameLoop.store(1);
+  s->gameOutsideLoop.store(1);
   s->pacingStarted = false;
   s->fpsSince = plat::TimeGetMs();
   KivFrameChangeReset();  // the first frame is drawn whatever it shows
   s->gameStart.Set();
 
-  if (!s->params.startCallback()) {
+  const bool started = s->params.startCallback();
+  s->gameOutsideLoop.store(0);
+  if (!started) {
     // Ended before the first frame: the window ends the engine, no end callback.
     KivEnd();
     KivSetThreadMessageHandler(nullptr);
@@ -224,6 +227,7 @@ void KivGameThreadProc(void) {
     }
   }
 
+  s->gameOutsideLoop.store(1);
   if (s->params.endCallback) s->params.endCallback(KivTaskFirstRootData());
   KivSetThreadMessageHandler(nullptr);
   Kiv3DGameThreadDone();

@@ -85,10 +85,24 @@ namespace {
 // Stops one thread: the stop message, then a wait of 100 steps of 10 ms
 // that keeps serving messages; a thread that does not end by then is
 // abandoned.
-void StopThread(const std::shared_ptr<plat::Thread>& t, const char* name) {
+// A thread still in its start or end work (the game thread's start
+// callback loads the game; its end callback writes the player's files) takes
+// the stop once that work is done: while `finishing` says so it gets up to
+// ten seconds more before it is given up, since cutting the end work short is
+// what loses data.
+// The one second a thread has to answer, in 10 ms steps; a sanitized build
+// runs its frames several times slower, so it waits five times as long.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kStopSteps = 500;
+#else
+constexpr int kStopSteps = 100;
+#endif
+
+void StopThread(const std::shared_ptr<plat::Thread>& t, const char* name,
+                const std::atomic<int>* finishing = nullptr) {
   if (!t) return;
   KivPostRetry(t.get(), kMsgApp + 0x64, 0, 0);
-  for (int step = 0; step < 100; ++step) {
+  for (int step = 0; step < kStopSteps || (finishing && finishing->load() && step < kStopSteps + 1000); ++step) {
     if (plat::MsgWaitForThread(t.get(), 10) == plat::WaitResult::kEvent) return;
     KivPumpMessage();
   }
@@ -106,7 +120,7 @@ int KivStopThreads(void) {
   KivSystemState* s = g_kiv;
   if (!s) return 1;
   StopThread(s->workerThread, "worker");
-  StopThread(s->gameThread, "game");
+  StopThread(s->gameThread, "game", &s->gameOutsideLoop);
   return 1;
 }
 

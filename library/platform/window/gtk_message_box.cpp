@@ -136,8 +136,14 @@ gboolean StartBox(gpointer data) {
 // The game's box thread: GTK in the user's locale for this thread only.
 void BoxThread() {
   gtk_disable_setlocale();
-  if (locale_t mine = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(nullptr))) uselocale(mine);
+  locale_t mine = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(nullptr));
+  if (mine) uselocale(mine);
   bool ok = gtk_init_check(nullptr, nullptr);
+  if (!ok && mine) {
+    // No display for GTK: this thread ends here, its locale with it.
+    uselocale(LC_GLOBAL_LOCALE);
+    freelocale(mine);
+  }
   GMainLoop* loop = nullptr;
   {
     std::lock_guard lock(g_mutex);
