@@ -2,6 +2,8 @@
 // time shown as a sprite of a layer, and the thumbnail made from an image.
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -136,14 +138,17 @@ int CmdThumbnailSet(VmContext* ctx) {
   KivSprite* s = KivSpriteCreate(game_render_list(ctx), w, h, layer_priority(ctx, layer, nullptr));
   int sw = 0, sh = 0;
   uint32_t* dst = s ? KivSpriteLock(s, &sw, &sh) : nullptr;
-  if (!dst || sw != w || sh != h) {
+  // The lock gives the surface's own size: the picture's, or on the GPU
+  // renderer the power of two holding it (rows that far apart).
+  if (!dst || sw < w || sh < h) {
     if (dst) KivSpriteUnlock(s);
     if (s) KivSpriteRelease(game_render_list(ctx), s);
     game_debug_puts(kDebugWindowError, "ThumbnailSet error : memory alocate");
     return 1;
   }
   plat::ByteReader px(pixels);
-  for (size_t i = 0; i < size / 4; ++i) dst[i] = px.U32();
+  for (int row = 0; row < h; ++row)
+    for (int col = 0; col < w; ++col) dst[static_cast<size_t>(row) * sw + col] = px.U32();
   KivSpriteUnlock(s);
   PlaceSprite(ctx, kOpThumbnailSet, layer, x, y, s);
   return 1;
@@ -239,10 +244,21 @@ int CmdLoadThumbnail(VmContext* ctx) {
   const uint32_t* px = sprite ? KivSpriteLock(sprite, &w, &h) : nullptr;
   bool made = false;
   if (px && w > 0 && h > 0) {
-    std::vector<uint32_t> work(px, px + static_cast<size_t>(w) * h);
+    // The picture's own size: on the GPU renderer the locked surface is the
+    // power of two holding it, its rows w apart.
+    KivSpriteInfo info{};
+    int pw = w, ph = h;
+    if (KivSpriteGetInfo(sprite, &info) && info.width > 0 && info.height > 0) {
+      pw = std::min(w, static_cast<int>(info.width));
+      ph = std::min(h, static_cast<int>(info.height));
+    }
+    std::vector<uint32_t> work(static_cast<size_t>(pw) * ph);
+    for (int row = 0; row < ph; ++row)
+      std::copy(px + static_cast<size_t>(row) * w, px + static_cast<size_t>(row) * w + pw,
+                work.begin() + static_cast<ptrdiff_t>(row) * pw);
     KivSpriteUnlock(sprite);
-    made = (MosaicOn(ctx) ? KivThumbnailCreateMosaicEx(s.thumbPixels, s.thumbWidth, s.thumbHeight, work.data(), w, h, 6)
-                     : KivThumbnailCreateEx(s.thumbPixels, s.thumbWidth, s.thumbHeight, work.data(), w, h)) != 0;
+    made = (MosaicOn(ctx) ? KivThumbnailCreateMosaicEx(s.thumbPixels, s.thumbWidth, s.thumbHeight, work.data(), pw, ph, 6)
+                     : KivThumbnailCreateEx(s.thumbPixels, s.thumbWidth, s.thumbHeight, work.data(), pw, ph)) != 0;
   } else if (px) {
     KivSpriteUnlock(sprite);
   }

@@ -204,6 +204,7 @@ void KivGameThreadProc(void) {
   }
 
   while (s->gameLoop.load()) {
+    s->gameProgress.fetch_add(1);
     KivScriptedFrameBegin();
     s->frameTime.store(plat::TimeGetMs());
     KivInputUpdate();

@@ -147,6 +147,7 @@ struct KivSystemState {
   // Frame loop and thread bookkeeping.
   std::atomic<int> gameLoop{0};
   std::atomic<int> gameOutsideLoop{0};  // the game thread does its start or end work
+  std::atomic<uint32_t> gameProgress{0};  // moves with each frame and each picture loaded
   std::mutex workerGate;      // held by the worker while it runs a job
   std::atomic<int> workerHeld{0};
   uint32_t lastPacing = 0;    // time after the previous frame's pacing sleep

@@ -82,27 +82,35 @@ void KivAbandonThread(const std::shared_ptr<plat::Thread>& t, const char* name) 
 
 namespace {
 
-// Stops one thread: the stop message, then a wait of 100 steps of 10 ms
-// that keeps serving messages; a thread that does not end by then is
-// abandoned.
-// A thread still in its start or end work (the game thread's start
-// callback loads the game; its end callback writes the player's files) takes
-// the stop once that work is done: while `finishing` says so it gets up to
-// ten seconds more before it is given up, since cutting the end work short is
-// what loses data.
-// The one second a thread has to answer, in 10 ms steps; a sanitized build
-// runs its frames several times slower, so it waits five times as long.
+// The one second a thread has to answer its stop, in 10 ms steps; a
+// sanitized build runs its frames several times slower, so it waits five
+// times as long.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr int kStopSteps = 500;
 #else
 constexpr int kStopSteps = 100;
 #endif
 
-void StopThread(const std::shared_ptr<plat::Thread>& t, const char* name,
-                const std::atomic<int>* finishing = nullptr) {
+// Stops one thread: the stop message, then a wait that keeps serving
+// messages; a thread that does not end within kStopSteps is abandoned.
+// Only one that is stuck, though: a thread that is still at work (the game
+// thread in its start work, a long frame of loads, or its end work, which
+// writes the player's files) gets up to ten seconds more while `busy` says
+// so or `progress` keeps moving, since cutting that work short is what loses
+// data.
+void StopThread(const std::shared_ptr<plat::Thread>& t, const char* name, const std::atomic<int>* busy = nullptr,
+                const std::atomic<uint32_t>* progress = nullptr) {
   if (!t) return;
   KivPostRetry(t.get(), kMsgApp + 0x64, 0, 0);
-  for (int step = 0; step < kStopSteps || (finishing && finishing->load() && step < kStopSteps + 1000); ++step) {
+  uint32_t seen = progress ? progress->load() : 0;
+  int moved_at = 0;  // the step at which the progress last moved
+  for (int step = 0;; ++step) {
+    if (progress && progress->load() != seen) {
+      seen = progress->load();
+      moved_at = step;
+    }
+    const bool working = (busy && busy->load()) || (progress && step - moved_at < kStopSteps);
+    if (step >= kStopSteps && (!working || step >= kStopSteps + 1000)) break;
     if (plat::MsgWaitForThread(t.get(), 10) == plat::WaitResult::kEvent) return;
     KivPumpMessage();
   }
@@ -120,7 +128,7 @@ int KivStopThreads(void) {
   KivSystemState* s = g_kiv;
   if (!s) return 1;
   StopThread(s->workerThread, "worker");
-  StopThread(s->gameThread, "game", &s->gameOutsideLoop);
+  StopThread(s->gameThread, "game", &s->gameOutsideLoop, &s->gameProgress);
   return 1;
 }
 

@@ -75,6 +75,7 @@ extern "C" KIV_API KivSprite* KivSpriteLoad(KivRenderList* list, const char* fil
     return nullptr;
   }
   if (!KivLoadBuffer || !file) return nullptr;
+  if (g_kiv) g_kiv->gameProgress.fetch_add(1);  // a thread at work, not a stuck one
   const int64_t size = ReadWhole(file, KivLoadBuffer, kLoadBufferBytes);
   if (size < 0) return nullptr;
   const uint8_t* b = KivLoadBuffer;
