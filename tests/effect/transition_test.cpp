@@ -240,17 +240,14 @@ TEST_F(TransitionTest, FadeToWhiteWhitensTheCaptureAndFadesItIn) {
 }
 
 // The mosaic of a capture at one block size, by its rule: source pixel
-// (x * b, y * b) for each block, b pixels wide at the 1/128 steps; a block
-// larger than the screen makes it one block.
+// (x * b, y * b) for each block, the last part-block of a row or column
+// included, b pixels wide at the 1/128 steps.
 Px Pixelated(const Px& c, int b) {
-  Px small(kW * kH), out(kW * kH);
-  int sw = 0, sh = 0;
-  KivPixelScaleCopy(c.data(), kW, kH, kW, 1.0f / b, 1.0f / b, small.data(), kW, kH, kW, &sw, &sh);
-  if (sw == 0 || sh == 0) {  // blocks larger than the screen: one block
-    small[0] = c[0];
-    sw = sh = 1;
-  }
-  KivPixelScaleCopyFill(small.data(), sw, sh, kW, static_cast<float>(b), static_cast<float>(b), out.data(), kW, kH, kW);
+  const int sw = (kW + b - 1) / b, sh = (kH + b - 1) / b;
+  Px small(static_cast<size_t>(sw) * sh), out(kW * kH);
+  for (int j = 0; j < sh; ++j)
+    for (int i = 0; i < sw; ++i) small[static_cast<size_t>(j) * sw + i] = c[static_cast<size_t>(j * b) * kW + i * b];
+  KivPixelScaleCopyFill(small.data(), sw, sh, sw, static_cast<float>(b), static_cast<float>(b), out.data(), kW, kH, kW);
   return out;
 }
 
@@ -268,8 +265,9 @@ TEST_F(TransitionTest, MosaicGrowsBlocksSwapsInTheNewSceneAndKeepsTheCaptureWhol
   const Px shown = Shown();
   for (int y = 0; y < kH; ++y)
     for (int x = 0; x < kW; ++x) {
-      // 20 x 11 blocks were sampled; the last two rows repeat the last block row.
-      const int bx = std::min(x / 8, 19), by = std::min(y / 8, 10);
+      // 20 x 12 blocks: the last two rows are a block of their own, sampled
+      // at its top-left corner as every other.
+      const int bx = x / 8, by = y / 8;
       ASSERT_EQ(shown[y * kW + x], oldFrame[(by * 8) * kW + bx * 8]) << x << "," << y;
     }
   EXPECT_EQ(Capture(), oldFrame) << "the capture itself stays whole";

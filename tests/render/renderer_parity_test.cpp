@@ -1,8 +1,8 @@
 // The software and the GPU renderer show one picture: each place where the
 // two once drew a scene differently, drawn on both and measured in the
 // captured frames (sprite copies out of a sheet, sub-pixel positions, the
-// two-sprite cross-fade, text sprite sizes, the raster wave on a sprite and
-// on the screen).
+// two-sprite cross-fade, text sprite sizes, filters on a padded picture,
+// the raster wave on a sprite and on the screen).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -278,6 +278,38 @@ TEST_F(RendererParityTest, TextSpritesHaveOneSizeOnBothRenderers) {
   for (size_t i = 0; i < frames[0].pixels.size(); ++i) differ += WorstChannel(frames[0].pixels[i], frames[1].pixels[i]) > 8;
   EXPECT_EQ(differ, 0);
   DumpOnFailure("parity_text", frames[0], frames[1]);
+}
+
+// A filter on a picture that does not fill its GPU texture (200 x 100 in a
+// 256 x 128 one) works on the picture alone: the blurred and softened
+// edges are the software renderer's, not darkened by the texture's padding.
+TEST_F(RendererParityTest, FiltersStopAtThePicturesEdgeOnBothRenderers) {
+  // Two colours in bands, so a blur has something to mix.
+  Image picture{200, 100, std::vector<uint32_t>(200 * 100)};
+  for (int y = 0; y < 100; ++y)
+    for (int x = 0; x < 200; ++x)
+      picture.pixels[static_cast<size_t>(y) * 200 + x] = (x / 10 + y / 10) % 2 ? 0xFFE0B070u : 0xFF406080u;
+  for (unsigned option : {3u, 5u | 4u << 8, 5u | 8u << 8}) {
+    SCOPED_TRACE(option);
+    plat::Frame frames[2];
+    int n = 0;
+    for (Side s : {Side::kSoft, Side::kGpuShader}) {
+      SCOPED_TRACE(Name(s));
+      frames[n++] = Draw(s, [&] {
+        ASSERT_NE(Sprite(Solid(320, 180, 0xFF000000u), 100), nullptr);
+        KivSprite* sp = Sprite(picture, 10);
+        ASSERT_NE(sp, nullptr);
+        ASSERT_EQ(KivSpriteSetOption(sp, option), 1);
+        KivSpriteSetPos(sp, 20, 30);
+      });
+    }
+    ASSERT_EQ(frames[0].width, frames[1].width);
+    int differ = 0;
+    for (size_t i = 0; i < frames[0].pixels.size(); ++i)
+      differ += WorstChannel(frames[0].pixels[i], frames[1].pixels[i]) > 8;
+    EXPECT_EQ(differ, 0);
+    DumpOnFailure("parity_filter", frames[0], frames[1]);
+  }
 }
 
 // ---- The raster wave ----

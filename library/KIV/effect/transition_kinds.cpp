@@ -146,14 +146,14 @@ int Mosaic(KivEffectState* st) {
   auto* small = reinterpret_cast<uint32_t*>(KivLoadBuffer);
   uint32_t* saved = small + n;
   KivPixelCopyRect(c.px, c.pitch, saved, c.w, c.w, c.h);
-  const float down = 1.0f / static_cast<float>(block);
-  int sw = 0, sh = 0;
-  KivPixelScaleCopy(saved, c.w, c.h, c.w, down, down, small, c.w, c.h, c.w, &sw, &sh);
-  if (sw == 0 || sh == 0) {  // a block larger than the picture: one block
-    small[0] = saved[0];
-    sw = sh = 1;
-  }
-  KivPixelScaleCopyFill(small, sw, sh, c.w, static_cast<float>(block), static_cast<float>(block), c.px, c.w, c.h,
+  // One sample at each block's top-left corner, the last part-block of a
+  // row or column included: a renderer whose capture is padded past the
+  // screen samples it there too, so the blocks agree on every renderer.
+  const int sw = (c.w + block - 1) / block, sh = (c.h + block - 1) / block;
+  for (int j = 0; j < sh; ++j)
+    for (int i = 0; i < sw; ++i)
+      small[static_cast<size_t>(j) * sw + i] = saved[static_cast<size_t>(j) * block * c.w + static_cast<size_t>(i) * block];
+  KivPixelScaleCopyFill(small, sw, sh, sw, static_cast<float>(block), static_cast<float>(block), c.px, c.w, c.h,
                         c.pitch);
   Unlock(st->capture);
   Draw(st, Whole(st), 0, 0, 0xFFFFFFFFu, 0);

@@ -266,6 +266,7 @@ int Kiv3DBackBufferClear(Kiv3DContext* c, uint32_t colour) {
     return 1;
   }
   gpu::Clear(c->device, colour);
+  c->storeNewer.store(false);  // a frame of the render target's own begins
   return 0;
 }
 
@@ -584,6 +585,7 @@ bool Kiv3DShowCpuFrame(const uint32_t* pixels, int width, int height, plat::Rect
   // The store's back buffer (a movie frame, the text field's frame) is the
   // last frame now, newer than the render target's.
   static_cast<Kiv3DContext*>(g_kiv->gpu)->frameUnread.store(false);
+  static_cast<Kiv3DContext*>(g_kiv->gpu)->storeNewer.store(true);
   // GL and the device's state belong to the game thread; anywhere else (the
   // window thread after an aspect change) the window's present keeps the
   // frame and the game thread's next frame shows the window.

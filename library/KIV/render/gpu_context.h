@@ -97,6 +97,10 @@ struct Kiv3DContext {
   // The render target holds a finished frame the store's back buffer has
   // not been given yet: read back only when someone reads the last frame.
   std::atomic<bool> frameUnread{false};
+  // The store's back buffer was shown after the render target's last frame
+  // (a full-window movie, the text field): the last frame is the store's
+  // until the next frame is begun.
+  std::atomic<bool> storeNewer{false};
 };
 
 // ---- Context (gpu_context.cpp) ----

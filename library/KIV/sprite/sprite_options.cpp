@@ -3,6 +3,7 @@
 // mix and whole-pixel copy, and the file-to-sprite blend. The pixel work is
 // the shared loops of pixel_routines; this file finds the pixels, clips,
 // allocates and keeps the sprite's locked flag set while it writes.
+#include <algorithm>
 #include <cstring>
 
 #include "core/fault_inject.h"
@@ -148,13 +149,22 @@ extern "C" KIV_API int KivSpriteSetOption(KivSprite* s, unsigned option) {
     s->savedWords[2] = h;
   }
   s->option = static_cast<int>(option);
+  // Where the surface is padded past its picture (the GPU's power-of-two
+  // textures), the filter works on the picture alone: a softening or a blur
+  // that read the padding would darken the picture's right and bottom edges.
+  int fw = w, fh = h;
+  if (const auto* surface = static_cast<const KivSoftSurface*>(s->surface);
+      surface && surface->entry && surface->entry->imageWidth > 0 && surface->entry->imageHeight > 0) {
+    fw = std::min(w, surface->entry->imageWidth);
+    fh = std::min(h, surface->entry->imageHeight);
+  }
   switch (option) {
-    case 1: KivPixelSepia(px.px(), w, h, w); break;
-    case 2: KivPixelGrey(px.px(), w, h, w); break;
-    case 3: KivPixelSoftFilter(px.px(), w, h, w); break;
-    case 4: KivPixelNegative(px.px(), w, h, w); break;
+    case 1: KivPixelSepia(px.px(), fw, fh, w); break;
+    case 2: KivPixelGrey(px.px(), fw, fh, w); break;
+    case 3: KivPixelSoftFilter(px.px(), fw, fh, w); break;
+    case 4: KivPixelNegative(px.px(), fw, fh, w); break;
     default:
-      if (IsBlur(option)) KivPixelBlur(px.px(), w, h, w, static_cast<int>(option >> 8) - 1, work.words());
+      if (IsBlur(option)) KivPixelBlur(px.px(), fw, fh, w, static_cast<int>(option >> 8) - 1, work.words());
       break;  // any other option only keeps the copy
   }
   return 1;
