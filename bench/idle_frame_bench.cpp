@@ -6,7 +6,13 @@
 // process: llvmpipe without a GPU). The counter cpu_pct is the process's CPU
 // time over the wall time, in percent of one core (target idle: <= 10);
 // frame_ms is the wall time per frame (pacing included); both from frame 10
-// to frame 90.
+// to frame 90; cpu_ms_per_frame is the CPU time per frame.
+//
+// Beside them, with an X display, the peer a game would otherwise use: the
+// same composed frame shown through SDL's software renderer in a window of
+// the same size, 60 times a second (idle: presented again each frame, as a
+// plain SDL loop does; changing: the frame uploaded anew each frame, its
+// composition not counted).
 //
 // Headless (the in-memory window) by default; with an X display also in a
 // real window (the window's present included):
@@ -15,7 +21,11 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <SDL.h>
+
+#include <algorithm>
 #include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <vector>
 
@@ -148,6 +158,87 @@ void Run(benchmark::State& state, bool gpu, bool changing, bool window) {
   if (wall > 0) {
     state.counters["cpu_pct"] = 100.0 * cpu / wall;
     state.counters["frame_ms"] = 1000.0 * wall / std::max(1, frames);
+    state.counters["cpu_ms_per_frame"] = 1000.0 * cpu / std::max(1, frames);
+  }
+}
+
+// The scene's layers laid over each other once, as the frame a game shows.
+std::vector<uint32_t> ComposedFrame() {
+  std::vector<uint32_t> frame(static_cast<size_t>(frame_scene::kW) * frame_scene::kH, 0xFF000000u);
+  for (const frame_scene::Layer& l : frame_scene::MakeLayers())
+    for (int y = 0; y < l.image.height; ++y)
+      for (int x = 0; x < l.image.width; ++x) {
+        const int fx = l.x + x, fy = l.y + y;
+        if (fx < 0 || fy < 0 || fx >= frame_scene::kW || fy >= frame_scene::kH) continue;
+        const uint32_t src = l.image.pixels[static_cast<size_t>(y) * l.image.width + x];
+        uint32_t& dst = frame[static_cast<size_t>(fy) * frame_scene::kW + fx];
+        const uint32_t a = src >> 24;
+        uint32_t out = 0xFF000000u;
+        for (int sh = 0; sh < 24; sh += 8) {
+          const uint32_t c = ((src >> sh & 0xFF) * a + (dst >> sh & 0xFF) * (255 - a)) / 255;
+          out |= c << sh;
+        }
+        dst = out;
+      }
+  return frame;
+}
+
+// The peer: SDL's software renderer showing the frame in a window.
+void RunSdlSoftware(benchmark::State& state, bool changing) {
+  if (!std::getenv("DISPLAY")) {
+    state.SkipWithError("no X display");
+    return;
+  }
+  const std::vector<uint32_t> frame = ComposedFrame();
+  double cpu = 0, wall = 0;
+  int frames = 0;
+  for (auto _ : state) {
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+      state.SkipWithError("SDL video did not start");
+      break;
+    }
+    SDL_Window* w = SDL_CreateWindow("peer", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, frame_scene::kW,
+                                     frame_scene::kH, SDL_WINDOW_SHOWN);
+    SDL_Renderer* r = w ? SDL_CreateRenderer(w, -1, SDL_RENDERER_SOFTWARE) : nullptr;
+    SDL_Texture* t = r ? SDL_CreateTexture(r, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, frame_scene::kW,
+                                           frame_scene::kH)
+                       : nullptr;
+    if (!t) {
+      if (r) SDL_DestroyRenderer(r);
+      if (w) SDL_DestroyWindow(w);
+      SDL_QuitSubSystem(SDL_INIT_VIDEO);
+      state.SkipWithError("no SDL software renderer");
+      break;
+    }
+    SDL_UpdateTexture(t, nullptr, frame.data(), frame_scene::kW * 4);
+    const auto start = std::chrono::steady_clock::now();
+    double cpu0 = 0;
+    std::chrono::steady_clock::time_point wall0;
+    for (int f = 1; f <= kFrames; ++f) {
+      if (f == kWarm) {
+        cpu0 = CpuSeconds();
+        wall0 = std::chrono::steady_clock::now();
+      }
+      SDL_Event e;
+      while (SDL_PollEvent(&e)) {
+      }
+      if (changing) SDL_UpdateTexture(t, nullptr, frame.data(), frame_scene::kW * 4);
+      SDL_RenderCopy(r, t, nullptr, nullptr);
+      SDL_RenderPresent(r);
+      std::this_thread::sleep_until(start + std::chrono::microseconds(f * 1000000 / 60));
+    }
+    cpu += CpuSeconds() - cpu0;
+    wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    frames += kFrames - kWarm + 1;
+    SDL_DestroyTexture(t);
+    SDL_DestroyRenderer(r);
+    SDL_DestroyWindow(w);
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  }
+  if (wall > 0) {
+    state.counters["cpu_pct"] = 100.0 * cpu / wall;
+    state.counters["frame_ms"] = 1000.0 * wall / std::max(1, frames);
+    state.counters["cpu_ms_per_frame"] = 1000.0 * cpu / std::max(1, frames);
   }
 }
 
@@ -159,12 +250,16 @@ void BM_SoftIdleInWindow(benchmark::State& s) { Run(s, false, false, true); }
 void BM_SoftChangingInWindow(benchmark::State& s) { Run(s, false, true, true); }
 void BM_GpuIdleInWindow(benchmark::State& s) { Run(s, true, false, true); }
 void BM_GpuChangingInWindow(benchmark::State& s) { Run(s, true, true, true); }
+void BM_SdlSoftwareIdleInWindow(benchmark::State& s) { RunSdlSoftware(s, false); }
+void BM_SdlSoftwareChangingInWindow(benchmark::State& s) { RunSdlSoftware(s, true); }
 BENCHMARK(BM_SoftIdle)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SoftChanging)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GpuIdle)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GpuChanging)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SoftIdleInWindow)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SoftChangingInWindow)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SdlSoftwareIdleInWindow)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SdlSoftwareChangingInWindow)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GpuIdleInWindow)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GpuChangingInWindow)->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -2,7 +2,7 @@
 // two once drew a scene differently, drawn on both and measured in the
 // captured frames (sprite copies out of a sheet, sub-pixel positions, the
 // two-sprite cross-fade, text sprite sizes, filters on a padded picture,
-// the raster wave on a sprite and on the screen).
+// the capture after a full-window movie, the raster wave on a sprite and on the screen).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +15,9 @@
 
 #include "image_encoder.h"
 #include "platform/window/png_capture.h"
+#include "effect/effect.h"
 #include "render/gpu_context.h"
+#include "render/soft_screen.h"
 #include "render/pixel_routines.h"
 #include "sprite/sprite.h"
 #include "support/gpu_fixture.h"
@@ -309,6 +311,40 @@ TEST_F(RendererParityTest, FiltersStopAtThePicturesEdgeOnBothRenderers) {
       differ += WorstChannel(frames[0].pixels[i], frames[1].pixels[i]) > 8;
     EXPECT_EQ(differ, 0);
     DumpOnFailure("parity_filter", frames[0], frames[1]);
+  }
+}
+
+// A full-window movie shows its frames from the CPU screen; the transition
+// that follows it starts from the movie's last frame on both renderers (on
+// the GPU one the render target still holds the scene from before).
+TEST_F(RendererParityTest, ATransitionAfterAFullWindowMovieStartsFromItsLastFrame) {
+  for (Side s : {Side::kSoft, Side::kGpuShader}) {
+    SCOPED_TRACE(Name(s));
+    Draw(
+        s, [&] { ASSERT_NE(Sprite(Solid(320, 180, 0xFF0000FFu), 100), nullptr); }, 1000, nullptr,
+        [&] {
+          // The movie's frame, as the player's step lays it into the screen and shows it.
+          KivSoftScreen* screen = g_kiv->soft;
+          ASSERT_TRUE(screen && screen->backBuffer);
+          for (int y = 0; y < screen->height; ++y)
+            for (int x = 0; x < screen->width; ++x)
+              screen->backBuffer[static_cast<size_t>(y) * screen->width + x] =
+                  0xFF000000u | static_cast<uint32_t>(x % 256) << 16 | static_cast<uint32_t>(y % 256) << 8;
+          KivSoftPresent(screen);
+          ASSERT_TRUE(KivEffectCapture(&g_kivEffect));
+          int w = 0, h = 0, pitch = 0;
+          const uint32_t* px = KivEffectOps()->lockSurface(KivGetCore(), g_kivEffect.capture, &w, &h, &pitch);
+          ASSERT_NE(px, nullptr);
+          ASSERT_GE(w, 320);
+          ASSERT_GE(h, 180);
+          int wrong = 0;
+          for (int y = 0; y < 180; ++y)
+            for (int x = 0; x < 320; ++x)
+              wrong += (px[static_cast<size_t>(y) * pitch + x] & 0xFFFFFFu) !=
+                       (static_cast<uint32_t>(x % 256) << 16 | static_cast<uint32_t>(y % 256) << 8);
+          KivEffectOps()->unlockSurface(KivGetCore(), g_kivEffect.capture);
+          EXPECT_EQ(wrong, 0) << "the capture is the movie's last frame";
+        });
   }
 }
 
