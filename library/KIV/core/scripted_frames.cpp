@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "core/system_state.h"
+#include "movie/movie.h"
 #include "platform/core/clock.h"
 #include "platform/core/error.h"
 #include "platform/core/scripted_run.h"
@@ -179,7 +180,12 @@ void KivScriptedFrameEnd(void) {
       std::fflush(stderr);
     }
   }
-  if (plat::FrameClockOn()) RunWorkerJobs(s, r.frame);
+  if (plat::FrameClockOn()) {
+    RunWorkerJobs(s, r.frame);
+    // A full-window movie's end goes through the window thread: it is
+    // handled before the next frame.
+    if (!KivVideoEventsServed()) ServeUntil(s, [] { return KivVideoEventsServed(); });
+  }
   if (r.closePosted) {
     // The window asks its question (a box, answered from the script) and
     // either ends the game or not; the next frame waits for the answer.

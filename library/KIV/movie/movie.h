@@ -102,3 +102,7 @@ void KivVideoStep(void);
 void KivVideoOnEvent(void);
 int KivVideoClose(int playing);
 int KivVideoRestart(void);
+// True when every end or abort the player posted to the window thread has
+// been handled there (a run on the frame clock waits for it at the frame's
+// end, so the frame the movie ends on never depends on thread timing).
+bool KivVideoEventsServed(void);

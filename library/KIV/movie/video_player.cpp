@@ -4,6 +4,7 @@
 // nothing. The end and a user abort are events handled on the window
 // thread (message WM_APP+0x64); one lock keeps the window thread's close
 // and restart apart from the game thread's step.
+#include <atomic>
 #include <cstring>
 #include <deque>
 
@@ -63,11 +64,14 @@ bool OpenPlayer(KivVideoPlayer& p) {
 }
 
 // Queues an event for the window thread. Lock held.
+// Ends and aborts posted to the window thread, and those it has handled.
+std::atomic<uint32_t> g_eventsPosted{0}, g_eventsServed{0};
+
 void Notify(KivVideoPlayer& p, int code) {
   if (p.ending) return;
   p.ending = true;
   p.events.push_back(code);
-  if (g_kiv && g_kiv->window) g_kiv->window->Post(plat::kMsgApp + 0x64, 0, 0);
+  if (g_kiv && g_kiv->window && g_kiv->window->Post(plat::kMsgApp + 0x64, 0, 0)) g_eventsPosted.fetch_add(1);
 }
 
 void Start(KivVideoPlayer& p, int64_t frame) {
@@ -135,8 +139,20 @@ void KivVideoStep(void) {
   KivSoftPresent(screen);
 }
 
+bool KivVideoEventsServed(void) { return g_eventsServed.load() >= g_eventsPosted.load(); }
+
 void KivVideoOnEvent(void) {
   KivVideoPlayer& p = g_player;
+  // Each message drains every event queued before it.
+  const uint32_t posted = g_eventsPosted.load();
+  struct Served {
+    uint32_t n;
+    ~Served() {
+      uint32_t was = g_eventsServed.load();
+      while (was < n && !g_eventsServed.compare_exchange_weak(was, n)) {
+      }
+    }
+  } served{posted};
   for (;;) {
     int code;
     {

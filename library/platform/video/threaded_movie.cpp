@@ -2,7 +2,8 @@
 // the one asked for, each in its own buffer; the caller takes the newest
 // frame that is due, so it never sees a frame being written. A frame the
 // thread has not reached yet leaves the previous one shown (a late frame
-// is skipped, never waited for, once the movie runs).
+// is skipped, never waited for, once the movie runs; on the frame clock a
+// run is frame-exact, so the due frame is waited for).
 // Lacks: an audio clock. The engine's clock paces the movie; sound is
 // handed on as it is decoded.
 #include <chrono>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "platform/core/backend.h"
+#include "platform/core/clock.h"
 #include "platform/video/movie.h"
 
 extern "C" {
@@ -69,15 +71,22 @@ class ThreadedMovie final : public MovieDecoder {
     if (currentIndex_ < 0) {
       cv_.wait_for(lock, kFirstFrameWait, [&] { return !ready_.empty() || ended_ || failed_; });
     }
-    bool took = false;
-    while (!ready_.empty() && ready_.front().index <= index) {
-      current_.swap(ready_.front().pixels);
-      currentIndex_ = ready_.front().index;
-      spare_.push_back(std::move(ready_.front().pixels));
-      ready_.pop_front();
-      took = true;
+    const bool exact = FrameClockOn();
+    for (;;) {
+      bool took = false;
+      while (!ready_.empty() && ready_.front().index <= index) {
+        current_.swap(ready_.front().pixels);
+        currentIndex_ = ready_.front().index;
+        spare_.push_back(std::move(ready_.front().pixels));
+        ready_.pop_front();
+        took = true;
+      }
+      if (took) cv_.notify_all();
+      // The frame clock's frames take no time: the decoder's pace must not
+      // decide which frame shows, so the due one (or the end) is awaited.
+      if (!exact || currentIndex_ >= index || ended_ || failed_ || !ready_.empty()) break;
+      if (!cv_.wait_for(lock, kFirstFrameWait, [&] { return !ready_.empty() || ended_ || failed_; })) break;
     }
-    if (took) cv_.notify_all();
     if (currentIndex_ < 0) return failed_ || !ended_ ? -1 : 0;
     if (index > currentIndex_ && ready_.empty() && ended_) return failed_ ? -1 : 0;
     return 1;
