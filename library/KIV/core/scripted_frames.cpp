@@ -184,7 +184,10 @@ void KivScriptedFrameEnd(void) {
     RunWorkerJobs(s, r.frame);
     // A full-window movie's end goes through the window thread: it is
     // handled before the next frame.
-    if (!KivVideoEventsServed()) ServeUntil(s, [] { return KivVideoEventsServed(); });
+    if (!KivVideoEventsServed()) {
+      ServeUntil(s, [] { return KivVideoEventsServed(); });
+      KivVideoEventsForget();  // waited for once, however it ended
+    }
   }
   if (r.closePosted) {
     // The window asks its question (a box, answered from the script) and

@@ -106,3 +106,5 @@ int KivVideoRestart(void);
 // been handled there (a run on the frame clock waits for it at the frame's
 // end, so the frame the movie ends on never depends on thread timing).
 bool KivVideoEventsServed(void);
+// Counts every posted one as handled (a window that no longer answers).
+void KivVideoEventsForget(void);

@@ -71,7 +71,10 @@ void Notify(KivVideoPlayer& p, int code) {
   if (p.ending) return;
   p.ending = true;
   p.events.push_back(code);
-  if (g_kiv && g_kiv->window && g_kiv->window->Post(plat::kMsgApp + 0x64, 0, 0)) g_eventsPosted.fetch_add(1);
+  if (!g_kiv || !g_kiv->window) return;
+  // Counted before the post: the window thread may handle it at once.
+  g_eventsPosted.fetch_add(1);
+  if (!g_kiv->window->Post(plat::kMsgApp + 0x64, 0, 0)) g_eventsPosted.fetch_sub(1);
 }
 
 void Start(KivVideoPlayer& p, int64_t frame) {
@@ -140,6 +143,8 @@ void KivVideoStep(void) {
 }
 
 bool KivVideoEventsServed(void) { return g_eventsServed.load() >= g_eventsPosted.load(); }
+
+void KivVideoEventsForget(void) { g_eventsServed.store(g_eventsPosted.load()); }
 
 void KivVideoOnEvent(void) {
   KivVideoPlayer& p = g_player;
