@@ -63,8 +63,10 @@ void Finish(Request* r, int answer) {
     std::lock_guard lock(g_mutex);
     r->answer = answer;
     r->done = true;
+    // Told under the lock: the waiter may end the program as soon as it
+    // sees the answer, and the condition with it.
+    g_cv.notify_all();
   }
-  g_cv.notify_all();
 }
 
 void OnResponse(GtkDialog*, gint response, gpointer data) {
@@ -156,8 +158,8 @@ void BoxThread() {
     } else {
       g_host = Host::kUnavailable;
     }
+    g_cv.notify_all();  // under the lock, as in Finish
   }
-  g_cv.notify_all();
   if (loop) g_main_loop_run(loop);  // for the rest of the program
 }
 
