@@ -63,10 +63,10 @@ bool OpenPlayer(KivVideoPlayer& p) {
   return false;
 }
 
-// Queues an event for the window thread. Lock held.
 // Ends and aborts posted to the window thread, and those it has handled.
 std::atomic<uint32_t> g_eventsPosted{0}, g_eventsServed{0};
 
+// Queues an event for the window thread. Lock held.
 void Notify(KivVideoPlayer& p, int code) {
   if (p.ending) return;
   p.ending = true;

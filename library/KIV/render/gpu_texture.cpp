@@ -154,11 +154,10 @@ int Kiv3DCaptureToTexture(KivSoftSurfaceEntry* e, Kiv3DContext* c) {
   // which stays there until the next clear), as the software back buffer is
   // read; off the drawing thread, the last frame read back at its final pass.
   // Where the store was shown after the render target (a full-window
-  // movie's frames), the store's frame is the last one shown.
-  if (c->storeNewer.load())
-    KivPixelCopyClipped(c->store->backBuffer, c->screenWidth, c->screenHeight, b->pixels, b->width, b->height);
-  else if (!(Kiv3DCurrentHere(c) && Kiv3DGetBackBuffer(b->height, c, b->width, b->pixels)) &&
-           Kiv3DResolveBackBuffer(c))
+  // movie's frames), the store's frame is the last one shown (and stands
+  // resolved: its showing marked the render target read).
+  if ((c->storeNewer.load() || !(Kiv3DCurrentHere(c) && Kiv3DGetBackBuffer(b->height, c, b->width, b->pixels))) &&
+      Kiv3DResolveBackBuffer(c))
     KivPixelCopyClipped(c->store->backBuffer, c->screenWidth, c->screenHeight, b->pixels, b->width, b->height);
   KivSoftSurfaceTouch(e);
   return 1;
