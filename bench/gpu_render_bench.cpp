@@ -2,7 +2,8 @@
 // three alpha characters of about 600 x 700, a 1280 x 240 message panel)
 // drawn by both renderers through the whole render pass, with the present;
 // the ratio is the software time over the GPU time. Beside them the GPU's
-// full-screen upload of a changed surface and its read-back of a frame.
+// full-screen upload of a changed surface (whole, and a movie frame's
+// corner beside an exact-size texture's upload) and its read-back of a frame.
 // The GPU is whatever EGL gives this process (llvmpipe without one); the
 // counters name it.
 //
@@ -126,6 +127,45 @@ void BM_GpuFullScreenUpload(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * int64_t{2048} * 1024 * 4);
 }
 BENCHMARK(BM_GpuFullScreenUpload)->Unit(benchmark::kMillisecond);
+
+// A movie frame written into the same padded surface: the writer marks the
+// 1280 x 720 corner it wrote, and only that corner is uploaded.
+void BM_GpuMovieFrameUpload(benchmark::State& state) {
+  Engine e(true);
+  if (!e.ok()) {
+    state.SkipWithError("no GPU renderer here");
+    return;
+  }
+  auto* c = static_cast<Kiv3DContext*>(g_kiv->gpu);
+  Kiv3DCurrent(c);
+  auto* surface = static_cast<KivSoftSurface*>(e.sprites[0]->surface);
+  for (auto _ : state) {
+    KivSoftSurfaceTouchCorner(surface->entry, kW, kH);
+    benchmark::DoNotOptimize(Kiv3DTextureOf(c, surface->entry));
+  }
+  plat::gpu::ReadPixels(c->device, c->renderTarget, 0, 0, 1, 1, &c->store->backBuffer[0], 1);
+  state.SetBytesProcessed(state.iterations() * int64_t{kW} * kH * 4);
+}
+BENCHMARK(BM_GpuMovieFrameUpload)->Unit(benchmark::kMillisecond);
+
+// Its peer: the same frame uploaded into a texture of exactly its size, as
+// a plain OpenGL program would keep a movie frame.
+void BM_ExactSizeTextureUpload(benchmark::State& state) {
+  Engine e(true);
+  if (!e.ok()) {
+    state.SkipWithError("no GPU renderer here");
+    return;
+  }
+  auto* c = static_cast<Kiv3DContext*>(g_kiv->gpu);
+  Kiv3DCurrent(c);
+  const uint32_t texture = plat::gpu::TextureCreate(c->device, kW, kH);
+  std::vector<uint32_t> frame(static_cast<size_t>(kW) * kH, 0xFF336699u);
+  for (auto _ : state) benchmark::DoNotOptimize(plat::gpu::TextureUpload(c->device, texture, kW, kH, frame.data(), kW));
+  plat::gpu::ReadPixels(c->device, c->renderTarget, 0, 0, 1, 1, &c->store->backBuffer[0], 1);
+  plat::gpu::TextureDelete(c->device, texture);
+  state.SetBytesProcessed(state.iterations() * int64_t{kW} * kH * 4);
+}
+BENCHMARK(BM_ExactSizeTextureUpload)->Unit(benchmark::kMillisecond);
 
 // The finished frame's screen block read back (last frame, captures).
 void BM_GpuReadBack(benchmark::State& state) {

@@ -155,6 +155,58 @@ TEST_F(GpuTest, SurfacesArePowersOfTwoAndTheSlotTableRefusesWhenFull) {
   EXPECT_EQ(g_kiv->soft->surfacesUsed, 2);
 }
 
+// A writer that marks the corner it wrote (a movie frame in its padded
+// surface) has that corner shown, and only that corner goes to the texture;
+// corners marked between two frames add up, and a whole mark among them
+// sends the whole surface.
+TEST_F(GpuTest, AMarkedCornerReachesTheTextureAndAWholeMarkSendsAll) {
+  ASSERT_TRUE(Start());
+  KivSprite* s = Load(kivtools::EncodeBmp(Gradient(40, 20), 32));
+  ASSERT_NE(s, nullptr);
+  KivRect all{0, 0, 64, 32};
+  KivSpriteSetRect(s, &all);
+  s->width = 64;
+  s->height = 32;
+  auto* surface = static_cast<KivSoftSurface*>(s->surface);
+  int w = 0, h = 0;
+  uint32_t* px = KivSoftSurfacePixelsToMark(surface, &w, &h);
+  ASSERT_NE(px, nullptr);
+  ASSERT_EQ(w, 64);
+  ASSERT_EQ(h, 32);
+  auto fill = [&](uint32_t colour) { std::fill(px, px + static_cast<size_t>(w) * h, colour); };
+  // The colour shown at (x, y) of the surface (the sprite sits at the origin).
+  auto at = [&](int x, int y) { return Shown().pixels[static_cast<size_t>(y) * 320 + x] & 0xFFFFFFu; };
+  constexpr uint32_t kA = 0xFF102030u, kB = 0xFF405060u, kC = 0xFF708090u;
+
+  fill(kA);
+  KivSoftSurfaceTouch(surface->entry);
+  ASSERT_EQ(KivRenderFrame(), 1);
+  EXPECT_EQ(at(63, 31), kA & 0xFFFFFFu);
+
+  fill(kB);
+  KivSoftSurfaceTouchCorner(surface->entry, 40, 20);
+  ASSERT_EQ(KivRenderFrame(), 1);
+  EXPECT_EQ(at(0, 0), kB & 0xFFFFFFu);
+  EXPECT_EQ(at(39, 19), kB & 0xFFFFFFu);
+  EXPECT_EQ(at(40, 0), kA & 0xFFFFFFu) << "only the marked corner went up";
+  EXPECT_EQ(at(0, 20), kA & 0xFFFFFFu);
+
+  fill(kC);
+  KivSoftSurfaceTouchCorner(surface->entry, 50, 4);
+  KivSoftSurfaceTouchCorner(surface->entry, 4, 24);
+  ASSERT_EQ(KivRenderFrame(), 1);
+  EXPECT_EQ(at(49, 23), kC & 0xFFFFFFu) << "two corners make one of both sides";
+  EXPECT_EQ(at(50, 0), kA & 0xFFFFFFu);
+  EXPECT_EQ(at(0, 24), kA & 0xFFFFFFu);
+
+  fill(kB);
+  KivSoftSurfaceTouchCorner(surface->entry, 8, 8);
+  KivSoftSurfaceTouch(surface->entry);
+  KivSoftSurfaceTouchCorner(surface->entry, 8, 8);
+  ASSERT_EQ(KivRenderFrame(), 1);
+  EXPECT_EQ(at(63, 31), kB & 0xFFFFFFu) << "the whole mark stands";
+}
+
 TEST_F(GpuTest, SmallRules) {
   // Angles: truncated saturating, then modulo 512.
   EXPECT_EQ(Kiv3DAngleIndex(512.0f), 0);

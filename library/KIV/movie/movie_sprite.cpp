@@ -51,11 +51,16 @@ void Present(KivMovie* m) {
   const int64_t index = m->graph->CurrentIndex();
   if (index < 0 || index == m->shown) return;
   int w = 0, h = 0;
-  uint32_t* px = KivSoftSurfacePixels(static_cast<KivSoftSurface*>(m->sprite->surface), &w, &h);
+  auto* surface = static_cast<KivSoftSurface*>(m->sprite->surface);
+  uint32_t* px = KivSoftSurfacePixelsToMark(surface, &w, &h);
   const bool fits = (w == m->videoWidth && h == m->videoHeight) ||
                     (w == KivPowerOfTwo(m->videoWidth) && h == KivPowerOfTwo(m->videoHeight));
   if (!px || !fits) return;
-  if (m->graph->CopyFrame(px, w)) m->shown = index;
+  // The frame's corner alone changed: a texture of the padded surface takes
+  // just that.
+  const bool copied = m->graph->CopyFrame(px, w);
+  KivSoftSurfaceTouchCorner(surface->entry, m->videoWidth, m->videoHeight);
+  if (copied) m->shown = index;
 }
 
 // One step of a running movie, with m->cs held.

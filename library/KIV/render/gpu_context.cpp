@@ -4,6 +4,7 @@
 // bounded restore, and the texture caches of CPU surfaces.
 #include "render/gpu_context.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -495,7 +496,9 @@ uint32_t Kiv3DTextureOf(Kiv3DContext* c, const KivSoftSurfaceEntry* e, bool* out
     gpu::TextureDelete(c->device, t.texture);
     t = Kiv3DCacheEntry{};
   }
+  bool fresh = false;
   if (!t.texture) {
+    fresh = true;
     t.texture = gpu::TextureCreate(c->device, w, h, outOfMemory);
     if (!t.texture) {
       c->cache.erase(e);
@@ -506,7 +509,16 @@ uint32_t Kiv3DTextureOf(Kiv3DContext* c, const KivSoftSurfaceEntry* e, bool* out
     t.version = version - 1;
   }
   if (t.version != version) {
-    if (!gpu::TextureUpload(c->device, t.texture, w, h, e->buffer->pixels, w)) return 0;
+    // Only the changed corner goes up where a writer marked one (a movie
+    // frame in its padded surface); a fresh texture, or a change marked
+    // without a corner, takes the whole.
+    const uint32_t changed = KivSoftSurfaceTakeChanged(const_cast<KivSoftSurfaceEntry*>(e));
+    int uw = w, uh = h;
+    if (!fresh && changed != kKivCornerWhole && changed != kKivCornerNone) {
+      uw = std::min(w, static_cast<int>(changed >> 16));
+      uh = std::min(h, static_cast<int>(changed & 0xFFFFu));
+    }
+    if (!gpu::TextureUpload(c->device, t.texture, uw, uh, e->buffer->pixels, w)) return 0;
     t.version = version;
   }
   return t.texture;

@@ -28,7 +28,14 @@ struct KivSoftSurfaceEntry {
   // changed, so a texture made of them knows it is stale.
   uint32_t version;
   int imageWidth, imageHeight;  // the loaded image's size (GPU loads record it here)
+  // What changed since a texture last took the pixels: a top-left corner
+  // (width << 16 | height), kKivCornerNone, or kKivCornerWhole (0, so a
+  // zeroed entry uploads whole). A writer marks it before bumping version.
+  uint32_t changedCorner;
 };
+
+constexpr uint32_t kKivCornerWhole = 0;
+constexpr uint32_t kKivCornerNone = 0x80000000u;
 
 // What a sprite's surface field points to with this renderer. width and
 // height are the recorded image size (the sprite may rewrite them); every
@@ -186,6 +193,13 @@ bool KivSoftSurfaceInTable(const KivSoftScreen* screen, const KivSoftSurfaceEntr
 KivPixelBuffer* KivPixelBufferPadToPowerOfTwo(KivPixelBuffer* b, int maxSide);
 // Marks the entry's pixels as changed.
 void KivSoftSurfaceTouch(KivSoftSurfaceEntry* e);
+// Marks only the top-left width x height of the entry's pixels as changed,
+// for a writer that wrote nothing outside it (a movie frame in a padded
+// surface), so a texture takes that corner alone.
+void KivSoftSurfaceTouchCorner(KivSoftSurfaceEntry* e, int width, int height);
+// What changed since the last call (kKivCornerWhole, kKivCornerNone or a
+// corner), and nothing changed from now on.
+uint32_t KivSoftSurfaceTakeChanged(KivSoftSurfaceEntry* e);
 uint32_t KivSoftSurfaceVersion(const KivSoftSurfaceEntry* e);
 // The next power of two of v (1..2^30); 0 when v is not positive or too large.
 int KivPowerOfTwo(int v);
@@ -195,6 +209,8 @@ const uint32_t* KivSoftSurfaceReadPixels(const KivSoftSurface* surface, int* wid
 // The pixels and allocated size, marked as changed (the caller may write);
 // NULL for a surface without pixels.
 uint32_t* KivSoftSurfacePixels(const KivSoftSurface* surface, int* width, int* height);
+// The same, left unmarked: the writer marks what it wrote once it is done.
+uint32_t* KivSoftSurfacePixelsToMark(const KivSoftSurface* surface, int* width, int* height);
 
 // ---- Drawing (soft_blit.cpp) ----
 void KivSoftDrawSprite(KivSoftScreen* screen, const KivSoftDraw& draw);

@@ -170,7 +170,33 @@ int KivSoftSurfaceRelease(KivSoftScreen* screen, KivSoftSurface* surface) {
 }
 
 void KivSoftSurfaceTouch(KivSoftSurfaceEntry* e) {
-  if (e) std::atomic_ref<uint32_t>(e->version).store(g_surfaceVersion.fetch_add(1) + 1);
+  if (!e) return;
+  std::atomic_ref<uint32_t>(e->changedCorner).store(kKivCornerWhole);
+  std::atomic_ref<uint32_t>(e->version).store(g_surfaceVersion.fetch_add(1) + 1);
+}
+
+void KivSoftSurfaceTouchCorner(KivSoftSurfaceEntry* e, int width, int height) {
+  if (!e) return;
+  if (width <= 0 || height <= 0 || width > 0x7FFF || height > 0xFFFF) {
+    KivSoftSurfaceTouch(e);
+    return;
+  }
+  std::atomic_ref<uint32_t> corner(e->changedCorner);
+  uint32_t was = corner.load();
+  for (;;) {
+    if (was == kKivCornerWhole) break;  // the whole is marked already
+    uint32_t w = static_cast<uint32_t>(width), h = static_cast<uint32_t>(height);
+    if (was != kKivCornerNone) {
+      w = std::max(w, was >> 16);
+      h = std::max(h, was & 0xFFFFu);
+    }
+    if (corner.compare_exchange_weak(was, w << 16 | h)) break;
+  }
+  std::atomic_ref<uint32_t>(e->version).store(g_surfaceVersion.fetch_add(1) + 1);
+}
+
+uint32_t KivSoftSurfaceTakeChanged(KivSoftSurfaceEntry* e) {
+  return e ? std::atomic_ref<uint32_t>(e->changedCorner).exchange(kKivCornerNone) : kKivCornerWhole;
 }
 
 uint32_t KivSoftSurfaceVersion(const KivSoftSurfaceEntry* e) {
@@ -195,6 +221,11 @@ const uint32_t* KivSoftSurfaceReadPixels(const KivSoftSurface* surface, int* wid
 uint32_t* KivSoftSurfacePixels(const KivSoftSurface* surface, int* width, int* height) {
   if (!KivSoftSurfaceReadPixels(surface, width, height)) return nullptr;
   KivSoftSurfaceTouch(surface->entry);
+  return surface->entry->buffer->pixels;
+}
+
+uint32_t* KivSoftSurfacePixelsToMark(const KivSoftSurface* surface, int* width, int* height) {
+  if (!KivSoftSurfaceReadPixels(surface, width, height)) return nullptr;
   return surface->entry->buffer->pixels;
 }
 

@@ -167,9 +167,18 @@ class FfmpegMovie final : public MovieDecoder {
                                 static_cast<AVPixelFormat>(current_->format), w, h, AV_PIX_FMT_BGRA,
                                 SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!sws_) return false;
-    // libswscale's vector code may write past the end of a row (and so of
-    // the last one): it converts into rows padded for that, then whole rows
-    // go to dst.
+    // libswscale's vector code works in groups of pixels and may write past
+    // the end of a row (and so of the last one) up to the next group. A row
+    // of whole groups, aligned, leaves nothing past it: the frame converts
+    // straight into dst. Any other converts into rows padded for that, then
+    // whole rows go to dst.
+    const bool unscaled = w == current_->width && h == current_->height;
+    const bool aligned = reinterpret_cast<uintptr_t>(dst) % 16 == 0 && pitchWords % 4 == 0;
+    if (unscaled && aligned && w % 32 == 0) {
+      uint8_t* planes[4] = {reinterpret_cast<uint8_t*>(dst), nullptr, nullptr, nullptr};
+      int lines[4] = {pitchWords * 4, 0, 0, 0};
+      return sws_scale(sws_, current_->data, current_->linesize, 0, current_->height, planes, lines) == h;
+    }
     const int padded = (w + 31) / 32 * 32 + 32;
     scratch_.resize(static_cast<size_t>(padded) * (h + 1));
     uint8_t* planes[4] = {reinterpret_cast<uint8_t*>(scratch_.data()), nullptr, nullptr, nullptr};
