@@ -3,6 +3,7 @@
 // textures, captures of the frame, and the sprite surfaces made of them.
 // The pixels are the authority; a GL texture is made of them at load when
 // the context is current on the loading thread, else at the first draw.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -159,7 +160,8 @@ int Kiv3DCaptureToTexture(KivSoftSurfaceEntry* e, Kiv3DContext* c) {
   if ((c->storeNewer.load() || !(Kiv3DCurrentHere(c) && Kiv3DGetBackBuffer(b->height, c, b->width, b->pixels))) &&
       Kiv3DResolveBackBuffer(c))
     KivPixelCopyClipped(c->store->backBuffer, c->screenWidth, c->screenHeight, b->pixels, b->width, b->height);
-  KivSoftSurfaceTouch(e);
+  // Either way the screen's corner alone was written.
+  KivSoftSurfaceTouchCorner(e, std::min(c->screenWidth, b->width), std::min(c->screenHeight, b->height));
   return 1;
 }
 
