@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -50,11 +51,13 @@ std::string Frames(int from, int to) {
   return list;
 }
 
-// A scripted run of one replay, its frames captured into dir.
+// A scripted run of one replay (in demo/replays/, or a whole path), its
+// frames captured into dir.
 RunResult Play(const GameFolder& g, const std::string& script, int frames, const std::string& captures,
                const std::string& dir, std::vector<std::string> env) {
   std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
-  env.insert(env.end(), {"KIV_HEADLESS_CLOCK=virtual", "KIV_INPUT_SCRIPT=" + kReplays + script,
+  const std::string path = script.front() == '/' ? script : kReplays + script;
+  env.insert(env.end(), {"KIV_HEADLESS_CLOCK=virtual", "KIV_INPUT_SCRIPT=" + path,
                          "KIV_RUN_FRAMES=" + std::to_string(frames), "KIV_CAPTURE_FRAMES=" + captures,
                          "KIV_CAPTURE_DIR=" + dir, "TZ=UTC"});
   return g.Run(env, 200);
@@ -201,6 +204,43 @@ TEST(DemoReplay, TheOpeningMovieAndItsEndPlayTheSameTwice) {
     EXPECT_NE(movie, Pixels(Shot(dir, 75))) << "frame 10 is the movie, 75 the title";
   }
   EXPECT_TRUE(bytes[0] == bytes[1]);
+}
+
+// A right click while the name is entered opens no pause menu (the entry's
+// field would stand in front of it): the frames are those of a run without
+// the click. Once the name is taken the right click opens the menu again.
+TEST(DemoReplay, ThePauseMenuWaitsUntilTheNameIsEntered) {
+  GameFolder g(kGame);
+  ASSERT_FALSE(g.dir().empty());
+  struct Run {
+    const char* name;
+    std::string script;
+  } runs[] = {{"plain", "90 click left 640 330\n500 press Space\n560 click left 484 355\n"},
+              {"clicked", "90 click left 640 330\n500 press Space\n530 click right 640 360\n"
+                          "560 click left 484 355\n700 click right 640 360\n"}};
+  const int frames[] = {545, 630, 720};
+  std::vector<uint32_t> shot[2][3];
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(runs[i].name);
+    const std::string script = g.dir() + "/" + runs[i].name + ".txt";
+    {
+      std::FILE* f = std::fopen(script.c_str(), "w");
+      ASSERT_NE(f, nullptr);
+      std::fputs(runs[i].script.c_str(), f);
+      std::fclose(f);
+    }
+    std::system(("rm -rf '" + g.dir() + "/save' && mkdir -p '" + g.dir() + "/save'").c_str());
+    const std::string dir = g.dir() + "/" + runs[i].name;
+    const RunResult r = Play(g, script, 740, "545,630,720", dir, {});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    for (int k = 0; k < 3; ++k) {
+      shot[i][k] = Pixels(Shot(dir, frames[k]));
+      ASSERT_FALSE(shot[i][k].empty()) << frames[k];
+    }
+  }
+  EXPECT_TRUE(shot[0][0] == shot[1][0]) << "frame 545: the name entry, no menu over it";
+  EXPECT_TRUE(shot[0][1] == shot[1][1]) << "frame 630: the name taken, no menu left behind";
+  EXPECT_FALSE(shot[0][2] == shot[1][2]) << "frame 720: the menu opened over a line";
 }
 
 }  // namespace
