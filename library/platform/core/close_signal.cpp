@@ -33,22 +33,11 @@ void Deliver(Window* w) {
   if (w && w->Alive() && w->Post(kMsgEndSession, 0, 0)) return;
   ++g_pending;
 }
-}  // namespace
 
-void BlockTerminationSignals() {
-  sigset_t set = TerminationSignals();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-}
-
-void CloseOnTerminationSignals(Window* window) {
-  {
-    std::lock_guard lock(g_mutex);
-    g_target = window;
-    if (window && g_pending > 0) {
-      g_pending = 0;
-      Deliver(window);
-    }
-  }
+// The one thread that takes the signals, started by the first of the calls
+// below: from the first line of main, so a box shown before there is a
+// window (a refused start) closes on a signal too.
+void StartWatching() {
   static std::once_flag started;
   std::call_once(started, [] {
     sigset_t set = TerminationSignals();
@@ -74,6 +63,26 @@ void CloseOnTerminationSignals(Window* window) {
       }
     }).detach();
   });
+}
+
+}  // namespace
+
+void BlockTerminationSignals() {
+  sigset_t set = TerminationSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  StartWatching();
+}
+
+void CloseOnTerminationSignals(Window* window) {
+  {
+    std::lock_guard lock(g_mutex);
+    g_target = window;
+    if (window && g_pending > 0) {
+      g_pending = 0;
+      Deliver(window);
+    }
+  }
+  StartWatching();
 }
 
 int TakePendingTerminationRequests() {

@@ -19,9 +19,10 @@ class Window;
 // next window set here.
 void CloseOnTerminationSignals(Window* window);
 
-// Blocks those signals in the calling thread (and the threads it starts),
-// so one that comes before the watching thread runs waits for it instead
-// of killing the program. Call first thing in main.
+// Blocks those signals in the calling thread (and the threads it starts)
+// and starts the watching thread, so one that comes before there is a
+// window is kept for it, and closes any box open meanwhile, instead of
+// killing the program. Call first thing in main.
 void BlockTerminationSignals();
 
 // The requests that came while no window took them (read and cleared).

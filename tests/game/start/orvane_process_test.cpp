@@ -461,6 +461,29 @@ constexpr double kStuckLimitS = 8.0;
 constexpr double kStuckLimitS = 4.0;
 #endif
 
+// A start refused before the engine runs (the game runs already) shows its
+// box; a termination signal closes that box at once, and the refused start
+// ends as it would on OK, writing nothing.
+TEST_F(CloseRequest, ASignalClosesTheBoxOfARefusedStart) {
+  for (int sig : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    plat::InstanceLock held;
+    ASSERT_TRUE(held.Acquire("Orvane Demo"));
+    const ino_t system_before = Inode("system.dat"), config_before = Inode("config.dat");
+    pid_t pid = Start({}, "ok@60000");
+    const ChildGuard guard{pid};
+    ASSERT_TRUE(WaitText("既に起動しています")) << Stderr();
+    const auto signalled = std::chrono::steady_clock::now();
+    kill(pid, sig);
+    const int code = WaitExit(pid);
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - signalled).count();
+    EXPECT_EQ(code, 1) << Stderr();
+    EXPECT_LT(took, 3.0) << Stderr();
+    EXPECT_EQ(Inode("system.dat"), system_before);
+    EXPECT_EQ(Inode("config.dat"), config_before);
+  }
+}
+
 TEST_F(CloseRequest, SignalsEndPromptlyEvenWithABoxOpenOrATaskStuck) {
   struct Case {
     const char* name;
