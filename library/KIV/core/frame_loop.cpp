@@ -11,6 +11,7 @@ using plat::kMsgApp;
 
 void KivSetThreadMessageHandler(void (*handler)(const plat::Msg&));
 void KivScriptedFrameBegin(void);
+void KivScriptedMovieStepped(void);
 void KivScriptedFrameEnd(void);
 void KivScriptedWorkerTurn(void);
 uint32_t KivInputPushMask(void);
@@ -211,7 +212,10 @@ void KivGameThreadProc(void) {
     DebugHotKeys(s);
     KivDebugTaskService();
     kivdebug::ApplyEdits();
-    if (s->moviePlaying.load()) KivMovieStep();
+    if (s->moviePlaying.load()) {
+      KivMovieStep();
+      KivScriptedMovieStepped();
+    }
     TaskWalk(s);
     if (s->params.debug) KivDebugViewsSchedule();
     if (!plat::FrameClockOn()) KivPace();  // the frame clock's frames take no time

@@ -166,6 +166,15 @@ void KivScriptedFrameBegin(void) {
   ApplyEvents(s, r);
 }
 
+void KivScriptedMovieStepped(void) {
+  // A full-window movie the player's key or click ended in this step is
+  // closed by the window thread: the game sees it ended in this frame,
+  // never a frame later because that thread was slow.
+  if (!plat::FrameClockOn() || KivVideoEventsServed()) return;
+  ServeUntil(g_kiv, [] { return KivVideoEventsServed(); });
+  KivVideoEventsForget();  // waited for once, however it ended
+}
+
 void KivScriptedFrameEnd(void) {
   KivSystemState* s = g_kiv;
   FrameRun& r = Run();

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -192,18 +193,18 @@ TEST(DemoReplay, TheOpeningMovieAndItsEndPlayTheSameTwice) {
   const int frames[] = {10, 20, 22, 25, 30, 50, 75};
   std::string captures;
   for (int f : frames) captures += (captures.empty() ? "" : ",") + std::to_string(f);
-  std::string bytes[2];
+  std::vector<std::string> bytes[2];
   for (int run = 0; run < 2; ++run) {
     const std::string dir = g.dir() + "/run" + std::to_string(run);
     std::system(("rm -rf '" + g.dir() + "/save' && mkdir -p '" + g.dir() + "/save'").c_str());
     const RunResult r = Play(g, "parity.txt", 90, captures, dir, {});
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    for (int f : frames) bytes[run] += ReadFile(Shot(dir, f));
+    for (int f : frames) bytes[run].push_back(ReadFile(Shot(dir, f)));
     const std::vector<uint32_t> movie = Pixels(Shot(dir, 10));
     ASSERT_FALSE(movie.empty());
     EXPECT_NE(movie, Pixels(Shot(dir, 75))) << "frame 10 is the movie, 75 the title";
   }
-  EXPECT_TRUE(bytes[0] == bytes[1]);
+  for (size_t i = 0; i < std::size(frames); ++i) EXPECT_TRUE(bytes[0][i] == bytes[1][i]) << "frame " << frames[i];
 }
 
 // A right click while the name is entered opens no pause menu (the entry's
