@@ -108,9 +108,11 @@ BENCHMARK(BM_GpuFrame)->Unit(benchmark::kMillisecond);
 void BM_GpuFrameInWindow(benchmark::State& state) { Frames(state, true, true); }
 BENCHMARK(BM_GpuFrameInWindow)->Unit(benchmark::kMillisecond);
 
-// A full-screen surface changed every frame (a movie frame, say): its
-// texture is uploaded again at the next draw.
-void BM_GpuFullScreenUpload(benchmark::State& state) {
+// Uploads of the background's padded 2048 x 1024 surface, each after `mark`
+// says what changed, or of a 1280 x 720 texture of exactly the frame's size
+// (`surface` false). Waits for the GPU at the end.
+template <class Mark>
+void Uploads(benchmark::State& state, bool surface, Mark mark, int64_t bytes) {
   Engine e(true);
   if (!e.ok()) {
     state.SkipWithError("no GPU renderer here");
@@ -118,52 +120,40 @@ void BM_GpuFullScreenUpload(benchmark::State& state) {
   }
   auto* c = static_cast<Kiv3DContext*>(g_kiv->gpu);
   Kiv3DCurrent(c);
-  auto* surface = static_cast<KivSoftSurface*>(e.sprites[0]->surface);
+  auto* entry = static_cast<KivSoftSurface*>(e.sprites[0]->surface)->entry;
+  const uint32_t texture = surface ? 0 : plat::gpu::TextureCreate(c->device, kW, kH);
+  std::vector<uint32_t> frame(static_cast<size_t>(kW) * kH, 0xFF336699u);
   for (auto _ : state) {
-    KivSoftSurfaceTouch(surface->entry);
-    benchmark::DoNotOptimize(Kiv3DTextureOf(c, surface->entry));
+    if (surface) {
+      mark(entry);
+      benchmark::DoNotOptimize(Kiv3DTextureOf(c, entry));
+    } else {
+      benchmark::DoNotOptimize(plat::gpu::TextureUpload(c->device, texture, kW, kH, frame.data(), kW));
+    }
   }
-  plat::gpu::ReadPixels(c->device, c->renderTarget, 0, 0, 1, 1, &c->store->backBuffer[0], 1);  // waits for the GPU
-  state.SetBytesProcessed(state.iterations() * int64_t{2048} * 1024 * 4);
+  plat::gpu::ReadPixels(c->device, c->renderTarget, 0, 0, 1, 1, &c->store->backBuffer[0], 1);
+  if (texture) plat::gpu::TextureDelete(c->device, texture);
+  state.SetBytesProcessed(state.iterations() * bytes);
+}
+
+// A full-screen surface changed every frame: its whole texture is uploaded
+// again at the next draw.
+void BM_GpuFullScreenUpload(benchmark::State& state) {
+  Uploads(state, true, [](KivSoftSurfaceEntry* e) { KivSoftSurfaceTouch(e); }, int64_t{2048} * 1024 * 4);
 }
 BENCHMARK(BM_GpuFullScreenUpload)->Unit(benchmark::kMillisecond);
 
 // A movie frame written into the same padded surface: the writer marks the
 // 1280 x 720 corner it wrote, and only that corner is uploaded.
 void BM_GpuMovieFrameUpload(benchmark::State& state) {
-  Engine e(true);
-  if (!e.ok()) {
-    state.SkipWithError("no GPU renderer here");
-    return;
-  }
-  auto* c = static_cast<Kiv3DContext*>(g_kiv->gpu);
-  Kiv3DCurrent(c);
-  auto* surface = static_cast<KivSoftSurface*>(e.sprites[0]->surface);
-  for (auto _ : state) {
-    KivSoftSurfaceTouchCorner(surface->entry, kW, kH);
-    benchmark::DoNotOptimize(Kiv3DTextureOf(c, surface->entry));
-  }
-  plat::gpu::ReadPixels(c->device, c->renderTarget, 0, 0, 1, 1, &c->store->backBuffer[0], 1);
-  state.SetBytesProcessed(state.iterations() * int64_t{kW} * kH * 4);
+  Uploads(state, true, [](KivSoftSurfaceEntry* e) { KivSoftSurfaceTouchCorner(e, kW, kH); }, int64_t{kW} * kH * 4);
 }
 BENCHMARK(BM_GpuMovieFrameUpload)->Unit(benchmark::kMillisecond);
 
 // Its peer: the same frame uploaded into a texture of exactly its size, as
 // a plain OpenGL program would keep a movie frame.
 void BM_ExactSizeTextureUpload(benchmark::State& state) {
-  Engine e(true);
-  if (!e.ok()) {
-    state.SkipWithError("no GPU renderer here");
-    return;
-  }
-  auto* c = static_cast<Kiv3DContext*>(g_kiv->gpu);
-  Kiv3DCurrent(c);
-  const uint32_t texture = plat::gpu::TextureCreate(c->device, kW, kH);
-  std::vector<uint32_t> frame(static_cast<size_t>(kW) * kH, 0xFF336699u);
-  for (auto _ : state) benchmark::DoNotOptimize(plat::gpu::TextureUpload(c->device, texture, kW, kH, frame.data(), kW));
-  plat::gpu::ReadPixels(c->device, c->renderTarget, 0, 0, 1, 1, &c->store->backBuffer[0], 1);
-  plat::gpu::TextureDelete(c->device, texture);
-  state.SetBytesProcessed(state.iterations() * int64_t{kW} * kH * 4);
+  Uploads(state, false, [](KivSoftSurfaceEntry*) {}, int64_t{kW} * kH * 4);
 }
 BENCHMARK(BM_ExactSizeTextureUpload)->Unit(benchmark::kMillisecond);
 
