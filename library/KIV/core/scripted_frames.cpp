@@ -136,6 +136,14 @@ void RunWorkerJobs(KivSystemState* s, uint32_t frame) {
   SetTurn(false);
 }
 
+// A full-window movie's end goes through the window thread: on the frame
+// clock it is handled now, not whenever that thread gets to it.
+void SettleMovieEvents(KivSystemState* s) {
+  if (!plat::FrameClockOn() || KivVideoEventsServed()) return;
+  ServeUntil(s, [] { return KivVideoEventsServed(); });
+  KivVideoEventsForget();  // waited for once, however it ended
+}
+
 }  // namespace
 
 void KivScriptedRunStart(void) {
@@ -166,14 +174,9 @@ void KivScriptedFrameBegin(void) {
   ApplyEvents(s, r);
 }
 
-void KivScriptedMovieStepped(void) {
-  // A full-window movie the player's key or click ended in this step is
-  // closed by the window thread: the game sees it ended in this frame,
-  // never a frame later because that thread was slow.
-  if (!plat::FrameClockOn() || KivVideoEventsServed()) return;
-  ServeUntil(g_kiv, [] { return KivVideoEventsServed(); });
-  KivVideoEventsForget();  // waited for once, however it ended
-}
+// A movie the player's key or click ended in this step: the game sees it
+// ended in this frame, never a frame later because that thread was slow.
+void KivScriptedMovieStepped(void) { SettleMovieEvents(g_kiv); }
 
 void KivScriptedFrameEnd(void) {
   KivSystemState* s = g_kiv;
@@ -191,12 +194,7 @@ void KivScriptedFrameEnd(void) {
   }
   if (plat::FrameClockOn()) {
     RunWorkerJobs(s, r.frame);
-    // A full-window movie's end goes through the window thread: it is
-    // handled before the next frame.
-    if (!KivVideoEventsServed()) {
-      ServeUntil(s, [] { return KivVideoEventsServed(); });
-      KivVideoEventsForget();  // waited for once, however it ended
-    }
+    SettleMovieEvents(s);  // one posted later in the frame: before the next
   }
   if (r.closePosted) {
     // The window asks its question (a box, answered from the script) and

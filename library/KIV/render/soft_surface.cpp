@@ -218,15 +218,15 @@ const uint32_t* KivSoftSurfaceReadPixels(const KivSoftSurface* surface, int* wid
   return b->pixels;
 }
 
-uint32_t* KivSoftSurfacePixels(const KivSoftSurface* surface, int* width, int* height) {
-  if (!KivSoftSurfaceReadPixels(surface, width, height)) return nullptr;
-  KivSoftSurfaceTouch(surface->entry);
-  return surface->entry->buffer->pixels;
-}
-
 uint32_t* KivSoftSurfacePixelsToMark(const KivSoftSurface* surface, int* width, int* height) {
   if (!KivSoftSurfaceReadPixels(surface, width, height)) return nullptr;
   return surface->entry->buffer->pixels;
+}
+
+uint32_t* KivSoftSurfacePixels(const KivSoftSurface* surface, int* width, int* height) {
+  uint32_t* px = KivSoftSurfacePixelsToMark(surface, width, height);
+  if (px) KivSoftSurfaceTouch(surface->entry);
+  return px;
 }
 
 int KivSoftSurfaceCopyPixels(const KivSoftSurface* from, KivSoftSurface* to) {
